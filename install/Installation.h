@@ -1,0 +1,23 @@
+// Replacing installed files, and closing and starting the client program.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "update/UpdateManifest.h"
+
+// Copies stagingDir + fileName over installDir + fileName for every record,
+// creating folders. A copy that fails moves the installed file aside to its
+// name + ".bak" and copies once more; when that fails too, the backup is moved
+// back, so an installed file is never left missing. Returns true when every
+// file is in place.
+bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::string& stagingDir,
+                           const std::string& installDir);
+
+// Asks the running client (window class "ZOLTCLIENT") to close and returns when
+// it has handled the request; nothing when no client runs.
+void CloseRunningClient();
+
+// Starts appPath + "ZOLTClient.exe" detached from the updater, after
+// delayMilliseconds; nothing when the file is missing.
+void StartClient(const std::string& appPath, unsigned delayMilliseconds = 0);

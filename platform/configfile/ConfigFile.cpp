@@ -1,0 +1,119 @@
+#include "platform/configfile/ConfigFile.h"
+
+#include <cstdlib>
+#include <string_view>
+
+#include "platform/configfile/ConfigCipher.h"
+#include "platform/core_guard.h"
+#include "platform/win32/Files.h"
+
+namespace {
+
+// Numbers read as atoi reads them, but without its undefined overflow: the
+// value keeps its low 32 bits, so a port of 65536 + 80 still has 80 below.
+int ParseInteger(const std::string& text) {
+  const long long value = std::strtoll(text.c_str(), nullptr, 10);
+  return static_cast<int>(static_cast<unsigned long long>(value));
+}
+
+long ReadStringFrom(const CProfile& profile, const std::string& section, const std::string& key,
+                    std::string defaultValue, std::string& value) {
+  if (!profile.GetValue(section, key, value)) value = std::move(defaultValue);
+  return static_cast<long>(value.size());
+}
+
+int ReadIntegerFrom(const CProfile& profile, const std::string& section, const std::string& key, int defaultValue) {
+  std::string text;
+  return profile.GetValue(section, key, text) ? ParseInteger(text) : defaultValue;
+}
+
+}  // namespace
+
+CConfigFile::CConfigFile(std::string path) {
+  std::string bytes;
+  if (ReadWholeFile(path, bytes)) profile_ = CProfile::Parse(bytes);
+}
+
+CConfigFile::~CConfigFile() = default;
+
+long CConfigFile::ReadString(std::string section, std::string key, std::string defaultValue, std::string& value) {
+  return ReadStringFrom(profile_, section, key, std::move(defaultValue), value);
+}
+
+int CConfigFile::ReadInteger(std::string section, std::string key, int defaultValue) {
+  return ReadIntegerFrom(profile_, section, key, defaultValue);
+}
+
+long CConfigFile::ReadSection(std::string section, std::vector<std::string>& lines) {
+  const auto* entries = profile_.GetSectionLines(section);
+  if (entries == nullptr) return 0;
+  lines.insert(lines.end(), entries->begin(), entries->end());
+  return static_cast<long>(entries->size());
+}
+
+long CConfigFile::ReadSections(std::vector<std::string>& names) {
+  const auto& all = profile_.SectionNames();
+  names.insert(names.end(), all.begin(), all.end());
+  return static_cast<long>(all.size());
+}
+
+CCryptConfigFile::CCryptConfigFile(std::string path, std::string secondText) {
+  Initialize(std::move(path), std::move(secondText));
+}
+
+CCryptConfigFile::~CCryptConfigFile() = default;
+
+long CCryptConfigFile::Initialize(std::string path, std::string secondText) {
+  path_ = std::move(path);
+  secondText_ = std::move(secondText);
+  profile_ = CProfile();
+  corrupt_ = false;
+  std::string sealed;
+  if (!ReadWholeFile(path_, sealed)) return 0;
+  if (auto plain = configcipher::Decipher(sealed, secondText_)) {
+    profile_ = CProfile::Parse(*plain);
+    return 1;
+  }
+  corrupt_ = true;
+  return 0;
+}
+
+long CCryptConfigFile::ReadString(std::string section, std::string key, std::string defaultValue,
+                                  std::string& value) {
+  return ReadStringFrom(profile_, section, key, std::move(defaultValue), value);
+}
+
+int CCryptConfigFile::ReadInteger(std::string section, std::string key, int defaultValue) {
+  return ReadIntegerFrom(profile_, section, key, defaultValue);
+}
+
+long CCryptConfigFile::WriteString(std::string section, std::string key, std::string value) {
+  if (!profile_.SetValue(section, key, value)) return 0;
+  return Store() ? 1 : 0;
+}
+
+long CCryptConfigFile::WriteInteger(std::string section, std::string key, int value) {
+  return WriteString(std::move(section), std::move(key), std::to_string(value));
+}
+
+bool CCryptConfigFile::ReplaceContent(const CProfile& profile) {
+  profile_ = profile;
+  return Store();
+}
+
+bool CCryptConfigFile::Store() {
+  if (corrupt_) {
+    // Keep the unreadable file: it may be the only copy of settings a newer or
+    // damaged program wrote. Never replace an earlier kept copy either.
+    std::string aside = path_ + ".corrupt";
+    for (int n = 1; crt::rename(path_.c_str(), aside.c_str()) != 0; ++n) {
+      if (!PathFileExistsA(path_.c_str())) break;  // gone meanwhile: nothing to keep
+      if (n == 100) return false;
+      aside = path_ + ".corrupt." + std::to_string(n);
+    }
+    corrupt_ = false;
+  }
+  const std::string sealed = configcipher::Encipher(profile_.Serialize(), secondText_);
+  if (sealed.empty()) return false;
+  return WriteFileAtomically(path_, sealed);
+}

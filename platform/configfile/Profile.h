@@ -1,0 +1,80 @@
+// The text of a profile (".ini") file, parsed once into an index.
+//
+// Syntax, as Windows profile files have it: "[section]" lines and "key=value"
+// lines; a line whose first non-blank character is ";" is a comment; blanks
+// around names and values are trimmed; CRLF or LF; a UTF-8 byte-order mark at
+// the start is ignored. Names match without regard to ASCII case and the first
+// occurrence of a section or key wins. Lines before the first section belong to
+// no section and are never read. Comments and unknown lines are kept, so a file
+// that is changed and written back loses nothing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+class CProfile {
+ public:
+  CProfile() = default;
+
+  // Parses text (the whole file). Never fails: what is not a section or key line
+  // is kept as it stands.
+  static CProfile Parse(std::string_view text);
+
+  // The value of key in section; false when either is missing.
+  bool GetValue(std::string_view section, std::string_view key, std::string& value) const;
+
+  // Every non-blank, non-comment line of section, trimmed, in file order; null
+  // when the section is missing.
+  const std::vector<std::string>* GetSectionLines(std::string_view section) const;
+
+  // Names of all sections in file order (a repeated section appears each time).
+  const std::vector<std::string>& SectionNames() const { return names_; }
+
+  // Sets key in section, creating both as needed. Fails (returns false, changes
+  // nothing) when a name or the value would not read back as written: line
+  // breaks anywhere, "]" in a section name, "=" in a key, blanks at either end
+  // of a name or value, an empty section or key name, a key starting with ";"
+  // or "[".
+  bool SetValue(std::string_view section, std::string_view key, std::string_view value);
+
+  // The file text, LF line ends.
+  std::string Serialize() const;
+
+  // True when section and key names and the value can be written and read back.
+  static bool CanHold(std::string_view section, std::string_view key, std::string_view value);
+
+ private:
+  struct Line {
+    std::string text;   // the line as it will be written (untrimmed for kept lines)
+    std::string value;  // trimmed entry text, or the value of a key line
+    std::uint32_t keyLength = 0;  // for key lines: length of the trimmed key
+    bool isEntry = false;         // non-blank, non-comment line
+    bool isKey = false;           // entry with "="
+  };
+  struct Section {
+    std::string name;  // as written in the header; empty for the lines before any header
+    bool hasHeader = false;
+    std::vector<Line> lines;
+    std::vector<std::string> entries;  // materialised for GetSectionLines
+  };
+  struct KeyRef {
+    std::uint32_t section;
+    std::string key;  // lower-case
+    bool operator==(const KeyRef&) const = default;
+  };
+  struct KeyRefHash {
+    std::size_t operator()(const KeyRef& ref) const noexcept;
+  };
+
+  void AddLine(Section& section, std::uint32_t sectionIndex, std::string_view raw);
+  int FindSection(std::string_view name) const;
+
+  std::vector<Section> sections_;
+  std::vector<std::string> names_;
+  std::unordered_map<std::string, std::uint32_t> sectionIndex_;  // lower-case name -> first section
+  std::unordered_map<KeyRef, std::uint32_t, KeyRefHash> keyIndex_;  // -> line index in that section
+};

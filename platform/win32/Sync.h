@@ -1,0 +1,13 @@
+// Critical sections, as Windows has them (recursive for the owning thread).
+#pragma once
+
+#include <mutex>
+
+struct CRITICAL_SECTION {
+  std::recursive_mutex mutex;
+};
+
+void InitializeCriticalSection(CRITICAL_SECTION* section);
+void DeleteCriticalSection(CRITICAL_SECTION* section);
+void EnterCriticalSection(CRITICAL_SECTION* section);
+void LeaveCriticalSection(CRITICAL_SECTION* section);

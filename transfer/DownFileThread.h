@@ -1,0 +1,41 @@
+// The download worker of the update dialog.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/thread/ThreadBase.h"
+#include "platform/transfer/ZOLTUpdateIntf.h"
+#include "platform/win32/Sync.h"
+#include "platform/win32/Window.h"
+
+// Reports to the update dialog: (0, -1) a fetch failed; (n, n) a file of n
+// bytes is complete; any other pair is progress.
+inline constexpr UINT WM_UPDATE_DOWNLOAD_DONE = WM_USER + 0x25A;
+
+class CDownFileThread : public CThreadBase {
+ public:
+  CDownFileThread(std::vector<S_UpdateSerivceAddr> servers, bool useProxy, HWND notifyWnd, unsigned notifyMsg);
+  // Ends a running download first (stop request, transfer cancelled, waits for
+  // the worker), so the owner may delete the object at any time.
+  ~CDownFileThread() override;
+
+  // directory with one "\" appended when it does not end with one.
+  void SetLocalDir(std::string directory);
+
+  // Also cancels the transfer under way. Never waits.
+  void Terminate() override;
+
+  HWND notifyWnd;
+  unsigned notifyMsg;
+  std::vector<S_UpdateSerivceAddr> servers;
+  bool useProxy;
+  std::string localDir;
+  std::vector<std::string> files;  // set by the owner under lock, before Start
+  CRITICAL_SECTION lock;
+  unsigned updateType = 1;
+
+ protected:
+  void Run() override;
+};

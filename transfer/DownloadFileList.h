@@ -1,0 +1,20 @@
+// Fetching a list of files into a staging directory in the caller's thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/transfer/ZOLTUpdateIntf.h"
+
+// Fetches each name into stagingDir + name, creating its folders first, in
+// order; the first failure ends the list (files already fetched stay). True
+// when every name was fetched; an empty list is true at once.
+bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
+                      const std::vector<std::string>& names);
+
+// The same for an owner that has stagingDir, updateType and transfer members
+// (the update dialog, the silent-update object).
+template <class Owner>
+bool DownloadFileList(Owner& owner, const std::vector<std::string>& names) {
+  return DownloadFileList(owner.stagingDir, static_cast<unsigned>(owner.updateType), *owner.transfer, names);
+}
