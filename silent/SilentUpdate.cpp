@@ -1,7 +1,5 @@
 #include "silent/SilentUpdate.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <utility>
 
@@ -10,6 +8,7 @@
 #include "platform/core_guard.h"
 #include "platform/crypt/MD5.h"
 #include "platform/directory/DirectoryEx.h"
+#include "platform/win32/FileLinks.h"
 #include "platform/win32/Files.h"
 #include "transfer/DownloadFileList.h"
 #include "update/ServerConfig.h"
@@ -40,10 +39,9 @@ bool StaysInside(const std::string& appPath, const std::string& directory) {
   for (size_t end = base.size(); end < path.size(); ++end) {
     end = path.find('/', end);
     if (end == std::string::npos) end = path.size();
-    struct stat st {};
-    if (::lstat(path.substr(0, end).c_str(), &st) != 0) return true;
-    if (S_ISLNK(st.st_mode)) {
-      Complain(path.substr(0, end) + " is a symbolic link; not following it out of the application directory");
+    const std::string folder = path.substr(0, end);
+    if (PathIsSymbolicLinkA(folder.c_str())) {
+      Complain(folder + " is a symbolic link; not following it out of the application directory");
       return false;
     }
   }
@@ -138,7 +136,8 @@ bool CSilentUpdate::RunProgramUpdate() {
   if (!PrepareRun()) return false;
 
   std::vector<UpdateFileInfo> files;
-  CompareUpdateConfig(UpdateCheckInfo(installDir, stagingDir + manifestName, localVersion, region), files);
+  const int compared =
+      CompareUpdateConfig(UpdateCheckInfo(installDir, stagingDir + manifestName, localVersion, region), files);
 
   CCryptConfigFile config(appPath + "Config.dat", "");
   CConfigFile manifest(stagingDir + manifestName);
@@ -165,6 +164,13 @@ bool CSilentUpdate::RunProgramUpdate() {
       if (answer == 6) CloseRunningClient();
     }
     StartClient(appPath, 5000);
+  } else if (compared == 0 && files.empty() && !newVersion.empty() && newVersion != localVersion) {
+    // Every file already matches a release whose version is not recorded: an
+    // earlier run was stopped after replacing the files but before it could
+    // record them. Finish its bookkeeping; nothing needs to be restarted.
+    config.WriteString("Update", "Version", newVersion);
+    WriteUpdateRecord(appPath, "%Y-%m-%d", newVersion, localVersion, true);
+    WriteInstalledVersion(appPath, newVersion);
   }
 
   RemoveStaging();
