@@ -8,7 +8,7 @@
 #include "platform/core_guard.h"
 #include "platform/crypt/MD5.h"
 #include "platform/directory/DirectoryEx.h"
-#include "platform/win32/FileLinks.h"
+#include "platform/win32/FileAttributes.h"
 #include "platform/win32/Files.h"
 #include "transfer/DownloadFileList.h"
 #include "update/ServerConfig.h"

@@ -62,15 +62,32 @@ TEST(ReplaceInstalledFiles, CopiesOverInstalledFilesAndCreatesFolders) {
   EXPECT_FALSE(fs::exists(install / "a.txt.bak"));
 }
 
-TEST(ReplaceInstalledFiles, KeepsExecutableBit) {
+// A download carries no mode; the installed file's mode is kept, so an updated
+// program stays executable.
+TEST(ReplaceInstalledFiles, KeepsTheInstalledFilesMode) {
   TempDir staging, install;
-  WriteTextFile(staging / "tool", "#!/bin/sh\n");
-  ::chmod((staging / "tool").c_str(), 0755);
-  WriteTextFile(install / "tool", "old");
-  ASSERT_TRUE(ReplaceInstalledFiles({Record("tool")}, staging.path(), install.path()));
-  struct stat st {};
-  ASSERT_EQ(::stat((install / "tool").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0755u);
+  const struct {
+    const char* name;
+    mode_t installed;  // 0: not installed yet
+    mode_t expected;
+  } cases[] = {{"ZOLTClient.exe", 0755, 0755}, {"private.dat", 0600, 0600}, {"new.txt", 0, 0644}};
+  std::vector<UpdateFileInfo> files;
+  for (const auto& c : cases) {
+    WriteTextFile(staging / c.name, "new");
+    ::chmod((staging / c.name).c_str(), 0644);
+    if (c.installed != 0) {
+      WriteTextFile(install / c.name, "old");
+      ::chmod((install / c.name).c_str(), c.installed);
+    }
+    files.push_back(Record(c.name));
+  }
+  ASSERT_TRUE(ReplaceInstalledFiles(files, staging.path(), install.path()));
+  for (const auto& c : cases) {
+    struct stat st {};
+    ASSERT_EQ(::stat((install / c.name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, c.expected) << c.name;
+    EXPECT_EQ(ReadTextFile(install / c.name), "new");
+  }
 }
 
 // A target that refuses the copy (here a folder in the way) is moved aside to

@@ -42,6 +42,7 @@ class SilentE2ETest : public ::testing::Test {
   // A fresh installation of files at version, with the updater in it.
   void Install(const FileSet& files, const std::string& version, int port) {
     std::filesystem::remove_all(app);
+    std::filesystem::create_directories(app);
     WriteFiles(app, files);
     WriteLocalConfig(app, version, "GD", port);
     std::filesystem::copy_file(Env("ZOLT_UPDATE_BIN"), app + "ZOLTUpdate");
