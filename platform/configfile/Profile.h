@@ -49,25 +49,49 @@ class CProfile {
 
  private:
   struct Line {
-    std::string text;   // the line as it will be written (untrimmed for kept lines)
-    std::string value;  // trimmed entry text, or the value of a key line
-    std::uint32_t keyLength = 0;  // for key lines: length of the trimmed key
-    bool isEntry = false;         // non-blank, non-comment line
-    bool isKey = false;           // entry with "="
+    std::string text;               // the line as it will be written (untrimmed for kept lines)
+    std::uint32_t valueOffset = 0;  // for key lines: the trimmed value within text
+    std::uint32_t valueLength = 0;
+    bool isEntry = false;  // non-blank, non-comment line
+    bool isKey = false;    // entry with "="
+    std::string_view Value() const { return std::string_view(text).substr(valueOffset, valueLength); }
   };
   struct Section {
     std::string name;  // as written in the header; empty for the lines before any header
     bool hasHeader = false;
     std::vector<Line> lines;
-    std::vector<std::string> entries;  // materialised for GetSectionLines
+    // Built on the first GetSectionLines: most sections are only ever looked
+    // up by key, and a copy of every line would double a manifest's memory.
+    mutable std::vector<std::string> entries;
+    mutable bool entriesReady = false;
+  };
+  // Names compare without regard to ASCII case; lookups take string_view and
+  // allocate nothing.
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const noexcept;
+  };
+  struct NameEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept;
+  };
+  struct KeyView {
+    std::uint32_t section;
+    std::string_view key;
   };
   struct KeyRef {
     std::uint32_t section;
-    std::string key;  // lower-case
-    bool operator==(const KeyRef&) const = default;
+    std::string key;  // as written
+    operator KeyView() const { return {section, key}; }
   };
-  struct KeyRefHash {
-    std::size_t operator()(const KeyRef& ref) const noexcept;
+  struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(const KeyView& ref) const noexcept;
+    std::size_t operator()(const KeyRef& ref) const noexcept { return (*this)(KeyView(ref)); }
+  };
+  struct KeyEqual {
+    using is_transparent = void;
+    bool operator()(const KeyView& a, const KeyView& b) const noexcept;
   };
 
   void AddLine(Section& section, std::uint32_t sectionIndex, std::string_view raw);
@@ -75,6 +99,6 @@ class CProfile {
 
   std::vector<Section> sections_;
   std::vector<std::string> names_;
-  std::unordered_map<std::string, std::uint32_t> sectionIndex_;  // lower-case name -> first section
-  std::unordered_map<KeyRef, std::uint32_t, KeyRefHash> keyIndex_;  // -> line index in that section
+  std::unordered_map<std::string, std::uint32_t, NameHash, NameEqual> sectionIndex_;  // -> first section
+  std::unordered_map<KeyRef, std::uint32_t, KeyHash, KeyEqual> keyIndex_;             // -> line index in that section
 };
