@@ -51,34 +51,18 @@ bool CProfile::NameEqual::operator()(std::string_view a, std::string_view b) con
   return EqualNoCase(a, b);
 }
 
-std::size_t CProfile::KeyHash::operator()(const KeyView& ref) const noexcept {
-  // Every section holds the same few key names: the section number is spread
-  // over the whole word so that neighbouring sections do not share buckets.
-  std::uint64_t mixed = (static_cast<std::uint64_t>(ref.section) + 1) * 0x9E3779B97F4A7C15ull;
-  mixed ^= HashNoCase(ref.key) + (mixed << 6) + (mixed >> 2);
-  return static_cast<std::size_t>(mixed ^ (mixed >> 29));
-}
-
-bool CProfile::KeyEqual::operator()(const KeyView& a, const KeyView& b) const noexcept {
-  return a.section == b.section && EqualNoCase(a.key, b.key);
-}
-
 CProfile CProfile::Parse(std::string_view text) {
   CProfile profile;
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   profile.sections_.push_back(Section{});  // lines before the first header
   // Sizing the index once keeps a large manifest from being rehashed again and
   // again while it is read.
-  std::size_t lines = 0, headers = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\n') continue;
-    ++lines;
-    if (i + 1 < text.size() && text[i + 1] == '[') ++headers;
-  }
+  std::size_t headers = 0;
+  for (std::size_t i = 0; i + 1 < text.size(); ++i)
+    if (text[i] == '\n' && text[i + 1] == '[') ++headers;
   profile.sections_.reserve(headers + 2);
   profile.names_.reserve(headers + 1);
   profile.sectionIndex_.reserve(headers + 1);
-  profile.keyIndex_.reserve(lines > headers ? lines - headers : 0);
   std::uint32_t current = 0;
   while (!text.empty()) {
     const auto end = text.find('\n');
@@ -100,12 +84,12 @@ CProfile CProfile::Parse(std::string_view text) {
         continue;
       }
     }
-    profile.AddLine(profile.sections_[current], current, raw);
+    AddLine(profile.sections_[current], raw);
   }
   return profile;
 }
 
-void CProfile::AddLine(Section& section, std::uint32_t sectionIndex, std::string_view raw) {
+void CProfile::AddLine(Section& section, std::string_view raw) {
   Line line;
   line.text = std::string(raw);
   const std::string_view trimmed = Trim(line.text);
@@ -116,9 +100,13 @@ void CProfile::AddLine(Section& section, std::uint32_t sectionIndex, std::string
       const std::string_view key = Trim(trimmed.substr(0, equals));
       const std::string_view value = Trim(trimmed.substr(equals + 1));
       line.isKey = true;
+      line.keyOffset = static_cast<std::uint32_t>(key.data() - line.text.data());
+      line.keyLength = static_cast<std::uint32_t>(key.size());
       line.valueOffset = static_cast<std::uint32_t>(value.data() - line.text.data());
       line.valueLength = static_cast<std::uint32_t>(value.size());
-      keyIndex_.try_emplace(KeyRef{sectionIndex, std::string(key)}, static_cast<std::uint32_t>(section.lines.size()));
+      ++section.keyLines;
+      if (!section.keyIndex.empty())
+        section.keyIndex.try_emplace(std::string(key), static_cast<std::uint32_t>(section.lines.size()));
     }
   }
   section.lines.push_back(std::move(line));
@@ -130,12 +118,28 @@ int CProfile::FindSection(std::string_view name) const {
   return it == sectionIndex_.end() ? -1 : static_cast<int>(it->second);
 }
 
+int CProfile::FindKey(const Section& section, std::string_view key) {
+  constexpr std::uint32_t kScanLimit = 8;
+  if (section.keyLines <= kScanLimit) {
+    for (std::size_t i = 0; i < section.lines.size(); ++i)
+      if (section.lines[i].isKey && EqualNoCase(section.lines[i].Key(), key)) return static_cast<int>(i);
+    return -1;
+  }
+  if (section.keyIndex.empty()) {
+    section.keyIndex.reserve(section.keyLines);
+    for (std::size_t i = 0; i < section.lines.size(); ++i)
+      if (section.lines[i].isKey) section.keyIndex.try_emplace(std::string(section.lines[i].Key()), i);
+  }
+  const auto it = section.keyIndex.find(key);
+  return it == section.keyIndex.end() ? -1 : static_cast<int>(it->second);
+}
+
 bool CProfile::GetValue(std::string_view section, std::string_view key, std::string& value) const {
   const int index = FindSection(section);
   if (index < 0) return false;
-  const auto it = keyIndex_.find(KeyView{static_cast<std::uint32_t>(index), Trim(key)});
-  if (it == keyIndex_.end()) return false;
-  value = sections_[index].lines[it->second].Value();
+  const int line = FindKey(sections_[index], Trim(key));
+  if (line < 0) return false;
+  value = sections_[index].lines[line].Value();
   return true;
 }
 
@@ -177,13 +181,15 @@ bool CProfile::SetValue(std::string_view section, std::string_view key, std::str
   }
   Section& target = sections_[index];
   const std::string text = std::string(key) + "=" + std::string(value);
-  const auto it = keyIndex_.find(KeyView{static_cast<std::uint32_t>(index), key});
-  if (it == keyIndex_.end()) {
-    AddLine(target, static_cast<std::uint32_t>(index), text);
+  const int found = FindKey(target, key);
+  if (found < 0) {
+    AddLine(target, text);
     return true;
   }
-  Line& line = target.lines[it->second];
+  Line& line = target.lines[found];
   line.text = text;
+  line.keyOffset = 0;
+  line.keyLength = static_cast<std::uint32_t>(key.size());
   line.valueOffset = static_cast<std::uint32_t>(key.size() + 1);
   line.valueLength = static_cast<std::uint32_t>(value.size());
   target.entriesReady = false;

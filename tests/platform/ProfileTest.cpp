@@ -91,6 +91,29 @@ TEST(Profile, SetValueKeepsTheRestAndReadsBack) {
   EXPECT_EQ(*again.GetSectionLines("A"), expectedEntries);
 }
 
+// Long sections are looked up through their own index; it must follow the
+// same rules as the scan of short ones, also after changes.
+TEST(Profile, LongSectionLookupsAndChanges) {
+  std::string text = "[FILES]\n";
+  for (int i = 0; i < 40; ++i) text += "Key" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+  text += "key7=duplicate\n";
+  CProfile profile = CProfile::Parse(text);
+  std::string value;
+  ASSERT_TRUE(profile.GetValue("files", "KEY7", value));
+  EXPECT_EQ(value, "7");
+  EXPECT_FALSE(profile.GetValue("FILES", "Key40", value));
+  ASSERT_TRUE(profile.SetValue("FILES", "Key40", "new"));
+  ASSERT_TRUE(profile.SetValue("FILES", "KEY3", "changed"));
+  ASSERT_TRUE(profile.GetValue("FILES", "key40", value));
+  EXPECT_EQ(value, "new");
+  ASSERT_TRUE(profile.GetValue("FILES", "Key3", value));
+  EXPECT_EQ(value, "changed");
+  EXPECT_EQ(profile.GetSectionLines("FILES")->size(), 42u);
+  const CProfile again = CProfile::Parse(profile.Serialize());
+  ASSERT_TRUE(again.GetValue("FILES", "key3", value));
+  EXPECT_EQ(value, "changed");
+}
+
 TEST(Profile, RefusesWhatWouldNotReadBack) {
   const struct {
     const char* section;
