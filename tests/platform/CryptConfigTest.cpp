@@ -94,6 +94,20 @@ TEST(CryptConfig, DamagedFileIsKeptAsideBeforeOverwrite) {
   }
 }
 
+// A name that exists but cannot be read (here a link to nothing) is kept too.
+TEST(CryptConfig, UnreadableFileIsKeptAside) {
+  TempDir dir;
+  const std::string path = dir / "Config.dat";
+  ASSERT_EQ(::symlink((dir / "elsewhere.dat").c_str(), path.c_str()), 0);
+  CCryptConfigFile file(path, "");
+  EXPECT_TRUE(file.IsCorrupt());
+  EXPECT_EQ(file.WriteString("A", "k", "v"), 1);
+  char target[256] = {};
+  EXPECT_GT(::readlink((path + ".corrupt").c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(Read(file, "A", "k"), "v");
+  EXPECT_FALSE(CCryptConfigFile(path, "").IsCorrupt());
+}
+
 TEST(CryptConfig, EarlierKeptCopyIsNeverReplaced) {
   TempDir dir;
   const std::string path = dir / "Config.dat";
