@@ -43,7 +43,7 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-std::size_t CProfile::NameHash::operator()(std::string_view name) const noexcept {
+std::size_t CProfile::NameHash::operator()(std::string_view name) const {
   return static_cast<std::size_t>(HashNoCase(name));
 }
 

@@ -60,10 +60,12 @@ class CProfile {
     std::string_view Value() const { return std::string_view(text).substr(valueOffset, valueLength); }
   };
   // Names compare without regard to ASCII case; lookups take string_view and
-  // allocate nothing.
+  // allocate nothing. The hash is deliberately not noexcept: that makes the
+  // standard table keep each hash beside its node instead of hashing every
+  // name again while walking a bucket.
   struct NameHash {
     using is_transparent = void;
-    std::size_t operator()(std::string_view name) const noexcept;
+    std::size_t operator()(std::string_view name) const;
   };
   struct NameEqual {
     using is_transparent = void;
