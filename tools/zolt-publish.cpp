@@ -248,13 +248,14 @@ int Publish(const Options& options) {
   const fs::path release = fs::weakly_canonical(options.releaseDir, error);
   if (error || !fs::is_directory(release)) Fail(options.releaseDir + " is not a folder");
   const std::string typeText = std::to_string(options.type);
-  if (!fs::create_directories(options.publishRoot, error) && error)
-    Fail("cannot create " + options.publishRoot + ": " + error.message());
-  const fs::path root = fs::canonical(options.publishRoot, error);
+  fs::path root = fs::weakly_canonical(options.publishRoot, error);
+  if (error) Fail("cannot use " + options.publishRoot + ": " + error.message());
+  if (IsWithin(root / typeText, release) || IsWithin(release, root / typeText))
+    Fail("the release folder and the publish folder " + (root / typeText).string() + " overlap");
+  if (!fs::create_directories(root, error) && error) Fail("cannot create " + root.string() + ": " + error.message());
+  root = fs::canonical(root, error);
   if (error) Fail("cannot use " + options.publishRoot + ": " + error.message());
   const fs::path target = root / typeText;
-  if (IsWithin(target, release) || IsWithin(release, target))
-    Fail("the release folder and the publish folder " + target.string() + " overlap");
 
   CProfile header;
   SetOrFail(header, "Version", "VERSION", options.version);

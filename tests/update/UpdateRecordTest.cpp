@@ -13,12 +13,14 @@
 
 namespace {
 
-// 2026-12-08 01:02:03 UTC; the tests run with TZ=UTC.
+// 2026-12-08 01:02:03 UTC; the tests set TZ=UTC.
 constexpr std::time_t kMorning = 1796691723;
 
 class RecordTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
     SetRecordClock([this] { return now_; });
     ::setenv("ZOLT_REGISTRY_ROOT", registry_.path().c_str(), 1);
   }
