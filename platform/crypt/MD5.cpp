@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -71,8 +72,13 @@ long CMD5::GetFileMD5(const char* path, std::string& digest) {
   if (!buffer_) buffer_ = std::make_unique<Buffer>();
   if (!buffer_->data || !buffer_->context) return 0;
 
-  FileDescriptor file(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK so that a FIFO standing where a file should be cannot hang the
+  // check; only regular files have a digest.
+  FileDescriptor file(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (file.get() < 0) return 0;
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
   // Each file is read once from start to end; ask for aggressive read-ahead.
   ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 

@@ -1,6 +1,7 @@
 #include "platform/crypt/MD5.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -45,8 +46,9 @@ TEST(MD5, FileDigestEqualsMd5sumAndReplacesTheText) {
 TEST(MD5, UnreadableFileGivesATextNoDigestCanEqual) {
   TempDir dir;
   WriteTextFile(dir / "folder/inside", "x");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
   CMD5 md5;
-  for (const std::string& path : {dir / "missing", dir / "folder"}) {
+  for (const std::string& path : {dir / "missing", dir / "folder", dir / "fifo"}) {
     std::string digest = "d41d8cd98f00b204e9800998ecf8427e";
     EXPECT_EQ(md5.GetFileMD5(path.c_str(), digest), 0) << path;
     EXPECT_EQ(digest, CMD5::kUnreadable) << path;
