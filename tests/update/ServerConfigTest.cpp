@@ -105,16 +105,6 @@ TEST_F(ServerConfigTest, UseProxyFromUserConfigDat) {
   }
 }
 
-TEST_F(ServerConfigTest, AppendsToTheCallersList) {
-  WriteDat("Config.dat", "Update", {{"ServerIP", "192.0.2.1"}});
-  std::string version, region;
-  bool useProxy = false;
-  std::vector<S_UpdateSerivceAddr> servers(1);
-  ReadServerConfig(version, region, servers, useProxy);
-  ASSERT_EQ(servers.size(), 2u);
-  EXPECT_EQ(servers[1].ip, "192.0.2.1");
-}
-
 TEST(ResolveHostAddress, Cases) {
   const struct {
     const char* host;
