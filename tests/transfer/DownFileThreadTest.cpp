@@ -85,8 +85,7 @@ TEST_F(DownFileThreadTest, AStopDuringTheSecondFileEndsTheRunWithoutAReport) {
     running = thread.get();
     ASSERT_TRUE(thread->Start());
     if (!fromHandler) {
-      ASSERT_TRUE(window.PumpUntil(
-          [&] { return fs::exists(Staged("t2.bin.part")) && fs::file_size(Staged("t2.bin.part")) > 0; }));
+      ASSERT_TRUE(window.PumpUntil([&] { return faults->RequestedPaths().size() == 2; }));
       thread->Terminate();
     }
     const auto stopped = std::chrono::steady_clock::now();
@@ -113,8 +112,8 @@ TEST_F(DownFileThreadTest, DeletingTheThreadDuringALongDownloadReturnsPromptly) 
     ASSERT_TRUE(thread->Start());
     // Leave the window unpumped for a while so that the worker may well be
     // waiting in a send when the deletion comes.
-    ASSERT_TRUE(window.PumpUntil(
-        [&] { return fs::exists(Staged("big.bin.part")) && fs::file_size(Staged("big.bin.part")) > 20000; }));
+    const auto before = faults->RequestedPaths().size();
+    ASSERT_TRUE(window.PumpUntil([&] { return faults->RequestedPaths().size() == before + 2; }));
     std::this_thread::sleep_for(150ms);
     const auto start = std::chrono::steady_clock::now();
     window.window().Destroy();

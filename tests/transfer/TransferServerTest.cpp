@@ -156,18 +156,30 @@ TEST_F(TransferServers, ABodyCutShortIsResumedFromTheNextServer) {
   EXPECT_NE(nginx->AccessLog().find("GET /1/big.bin 206 bytes=300000-"), std::string::npos) << nginx->AccessLog();
 }
 
+// A full disk, simulated by a ".part" that leads to /dev/full: no other
+// server can help, so the list is not tried further.
+TEST_F(TransferServers, AFileThatCannotBeWrittenFailsWithoutTryingTheNextServer) {
+  const std::string target = staging / "a.bin";
+  fs::create_symlink("/dev/full", target + ".part");
+  CZOLTUpdateIntf transfer({Local(nginx->port()), Local(faults->port())}, false);
+  EXPECT_EQ(transfer.GetRemoteFile(1, "a.bin", target.c_str(), nullptr, 0), -1);
+  EXPECT_FALSE(fs::exists(target));
+  EXPECT_EQ(CountOf(nginx->AccessLog(), "/1/a.bin"), 1);
+  EXPECT_TRUE(faults->RequestedPaths().empty());
+}
+
 TEST_F(TransferServers, CancelFromAnotherThreadEndsAStalledFetchPromptly) {
   faults->SetRule("/1/big.bin", R"({"stall": 4096})");
   const std::string target = staging / "big.bin";
   CZOLTUpdateIntf transfer({Local(faults->port())}, false);
   auto fetch =
       std::async(std::launch::async, [&] { return transfer.GetRemoteFile(1, "big.bin", target.c_str(), nullptr, 0); });
-  // Wait until the first bytes are stored.
+  // Wait until the request is under way, then a little into the stall.
   const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!(fs::exists(target + ".part") && fs::file_size(target + ".part") > 0) &&
-         std::chrono::steady_clock::now() < deadline) {
+  while (faults->RequestedPaths().empty() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(10ms);
   }
+  std::this_thread::sleep_for(100ms);
   const auto cancelled = std::chrono::steady_clock::now();
   transfer.Cancel();
   ASSERT_EQ(fetch.wait_for(1500ms), std::future_status::ready);
