@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   fs::create_directories(pub);
   fs::create_directories(run);
   fs::permissions(run, fs::perms::owner_all, fs::perm_options::replace);
-  TestNginx server(pub);
+  NginxServer server(pub);
   const std::vector<std::string> env{"XDG_RUNTIME_DIR=" + run, "ZOLT_REGISTRY_ROOT=" + (work / "registry")};
   const std::string base = "http://127.0.0.1:" + std::to_string(server.port()) + "/1/";
 

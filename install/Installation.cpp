@@ -4,7 +4,6 @@
 
 #include "platform/core_guard.h"
 #include "platform/directory/DirectoryEx.h"
-#include "platform/win32/FileAttributes.h"
 #include "platform/win32/Files.h"
 #include "platform/win32/Shell.h"
 #include "platform/win32/Window.h"
@@ -22,9 +21,6 @@ bool ReplaceOne(const std::string& source, const std::string& target) {
   if (CDirectoryEx::GetFilePath(target, directory) && !PathIsDirectoryA(directory.c_str()))
     CDirectoryEx::CreateMultipleDirectory(directory);
 
-  // The copy takes the staged file's mode, and a download has none worth
-  // keeping: the installed file's mode is what must survive.
-  CopyFileModeA(target.c_str(), source.c_str());
   if (CopyFileA(source.c_str(), target.c_str(), FALSE)) return true;
 
   // The installed copy refuses to be replaced: move it aside and try once more.

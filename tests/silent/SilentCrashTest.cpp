@@ -20,7 +20,7 @@ TEST_F(SilentE2ETest, KilledRunsAreCompletedByTheNextRun) {
     old[name] = std::string(16 * 1024, 'o');
     release[name] = std::string(48 * 1024 + i, char('A' + i));
   }
-  TestNginx server(pub, "4m");  // downloads take a few hundred milliseconds
+  NginxServer server(pub, "4m");  // downloads take a few hundred milliseconds
   Publish(pub, 1, release, {"4.1.0", "GD"});
 
   // How long an undisturbed run takes, to spread the kills over it.

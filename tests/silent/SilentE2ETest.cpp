@@ -33,7 +33,7 @@ TEST_F(SilentE2ETest, NewerVersionIsInstalledAndTheClientRestartedFiveSecondsLat
                            {"version.txt", "4.1.0"},
                            {"data\\strings.ini", "new"},
                            {"data\\skins\\blue.skin", "blue"}};
-  TestNginx server(pub);
+  NginxServer server(pub);
   Install(old, "4.0.9", server.port());
   fs::permissions(app + "ZOLTClient.exe", fs::perms(0755));
   Publish(pub, 1, release, {"4.1.0", "GD"});
@@ -58,18 +58,18 @@ TEST_F(SilentE2ETest, NewerVersionIsInstalledAndTheClientRestartedFiveSecondsLat
 TEST_F(SilentE2ETest, SecondInstanceEndsAtOnceAndChangesNothing) {
   FileSet release;
   for (int i = 0; i < 8; ++i) release["f" + std::to_string(i) + ".bin"] = std::string(64 * 1024, char('a' + i));
-  TestNginx server(pub, "256k");  // the first run takes about two seconds
+  NginxServer server(pub, "256k");  // the first run takes about two seconds
   Install({}, "4.0.9", server.port());
   Publish(pub, 1, release, {"4.1.0", "GD"});
 
   const pid_t first = Start({"-silent"}, "first");
-  ASSERT_TRUE(WaitFor([&] { return server.Requests("/1/UpdateConfig.ini") == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return Requests(server, "/1/UpdateConfig.ini") == 1; }));
   const auto start = Clock::now();
   const int second = Wait(Start({"-silent"}, "second"), 10000);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
   EXPECT_NE(second, -1);
   EXPECT_EQ(::waitpid(first, nullptr, WNOHANG), 0) << "the first run is still going";
   EXPECT_EQ(Wait(first), 0);
-  EXPECT_EQ(server.Requests("/1/UpdateConfig.ini"), 1) << "the second instance fetched nothing";
+  EXPECT_EQ(Requests(server, "/1/UpdateConfig.ini"), 1) << "the second instance fetched nothing";
   EXPECT_EQ(Installed(), release);
 }

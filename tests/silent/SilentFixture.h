@@ -6,26 +6,11 @@
 #include <map>
 #include <string>
 
+#include "tests/support/HttpServers.h"
 #include "tests/support/TempDir.h"
 
-// nginx on 127.0.0.1, on a port the system picked, serving root; stopped by
-// the destructor. limitRate (nginx syntax, e.g. "200k") slows every response.
-class TestNginx {
- public:
-  explicit TestNginx(const std::string& root, const std::string& limitRate = "");
-  ~TestNginx();
-  TestNginx(const TestNginx&) = delete;
-  TestNginx& operator=(const TestNginx&) = delete;
-
-  int port() const { return port_; }
-  // How often urlPath (e.g. "/1/a.txt") has been requested so far.
-  int Requests(const std::string& urlPath) const;
-
- private:
-  TempDir prefix_;
-  int port_ = 0;
-  int pid_ = -1;
-};
+// How often urlPath (e.g. "/1/a.txt") has been requested from server so far.
+int Requests(const NginxServer& server, const std::string& urlPath);
 
 // Relative name ("\" between folders) to content.
 using FileSet = std::map<std::string, std::string>;

@@ -46,7 +46,7 @@ class SilentUpdateTest : public ::testing::Test {
     fs::create_directories(app);
     fs::create_directories(pub);
     fs::create_directories(registry);
-    server = std::make_unique<TestNginx>(pub);
+    server = std::make_unique<NginxServer>(pub);
     CDirectoryEx::OverrideApplicationPath(app);
     setenv("ZOLT_REGISTRY_ROOT", registry.c_str(), 1);
     setenv("XDG_RUNTIME_DIR", work.path().c_str(), 1);
@@ -96,7 +96,7 @@ class SilentUpdateTest : public ::testing::Test {
   std::string app = work / "app/";
   std::string pub = work / "pub/";
   std::string registry = work / "registry/";
-  std::unique_ptr<TestNginx> server;
+  std::unique_ptr<NginxServer> server;
   std::vector<NotifyRequest> notified;
 };
 
@@ -113,7 +113,7 @@ TEST_F(SilentUpdateTest, UpToDateChangesNothing) {
   EXPECT_FALSE(fs::exists(app + "UpdateRecord.dat"));
   EXPECT_FALSE(fs::exists(app + "UPDATE/Program"));
   EXPECT_TRUE(notified.empty());
-  EXPECT_EQ(server->Requests("/1/version.txt"), 0);
+  EXPECT_EQ(Requests(*server, "/1/version.txt"), 0);
 }
 
 TEST_F(SilentUpdateTest, NewerVersionIsInstalledAndRecorded) {
@@ -142,7 +142,7 @@ TEST_F(SilentUpdateTest, NewerVersionIsInstalledAndRecorded) {
       EXPECT_FALSE(fs::exists(registry + "HKEY_LOCAL_MACHINE"));
     }
   }
-  EXPECT_EQ(server->Requests("/1/readme.txt"), 0) << "an unchanged file is never fetched";
+  EXPECT_EQ(Requests(*server, "/1/readme.txt"), 0) << "an unchanged file is never fetched";
 }
 
 // Files staged by an interrupted run are reused when their digest matches.
@@ -163,7 +163,7 @@ TEST_F(SilentUpdateTest, StagedFilesOfAnEarlierRunAreReused) {
     SCOPED_TRACE(c.name);
     TempDir fresh;
     pub = fresh / "pub/";
-    server = std::make_unique<TestNginx>(pub);
+    server = std::make_unique<NginxServer>(pub);
     fs::remove_all(app);
     Install(kOld, "4.0.9");
     Publish(pub, 1, kNew, {"4.1.0", "GD"});
@@ -171,10 +171,10 @@ TEST_F(SilentUpdateTest, StagedFilesOfAnEarlierRunAreReused) {
 
     EXPECT_TRUE(RunProgram());
     EXPECT_EQ(Installed(), NativeNames(kNew));
-    EXPECT_EQ(server->Requests("/1/data/strings.ini"), c.fetchedStrings);
-    EXPECT_EQ(server->Requests("/1/data/skins/blue.skin"), c.fetchedSkin);
-    EXPECT_EQ(server->Requests("/1/version.txt"), c.fetchedVersion);
-    EXPECT_EQ(server->Requests("/1/UpdateConfig.ini"), 1);
+    EXPECT_EQ(Requests(*server, "/1/data/strings.ini"), c.fetchedStrings);
+    EXPECT_EQ(Requests(*server, "/1/data/skins/blue.skin"), c.fetchedSkin);
+    EXPECT_EQ(Requests(*server, "/1/version.txt"), c.fetchedVersion);
+    EXPECT_EQ(Requests(*server, "/1/UpdateConfig.ini"), 1);
   }
 }
 
@@ -379,7 +379,7 @@ TEST_F(SilentUpdateTest, ComponentUpdate) {
     TempDir fresh;
     pub = fresh / "pub/";
     fs::create_directories(pub);
-    server = std::make_unique<TestNginx>(pub);
+    server = std::make_unique<NginxServer>(pub);
     fs::remove_all(app);
     Install(kNew, "4.1.0");
     if (c.folder) fs::create_directories(app + "Plugins");
@@ -390,7 +390,7 @@ TEST_F(SilentUpdateTest, ComponentUpdate) {
     FileSet expected = NativeNames(c.expected);
     expected["config.ini"] = ReadTextFile(pub + "5/config.ini");
     EXPECT_EQ(ReadTree(app + "Plugins/"), expected);
-    EXPECT_EQ(server->Requests("/5/engine.so"), c.engineRequests);
+    EXPECT_EQ(Requests(*server, "/5/engine.so"), c.engineRequests);
     EXPECT_FALSE(fs::exists(app + "UPDATE/Plugins"));
     EXPECT_EQ(Installed().count("version.txt"), 1u) << "the program is not touched";
   }
@@ -439,7 +439,7 @@ TEST_F(SilentUpdateTest, UnsafeComponentNamesChangeNothing) {
     EXPECT_EQ(ReadTree(app), before);
     EXPECT_FALSE(fs::exists(app + "UPDATE"));
   }
-  EXPECT_EQ(server->Requests("/5/config.ini"), 0);
+  EXPECT_EQ(Requests(*server, "/5/config.ini"), 0);
 }
 
 // A run stopped after replacing every file but before recording the version:
@@ -450,5 +450,5 @@ TEST_F(SilentUpdateTest, FilesInPlaceButVersionNotRecordedIsCompleted) {
   EXPECT_TRUE(RunProgram());
   EXPECT_EQ(InstalledVersion(), "4.1.0");
   EXPECT_EQ(Record("IsSucceed"), "1");
-  EXPECT_EQ(server->Requests("/1/version.txt"), 0);
+  EXPECT_EQ(Requests(*server, "/1/version.txt"), 0);
 }
