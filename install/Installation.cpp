@@ -15,20 +15,30 @@ std::function<void(unsigned)>& StartDelay() {
   return delay;
 }
 
+InstallCopyFunction& CopySeam() {
+  static InstallCopyFunction copy;
+  return copy;
+}
+
+BOOL CopyInstalled(const std::string& source, const std::string& target) {
+  if (CopySeam()) return CopySeam()(source.c_str(), target.c_str(), FALSE);
+  return CopyFileA(source.c_str(), target.c_str(), FALSE);
+}
+
 // One record: true when installDir + name holds the staged file afterwards.
 bool ReplaceOne(const std::string& source, const std::string& target) {
   std::string directory;
   if (CDirectoryEx::GetFilePath(target, directory) && !PathIsDirectoryA(directory.c_str()))
     CDirectoryEx::CreateMultipleDirectory(directory);
 
-  if (CopyFileA(source.c_str(), target.c_str(), FALSE)) return true;
+  if (CopyInstalled(source, target)) return true;
 
   // The installed copy refuses to be replaced: move it aside and try once more.
   // crt::rename never replaces, so an older backup of the same name stays and
   // this file is then left as it is.
   const std::string backup = target + ".bak";
   if (crt::rename(target.c_str(), backup.c_str()) != 0) return false;
-  if (CopyFileA(source.c_str(), target.c_str(), FALSE)) return true;
+  if (CopyInstalled(source, target)) return true;
 
   // Without this the installed file would be missing until the next update.
   crt::rename(backup.c_str(), target.c_str());
@@ -64,5 +74,7 @@ void StartClient(const std::string& appPath, unsigned delayMilliseconds) {
   }
   ShellExecuteA(nullptr, "OPEN", path.c_str(), "", "", SW_SHOW);
 }
+
+void SetInstallCopyFunction(InstallCopyFunction copy) { CopySeam() = std::move(copy); }
 
 void SetStartClientDelay(std::function<void(unsigned)> delay) { StartDelay() = std::move(delay); }

@@ -25,6 +25,12 @@ void CloseRunningClient();
 // delayMilliseconds; nothing when the file is missing.
 void StartClient(const std::string& appPath, unsigned delayMilliseconds = 0);
 
+// Replaces the CopyFileA that ReplaceInstalledFiles calls (for tests: a copy
+// that fails the way a file locked by a running program does on Windows); an
+// empty function restores CopyFileA.
+using InstallCopyFunction = std::function<int(const char* source, const char* target, int failIfExists)>;
+void SetInstallCopyFunction(InstallCopyFunction copy);
+
 // Replaces the wait StartClient makes before starting the client (for tests);
 // an empty function restores Sleep.
 void SetStartClientDelay(std::function<void(unsigned milliseconds)> delay);

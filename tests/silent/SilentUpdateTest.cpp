@@ -12,9 +12,11 @@
 #include <optional>
 #include <thread>
 
+#include "install/Installation.h"
 #include "platform/configfile/ConfigFile.h"
 #include "platform/crypt/MD5.h"
 #include "platform/directory/DirectoryEx.h"
+#include "platform/win32/Files.h"
 #include "platform/win32/RemoteWindow.h"
 #include "tests/silent/SilentFixture.h"
 #include "update/UpdateRecord.h"
@@ -451,4 +453,26 @@ TEST_F(SilentUpdateTest, FilesInPlaceButVersionNotRecordedIsCompleted) {
   EXPECT_EQ(InstalledVersion(), "4.1.0");
   EXPECT_EQ(Record("IsSucceed"), "1");
   EXPECT_EQ(Requests(*server, "/1/version.txt"), 0);
+}
+
+// An installed file that refuses to be overwritten (as a running program's file
+// does on Windows) is moved aside to ".bak"; the next run deletes the backup.
+TEST_F(SilentUpdateTest, RefusedFileGoesThroughBackupRemovedByTheNextRun) {
+  Install(kOld, "4.0.9");
+  Publish(pub, 1, kNew, {"4.1.0", "GD"});
+  const std::string locked = app + "data\\strings.ini";
+  SetInstallCopyFunction([&](const char* source, const char* target, int failIfExists) {
+    // Refused while the old file is in place, accepted once it moved aside.
+    if (target == locked && fs::exists(Native(locked))) return 0;
+    return CopyFileA(source, target, failIfExists);
+  });
+  const bool ran = RunProgram();
+  SetInstallCopyFunction({});
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(ReadTextFile(app + "data/strings.ini"), "new strings\n");
+  EXPECT_EQ(ReadTextFile(app + "data/strings.ini.bak"), "old strings\n");
+  EXPECT_EQ(Record("IsSucceed"), "1");
+
+  EXPECT_TRUE(RunProgram());  // up to date now
+  EXPECT_EQ(Installed(), NativeNames(kNew));
 }
