@@ -143,7 +143,20 @@ NginxServer::NginxServer(const std::string& root, const std::string& limitRate) 
 
 NginxServer::~NginxServer() = default;
 
-std::string NginxServer::AccessLog() const { return ReadTextFile(dir_ / "access.log"); }
+std::string NginxServer::AccessLog() const {
+  // nginx writes a request's line after the last byte went out, so a client can
+  // be done before its request is logged. Read once the log has been still for
+  // a while; a request that is still being served is not in it either way.
+  std::string log = ReadTextFile(dir_ / "access.log");
+  int still = 0;
+  for (int waited = 0; still < 10 && waited < 300; ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::string now = ReadTextFile(dir_ / "access.log");
+    still = now == log ? still + 1 : 0;
+    log = std::move(now);
+  }
+  return log;
+}
 
 FaultServer::FaultServer(const std::string& root) {
   const std::string portFile = dir_ / "port";

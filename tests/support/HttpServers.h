@@ -43,6 +43,7 @@ class NginxServer {
   ~NginxServer();
 
   int port() const { return port_; }
+  // The access log, read once no request has been logged for 100 ms.
   std::string AccessLog() const;
 
  private:
