@@ -114,8 +114,12 @@ void CProfile::AddLine(Section& section, std::string_view raw) {
 }
 
 int CProfile::FindSection(std::string_view name) const {
-  const auto it = sectionIndex_.find(Trim(name));
-  return it == sectionIndex_.end() ? -1 : static_cast<int>(it->second);
+  name = Trim(name);
+  if (lastSection_ >= 0 && EqualNoCase(sections_[lastSection_].name, name)) return lastSection_;
+  const auto it = sectionIndex_.find(name);
+  if (it == sectionIndex_.end()) return -1;
+  lastSection_ = static_cast<int>(it->second);
+  return lastSection_;
 }
 
 int CProfile::FindKey(const Section& section, std::string_view key) {

@@ -92,4 +92,7 @@ class CProfile {
   std::vector<Section> sections_;
   std::vector<std::string> names_;
   NameIndex sectionIndex_;  // -> first section of the name
+  // Readers ask for several keys of one section in a row; the last section
+  // found answers them without another look into the index.
+  mutable int lastSection_ = -1;
 };
