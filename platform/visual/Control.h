@@ -1,0 +1,15 @@
+// What every control of the dialog base offers besides being a QWidget: the
+// window text, as the framework's CWnd has it.
+#pragma once
+
+#include <QWidget>
+#include <string>
+
+class CControl {
+ public:
+  virtual ~CControl() = default;
+  // UTF-8 text; shown by the control the way its kind shows text.
+  virtual void SetWindowText(const std::string& text) = 0;
+  virtual std::string GetWindowText() const = 0;
+  virtual QWidget* Widget() = 0;
+};
