@@ -1,6 +1,11 @@
-#include <cstdio>
+#include "app/UpdateApp.h"
 
-int main() {
-  std::fprintf(stderr, "ZOLTUpdate: start-up is not built yet\n");
-  return 1;
+// The one application object, constructed before main and destroyed at exit,
+// when it gives up the single-instance mutex.
+CUpdateApp theApp;
+
+int main(int argc, char** argv) {
+  theApp.SetCommandLine(argc, argv);
+  theApp.InitInstance();
+  return theApp.ExitInstance();
 }

@@ -6,14 +6,25 @@
 
 #include "platform/transfer/ZOLTUpdateIntf.h"
 
-// Reads the installed version and region and the update servers from
-// "Config.dat" and the proxy flag from "UserConfig.dat", both in the
-// application directory. Appends to servers (the first entry always, the second
-// only with a non-empty address). Missing files or keys yield the defaults.
+// Reads the installed version and region ("Config.dat" section "Update") and
+// the update servers, and the proxy flag ("UserConfig.dat" section "Server",
+// "UseProxy", default 1), both files in the application directory. Appends to
+// servers: the first server always (port = low 16 bits of "ServerPort"), the
+// second only when its address is not empty. Missing files or keys yield the
+// defaults ("", 0, proxy on).
+//
+// Each server is resolved on its own: a host name that cannot be resolved
+// leaves that server's address empty, never the other server's address. So an
+// unresolvable first host gives a first entry with an empty ip (the transfer
+// skips it), and an unresolvable second host adds no second entry.
+// Runs on the caller's thread; a host name lookup may block for as long as the
+// system resolver takes.
 void ReadServerConfig(std::string& localVersion, std::string& region, std::vector<S_UpdateSerivceAddr>& servers,
                       bool& useProxy);
 
-// Puts a dotted IPv4 address for host into address and returns true. A dotted
-// host is taken as written without a lookup. An empty or unresolvable host
-// returns false and leaves address as it was (empty host: address emptied).
+// Puts a dotted IPv4 address for host into address and returns true. A text
+// that inet_addr accepts is taken as written, without a lookup; otherwise the
+// first IPv4 address the resolver gives is used. An empty host empties address
+// and returns false; an unresolvable host returns false and leaves address as
+// it was.
 bool ResolveHostAddress(const std::string& host, std::string& address);

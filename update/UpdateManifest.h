@@ -1,5 +1,11 @@
 // Manifests ("UpdateConfig.ini", "config.ini") and their comparison with the
 // installed files.
+//
+// "UpdateConfig.ini": section "Version" ("VERSION", "REGION",
+// "UNCONDITIONALUPDATE", "NOTIFIY"), section "FILES" with one relative name per
+// line, and one section per listed name with "MD5", "SIZE", "MODIFYTIME".
+// "config.ini": one such section per file and nothing else. Relative names use
+// "\" between folders and must pass IsSafeRelativeName.
 #pragma once
 
 #include <string>
@@ -19,31 +25,42 @@ struct UpdateFileInfo {
 
 // The request of CompareUpdateConfig.
 struct UpdateCheckInfo {
+  // Appends "\" to a non-empty installDir that ends with neither "\" nor "/".
   UpdateCheckInfo(std::string installDir, std::string manifestPath, std::string localVersion, std::string region);
-  std::string installDir;  // always ends with "\" (or "/")
+  std::string installDir;  // ends with "\" or "/" (or is empty)
   std::string manifestPath;
   std::string localVersion;
   std::string region;
 };
 
 // True when name can safely be appended to an installation or staging
-// directory: non-empty, relative, no drive letter, and every "\"- or
-// "/"-separated segment a plain name (not empty, ".", or "..").
+// directory: not empty, no zero byte, not starting with "\" or "/", no drive
+// letter ("C:..."), and every "\"- or "/"-separated segment a plain name (not
+// empty, ".", or ".."). A manifest naming anything else could make the updater
+// read, fetch or overwrite files outside the installation.
 bool IsSafeRelativeName(std::string_view name);
 
-// The per-file rule: appends entry's record to files when directory + entry is
-// missing or its digest differs from the manifest's "MD5" (exact, case matters).
-// directory ends with a separator.
+// True when every name passes IsSafeRelativeName.
+bool AreSafeRelativeNames(const std::vector<std::string>& names);
+
+// The per-file rule: reads the entry's "MD5" and appends the entry's record to
+// files when directory + entry is missing or its digest text differs from the
+// manifest's (byte for byte, so letter case matters). The record carries the
+// manifest's "MD5", "SIZE" and "MODIFYTIME". directory ends with a separator.
+// An entry that fails IsSafeRelativeName is ignored (callers reject such a
+// manifest as a whole before comparing anything).
 void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& directory, const std::string& entry,
                           std::vector<UpdateFileInfo>& files);
 
 // Compares the versioned manifest with the installed copies. Returns -1 when
-// the manifest is missing, lists no files, or lists an unsafe name (then
-// nothing is hashed or appended); 1 when the installation is current by version
-// and region (nothing hashed); 0 when the copies were compared. Appends, never
-// clears.
+// the manifest is missing, lists no files, lists an unsafe name, or installDir
+// is empty (then nothing is hashed or appended); 1 when the installation is
+// current by version and region and UNCONDITIONALUPDATE is 0 (nothing hashed or
+// appended); 0 when the copies were compared. Appends, never clears. Runs on the
+// caller's thread and reads every listed installed file.
 int CompareUpdateConfig(const UpdateCheckInfo& request, std::vector<UpdateFileInfo>& files);
 
 // Byte-wise version order: true when candidate is greater than installed as
-// std::string::compare orders them (so "2.1.10" < "2.1.9").
+// std::string::compare orders them, bytes unsigned, a proper prefix smaller (so
+// "2.1.10" < "2.1.9" and "1.0" < "1.0.0"). Stored versions rely on this order.
 bool IsVersionGreater(const std::string& candidate, const std::string& installed);

@@ -16,6 +16,8 @@ void SetRecordClock(std::function<std::time_t()> clock);
 
 // Writes one section named by FormatLocalTime(pattern) into appPath +
 // "UpdateRecord.dat": "IsSucceed" = succeeded ? 1 : 0, "NewVersion", "OldVersion".
+// A section written again (same date with "%Y-%m-%d") has its keys replaced.
+// Failures to write are not reported: the record is informational.
 void WriteUpdateRecord(const std::string& appPath, const std::string& pattern, const std::string& newVersion,
                        const std::string& oldVersion, bool succeeded = true);
 

@@ -69,7 +69,12 @@ long CCryptConfigFile::Initialize(std::string path, std::string secondText) {
   profile_ = CProfile();
   corrupt_ = false;
   std::string sealed;
-  if (!ReadWholeFile(path_, sealed)) return 0;
+  if (!ReadWholeFile(path_, sealed)) {
+    // A file that is there but cannot be read (an I/O error) is kept aside
+    // like a damaged one before anything replaces it.
+    corrupt_ = PathFileExistsA(path_.c_str()) && !PathIsDirectoryA(path_.c_str());
+    return 0;
+  }
   if (auto plain = configcipher::Decipher(sealed, secondText_)) {
     profile_ = CProfile::Parse(*plain);
     return 1;
@@ -78,8 +83,7 @@ long CCryptConfigFile::Initialize(std::string path, std::string secondText) {
   return 0;
 }
 
-long CCryptConfigFile::ReadString(std::string section, std::string key, std::string defaultValue,
-                                  std::string& value) {
+long CCryptConfigFile::ReadString(std::string section, std::string key, std::string defaultValue, std::string& value) {
   return ReadStringFrom(profile_, section, key, std::move(defaultValue), value);
 }
 

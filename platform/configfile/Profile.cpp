@@ -14,27 +14,55 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return lower;
-}
-
 bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
 bool IsTrimmed(std::string_view text) { return Trim(text).size() == text.size(); }
 
 }  // namespace
 
-std::size_t CProfile::KeyRefHash::operator()(const KeyRef& ref) const noexcept {
-  return std::hash<std::string>{}(ref.key) * 31u + ref.section;
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// FNV-1a over the lower-cased bytes.
+std::uint64_t HashNoCase(std::string_view text) {
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  for (char c : text) {
+    hash ^= static_cast<unsigned char>(LowerAscii(c));
+    hash *= 0x100000001b3ull;
+  }
+  return hash;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+std::size_t CProfile::NameHash::operator()(std::string_view name) const {
+  return static_cast<std::size_t>(HashNoCase(name));
+}
+
+bool CProfile::NameEqual::operator()(std::string_view a, std::string_view b) const noexcept {
+  return EqualNoCase(a, b);
 }
 
 CProfile CProfile::Parse(std::string_view text) {
   CProfile profile;
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   profile.sections_.push_back(Section{});  // lines before the first header
+  // Sizing the index once keeps a large manifest from being rehashed again and
+  // again while it is read.
+  std::size_t headers = 0;
+  for (std::size_t i = 0; i + 1 < text.size(); ++i)
+    if (text[i] == '\n' && text[i + 1] == '[') ++headers;
+  profile.sections_.reserve(headers + 2);
+  profile.names_.reserve(headers + 1);
+  profile.sectionIndex_.reserve(headers + 1);
   std::uint32_t current = 0;
   while (!text.empty()) {
     const auto end = text.find('\n');
@@ -51,52 +79,81 @@ CProfile CProfile::Parse(std::string_view text) {
         section.hasHeader = true;
         current = static_cast<std::uint32_t>(profile.sections_.size());
         profile.names_.push_back(section.name);
-        profile.sectionIndex_.try_emplace(Lower(section.name), current);
+        profile.sectionIndex_.try_emplace(section.name, current);
         profile.sections_.push_back(std::move(section));
         continue;
       }
     }
-    profile.AddLine(profile.sections_[current], current, raw);
+    AddLine(profile.sections_[current], raw);
   }
   return profile;
 }
 
-void CProfile::AddLine(Section& section, std::uint32_t sectionIndex, std::string_view raw) {
+void CProfile::AddLine(Section& section, std::string_view raw) {
   Line line;
   line.text = std::string(raw);
-  const std::string_view trimmed = Trim(raw);
+  const std::string_view trimmed = Trim(line.text);
   line.isEntry = !trimmed.empty() && trimmed.front() != ';';
   if (line.isEntry) {
     const auto equals = trimmed.find('=');
     if (equals != std::string_view::npos) {
       const std::string_view key = Trim(trimmed.substr(0, equals));
+      const std::string_view value = Trim(trimmed.substr(equals + 1));
       line.isKey = true;
+      line.keyOffset = static_cast<std::uint32_t>(key.data() - line.text.data());
       line.keyLength = static_cast<std::uint32_t>(key.size());
-      line.value = std::string(Trim(trimmed.substr(equals + 1)));
-      keyIndex_.try_emplace(KeyRef{sectionIndex, Lower(key)}, static_cast<std::uint32_t>(section.lines.size()));
+      line.valueOffset = static_cast<std::uint32_t>(value.data() - line.text.data());
+      line.valueLength = static_cast<std::uint32_t>(value.size());
+      ++section.keyLines;
+      if (!section.keyIndex.empty())
+        section.keyIndex.try_emplace(std::string(key), static_cast<std::uint32_t>(section.lines.size()));
     }
-    section.entries.emplace_back(trimmed);
   }
   section.lines.push_back(std::move(line));
+  section.entriesReady = false;
 }
 
 int CProfile::FindSection(std::string_view name) const {
-  const auto it = sectionIndex_.find(Lower(Trim(name)));
+  const auto it = sectionIndex_.find(Trim(name));
   return it == sectionIndex_.end() ? -1 : static_cast<int>(it->second);
+}
+
+int CProfile::FindKey(const Section& section, std::string_view key) {
+  constexpr std::uint32_t kScanLimit = 8;
+  if (section.keyLines <= kScanLimit) {
+    for (std::size_t i = 0; i < section.lines.size(); ++i)
+      if (section.lines[i].isKey && EqualNoCase(section.lines[i].Key(), key)) return static_cast<int>(i);
+    return -1;
+  }
+  if (section.keyIndex.empty()) {
+    section.keyIndex.reserve(section.keyLines);
+    for (std::size_t i = 0; i < section.lines.size(); ++i)
+      if (section.lines[i].isKey) section.keyIndex.try_emplace(std::string(section.lines[i].Key()), i);
+  }
+  const auto it = section.keyIndex.find(key);
+  return it == section.keyIndex.end() ? -1 : static_cast<int>(it->second);
 }
 
 bool CProfile::GetValue(std::string_view section, std::string_view key, std::string& value) const {
   const int index = FindSection(section);
   if (index < 0) return false;
-  const auto it = keyIndex_.find(KeyRef{static_cast<std::uint32_t>(index), Lower(Trim(key))});
-  if (it == keyIndex_.end()) return false;
-  value = sections_[index].lines[it->second].value;
+  const int line = FindKey(sections_[index], Trim(key));
+  if (line < 0) return false;
+  value = sections_[index].lines[line].Value();
   return true;
 }
 
 const std::vector<std::string>* CProfile::GetSectionLines(std::string_view section) const {
   const int index = FindSection(section);
-  return index < 0 ? nullptr : &sections_[index].entries;
+  if (index < 0) return nullptr;
+  const Section& found = sections_[index];
+  if (!found.entriesReady) {
+    found.entries.clear();
+    for (const Line& line : found.lines)
+      if (line.isEntry) found.entries.emplace_back(Trim(line.text));
+    found.entriesReady = true;
+  }
+  return &found.entries;
 }
 
 bool CProfile::CanHold(std::string_view section, std::string_view key, std::string_view value) {
@@ -119,24 +176,23 @@ bool CProfile::SetValue(std::string_view section, std::string_view key, std::str
     created.hasHeader = true;
     index = static_cast<int>(sections_.size());
     names_.push_back(created.name);
-    sectionIndex_.emplace(Lower(section), static_cast<std::uint32_t>(index));
+    sectionIndex_.emplace(std::string(section), static_cast<std::uint32_t>(index));
     sections_.push_back(std::move(created));
   }
   Section& target = sections_[index];
   const std::string text = std::string(key) + "=" + std::string(value);
-  const auto it = keyIndex_.find(KeyRef{static_cast<std::uint32_t>(index), Lower(key)});
-  if (it == keyIndex_.end()) {
-    AddLine(target, static_cast<std::uint32_t>(index), text);
+  const int found = FindKey(target, key);
+  if (found < 0) {
+    AddLine(target, text);
     return true;
   }
-  Line& line = target.lines[it->second];
-  // The entry list mirrors the entry lines; find this line's place in it.
-  std::size_t entry = 0;
-  for (std::size_t i = 0; i < it->second; ++i) entry += target.lines[i].isEntry ? 1 : 0;
-  target.entries[entry] = text;
+  Line& line = target.lines[found];
   line.text = text;
-  line.value = std::string(value);
+  line.keyOffset = 0;
   line.keyLength = static_cast<std::uint32_t>(key.size());
+  line.valueOffset = static_cast<std::uint32_t>(key.size() + 1);
+  line.valueLength = static_cast<std::uint32_t>(value.size());
+  target.entriesReady = false;
   return true;
 }
 

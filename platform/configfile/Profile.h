@@ -49,32 +49,47 @@ class CProfile {
 
  private:
   struct Line {
-    std::string text;   // the line as it will be written (untrimmed for kept lines)
-    std::string value;  // trimmed entry text, or the value of a key line
-    std::uint32_t keyLength = 0;  // for key lines: length of the trimmed key
-    bool isEntry = false;         // non-blank, non-comment line
-    bool isKey = false;           // entry with "="
+    std::string text;             // the line as it will be written (untrimmed for kept lines)
+    std::uint32_t keyOffset = 0;  // for key lines: the trimmed key and value within text
+    std::uint32_t keyLength = 0;
+    std::uint32_t valueOffset = 0;
+    std::uint32_t valueLength = 0;
+    bool isEntry = false;  // non-blank, non-comment line
+    bool isKey = false;    // entry with "="
+    std::string_view Key() const { return std::string_view(text).substr(keyOffset, keyLength); }
+    std::string_view Value() const { return std::string_view(text).substr(valueOffset, valueLength); }
   };
+  // Names compare without regard to ASCII case; lookups take string_view and
+  // allocate nothing. The hash is deliberately not noexcept: that makes the
+  // standard table keep each hash beside its node instead of hashing every
+  // name again while walking a bucket.
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const;
+  };
+  struct NameEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept;
+  };
+  using NameIndex = std::unordered_map<std::string, std::uint32_t, NameHash, NameEqual>;
   struct Section {
     std::string name;  // as written in the header; empty for the lines before any header
     bool hasHeader = false;
     std::vector<Line> lines;
-    std::vector<std::string> entries;  // materialised for GetSectionLines
-  };
-  struct KeyRef {
-    std::uint32_t section;
-    std::string key;  // lower-case
-    bool operator==(const KeyRef&) const = default;
-  };
-  struct KeyRefHash {
-    std::size_t operator()(const KeyRef& ref) const noexcept;
+    std::uint32_t keyLines = 0;
+    // Both built on first use. A manifest section holds three keys, found
+    // fastest by scanning its own lines; only a long section gets a key index.
+    // And most sections are never listed, so their entry list is not kept.
+    mutable NameIndex keyIndex;  // key -> first line with it
+    mutable std::vector<std::string> entries;
+    mutable bool entriesReady = false;
   };
 
-  void AddLine(Section& section, std::uint32_t sectionIndex, std::string_view raw);
+  static void AddLine(Section& section, std::string_view raw);
   int FindSection(std::string_view name) const;
+  static int FindKey(const Section& section, std::string_view key);
 
   std::vector<Section> sections_;
   std::vector<std::string> names_;
-  std::unordered_map<std::string, std::uint32_t> sectionIndex_;  // lower-case name -> first section
-  std::unordered_map<KeyRef, std::uint32_t, KeyRefHash> keyIndex_;  // -> line index in that section
+  NameIndex sectionIndex_;  // -> first section of the name
 };

@@ -1,6 +1,9 @@
 // MD5 digests of files (RFC 1321), over OpenSSL's libcrypto.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 
 class CMD5 {
@@ -11,16 +14,23 @@ class CMD5 {
   CMD5& operator=(const CMD5&) = delete;
 
   // Replaces digest with the 32 lowercase hexadecimal digits of the file's MD5,
-  // the text md5sum prints. The file is streamed in large blocks. When the file
-  // cannot be opened or read, digest becomes kUnreadable, a text no published
-  // digest can equal. Returns 1 on success, 0 on failure.
+  // the text md5sum prints. The file is streamed in large blocks through one
+  // buffer that the object reuses for every file. When the file cannot be
+  // opened or read (missing, a directory, an I/O error), digest becomes
+  // kUnreadable, a text no published digest can equal. Returns 1 on success, 0
+  // on failure. "\" in path is taken as "/". One object per thread.
   long GetFileMD5(const char* path, std::string& digest);
 
   // The digest of a buffer, in the same text form.
   static std::string OfBytes(const void* data, std::size_t size);
 
+  // How many files GetFileMD5 was asked to hash in this process, by any
+  // object. Lets diagnostics and tests see whether a comparison hashed at all.
+  static std::uint64_t FilesHashed();
+
   static constexpr const char* kUnreadable = "<unreadable>";
 
  private:
-  std::string buffer_;  // reused across files
+  struct Buffer;
+  std::unique_ptr<Buffer> buffer_;  // allocated on first use, reused across files
 };

@@ -99,7 +99,9 @@ long CDirectoryEx::CreateMultipleDirectory(std::string directory) {
 void CDirectoryEx::DeleteDirectory(std::string directory) {
   std::string native = NativePath(directory);
   while (native.size() > 1 && native.back() == '/') native.pop_back();
-  if (native.empty()) return;
+  // A staging path built from an empty or damaged name must never reach the
+  // root of the file system.
+  if (native.empty() || native == "/") return;
   // remove_all looks at each entry with symlink_status: links are unlinked,
   // never followed, including a link given as the directory itself.
   std::error_code error;

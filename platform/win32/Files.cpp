@@ -165,6 +165,9 @@ BOOL CopyFileA(const char* src, const char* dst, BOOL failIfExists) {
   }
   bool ok = CopyContent(in, out, st.st_size);
   ok = ok && ::fchmod(out, st.st_mode & 07777) == 0;  // umask may have narrowed it
+  // The content must be on disk before the rename makes it the installed copy,
+  // or a power cut could leave an empty file under the installed name.
+  ok = ok && ::fdatasync(out) == 0;
   int error = errno;
   ::close(in);
   if (::close(out) != 0 && ok) {

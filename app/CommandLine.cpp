@@ -1,0 +1,71 @@
+#include "app/CommandLine.h"
+
+#include <cstdlib>
+
+namespace {
+
+constexpr std::string_view kSilentSwitch = "-silent";
+constexpr std::size_t kMaxTypeDigits = 10;
+constexpr std::size_t kMaxDirectoryName = 260;
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  return true;
+}
+
+// The switch is compared over the argument's own length, so every leading part
+// of "-silent" counts (even "" and "-"), as the program has always accepted.
+bool IsSilentSwitch(std::string_view argument) {
+  return argument.size() <= kSilentSwitch.size() && EqualNoCase(argument, kSilentSwitch.substr(0, argument.size()));
+}
+
+// atoi over at most the first ten characters, without atoi's undefined
+// overflow: the value wraps to 32 bits.
+int ParseType(std::string_view text) {
+  const std::string digits(text.substr(0, kMaxTypeDigits));
+  const long long value = std::strtoll(digits.c_str(), nullptr, 10);
+  return static_cast<int>(static_cast<unsigned long long>(value));
+}
+
+}  // namespace
+
+StartupOptions ParseCommandLine(const std::vector<std::string>& arguments) {
+  bool silent = false;
+  StartupOptions options;
+  for (const std::string& argument : arguments) {
+    if (IsSilentSwitch(argument)) {
+      silent = true;
+      continue;
+    }
+    if (argument.size() <= 3) continue;
+    const std::string_view prefix = std::string_view(argument).substr(0, 3);
+    const std::string_view value = std::string_view(argument).substr(3);
+    if (EqualNoCase(prefix, "-t:")) {
+      options.updateType = ParseType(value);
+    } else if (EqualNoCase(prefix, "-d:")) {
+      options.moduleName = std::string(value.substr(0, kMaxDirectoryName));
+    }
+  }
+  if (!silent) {
+    options.mode = RunMode::Interactive;
+  } else if (options.updateType == 1) {
+    options.mode = RunMode::SilentProgram;
+    options.moduleName = "Program";
+  } else {
+    options.mode = RunMode::SilentComponent;
+  }
+  return options;
+}
+
+bool UsesModuleName(const StartupOptions& options) {
+  return options.mode == RunMode::SilentComponent || (options.mode == RunMode::Interactive && options.updateType != 1);
+}
+
+bool IsPlainDirectoryName(std::string_view name) {
+  if (name == "." || name == "..") return false;
+  return name.find_first_of("\\/:") == std::string_view::npos;
+}

@@ -1,0 +1,108 @@
+#include "platform/win32/Mutex.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+#include <unordered_set>
+
+#include "platform/core_guard.h"
+
+namespace {
+
+struct MutexObject {
+  int fd = -1;  // -1 for an unnamed mutex
+  bool owned = false;
+};
+
+// Handles given out and not yet closed, so that a stray or double close is an
+// error instead of freed memory.
+std::mutex tableMutex;
+std::unordered_set<MutexObject*> liveHandles;
+
+MutexObject* Lookup(HANDLE handle) {
+  auto* object = static_cast<MutexObject*>(handle);
+  std::lock_guard lock(tableMutex);
+  return liveHandles.count(object) != 0 ? object : nullptr;
+}
+
+HANDLE Register(MutexObject* object) {
+  std::lock_guard lock(tableMutex);
+  liveHandles.insert(object);
+  return object;
+}
+
+}  // namespace
+
+std::string MutexLockPath(const std::string& name) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::string dir = (runtime != nullptr && *runtime != '\0') ? runtime : "/tmp";
+  if (dir.back() != '/') dir += '/';
+  // A "\" or "/" in the name (Windows allows "Global\..." prefixes) must not
+  // lead out of the runtime folder.
+  std::string file = name;
+  for (char& c : file)
+    if (c == '/' || c == '\\') c = '_';
+  return dir + file + ".lock";
+}
+
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, const char* name) {
+  if (name == nullptr) {
+    SetLastError(ERROR_SUCCESS);
+    return Register(new MutexObject{-1, initialOwner != FALSE});
+  }
+  const std::string path = MutexLockPath(name);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  int result;
+  while ((result = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  if (result != 0) {
+    const int error = errno;
+    ::close(fd);
+    if (error != EWOULDBLOCK) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+    // Held by another handle: hand out one that owns nothing, as Windows does
+    // for an existing mutex.
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return Register(new MutexObject{-1, false});
+  }
+  SetLastError(ERROR_SUCCESS);
+  return Register(new MutexObject{fd, initialOwner != FALSE});
+}
+
+BOOL ReleaseMutex(HANDLE mutex) {
+  MutexObject* object = Lookup(mutex);
+  if (object == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!object->owned) {
+    SetLastError(ERROR_NOT_OWNER);
+    return FALSE;
+  }
+  object->owned = false;
+  return TRUE;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  auto* object = static_cast<MutexObject*>(handle);
+  {
+    std::lock_guard lock(tableMutex);
+    if (liveHandles.erase(object) == 0) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+  }
+  if (object->fd >= 0) ::close(object->fd);
+  delete object;
+  return TRUE;
+}

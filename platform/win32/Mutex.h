@@ -1,0 +1,40 @@
+// Named mutexes, as Windows has them, for keeping one instance of a program.
+//
+// A named mutex is an exclusive flock on "<runtime dir>/<name>.lock", the
+// runtime dir being $XDG_RUNTIME_DIR, else /tmp. The lock belongs to the open
+// file, so it dies with the process that holds it: a crashed instance never
+// blocks the next one. The lock file is opened close-on-exec, so programs
+// started by the holder (the client it restarts) never inherit the lock.
+#pragma once
+
+#include <string>
+
+#include "platform/win32/Win32Types.h"
+
+struct SECURITY_ATTRIBUTES;
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
+inline constexpr DWORD ERROR_NOT_OWNER = 288;
+inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
+
+// Creates or opens the named mutex. When no other handle (of this or another
+// process) holds the name, the lock is taken, last error is ERROR_SUCCESS, and
+// with initialOwner the caller owns the mutex. When the name is held elsewhere,
+// a handle that does not own it is returned and last error is
+// ERROR_ALREADY_EXISTS. Returns null (last error set) when the lock file cannot
+// be opened. Security attributes are ignored. A null name gives an unnamed
+// mutex that never reports ERROR_ALREADY_EXISTS.
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, const char* name);
+
+// Gives up ownership. As on Windows, the named object lives on while the handle
+// is open, so the name stays held (a new instance still sees
+// ERROR_ALREADY_EXISTS) until CloseHandle or process exit. FALSE with
+// ERROR_NOT_OWNER when the handle does not own the mutex.
+BOOL ReleaseMutex(HANDLE mutex);
+
+// Closes a handle returned by CreateMutexA, dropping the lock it holds.
+// FALSE with ERROR_INVALID_HANDLE for anything else.
+BOOL CloseHandle(HANDLE handle);
+
+// The lock file that stands for the named mutex.
+std::string MutexLockPath(const std::string& name);

@@ -1,0 +1,99 @@
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "app/UpdateApp.h"
+#include "platform/win32/Mutex.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::set<std::string> Listing(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) names.insert(entry.path().string());
+  return names;
+}
+
+class SingleInstance : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* exe = std::getenv("ZOLTUPDATE_EXE");
+    ASSERT_NE(exe, nullptr);
+    exe_ = exe;
+    ::setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
+    env_ = {"XDG_RUNTIME_DIR=" + runtime_.path()};
+  }
+  void TearDown() override { ::unsetenv("XDG_RUNTIME_DIR"); }
+
+  ChildResult Run(std::vector<std::string> args) {
+    args.insert(args.begin(), exe_);
+    return RunChild(args, env_);
+  }
+
+  TempDir runtime_;
+  std::string exe_;
+  std::vector<std::string> env_;
+};
+
+TEST_F(SingleInstance, SecondInstanceEndsAtOnceTouchingNothing) {
+  HANDLE held = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
+  ASSERT_EQ(GetLastError(), ERROR_SUCCESS);
+  const fs::path appDir = fs::path(exe_).parent_path();
+  const auto before = Listing(appDir);
+  for (const auto& args :
+       {std::vector<std::string>{}, {"-silent"}, {"-silent", "-t:2", "-d:Plugin"}, {"-t:2", "-d:.."}}) {
+    const ChildResult result = Run(args);
+    EXPECT_EQ(result.exitCode, kExitOk);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    EXPECT_LT(result.seconds, 5.0);
+  }
+  EXPECT_EQ(Listing(appDir), before);
+  CloseHandle(held);
+}
+
+TEST_F(SingleInstance, KilledHolderDoesNotBlockTheNext) {
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    ::close(ready[0]);
+    CreateMutexA(nullptr, TRUE, kInstanceMutexName);
+    (void)!::write(ready[1], "x", 1);
+    ::pause();
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  char c;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::close(ready[0]);
+  EXPECT_EQ(Run({"-silent"}).err, "");
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+  // With the lock free the program goes on to its mode.
+  EXPECT_NE(Run({"-silent"}).err, "");
+}
+
+TEST_F(SingleInstance, UnsafeDirectoryNameIsRefused) {
+  for (const char* name : {"-d:..", "-d:..\\..\\etc", "-d:/tmp/x", "-d:C:"}) {
+    const ChildResult silent = Run({"-silent", "-t:2", name});
+    EXPECT_EQ(silent.exitCode, kExitRefusedName) << name;
+    EXPECT_NE(silent.err.find("refusing directory name"), std::string::npos) << name;
+    EXPECT_EQ(Run({"-t:3", name}).exitCode, kExitRefusedName) << name;
+  }
+  // The program update never uses the name, so it is not refused there.
+  EXPECT_NE(Run({"-silent", "-d:.."}).exitCode, kExitRefusedName);
+  // An empty name keeps its meaning.
+  EXPECT_NE(Run({"-silent", "-t:2"}).exitCode, kExitRefusedName);
+}
+
+}  // namespace

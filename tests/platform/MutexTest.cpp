@@ -1,0 +1,110 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "platform/win32/Mutex.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+constexpr const char* kName = "WIN32.Test.Instance.Once";
+
+class MutexTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ::setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1); }
+  void TearDown() override { ::unsetenv("XDG_RUNTIME_DIR"); }
+  TempDir runtime_;
+};
+
+// Forks a child that takes the mutex and then waits to be killed.
+pid_t StartHolder() {
+  int ready[2];
+  if (::pipe(ready) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(ready[0]);
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, kName);
+    const char ok = (mutex != nullptr && GetLastError() == ERROR_SUCCESS) ? 1 : 0;
+    (void)!::write(ready[1], &ok, 1);
+    ::pause();
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  char ok = 0;
+  const bool started = ::read(ready[0], &ok, 1) == 1 && ok == 1;
+  ::close(ready[0]);
+  return started ? pid : -1;
+}
+
+TEST_F(MutexTest, SecondCreatorSeesAlreadyExists) {
+  HANDLE first = CreateMutexA(nullptr, TRUE, kName);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  EXPECT_TRUE(std::filesystem::exists(runtime_.path() + kName + ".lock"));
+
+  HANDLE second = CreateMutexA(nullptr, TRUE, kName);
+  EXPECT_NE(second, nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_FALSE(ReleaseMutex(second));
+  EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
+  EXPECT_TRUE(CloseHandle(second));
+
+  // Releasing ownership keeps the name held until the handle is closed.
+  EXPECT_TRUE(ReleaseMutex(first));
+  HANDLE third = CreateMutexA(nullptr, TRUE, kName);
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  CloseHandle(third);
+  EXPECT_TRUE(CloseHandle(first));
+  EXPECT_FALSE(CloseHandle(first));
+
+  HANDLE fourth = CreateMutexA(nullptr, TRUE, kName);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  CloseHandle(fourth);
+}
+
+TEST_F(MutexTest, HeldByAnotherProcessAndFreedWhenItIsKilled) {
+  const pid_t holder = StartHolder();
+  ASSERT_GT(holder, 0);
+  HANDLE blocked = CreateMutexA(nullptr, TRUE, kName);
+  EXPECT_NE(blocked, nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  CloseHandle(blocked);
+
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+  HANDLE next = CreateMutexA(nullptr, TRUE, kName);
+  EXPECT_NE(next, nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  CloseHandle(next);
+}
+
+// Programs started by the holder must not keep the lock after it ends.
+TEST_F(MutexTest, LockIsNotInheritedAcrossExec) {
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, kName);
+  ASSERT_NE(mutex, nullptr);
+  const std::string lockPath = MutexLockPath(kName);
+  int found = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(entry.path(), error) != lockPath) continue;
+    const int fd = std::atoi(entry.path().filename().c_str());
+    EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
+    ++found;
+  }
+  EXPECT_EQ(found, 1);
+  CloseHandle(mutex);
+}
+
+TEST_F(MutexTest, NameCannotLeaveTheRuntimeFolder) {
+  EXPECT_EQ(MutexLockPath("Global\\..\\..\\x"), runtime_.path() + "Global_.._.._x.lock");
+  ::unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(MutexLockPath("n"), "/tmp/n.lock");
+}
+
+}  // namespace

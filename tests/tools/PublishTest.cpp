@@ -1,0 +1,187 @@
+// zolt-publish, run as publishers run it, checked through the updater's own
+// readers.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "platform/configfile/ConfigFile.h"
+#include "tests/support/TempDir.h"
+#include "tests/update/ShellCommand.h"
+#include "update/UpdateManifest.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ToolRun {
+  int exitCode;
+  std::string errors;
+};
+
+class PublishTest : public ::testing::Test {
+ protected:
+  static std::string ToolPath() {
+    if (const char* tool = std::getenv("ZOLT_PUBLISH")) return tool;
+    const char* build = std::getenv("ZOLT_BUILD_DIR");
+    return std::string(build ? build : ".") + "/tools/zolt-publish";
+  }
+
+  ToolRun Publish(const std::string& arguments, const std::string& release, const std::string& root) {
+    const std::string errors = dir_ / "stderr.txt";
+    const std::string command = ShellQuote(ToolPath()) + " " + arguments + " " + ShellQuote(release) + " " +
+                                ShellQuote(root) + " >/dev/null 2>" + ShellQuote(errors);
+    const CommandResult result = RunCommand(command);
+    return {result.exitCode, ReadTextFile(errors)};
+  }
+
+  // Everything below root, as relative names, for "nothing half written".
+  static std::vector<std::string> Listing(const std::string& root) {
+    std::vector<std::string> names;
+    if (!fs::exists(root)) return names;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+      names.push_back(entry.path().lexically_relative(root).string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  void WriteRelease() {
+    WriteTextFile(release_ + "ZOLTClient.exe", "client 2.0");
+    WriteTextFile(release_ + "skin/main.png", "png bytes");
+    WriteTextFile(release_ + "skin/deep/a b.txt", "");
+    WriteTextFile(release_ + "Readme=first.txt", "equals in a name");
+  }
+
+  TempDir dir_;
+  std::string release_ = dir_ / "release/";
+  std::string root_ = dir_ / "publish";
+};
+
+TEST_F(PublishTest, ManifestReadsBackThroughTheUpdatersReader) {
+  WriteRelease();
+  ASSERT_EQ(Publish("--version 2.0 --region 0571 --notify", release_, root_).exitCode, 0);
+  const std::string published = root_ + "/1/";
+  CConfigFile manifest(published + "UpdateConfig.ini");
+  std::string value;
+  manifest.ReadString("Version", "VERSION", "", value);
+  EXPECT_EQ(value, "2.0");
+  manifest.ReadString("Version", "REGION", "", value);
+  EXPECT_EQ(value, "0571");
+  EXPECT_EQ(manifest.ReadInteger("Version", "NOTIFIY", -1), 1);
+  EXPECT_EQ(manifest.ReadInteger("Version", "UNCONDITIONALUPDATE", -1), 0);
+
+  std::vector<std::string> files;
+  manifest.ReadSection("FILES", files);
+  const std::vector<std::string> expected = {"Readme=first.txt", "ZOLTClient.exe", "skin\\deep\\a b.txt",
+                                             "skin\\main.png"};
+  EXPECT_EQ(files, expected) << "sorted byte-wise, \"\\\" between folders";
+  for (const std::string& name : files) {
+    std::string native = name;
+    std::replace(native.begin(), native.end(), '\\', '/');
+    manifest.ReadString(name, "MD5", "", value);
+    EXPECT_EQ(value, Md5sumOf(published + native)) << name;
+    EXPECT_EQ(value, Md5sumOf(release_ + native)) << name;
+    manifest.ReadString(name, "SIZE", "", value);
+    EXPECT_EQ(value, std::to_string(fs::file_size(release_ + native))) << name;
+    manifest.ReadString(name, "MODIFYTIME", "", value);
+    EXPECT_TRUE(std::regex_match(value, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"))) << value;
+    EXPECT_EQ(ReadTextFile(published + native), ReadTextFile(release_ + native)) << name;
+  }
+  EXPECT_FALSE(fs::exists(published + "config.ini")) << "only components get config.ini";
+}
+
+TEST_F(PublishTest, ComponentTypeAlsoWritesConfigIni) {
+  WriteRelease();
+  ASSERT_EQ(Publish("--type 3 --unconditional", release_, root_).exitCode, 0);
+  CConfigFile component(root_ + "/3/config.ini");
+  std::vector<std::string> sections;
+  component.ReadSections(sections);
+  EXPECT_EQ(sections,
+            (std::vector<std::string>{"Readme=first.txt", "ZOLTClient.exe", "skin\\deep\\a b.txt", "skin\\main.png"}));
+  std::string value;
+  component.ReadString("skin\\main.png", "MD5", "", value);
+  EXPECT_EQ(value, Md5sumOf(release_ + "skin/main.png"));
+  CConfigFile manifest(root_ + "/3/UpdateConfig.ini");
+  EXPECT_EQ(manifest.ReadInteger("Version", "UNCONDITIONALUPDATE", -1), 1);
+}
+
+TEST_F(PublishTest, RepublishingReplacesTheWholeFolder) {
+  WriteRelease();
+  ASSERT_EQ(Publish("", release_, root_).exitCode, 0);
+  fs::remove(release_ + "skin/main.png");
+  ASSERT_EQ(Publish("--version 2.1", release_, root_).exitCode, 0);
+  EXPECT_FALSE(fs::exists(root_ + "/1/skin/main.png")) << "a file dropped from the release is not served any more";
+  EXPECT_EQ(Listing(root_),
+            (std::vector<std::string>{"1", "1/Readme=first.txt", "1/UpdateConfig.ini", "1/ZOLTClient.exe", "1/skin",
+                                      "1/skin/deep", "1/skin/deep/a b.txt"}));
+}
+
+TEST_F(PublishTest, BadInputFailsAndLeavesTheEarlierPublication) {
+  WriteRelease();
+  ASSERT_EQ(Publish("--version 1.0", release_, root_).exitCode, 0);
+  const std::vector<std::string> before = Listing(root_);
+  const std::string manifestBefore = ReadTextFile(root_ + "/1/UpdateConfig.ini");
+
+  const struct {
+    const char* what;
+    std::string file;  // added to the release; empty: none
+    std::string arguments = "";
+    bool symlink = false;
+  } cases[] = {
+      {"manifest name in the release", "UpdateConfig.ini"},
+      {"component manifest name in the release", "config.ini"},
+      {"comment-like name", ";note.txt"},
+      {"header-like name", "[x.txt"},
+      {"closing bracket", "a]b.txt"},
+      {"backslash inside a name", "a\\b.txt"},
+      {"trailing blank", "skin/name "},
+      {"leading blank", " name"},
+      {"line break", "two\nlines"},
+      {"section of the manifest itself", "FILES"},
+      {"names differing only in case", "zoltclient.EXE"},
+      {"symbolic link", "link.exe", "", true},
+      {"version with blanks around it", "", "--version ' 2.0'"},
+      {"type not a number", "", "--type x"},
+      {"unknown option", "", "--force"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.symlink)
+      fs::create_symlink("ZOLTClient.exe", release_ + c.file);
+    else if (!c.file.empty())
+      WriteTextFile(release_ + c.file, "x");
+    const ToolRun run = Publish("--version 9.9 " + c.arguments, release_, root_);
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_NE(run.errors, "");
+    EXPECT_EQ(Listing(root_), before);
+    EXPECT_EQ(ReadTextFile(root_ + "/1/UpdateConfig.ini"), manifestBefore);
+    if (!c.file.empty()) fs::remove(release_ + c.file);
+  }
+  EXPECT_NE(Publish("", dir_ / "no-such-release", root_).exitCode, 0);
+  EXPECT_NE(Publish("", release_, release_ + "publish").exitCode, 0) << "publishing into the release itself";
+  EXPECT_FALSE(fs::exists(release_ + "publish"));
+  EXPECT_EQ(Listing(root_), before);
+}
+
+TEST_F(PublishTest, ComparisonListsExactlyTheFilesThatDiffer) {
+  WriteRelease();
+  ASSERT_EQ(Publish("--version 2.0 --region 1", release_, root_).exitCode, 0);
+  const std::string install = dir_ / "install/";
+  fs::copy(release_, install, fs::copy_options::recursive);
+  WriteTextFile(install + "skin/main.png", "older png");
+  fs::remove(install + "skin/deep/a b.txt");
+  WriteTextFile(install + "local-only.log", "not in the release");
+
+  std::vector<UpdateFileInfo> files;
+  ASSERT_EQ(CompareUpdateConfig(UpdateCheckInfo(install, root_ + "/1/UpdateConfig.ini", "1.0", "1"), files), 0);
+  std::vector<std::string> names;
+  for (const auto& file : files) names.push_back(file.fileName);
+  EXPECT_EQ(names, (std::vector<std::string>{"skin\\deep\\a b.txt", "skin\\main.png"}));
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+#include "update/ServerConfig.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/configfile/ConfigFile.h"
+#include "platform/directory/DirectoryEx.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using Keys = std::map<std::string, std::string>;
+using Servers = std::vector<std::pair<std::string, unsigned>>;
+
+class ServerConfigTest : public ::testing::Test {
+ protected:
+  void SetUp() override { CDirectoryEx::OverrideApplicationPath(dir_.path()); }
+  void TearDown() override { CDirectoryEx::OverrideApplicationPath(""); }
+
+  // Writes the keys into the enciphered file as the installer would.
+  void WriteDat(const std::string& file, const std::string& section, const Keys& keys) {
+    CCryptConfigFile config(dir_ / file, "");
+    for (const auto& [key, value] : keys) ASSERT_EQ(config.WriteString(section, key, value), 1);
+  }
+
+  struct Result {
+    std::string version, region;
+    Servers servers;
+    bool useProxy = false;
+  };
+  Result Read() {
+    Result result;
+    std::vector<S_UpdateSerivceAddr> servers;
+    ReadServerConfig(result.version, result.region, servers, result.useProxy);
+    for (const auto& server : servers) result.servers.emplace_back(server.ip, server.port);
+    return result;
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(ServerConfigTest, NoFilesGiveOneEmptyServerAndTheProxy) {
+  const Result result = Read();
+  EXPECT_EQ(result.version, "");
+  EXPECT_EQ(result.region, "");
+  EXPECT_EQ(result.servers, (Servers{{"", 0}}));
+  EXPECT_TRUE(result.useProxy);
+}
+
+TEST_F(ServerConfigTest, ServerListFromConfigDat) {
+  const struct {
+    const char* what;
+    Keys keys;
+    Servers expected;
+  } cases[] = {
+      {"dotted addresses, first first",
+       {{"ServerIP", "192.0.2.1"}, {"ServerPort", "8080"}, {"ServerIP2", "198.51.100.7"}, {"ServerPort2", "81"}},
+       {{"192.0.2.1", 8080}, {"198.51.100.7", 81}}},
+      {"short dotted form is kept as written", {{"ServerIP", "127.1"}, {"ServerPort", "80"}}, {{"127.1", 80}}},
+      {"host name resolves", {{"ServerIP", "localhost"}, {"ServerPort", "8000"}}, {{"127.0.0.1", 8000}}},
+      {"ports keep their low 16 bits",
+       {{"ServerIP", "192.0.2.1"}, {"ServerPort", "65616"}, {"ServerIP2", "192.0.2.2"}, {"ServerPort2", "-1"}},
+       {{"192.0.2.1", 80}, {"192.0.2.2", 65535}}},
+      {"empty second server",
+       {{"ServerIP", "192.0.2.1"}, {"ServerIP2", ""}, {"ServerPort2", "90"}},
+       {{"192.0.2.1", 0}}},
+      {"unresolvable first host stays empty, not the second's address",
+       {{"ServerIP", "no-such-host.invalid"}, {"ServerPort", "80"}, {"ServerIP2", "192.0.2.2"}, {"ServerPort2", "81"}},
+       {{"", 80}, {"192.0.2.2", 81}}},
+      {"unresolvable second host is left out, not a copy of the first",
+       {{"ServerIP", "192.0.2.1"}, {"ServerPort", "80"}, {"ServerIP2", "no-such-host.invalid"}, {"ServerPort2", "81"}},
+       {{"192.0.2.1", 80}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::remove((dir_ / "Config.dat").c_str());
+    Keys keys = c.keys;
+    keys["Version"] = "2.1.9";
+    keys["Region"] = "0571";
+    WriteDat("Config.dat", "Update", keys);
+    const Result result = Read();
+    EXPECT_EQ(result.version, "2.1.9");
+    EXPECT_EQ(result.region, "0571");
+    EXPECT_EQ(result.servers, c.expected);
+  }
+}
+
+TEST_F(ServerConfigTest, UseProxyFromUserConfigDat) {
+  const struct {
+    const char* value;  // nullptr: key missing from an existing file
+    bool expected;
+  } cases[] = {{"0", false}, {"1", true}, {"7", true}, {nullptr, true}};
+  for (const auto& c : cases) {
+    std::remove((dir_ / "UserConfig.dat").c_str());
+    if (c.value != nullptr)
+      WriteDat("UserConfig.dat", "Server", {{"UseProxy", c.value}});
+    else
+      WriteDat("UserConfig.dat", "Server", {{"Other", "0"}});
+    EXPECT_EQ(Read().useProxy, c.expected) << (c.value ? c.value : "missing");
+  }
+}
+
+TEST(ResolveHostAddress, Cases) {
+  const struct {
+    const char* host;
+    bool resolved;
+    const char* address;  // out text afterwards, starting from "before"
+  } cases[] = {
+      {"", false, ""},
+      {"10.1.2.3", true, "10.1.2.3"},
+      {"localhost", true, "127.0.0.1"},
+      {"no-such-host.invalid", false, "before"},
+  };
+  for (const auto& c : cases) {
+    std::string address = "before";
+    EXPECT_EQ(ResolveHostAddress(c.host, address), c.resolved) << c.host;
+    EXPECT_EQ(address, c.address) << c.host;
+  }
+}
+
+}  // namespace

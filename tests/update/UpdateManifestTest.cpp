@@ -1,0 +1,229 @@
+#include "update/UpdateManifest.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/configfile/ConfigFile.h"
+#include "platform/crypt/MD5.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+std::string Md5Of(const std::string& text) { return CMD5::OfBytes(text.data(), text.size()); }
+
+TEST(IsVersionGreater, ByteWiseOrder) {
+  const struct {
+    const char* candidate;
+    const char* installed;
+    bool greater;
+  } cases[] = {
+      {"2.1.10", "2.1.9", false}, {"2.1.9", "2.1.10", true}, {"10.0", "9.0", false},
+      {"1.0", "1.0.0", false},    {"1.0.0", "1.0", true},    {"1.0", "1.0", false},
+      {"1.1", "", true},          {"", "", false},           {"1.0\xA0", "1.0a", true},  // bytes compare unsigned
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(IsVersionGreater(c.candidate, c.installed), c.greater) << c.candidate << " vs " << c.installed;
+}
+
+TEST(IsSafeRelativeName, Cases) {
+  const struct {
+    std::string name;
+    bool safe;
+  } cases[] = {
+      {"ZOLTClient.exe", true},
+      {"skin\\main.png", true},
+      {"a/b", true},
+      {"..a\\b..", true},
+      {"a b\\c=d.txt", true},
+      {"", false},
+      {"..\\..\\etc\\passwd", false},
+      {"skin\\..\\..\\x", false},
+      {"\\abs\\path", false},
+      {"/abs", false},
+      {"C:\\x", false},
+      {"c:x", false},
+      {"a\\\\b", false},
+      {"a\\", false},
+      {".", false},
+      {"a\\.\\b", false},
+      {"a/../b", false},
+      {std::string("a\0b", 3), false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsSafeRelativeName(c.name), c.safe) << c.name;
+}
+
+TEST(UpdateCheckInfo, EndsInstallDirWithASeparator) {
+  EXPECT_EQ(UpdateCheckInfo("C:\\Tovaro", "", "", "").installDir, "C:\\Tovaro\\");
+  EXPECT_EQ(UpdateCheckInfo("/opt/tovaro/", "", "", "").installDir, "/opt/tovaro/");
+  EXPECT_EQ(UpdateCheckInfo("/opt/tovaro\\", "", "", "").installDir, "/opt/tovaro\\");
+}
+
+struct ManifestFile {
+  std::string name;
+  std::string md5;
+  std::string size = "3";
+  std::string modifyTime = "2026-01-02 03:04:05";
+};
+
+class CompareUpdateConfigTest : public ::testing::Test {
+ protected:
+  // Writes a versioned manifest; files listed in "FILES" in the given order.
+  void WriteManifest(const std::string& version, const std::string& region, int unconditional,
+                     const std::vector<ManifestFile>& files, bool withFilesSection = true) {
+    std::string text = "[Version]\nVERSION=" + version + "\nREGION=" + region +
+                       "\nUNCONDITIONALUPDATE=" + std::to_string(unconditional) + "\nNOTIFIY=1\n";
+    if (withFilesSection) {
+      text += "[FILES]\n";
+      for (const auto& file : files) text += file.name + "\n";
+    }
+    for (const auto& file : files)
+      text += "[" + file.name + "]\nMD5=" + file.md5 + "\nSIZE=" + file.size + "\nMODIFYTIME=" + file.modifyTime + "\n";
+    WriteTextFile(manifest_, text);
+  }
+
+  void Install(const std::string& relative, const std::string& content) { WriteTextFile(install_ + relative, content); }
+
+  int Compare(const std::string& localVersion, const std::string& region, std::vector<UpdateFileInfo>& files) {
+    return CompareUpdateConfig(UpdateCheckInfo(install_, manifest_, localVersion, region), files);
+  }
+
+  static std::vector<std::string> Names(const std::vector<UpdateFileInfo>& files) {
+    std::vector<std::string> names;
+    for (const auto& file : files) names.push_back(file.fileName);
+    return names;
+  }
+
+  TempDir dir_;
+  std::string install_ = dir_ / "install/";
+  std::string manifest_ = dir_ / "UPDATE/Program/UpdateConfig.ini";
+};
+
+TEST_F(CompareUpdateConfigTest, MissingManifestIsMinusOne) {
+  std::vector<UpdateFileInfo> files;
+  EXPECT_EQ(Compare("1.0", "1", files), -1);
+  EXPECT_TRUE(files.empty());
+}
+
+TEST_F(CompareUpdateConfigTest, CurrentByVersionAndRegionHashesNothing) {
+  // Installed copies that differ (and one that cannot even be read) would be
+  // listed if the comparison looked at them.
+  Install("a.dll", "old");
+  std::filesystem::create_directories(install_ + "b.dll");
+  const struct {
+    const char* remote;
+    const char* local;
+  } cases[] = {{"2.1.9", "2.1.9"}, {"2.1.10", "2.1.9"}, {"10.0", "9.0"}, {"1.0", "1.0.0"}};
+  for (const auto& c : cases) {
+    WriteManifest(c.remote, "0571", 0, {{"a.dll", Md5Of("new")}, {"b.dll", Md5Of("new")}});
+    std::vector<UpdateFileInfo> files;
+    const auto hashedBefore = CMD5::FilesHashed();
+    EXPECT_EQ(Compare(c.local, "0571", files), 1) << c.remote << " vs " << c.local;
+    EXPECT_TRUE(files.empty());
+    EXPECT_EQ(CMD5::FilesHashed(), hashedBefore);
+  }
+}
+
+TEST_F(CompareUpdateConfigTest, NewerVersionRegionChangeOrUnconditionalCompareTheCopies) {
+  Install("same.dll", "same");
+  Install("changed.dll", "old");
+  const std::vector<ManifestFile> manifest = {{"same.dll", Md5Of("same")}, {"changed.dll", Md5Of("new")}};
+  const struct {
+    const char* what;
+    const char* remoteVersion;
+    const char* remoteRegion;
+    int unconditional;
+  } cases[] = {
+      {"newer version", "2.2", "0571", 0},
+      {"region differs, older version", "1.0", "0572", 0},
+      {"unconditional, same version and region", "2.1", "0571", 1},
+  };
+  for (const auto& c : cases) {
+    WriteManifest(c.remoteVersion, c.remoteRegion, c.unconditional, manifest);
+    std::vector<UpdateFileInfo> files;
+    EXPECT_EQ(Compare("2.1", "0571", files), 0) << c.what;
+    EXPECT_EQ(Names(files), std::vector<std::string>{"changed.dll"}) << c.what;
+  }
+}
+
+TEST_F(CompareUpdateConfigTest, UnconditionalWithEverythingCurrentListsNothing) {
+  Install("a.dll", "a");
+  WriteManifest("1.0", "1", 1, {{"a.dll", Md5Of("a")}});
+  std::vector<UpdateFileInfo> files;
+  EXPECT_EQ(Compare("1.0", "1", files), 0);
+  EXPECT_TRUE(files.empty());
+}
+
+TEST_F(CompareUpdateConfigTest, RecordsCarryTheManifestsTexts) {
+  Install("skin/main.png", "old png");
+  Install("upper.dll", "upper");
+  Install("unreadable.dll/inside", "a folder stands where the file should be");
+  ManifestFile missing{"sub\\dir\\missing.dat", Md5Of("m"), "1", "2025-05-05 05:05:05"};
+  ManifestFile changed{"skin\\main.png", Md5Of("new png"), "7", "2026-06-06 06:06:06"};
+  ManifestFile upperCase{"upper.dll", Md5Of("upper")};
+  for (char& c : upperCase.md5) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  ManifestFile unreadable{"unreadable.dll", Md5Of("x")};
+  const std::vector<ManifestFile> listed = {missing, changed, upperCase, unreadable};
+  WriteManifest("2.0", "1", 0, listed);
+
+  std::vector<UpdateFileInfo> files;
+  ASSERT_EQ(Compare("1.0", "1", files), 0);
+  ASSERT_EQ(files.size(), 4u);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const ManifestFile& expected = listed[i];
+    EXPECT_EQ(files[i].fileName, expected.name);
+    EXPECT_EQ(files[i].md5, expected.md5) << "the manifest's digest, not the installed copy's";
+    EXPECT_EQ(files[i].size, expected.size);
+    EXPECT_EQ(files[i].modifyTime, expected.modifyTime);
+  }
+}
+
+TEST_F(CompareUpdateConfigTest, NoFileListIsMinusOneEvenWhenUnconditional) {
+  Install("a.dll", "a");
+  for (const bool withSection : {false, true}) {
+    WriteManifest("2.0", "1", 1, withSection ? std::vector<ManifestFile>{} : std::vector<ManifestFile>{{"a.dll", "x"}},
+                  withSection);
+    std::vector<UpdateFileInfo> files;
+    EXPECT_EQ(Compare("1.0", "1", files), -1);
+    EXPECT_TRUE(files.empty());
+  }
+}
+
+TEST_F(CompareUpdateConfigTest, DuplicatesAndRepeatedCallsAppend) {
+  WriteManifest("2.0", "1", 0, {{"a.dll", "x"}, {"a.dll", "x"}});
+  std::vector<UpdateFileInfo> files;
+  EXPECT_EQ(Compare("1.0", "1", files), 0);
+  EXPECT_EQ(files.size(), 2u);
+  EXPECT_EQ(Compare("1.0", "1", files), 0);
+  EXPECT_EQ(files.size(), 4u);
+}
+
+TEST_F(CompareUpdateConfigTest, AnyUnsafeNameRejectsTheWholeManifest) {
+  Install("good.dll", "old");
+  for (const char* unsafe : {"..\\..\\etc\\passwd", "\\abs\\path", "/abs", "C:\\x", "a\\\\b", "dir\\"}) {
+    WriteManifest("2.0", "1", 0, {{"good.dll", Md5Of("new")}, {unsafe, "x"}});
+    std::vector<UpdateFileInfo> files;
+    const auto hashedBefore = CMD5::FilesHashed();
+    EXPECT_EQ(Compare("1.0", "1", files), -1) << unsafe;
+    EXPECT_TRUE(files.empty()) << unsafe;
+    EXPECT_EQ(CMD5::FilesHashed(), hashedBefore) << unsafe;
+  }
+}
+
+TEST(CompareManifestEntry, IgnoresAnUnsafeEntry) {
+  TempDir dir;
+  WriteTextFile(dir / "config.ini", "[..\\x]\nMD5=1\n[ok]\nMD5=2\n");
+  CConfigFile manifest(dir / "config.ini");
+  CMD5 md5;
+  std::vector<UpdateFileInfo> files;
+  CompareManifestEntry(manifest, md5, dir / "component/", "..\\x", files);
+  CompareManifestEntry(manifest, md5, dir / "component/", "ok", files);
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].fileName, "ok");
+  EXPECT_EQ(files[0].md5, "2");
+}
+
+}  // namespace

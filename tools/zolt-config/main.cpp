@@ -1,0 +1,118 @@
+// zolt-config: reads and writes the enciphered ".dat" profile files.
+//
+// Exit codes: 0 done; 1 key or file missing, file unreadable or not written;
+// 2 bad arguments or a value the file format cannot hold.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/configfile/ConfigFile.h"
+#include "platform/configfile/Profile.h"
+#include "platform/win32/Files.h"
+
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+int Usage() {
+  std::fputs(
+      "usage: zolt-config get FILE SECTION KEY        print the value of KEY\n"
+      "       zolt-config set FILE SECTION KEY VALUE  store VALUE (creates FILE, SECTION, KEY)\n"
+      "       zolt-config dump FILE                   print the deciphered profile text\n"
+      "       zolt-config import FILE PLAIN           encipher the plain profile file PLAIN into FILE\n",
+      stderr);
+  return kUsage;
+}
+
+// Opens FILE for reading; reports a missing or undecipherable file.
+bool OpenForReading(const std::string& path, CCryptConfigFile& file) {
+  if (!PathFileExistsA(path.c_str())) {
+    std::fprintf(stderr, "zolt-config: %s: no such file\n", path.c_str());
+    return false;
+  }
+  if (file.IsCorrupt()) {
+    std::fprintf(stderr, "zolt-config: %s: cannot be deciphered (damaged, or not a profile file of this program)\n",
+                 path.c_str());
+    return false;
+  }
+  return true;
+}
+
+void WarnIfKeptAside(const std::string& path, const CCryptConfigFile& file) {
+  if (file.IsCorrupt())
+    std::fprintf(stderr, "zolt-config: %s could not be deciphered; it is kept as %s.corrupt before being replaced\n",
+                 path.c_str(), path.c_str());
+}
+
+int Get(const std::string& path, const std::string& section, const std::string& key) {
+  CCryptConfigFile file(path, "");
+  if (!OpenForReading(path, file)) return kFailed;
+  std::string value;
+  if (!CProfile::Parse(file.PlainText()).GetValue(section, key, value)) {
+    std::fprintf(stderr, "zolt-config: %s: no key \"%s\" in section \"%s\"\n", path.c_str(), key.c_str(),
+                 section.c_str());
+    return kFailed;
+  }
+  std::printf("%s\n", value.c_str());
+  return kOk;
+}
+
+int Set(const std::string& path, const std::string& section, const std::string& key, const std::string& value) {
+  if (!CProfile::CanHold(section, key, value)) {
+    std::fprintf(stderr,
+                 "zolt-config: cannot store this: section and key must be non-empty; no line breaks; no blanks at "
+                 "either end of section, key or value; no \"]\" in the section; no \"=\" in the key; a key may not "
+                 "start with \";\" or \"[\"\n");
+    return kUsage;
+  }
+  CCryptConfigFile file(path, "");
+  WarnIfKeptAside(path, file);
+  if (file.WriteString(section, key, value) == 0) {
+    std::fprintf(stderr, "zolt-config: %s: cannot be written\n", path.c_str());
+    return kFailed;
+  }
+  return kOk;
+}
+
+int Dump(const std::string& path) {
+  CCryptConfigFile file(path, "");
+  if (!OpenForReading(path, file)) return kFailed;
+  const std::string text = file.PlainText();
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return kOk;
+}
+
+int Import(const std::string& path, const std::string& plainPath) {
+  std::string plain;
+  if (!ReadWholeFile(plainPath, plain)) {
+    std::fprintf(stderr, "zolt-config: %s: cannot be read\n", plainPath.c_str());
+    return kFailed;
+  }
+  CCryptConfigFile file(path, "");
+  WarnIfKeptAside(path, file);
+  if (!file.ReplaceContent(CProfile::Parse(plain))) {
+    std::fprintf(stderr, "zolt-config: %s: cannot be written\n", path.c_str());
+    return kFailed;
+  }
+  return kOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return Usage();
+  const std::string& command = args[0];
+  if (command == "get" && args.size() == 4) return Get(args[1], args[2], args[3]);
+  if (command == "set" && args.size() == 5) return Set(args[1], args[2], args[3], args[4]);
+  if (command == "dump" && args.size() == 2) return Dump(args[1]);
+  if (command == "import" && args.size() == 3) return Import(args[1], args[2]);
+  if (command == "-h" || command == "--help" || command == "help") {
+    Usage();
+    return kOk;
+  }
+  return Usage();
+}

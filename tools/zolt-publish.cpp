@@ -1,0 +1,338 @@
+// zolt-publish: turns a release folder into a publish folder that any static
+// web server can serve to the updater.
+//
+//   zolt-publish [--type N] [--version V] [--region R] [--notify] [--unconditional]
+//                RELEASE_DIR PUBLISH_ROOT
+//
+// Copies every regular file below RELEASE_DIR to PUBLISH_ROOT/N/ and writes
+// there "UpdateConfig.ini" (and for N other than 1 also "config.ini"). The new
+// folder is assembled beside PUBLISH_ROOT/N and put in place only when complete,
+// so a failed run leaves an earlier publication as it was.
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <set>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "platform/configfile/Profile.h"
+#include "platform/crypt/MD5.h"
+#include "platform/win32/Files.h"
+#include "update/UpdateManifest.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: zolt-publish [--type N] [--version V] [--region R] [--notify] [--unconditional]\n"
+    "                    RELEASE_DIR PUBLISH_ROOT\n"
+    "Copies the files of RELEASE_DIR to PUBLISH_ROOT/N/ (N defaults to 1) and writes the manifest\n"
+    "\"UpdateConfig.ini\" there (and \"config.ini\" when N is not 1).\n";
+
+struct Options {
+  unsigned long type = 1;
+  std::string version;
+  std::string region;
+  bool notify = false;
+  bool unconditional = false;
+  std::string releaseDir;
+  std::string publishRoot;
+};
+
+struct ReleaseFile {
+  std::string name;    // relative, "\" between folders
+  fs::path source;     // in the release
+  std::string native;  // relative, "/" between folders
+};
+
+struct Failure {
+  std::string message;
+};
+
+[[noreturn]] void Fail(const std::string& message) { throw Failure{message}; }
+
+bool ParseType(const std::string& text, unsigned long& type) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  type = std::stoul(text);
+  return type > 0;
+}
+
+// Returns nullopt after printing the reason when the command line is unusable.
+std::optional<Options> ParseArguments(int argc, char** argv) {
+  Options options;
+  std::vector<std::string> positional;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const auto value = [&](const char* name) -> std::optional<std::string> {
+      if (i + 1 >= argc) {
+        std::cerr << "zolt-publish: " << name << " needs a value\n";
+        return std::nullopt;
+      }
+      return std::string(argv[++i]);
+    };
+    if (optionsEnded || arg.empty() || arg[0] != '-') {
+      positional.push_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      std::exit(0);
+    } else if (arg == "--type") {
+      const auto text = value("--type");
+      if (!text) return std::nullopt;
+      if (!ParseType(*text, options.type)) {
+        std::cerr << "zolt-publish: --type needs a positive whole number, not \"" << *text << "\"\n";
+        return std::nullopt;
+      }
+    } else if (arg == "--version" || arg == "--region") {
+      const auto text = value(arg.c_str());
+      if (!text) return std::nullopt;
+      (arg == "--version" ? options.version : options.region) = *text;
+    } else if (arg == "--notify") {
+      options.notify = true;
+    } else if (arg == "--unconditional") {
+      options.unconditional = true;
+    } else {
+      std::cerr << "zolt-publish: unknown option " << arg << "\n";
+      return std::nullopt;
+    }
+  }
+  if (positional.size() != 2) {
+    std::cerr << "zolt-publish: expected RELEASE_DIR and PUBLISH_ROOT\n";
+    return std::nullopt;
+  }
+  options.releaseDir = positional[0];
+  options.publishRoot = positional[1];
+  return options;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// Why a relative name cannot be published, or empty when it can. The name
+// becomes a line of "FILES", a section name, a remote name and a local path on
+// every installed machine, so it must survive all four unchanged.
+std::string RejectName(const std::string& name, const std::string& shown) {
+  if (!IsSafeRelativeName(name)) return "\"" + shown + "\" is not a plain relative name";
+  if (!CProfile::CanHold(name, "MD5", "0")) return "\"" + shown + "\" cannot be a manifest section name";
+  // A "FILES" line starting with ";" reads as a comment, one starting with "["
+  // as a section header.
+  if (name.front() == ';' || name.front() == '[') return "\"" + shown + "\" cannot be listed in \"FILES\"";
+  const std::string lower = Lower(name);
+  if (lower == "version" || lower == "files")
+    return "\"" + shown + "\" would share its section with the manifest's own \"" + name + "\" section";
+  if (name == "UpdateConfig.ini" || name == "config.ini")
+    return "\"" + shown + "\" would collide with the manifest the publication writes";
+  return std::string();
+}
+
+std::vector<ReleaseFile> CollectReleaseFiles(const fs::path& release) {
+  std::vector<ReleaseFile> files;
+  std::error_code error;
+  fs::recursive_directory_iterator it(release, fs::directory_options::none, error);
+  if (error) Fail("cannot read " + release.string() + ": " + error.message());
+  for (const fs::recursive_directory_iterator end; it != end; it.increment(error)) {
+    if (error) Fail("cannot read " + release.string() + ": " + error.message());
+    const fs::path relative = it->path().lexically_relative(release);
+    const fs::file_status status = it->symlink_status(error);
+    if (error) Fail("cannot read " + it->path().string() + ": " + error.message());
+    // A link could publish content from outside the release, or the same file
+    // twice; the publisher resolves it, not the tool.
+    if (fs::is_symlink(status)) Fail(it->path().string() + " is a symbolic link; replace it with the file itself");
+    if (fs::is_directory(status)) {
+      if (relative.filename().string().find('\\') != std::string::npos)
+        Fail("folder name \"" + relative.string() + "\" contains \"\\\", the manifest's folder separator");
+      continue;
+    }
+    if (!fs::is_regular_file(status)) Fail(it->path().string() + " is neither a regular file nor a folder");
+    ReleaseFile file;
+    file.native = relative.generic_string();
+    if (file.native.find('\\') != std::string::npos)
+      Fail("file name \"" + file.native + "\" contains \"\\\", the manifest's folder separator");
+    file.name = file.native;
+    std::replace(file.name.begin(), file.name.end(), '/', '\\');
+    file.source = it->path();
+    if (const std::string reason = RejectName(file.name, file.native); !reason.empty()) Fail(reason);
+    files.push_back(std::move(file));
+  }
+  std::sort(files.begin(), files.end(),
+            [](const ReleaseFile& a, const ReleaseFile& b) { return a.name.compare(b.name) < 0; });
+  // Section names match without regard to case: two such files would read
+  // each other's digest.
+  std::set<std::string> seen;
+  for (const ReleaseFile& file : files)
+    if (!seen.insert(Lower(file.name)).second)
+      Fail("\"" + file.native + "\" differs from another file's name only in letter case");
+  return files;
+}
+
+std::string FormatModifyTime(const fs::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) Fail("cannot read " + path.string() + ": " + std::strerror(errno));
+  std::tm utc{};
+  ::gmtime_r(&st.st_mtime, &utc);
+  char text[64];
+  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
+  return std::string(text, length);
+}
+
+void SetOrFail(CProfile& profile, const std::string& section, const std::string& key, const std::string& value) {
+  if (!profile.SetValue(section, key, value))
+    Fail("\"" + value + "\" cannot be stored as " + key + " in section [" + section + "]");
+}
+
+struct Entry {
+  std::string name, md5, size, modifyTime;
+};
+
+// Reads the manifest text back as the updater will and checks every value.
+void VerifyManifest(const std::string& text, const std::vector<Entry>& entries, bool withFiles) {
+  const CProfile parsed = CProfile::Parse(text);
+  if (withFiles) {
+    const auto* lines = parsed.GetSectionLines("FILES");
+    if (lines == nullptr || lines->size() != entries.size()) Fail("the manifest does not read back as written");
+    for (std::size_t i = 0; i < entries.size(); ++i)
+      if ((*lines)[i] != entries[i].name) Fail("\"" + entries[i].name + "\" does not read back from \"FILES\"");
+  }
+  std::string value;
+  for (const Entry& entry : entries)
+    if (!parsed.GetValue(entry.name, "MD5", value) || value != entry.md5)
+      Fail("the section of \"" + entry.name + "\" does not read back as written");
+}
+
+void RemoveQuietly(const fs::path& path) {
+  std::error_code ignored;
+  fs::remove_all(path, ignored);
+}
+
+// Puts the complete folder staged in place of target: atomically swapped with
+// an existing publication, which is removed afterwards.
+void PutInPlace(const fs::path& staged, const fs::path& target) {
+  std::error_code error;
+  const fs::file_status status = fs::symlink_status(target, error);
+  if (!fs::exists(status)) {
+    if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0)
+      Fail("cannot rename " + staged.string() + " to " + target.string() + ": " + std::strerror(errno));
+    return;
+  }
+  if (!fs::is_directory(status)) Fail(target.string() + " exists and is not a folder");
+  if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) != 0)
+    Fail("cannot replace " + target.string() + ": " + std::strerror(errno));
+  RemoveQuietly(staged);  // now holds the previous publication
+}
+
+bool IsWithin(const fs::path& inner, const fs::path& outer) {
+  const auto [mismatch, ignored] = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
+  return mismatch == outer.end();
+}
+
+int Publish(const Options& options) {
+  std::error_code error;
+  const fs::path release = fs::weakly_canonical(options.releaseDir, error);
+  if (error || !fs::is_directory(release)) Fail(options.releaseDir + " is not a folder");
+  const std::string typeText = std::to_string(options.type);
+  fs::path root = fs::weakly_canonical(options.publishRoot, error);
+  if (error) Fail("cannot use " + options.publishRoot + ": " + error.message());
+  if (IsWithin(root / typeText, release) || IsWithin(release, root / typeText))
+    Fail("the release folder and the publish folder " + (root / typeText).string() + " overlap");
+  if (!fs::create_directories(root, error) && error) Fail("cannot create " + root.string() + ": " + error.message());
+  root = fs::canonical(root, error);
+  if (error) Fail("cannot use " + options.publishRoot + ": " + error.message());
+  const fs::path target = root / typeText;
+
+  CProfile header;
+  SetOrFail(header, "Version", "VERSION", options.version);
+  SetOrFail(header, "Version", "REGION", options.region);
+  SetOrFail(header, "Version", "UNCONDITIONALUPDATE", options.unconditional ? "1" : "0");
+  SetOrFail(header, "Version", "NOTIFIY", options.notify ? "1" : "0");
+
+  const std::vector<ReleaseFile> files = CollectReleaseFiles(release);
+  if (files.empty()) Fail(options.releaseDir + " holds no files");
+
+  std::string stagedTemplate = (root / ("." + typeText + ".zolt-publish.XXXXXX")).string();
+  if (::mkdtemp(stagedTemplate.data()) == nullptr)
+    Fail("cannot create a folder in " + root.string() + ": " + std::strerror(errno));
+  const fs::path staged = stagedTemplate;
+  try {
+    CMD5 md5;
+    std::vector<Entry> entries;
+    std::uintmax_t totalBytes = 0;
+    for (const ReleaseFile& file : files) {
+      const fs::path copy = staged / file.native;
+      fs::create_directories(copy.parent_path(), error);
+      if (error) Fail("cannot create " + copy.parent_path().string() + ": " + error.message());
+      if (!CopyFileA(file.source.c_str(), copy.c_str(), TRUE))
+        Fail("cannot copy " + file.source.string() + " to " + copy.string());
+      // The digest and size describe the copy that will be served, even if the
+      // release changes while it is being published.
+      Entry entry{file.name, "", "", FormatModifyTime(file.source)};
+      if (!md5.GetFileMD5(copy.c_str(), entry.md5)) Fail("cannot read " + copy.string());
+      const std::uintmax_t size = fs::file_size(copy, error);
+      if (error) Fail("cannot read " + copy.string() + ": " + error.message());
+      entry.size = std::to_string(size);
+      totalBytes += size;
+      entries.push_back(std::move(entry));
+    }
+
+    CProfile sections;
+    std::string fileList = "[FILES]\n";
+    for (const Entry& entry : entries) {
+      fileList += entry.name + "\n";
+      SetOrFail(sections, entry.name, "MD5", entry.md5);
+      SetOrFail(sections, entry.name, "SIZE", entry.size);
+      SetOrFail(sections, entry.name, "MODIFYTIME", entry.modifyTime);
+    }
+    const std::string manifest = header.Serialize() + fileList + sections.Serialize();
+    VerifyManifest(manifest, entries, true);
+    if (!WriteFileAtomically((staged / "UpdateConfig.ini").string(), manifest))
+      Fail("cannot write " + (staged / "UpdateConfig.ini").string());
+    if (options.type != 1) {
+      const std::string component = sections.Serialize();
+      VerifyManifest(component, entries, false);
+      if (!WriteFileAtomically((staged / "config.ini").string(), component))
+        Fail("cannot write " + (staged / "config.ini").string());
+    }
+    if (::chmod(staged.c_str(), 0755) != 0) Fail("cannot set permissions of " + staged.string());
+    PutInPlace(staged, target);
+    std::cout << "published " << entries.size() << " files (" << totalBytes << " bytes) to " << target.string() << "\n";
+  } catch (...) {
+    RemoveQuietly(staged);
+    throw;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::optional<Options> options = ParseArguments(argc, argv);
+  if (!options) {
+    std::cerr << kUsage;
+    return 2;
+  }
+  try {
+    return Publish(*options);
+  } catch (const Failure& failure) {
+    std::cerr << "zolt-publish: " << failure.message << "\n";
+  } catch (const std::exception& exception) {
+    std::cerr << "zolt-publish: " << exception.what() << "\n";
+  }
+  return 1;
+}

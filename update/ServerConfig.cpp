@@ -1,0 +1,53 @@
+#include "update/ServerConfig.h"
+
+#include "platform/configfile/ConfigFile.h"
+#include "platform/core_guard.h"
+#include "platform/directory/DirectoryEx.h"
+#include "platform/win32/Winsock.h"
+
+bool ResolveHostAddress(const std::string& host, std::string& address) {
+  if (host.empty()) {
+    address.clear();
+    return false;
+  }
+  if (inet_addr(host.c_str()) != INADDR_NONE) {
+    address = host;
+    return true;
+  }
+  WSADATA data;
+  if (WSAStartup(0x0002, &data) != 0) return false;
+  const bool found = LookupHostIPv4(host, address);
+  WSACleanup();
+  return found;
+}
+
+void ReadServerConfig(std::string& localVersion, std::string& region, std::vector<S_UpdateSerivceAddr>& servers,
+                      bool& useProxy) {
+  std::string appPath;
+  CDirectoryEx::GetApplicationPath(appPath);
+
+  CCryptConfigFile config(appPath + "Config.dat", "");
+  config.ReadString("Update", "Version", "", localVersion);
+  config.ReadString("Update", "Region", "", region);
+
+  S_UpdateSerivceAddr server;
+  std::string host;
+
+  // The working record starts empty for each server: a failed lookup leaves
+  // ResolveHostAddress's out text alone, and that text must not be the
+  // address of the server read before.
+  config.ReadString("Update", "ServerIP", "", host);
+  server.ip.clear();
+  ResolveHostAddress(host, server.ip);
+  server.port = static_cast<std::uint16_t>(config.ReadInteger("Update", "ServerPort", 0));
+  servers.push_back(server);
+
+  config.ReadString("Update", "ServerIP2", "", host);
+  server.ip.clear();
+  ResolveHostAddress(host, server.ip);
+  server.port = static_cast<std::uint16_t>(config.ReadInteger("Update", "ServerPort2", 0));
+  if (!server.ip.empty()) servers.push_back(server);
+
+  config.Initialize(appPath + "UserConfig.dat", "");
+  useProxy = config.ReadInteger("Server", "UseProxy", 1) != 0;
+}

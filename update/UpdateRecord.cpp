@@ -1,0 +1,75 @@
+#include "update/UpdateRecord.h"
+
+#include <mutex>
+
+#include "platform/configfile/ConfigFile.h"
+#include "platform/core_guard.h"
+#include "platform/win32/Registry.h"
+
+namespace {
+
+std::mutex clockMutex;
+std::function<std::time_t()> recordClock;
+
+std::time_t Now() {
+  std::lock_guard lock(clockMutex);
+  return recordClock ? recordClock() : std::time(nullptr);
+}
+
+// Closes the key on every way out of the caller, exceptions included.
+class RegistryKey {
+ public:
+  RegistryKey() = default;
+  ~RegistryKey() {
+    if (key_ != nullptr) RegCloseKey(key_);
+  }
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+  HKEY* receive() { return &key_; }
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+void SetText(HKEY key, const char* name, const std::string& text) {
+  // The length includes the terminating zero, which readers of REG_SZ expect.
+  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                 static_cast<DWORD>(text.size() + 1));
+}
+
+}  // namespace
+
+void SetRecordClock(std::function<std::time_t()> clock) {
+  std::lock_guard lock(clockMutex);
+  recordClock = std::move(clock);
+}
+
+std::string FormatLocalTime(const std::string& pattern) {
+  const std::time_t now = Now();
+  std::tm local{};
+  if (::localtime_r(&now, &local) == nullptr) return std::string();
+  char buffer[128];
+  const std::size_t length = std::strftime(buffer, sizeof buffer, pattern.c_str(), &local);
+  return std::string(buffer, length);
+}
+
+void WriteUpdateRecord(const std::string& appPath, const std::string& pattern, const std::string& newVersion,
+                       const std::string& oldVersion, bool succeeded) {
+  CCryptConfigFile record(appPath + "UpdateRecord.dat", "");
+  const std::string section = FormatLocalTime(pattern);
+  record.WriteInteger(section, "IsSucceed", succeeded ? 1 : 0);
+  record.WriteString(section, "NewVersion", newVersion);
+  record.WriteString(section, "OldVersion", oldVersion);
+}
+
+void WriteInstalledVersion(const std::string& appPath, const std::string& newVersion) {
+  RegistryKey key;
+  constexpr DWORD kReadWrite = KEY_READ | KEY_WRITE;  // 0x2001F, no registry-view flag
+  static_assert(kReadWrite == 0x2001F);
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tovaro", 0, kReadWrite, key.receive()) !=
+      static_cast<LONG>(ERROR_SUCCESS))
+    return;
+  SetText(key.get(), "InstallPath", appPath);
+  SetText(key.get(), "Version", newVersion);
+}
