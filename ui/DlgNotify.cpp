@@ -4,23 +4,13 @@
 #include <QScreen>
 
 #include "platform/win32/Shell.h"
+#include "ui/DialogSkin.h"
 #include "ui/DialogTemplates.h"
-#include "ui/TitleBandDrag.h"
 
 namespace {
 
 constexpr COLORREF kTextColour = 0x663D0D;
 constexpr int kMargin = 5;
-
-void SkinButton(CImageButtonX& button) {
-  button.SetNormalImage(19525, nullptr);
-  button.SetOverImage(19526, nullptr);
-  button.SetSelectImage(19524, nullptr);
-  button.SetTextColor(CImageButtonX::kNormal, 0x333333);
-  button.SetTextColor(CImageButtonX::kHovered, 0xFFFFFF);
-  button.SetTextColor(CImageButtonX::kPressed, 0xFFFFFF);
-  button.SetShowText(true);
-}
 
 }  // namespace
 
@@ -49,11 +39,9 @@ BOOL CDlgNotify::OnInitDialog() {
   CImageDialog::OnInitDialog();
   SetWindowText("Tovaro升级通知");
   SetBackPicture(2, 19523, nullptr, false);
-  SkinButton(laterButton);
-  SkinButton(upgradeButton);
-  titleCloseButton.SetNormalImage(19527, nullptr);
-  titleCloseButton.SetOverImage(19529, nullptr);
-  titleCloseButton.SetSelectImage(19528, nullptr);
+  SkinPushButton(laterButton);
+  SkinPushButton(upgradeButton);
+  SkinTitleCloseButton(titleCloseButton);
   for (CStaticText* text : {&currentVersionText, &newVersionText}) {
     text->SetFontSize(12, 0);
     text->SetTextColor(kTextColour);
@@ -76,13 +64,7 @@ BOOL CDlgNotify::OnInitDialog() {
 }
 
 HBRUSH CDlgNotify::OnCtlColor(CDC* dc, QWidget* control, UINT ctlColor) {
-  HBRUSH brush = CImageDialog::OnCtlColor(dc, control, ctlColor);
-  if (ctlColor == CTLCOLOR_STATIC) {
-    dc->SetBkMode(TRANSPARENT);
-    dc->SetTextColor(kTextColour);
-    return GetStockObject(NULL_BRUSH);
-  }
-  return brush;
+  return StaticTextColour(*this, dc, control, ctlColor, kTextColour);
 }
 
 void CDlgNotify::OnLButtonDown(UINT flags, CPoint point) { DragByTitleBand(*this, flags, point); }

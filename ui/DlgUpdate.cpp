@@ -10,8 +10,8 @@
 #include "platform/win32/Files.h"
 #include "transfer/DownFileThread.h"
 #include "transfer/DownloadFileList.h"
+#include "ui/DialogSkin.h"
 #include "ui/DialogTemplates.h"
-#include "ui/TitleBandDrag.h"
 #include "update/ServerConfig.h"
 
 namespace {
@@ -22,16 +22,6 @@ constexpr UINT kBannerDownloading = 19532;
 constexpr UINT kBannerAvailable = 19533;
 constexpr UINT kBannerNoUpdate = 19534;
 constexpr UINT kBannerInstalling = 19535;
-
-void SkinButton(CImageButtonX& button) {
-  button.SetNormalImage(19525, nullptr);
-  button.SetOverImage(19526, nullptr);
-  button.SetSelectImage(19524, nullptr);
-  button.SetTextColor(CImageButtonX::kNormal, 0x333333);
-  button.SetTextColor(CImageButtonX::kHovered, 0xFFFFFF);
-  button.SetTextColor(CImageButtonX::kPressed, 0xFFFFFF);
-  button.SetShowText(true);
-}
 
 }  // namespace
 
@@ -80,11 +70,9 @@ BOOL CDlgUpdate::OnInitDialog() {
   titleText.SetAligns(0);
   titleText.SetBold(true);
 
-  SkinButton(closeButton);
-  SkinButton(upgradeButton);
-  titleCloseButton.SetNormalImage(19527, nullptr);
-  titleCloseButton.SetOverImage(19529, nullptr);
-  titleCloseButton.SetSelectImage(19528, nullptr);
+  SkinPushButton(closeButton);
+  SkinPushButton(upgradeButton);
+  SkinTitleCloseButton(titleCloseButton);
 
   versionText.SetFontSize(12, 0);
   versionText.SetTextColor(0x333333);
@@ -101,13 +89,7 @@ BOOL CDlgUpdate::OnInitDialog() {
 }
 
 HBRUSH CDlgUpdate::OnCtlColor(CDC* dc, QWidget* control, UINT ctlColor) {
-  HBRUSH brush = CImageDialog::OnCtlColor(dc, control, ctlColor);
-  if (ctlColor == CTLCOLOR_STATIC) {
-    dc->SetBkMode(TRANSPARENT);
-    dc->SetTextColor(0x333333);
-    return GetStockObject(NULL_BRUSH);
-  }
-  return brush;
+  return StaticTextColour(*this, dc, control, ctlColor, 0x333333);
 }
 
 void CDlgUpdate::OnLButtonDown(UINT flags, CPoint point) { DragByTitleBand(*this, flags, point); }

@@ -17,7 +17,7 @@
 #include "platform/visual/Resources.h"
 #include "platform/visual/StaticText.h"
 #include "ui/DialogTemplates.h"
-#include "ui/TitleBandDrag.h"
+#include "ui/DialogSkin.h"
 
 namespace {
 
