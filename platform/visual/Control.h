@@ -8,8 +8,9 @@
 class CControl {
  public:
   virtual ~CControl() = default;
-  // UTF-8 text; shown by the control the way its kind shows text.
-  virtual void SetWindowText(const std::string& text) = 0;
-  virtual std::string GetWindowText() const = 0;
+  // UTF-8 text; shown by the control the way its kind shows text. Controls
+  // without text (pictures, bars) ignore it.
+  virtual void SetWindowText(const std::string&) {}
+  virtual std::string GetWindowText() const { return {}; }
   virtual QWidget* Widget() = 0;
 };

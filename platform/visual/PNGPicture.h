@@ -20,9 +20,6 @@ class CPNGPicture : public QWidget, public CControl {
   // The image shown, 0 for none.
   UINT PictureId() const { return id_; }
 
-  // A picture has no text.
-  void SetWindowText(const std::string&) override {}
-  std::string GetWindowText() const override { return {}; }
   QWidget* Widget() override { return this; }
 
  protected:

@@ -21,8 +21,6 @@ class CPillar : public QWidget, public CControl {
   // Width in pixels of the filled part for the present range and position.
   int FilledWidth() const;
 
-  void SetWindowText(const std::string&) override {}
-  std::string GetWindowText() const override { return {}; }
   QWidget* Widget() override { return this; }
 
  protected:

@@ -25,16 +25,17 @@ const QColor kBandBottom(0x1C, 0x72, 0xC9);
 const QColor kBorder(0x1A, 0x66, 0xB5);
 const char* const kFamily = "WenQuanYi Micro Hei";
 
-QImage Canvas(int w, int h) {
+// Paints one image of w x h pixels on a transparent canvas and saves it.
+void Draw(int w, int h, const QString& path, const std::function<void(QPainter&)>& paint) {
   QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
-  return image;
-}
-
-void Prepare(QPainter& p) {
+  QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing);
   p.setRenderHint(QPainter::TextAntialiasing);
   p.setRenderHint(QPainter::SmoothPixmapTransform);
+  paint(p);
+  p.end();
+  if (!image.save(path)) std::fprintf(stderr, "zolt-draw-images: cannot write %s\n", qPrintable(path));
 }
 
 QFont Font(int pixels, bool bold) {
@@ -114,10 +115,7 @@ void DrawGlobe(QPainter& p, const QRectF& box) {
   }
 }
 
-void DrawBackground(QImage& image, const QString& path, bool globe) {
-  QPainter p(&image);
-  Prepare(p);
-  const int w = image.width(), h = image.height();
+void DrawBackground(QPainter& p, int w, int h, bool globe) {
   QLinearGradient body(0, 30, 0, h);
   body.setColorAt(0, QColor(0xFF, 0xFF, 0xFF));
   body.setColorAt(1, QColor(0xF2, 0xF7, 0xFC));
@@ -137,8 +135,6 @@ void DrawBackground(QImage& image, const QString& path, bool globe) {
   p.setPen(kBorder);
   p.setBrush(Qt::NoBrush);
   p.drawRect(0, 0, w - 1, h - 1);
-  p.end();
-  image.save(path);
 }
 
 void DrawExclamation(QPainter& p, const QRectF& box) {
@@ -164,35 +160,22 @@ void DrawExclamation(QPainter& p, const QRectF& box) {
   p.drawEllipse(QPointF(c.x(), c.y() + r * 0.47), bar * 0.55, bar * 0.55);
 }
 
-void DrawCaption(int w, int h, const QString& text, const QString& path) {
-  QImage image = Canvas(w, h);
-  QPainter p(&image);
-  Prepare(p);
+void DrawCaption(QPainter& p, int w, int h, const QString& text) {
   p.setFont(Font(16, true));
   p.setPen(QColor(0x1C, 0x6E, 0xC4));
   p.drawText(QRect(0, 0, w, h), Qt::AlignLeft | Qt::AlignVCenter, text);
-  p.end();
-  image.save(path);
 }
 
-void DrawButtonFace(const QColor& top, const QColor& bottom, const QColor& border, const QString& path) {
-  QImage image = Canvas(73, 28);
-  QPainter p(&image);
-  Prepare(p);
+void DrawButtonFace(QPainter& p, const QColor& top, const QColor& bottom, const QColor& border) {
   QLinearGradient fill(0, 0, 0, 28);
   fill.setColorAt(0, top);
   fill.setColorAt(1, bottom);
   p.setPen(QPen(border, 1));
   p.setBrush(fill);
   p.drawRoundedRect(QRectF(0.5, 0.5, 72, 27), 4, 4);
-  p.end();
-  image.save(path);
 }
 
-void DrawCloseFace(const QColor& top, const QColor& bottom, const QString& path) {
-  QImage image = Canvas(39, 22);
-  QPainter p(&image);
-  Prepare(p);
+void DrawCloseFace(QPainter& p, const QColor& top, const QColor& bottom) {
   QLinearGradient fill(0, 0, 0, 22);
   fill.setColorAt(0, top);
   fill.setColorAt(1, bottom);
@@ -204,8 +187,6 @@ void DrawCloseFace(const QColor& top, const QColor& bottom, const QString& path)
   p.setPen(QPen(Qt::white, 2.0, Qt::SolidLine, Qt::RoundCap));
   p.drawLine(QPointF(15, 6), QPointF(24, 15));
   p.drawLine(QPointF(24, 6), QPointF(15, 15));
-  p.end();
-  image.save(path);
 }
 
 QLinearGradient Green() {
@@ -214,15 +195,6 @@ QLinearGradient Green() {
   g.setColorAt(0.5, QColor(0x5C, 0xC1, 0x3C));
   g.setColorAt(1, QColor(0x3C, 0x9A, 0x28));
   return g;
-}
-
-void DrawBar(int w, const std::function<void(QPainter&)>& draw, const QString& path) {
-  QImage image = Canvas(w, 12);
-  QPainter p(&image);
-  Prepare(p);
-  draw(p);
-  p.end();
-  image.save(path);
 }
 
 }  // namespace
@@ -245,73 +217,52 @@ int main(int argc, char** argv) {
   }
   auto file = [&](int id) { return out.filePath(QStringLiteral("%1.png").arg(id)); };
 
-  QImage update = Canvas(430, 230);
-  DrawBackground(update, file(19536), false);
-  QImage notify = Canvas(350, 230);
-  DrawBackground(notify, file(19523), true);
+  Draw(430, 230, file(19536), [](QPainter& p) { DrawBackground(p, 430, 230, false); });
+  Draw(350, 230, file(19523), [](QPainter& p) { DrawBackground(p, 350, 230, true); });
+  Draw(84, 84, file(19531), [](QPainter& p) { DrawGlobe(p, QRectF(0, 0, 84, 84)); });
+  Draw(80, 80, file(19530), [](QPainter& p) { DrawExclamation(p, QRectF(0, 0, 80, 80)); });
 
-  {
-    QImage icon = Canvas(84, 84);
-    QPainter p(&icon);
-    Prepare(p);
-    DrawGlobe(p, QRectF(0, 0, 84, 84));
-    p.end();
-    icon.save(file(19531));
-  }
-  {
-    QImage icon = Canvas(80, 80);
-    QPainter p(&icon);
-    Prepare(p);
-    DrawExclamation(p, QRectF(0, 0, 80, 80));
-    p.end();
-    icon.save(file(19530));
-  }
+  const struct {
+    int id, width;
+    const char* text;
+  } captions[] = {{19533, 132, "发现可用更新！"},
+                  {19534, 132, "没有可用更新！"},
+                  {19532, 214, "正在下载更新，请稍等..."},
+                  {19535, 214, "正在安装更新，请稍等..."}};
+  for (const auto& c : captions)
+    Draw(c.width, 20, file(c.id), [&](QPainter& p) { DrawCaption(p, c.width, 20, QString::fromUtf8(c.text)); });
 
-  DrawCaption(132, 20, QString::fromUtf8("发现可用更新！"), file(19533));
-  DrawCaption(132, 20, QString::fromUtf8("没有可用更新！"), file(19534));
-  DrawCaption(214, 20, QString::fromUtf8("正在下载更新，请稍等..."), file(19532));
-  DrawCaption(214, 20, QString::fromUtf8("正在安装更新，请稍等..."), file(19535));
+  Draw(73, 28, file(19525), [](QPainter& p) {
+    DrawButtonFace(p, QColor(0xFF, 0xFF, 0xFF), QColor(0xEE, 0xF1, 0xF5), QColor(0xA9, 0xB8, 0xC8));
+  });
+  Draw(73, 28, file(19526), [](QPainter& p) {
+    DrawButtonFace(p, QColor(0x6C, 0xBB, 0xF5), QColor(0x3D, 0x9C, 0xE8), QColor(0x2F, 0x86, 0xD2));
+  });
+  Draw(73, 28, file(19524), [](QPainter& p) {
+    DrawButtonFace(p, QColor(0x23, 0x7C, 0xD0), QColor(0x16, 0x64, 0xB4), QColor(0x10, 0x55, 0x9E));
+  });
 
-  DrawButtonFace(QColor(0xFF, 0xFF, 0xFF), QColor(0xEE, 0xF1, 0xF5), QColor(0xA9, 0xB8, 0xC8), file(19525));
-  DrawButtonFace(QColor(0x6C, 0xBB, 0xF5), QColor(0x3D, 0x9C, 0xE8), QColor(0x2F, 0x86, 0xD2), file(19526));
-  DrawButtonFace(QColor(0x23, 0x7C, 0xD0), QColor(0x16, 0x64, 0xB4), QColor(0x10, 0x55, 0x9E), file(19524));
+  Draw(39, 22, file(19527), [](QPainter& p) { DrawCloseFace(p, kBandTop, kBandBottom); });
+  Draw(39, 22, file(19529), [](QPainter& p) { DrawCloseFace(p, QColor(0xF0, 0x5A, 0x4F), QColor(0xD9, 0x3A, 0x30)); });
+  Draw(39, 22, file(19528), [](QPainter& p) { DrawCloseFace(p, QColor(0xB3, 0x26, 0x1E), QColor(0x8E, 0x17, 0x12)); });
 
-  DrawCloseFace(kBandTop, kBandBottom, file(19527));
-  DrawCloseFace(QColor(0xF0, 0x5A, 0x4F), QColor(0xD9, 0x3A, 0x30), file(19529));
-  DrawCloseFace(QColor(0xB3, 0x26, 0x1E), QColor(0x8E, 0x17, 0x12), file(19528));
-
-  DrawBar(
-      300,
-      [](QPainter& p) {
-        p.setPen(QPen(QColor(0xC4, 0xCB, 0xD3), 1));
-        p.setBrush(QColor(0xE6, 0xEA, 0xEE));
-        p.drawRoundedRect(QRectF(0.5, 0.5, 299, 11), 5.5, 5.5);
-      },
-      file(19500));
-  // The filled part: rounded ends and a middle piece that tiles seamlessly.
-  DrawBar(
-      10,
-      [](QPainter& p) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(Green());
-        QPainterPath path;
-        path.addRoundedRect(QRectF(0, 0, 16, 12), 6, 6);
-        p.setClipRect(0, 0, 10, 12);
-        p.drawPath(path);
-      },
-      file(19502));
-  DrawBar(
-      5, [](QPainter& p) { p.fillRect(0, 0, 5, 12, Green()); }, file(19501));
-  DrawBar(
-      10,
-      [](QPainter& p) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(Green());
-        QPainterPath path;
-        path.addRoundedRect(QRectF(-6, 0, 16, 12), 6, 6);
-        p.setClipRect(0, 0, 10, 12);
-        p.drawPath(path);
-      },
-      file(19503));
+  Draw(300, 12, file(19500), [](QPainter& p) {
+    p.setPen(QPen(QColor(0xC4, 0xCB, 0xD3), 1));
+    p.setBrush(QColor(0xE6, 0xEA, 0xEE));
+    p.drawRoundedRect(QRectF(0.5, 0.5, 299, 11), 5.5, 5.5);
+  });
+  // The filled part: rounded ends cut from one rounded bar, and a middle piece
+  // that tiles seamlessly.
+  auto end = [](QPainter& p, double x) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(Green());
+    QPainterPath path;
+    path.addRoundedRect(QRectF(x, 0, 16, 12), 6, 6);
+    p.setClipRect(0, 0, 10, 12);
+    p.drawPath(path);
+  };
+  Draw(10, 12, file(19502), [&](QPainter& p) { end(p, 0); });
+  Draw(5, 12, file(19501), [](QPainter& p) { p.fillRect(0, 0, 5, 12, Green()); });
+  Draw(10, 12, file(19503), [&](QPainter& p) { end(p, -6); });
   return 0;
 }
