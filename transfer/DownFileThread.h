@@ -1,6 +1,7 @@
 // The download worker of the update dialog.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,13 +19,17 @@ class CDownFileThread : public CThreadBase {
  public:
   CDownFileThread(std::vector<S_UpdateSerivceAddr> servers, bool useProxy, HWND notifyWnd, unsigned notifyMsg);
   // Ends a running download first (stop request, transfer cancelled, waits for
-  // the worker), so the owner may delete the object at any time.
+  // the worker), so the owner may delete the object at any time, also while a
+  // file is being received. The one thing the owner must do first: destroy
+  // its window (CMessageWindow::Destroy), so that a worker waiting in a send
+  // to it is released instead of waiting for the thread that is deleting.
   ~CDownFileThread() override;
 
   // directory with one "\" appended when it does not end with one.
   void SetLocalDir(std::string directory);
 
-  // Also cancels the transfer under way. Never waits.
+  // Also cancels the transfer under way (the file being fetched is abandoned
+  // and no failure is reported). Never waits.
   void Terminate() override;
 
   HWND notifyWnd;
@@ -38,4 +43,8 @@ class CDownFileThread : public CThreadBase {
 
  protected:
   void Run() override;
+
+ private:
+  std::mutex transferMutex_;             // guards transfer_ against Terminate
+  CZOLTUpdateIntf* transfer_ = nullptr;  // the running fetch's interface
 };

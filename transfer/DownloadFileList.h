@@ -6,6 +6,10 @@
 
 #include "platform/transfer/ZOLTUpdateIntf.h"
 
+// Creates the folder that will hold localPath when it is missing (a failure
+// shows in the fetch that follows).
+void PrepareLocalDirectory(const std::string& localPath);
+
 // Fetches each name into stagingDir + name, creating its folders first, in
 // order; the first failure ends the list (files already fetched stay). True
 // when every name was fetched; an empty list is true at once.

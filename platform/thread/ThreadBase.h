@@ -10,18 +10,26 @@ class CThreadBase {
   // Does not stop the thread: a derived class must end its run in its own
   // destructor (Run uses the derived members). See CDownFileThread.
   virtual ~CThreadBase();
+  CThreadBase(const CThreadBase&) = delete;
+  CThreadBase& operator=(const CThreadBase&) = delete;
 
-  // Runs Run once in a new thread. False when a run is still going.
+  // Runs Run once in a new thread and clears the stop request. False when a
+  // run is still going.
   virtual bool Start();
+  // Not supported (pausing at an arbitrary point could leave a lock held);
+  // both return false.
   virtual bool Resume();
   virtual bool Suspend();
   // Sets the stop request and returns at once; never waits for the thread, so
   // it may be called from a handler the worker is waiting on.
   virtual void Terminate();
 
-  // Waits until the current run (if any) has returned. Must not be called from
-  // the worker itself.
+  // Waits until the current run (if any) has returned. Does nothing when
+  // called from the worker itself.
   void Join();
+
+  // True from Start until Run has returned.
+  bool IsRunning() const;
 
  protected:
   virtual void Run() = 0;
@@ -29,5 +37,6 @@ class CThreadBase {
   std::atomic<bool> stopRequested_{false};
 
  private:
+  std::atomic<bool> running_{false};
   std::thread thread_;
 };

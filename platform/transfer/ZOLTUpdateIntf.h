@@ -1,7 +1,6 @@
 // The transfer library: fetches files from the update servers over HTTP.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,8 +17,13 @@ struct S_UpdateSerivceAddr {
 class CZOLTUpdateIntf {
  public:
   // Keeps its own copy of servers. useProxy true: the proxy variables of the
-  // environment apply (http_proxy, HTTPS_PROXY, ALL_PROXY, no_proxy); false:
-  // never a proxy. Used by one thread only.
+  // environment apply (http_proxy, HTTPS_PROXY, ALL_PROXY, no_proxy, with
+  // credentials in the proxy URL); false: never a proxy. Used by one thread
+  // only, except Cancel.
+  //
+  // Time limits: 15 s to connect; a transfer slower than 1 KiB/s for 30 s is
+  // abandoned (the environment variable ZOLT_TRANSFER_LOW_SPEED_TIME, in
+  // seconds, shortens that window for tests); no limit on the whole transfer.
   CZOLTUpdateIntf(const std::vector<S_UpdateSerivceAddr>& servers, bool useProxy);
   ~CZOLTUpdateIntf();
   CZOLTUpdateIntf(const CZOLTUpdateIntf&) = delete;
@@ -27,18 +31,28 @@ class CZOLTUpdateIntf {
 
   // Fetches http://<ip>:<port>/<updateType>/<remoteName with "\" as "/", each
   // segment percent-encoded> into localPath, trying the servers in order
-  // (entries with an empty ip are skipped). The file is received as localPath +
-  // ".part" and renamed to localPath only when complete; an existing ".part" is
-  // resumed where the server allows. Returns -1 when no server delivered the
-  // file; then nothing is at localPath. With notifyWnd given, sends notifyMsg
-  // reports to it: progress pairs (wParam != lParam), and, after the file is in
-  // place, exactly one report with wParam == lParam == its size.
+  // (entries with an empty ip are skipped; a refused or timed-out connection,
+  // an error status or a body cut short moves on to the next). The file is
+  // received as localPath + ".part" and renamed to localPath only when
+  // complete; a ".part" left by an earlier attempt is resumed with a range
+  // request when the server still has the same file. Returns -1 when no server
+  // delivered the file (or on Cancel); then nothing is at localPath, not even
+  // an older file. Returns 0 when the file is in place.
+  //
+  // With notifyWnd given, sends (SendMessageA) notifyMsg reports to it from
+  // the calling thread: progress pairs (received, total) at most every 100 ms,
+  // never with equal values and never with lParam -1, and, after the file is in
+  // place, exactly one report with wParam == lParam == its size. A window that
+  // is gone ends the fetch as a failure.
   int GetRemoteFile(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd,
                     unsigned notifyMsg);
 
-  // Makes a running or later GetRemoteFile fail promptly (within a second).
-  // May be called from any thread.
+  // Makes a running fetch fail within a second, and every later one at once.
+  // May be called from any thread while the object exists.
   void Cancel();
+
+  // The path part of the request for a remote name: "/<updateType>/<segments>".
+  static std::string RequestPath(unsigned updateType, const std::string& remoteName);
 
  private:
   struct Impl;

@@ -100,6 +100,19 @@ bool CopyContent(int in, int out, off_t size) {
   }
 }
 
+// Downloads arrive without permission bits of their own, so a copy that
+// replaces an installed file keeps the installed file's bits (the client stays
+// executable), and a new file that is a program (ELF or "#!" script) becomes
+// executable wherever it is readable.
+mode_t ModeForNewCopy(int source, mode_t sourceMode) {
+  char head[4] = {};
+  const ssize_t n = ::pread(source, head, sizeof head, 0);
+  const bool isProgram = (n == 4 && std::string_view(head, 4) == "\x7f" "ELF") ||
+                         (n >= 2 && head[0] == '#' && head[1] == '!');
+  if (!isProgram) return sourceMode;
+  return sourceMode | ((sourceMode & 0444) >> 2);
+}
+
 }  // namespace
 
 std::string NativePath(std::string_view path) {
@@ -149,22 +162,22 @@ BOOL CopyFileA(const char* src, const char* dst, BOOL failIfExists) {
     return Fail(error);
   }
   struct stat target {};
-  if (::stat(to.c_str(), &target) == 0) {
-    if (failIfExists || S_ISDIR(target.st_mode)) {
-      ::close(in);
-      return Fail(S_ISDIR(target.st_mode) ? EISDIR : EEXIST);
-    }
+  const bool targetExists = ::stat(to.c_str(), &target) == 0;
+  if (targetExists && (failIfExists || S_ISDIR(target.st_mode))) {
+    ::close(in);
+    return Fail(S_ISDIR(target.st_mode) ? EISDIR : EEXIST);
   }
+  const mode_t mode = targetExists ? (target.st_mode & 07777) : ModeForNewCopy(in, st.st_mode & 07777);
 
   std::string tempPath;
-  const int out = OpenTemporaryBeside(to, st.st_mode & 07777, tempPath);
+  const int out = OpenTemporaryBeside(to, mode, tempPath);
   if (out < 0) {
     const int error = errno;
     ::close(in);
     return Fail(error);
   }
   bool ok = CopyContent(in, out, st.st_size);
-  ok = ok && ::fchmod(out, st.st_mode & 07777) == 0;  // umask may have narrowed it
+  ok = ok && ::fchmod(out, mode) == 0;  // umask may have narrowed it
   // The content must be on disk before the rename makes it the installed copy,
   // or a power cut could leave an empty file under the installed name.
   ok = ok && ::fdatasync(out) == 0;

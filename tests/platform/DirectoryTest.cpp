@@ -71,11 +71,13 @@ TEST(Directory, SearchAndDeleteStayInsideTheTree) {
   EXPECT_EQ(ReadTextFile(outside / "keep.bak"), "outside");
 }
 
-TEST(Files, CopyReplacesAtomicallyAndKeepsModeBits) {
+TEST(Files, CopyReplacesAtomicallyAndKeepsTheInstalledModeBits) {
   TempDir dir;
+  // A download arrives as 0644 whatever the installed program was.
   WriteTextFile(dir / "new/ZOLTClient.exe", "new program");
-  ASSERT_EQ(::chmod((dir / "new/ZOLTClient.exe").c_str(), 0751), 0);
+  ASSERT_EQ(::chmod((dir / "new/ZOLTClient.exe").c_str(), 0644), 0);
   WriteTextFile(dir / "ZOLTClient.exe", "old");
+  ASSERT_EQ(::chmod((dir / "ZOLTClient.exe").c_str(), 0751), 0);
   struct stat before {};
   ::stat((dir / "ZOLTClient.exe").c_str(), &before);
 
@@ -93,6 +95,23 @@ TEST(Files, CopyReplacesAtomicallyAndKeepsModeBits) {
   std::vector<std::string> left;
   CDirectoryEx::SearchFile(dir.path(), true, kTempFilePattern, left);
   EXPECT_TRUE(left.empty());
+}
+
+TEST(Files, NewCopiesOfProgramsBecomeExecutable) {
+  TempDir dir;
+  const struct {
+    const char* content;
+    mode_t expected;
+  } cases[] = {{"\x7f" "ELF rest of a program", 0755}, {"#!/bin/sh\necho hi\n", 0755}, {"plain text", 0644}};
+  for (const auto& c : cases) {
+    WriteTextFile(dir / "staged", c.content);
+    ASSERT_EQ(::chmod((dir / "staged").c_str(), 0644), 0);
+    ::unlink((dir / "installed").c_str());
+    ASSERT_TRUE(CopyFileA((dir / "staged").c_str(), (dir / "installed").c_str(), FALSE));
+    struct stat st {};
+    ::stat((dir / "installed").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 07777, c.expected) << c.content;
+  }
 }
 
 TEST(Files, CopyFailuresLeaveTargetAlone) {

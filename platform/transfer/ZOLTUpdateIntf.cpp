@@ -1,0 +1,393 @@
+#include "platform/transfer/ZOLTUpdateIntf.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "platform/core_guard.h"
+#include "platform/win32/Files.h"
+
+namespace {
+
+constexpr long kConnectTimeoutSeconds = 15;
+constexpr long kLowSpeedLimitBytes = 1024;
+constexpr long kLowSpeedTimeSeconds = 30;
+constexpr long kReceiveBufferBytes = 128 * 1024;
+// libcurl hands the body over in pieces of at most 16 KiB; gathering them
+// saves most of the write calls on a large file.
+constexpr std::size_t kWriteBufferBytes = 256 * 1024;
+constexpr auto kReportInterval = std::chrono::milliseconds(100);
+
+long LowSpeedTime() {
+  if (const char* text = std::getenv("ZOLT_TRANSFER_LOW_SPEED_TIME")) {
+    char* end = nullptr;
+    const long seconds = std::strtol(text, &end, 10);
+    if (end != text && *end == '\0' && seconds > 0) return seconds;
+  }
+  return kLowSpeedTimeSeconds;
+}
+
+// An HTTP date, written by hand: strftime would follow the process locale,
+// which a GUI toolkit sets from the user's environment.
+std::string HttpDate(std::time_t time) {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::tm parts{};
+  gmtime_r(&time, &parts);
+  char text[40];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[parts.tm_wday], parts.tm_mday,
+                kMonths[parts.tm_mon], parts.tm_year + 1900, parts.tm_hour, parts.tm_min, parts.tm_sec);
+  return text;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+  }
+  return true;
+}
+
+// "bytes FIRST-LAST/TOTAL" or "bytes */TOTAL"; -1 for a part that is absent.
+struct ContentRange {
+  curl_off_t first = -1;
+  curl_off_t total = -1;
+};
+
+ContentRange ParseContentRange(const std::string& value) {
+  ContentRange range;
+  const auto bytes = value.find("bytes");
+  if (bytes == std::string::npos) return range;
+  const char* text = value.c_str() + bytes + 5;
+  while (*text == ' ') ++text;
+  char* end = nullptr;
+  if (*text != '*') {
+    range.first = std::strtoll(text, &end, 10);
+    if (end == text) range.first = -1;
+  }
+  if (const char* slash = std::strchr(text, '/'); slash != nullptr && slash[1] != '*') {
+    range.total = std::strtoll(slash + 1, &end, 10);
+    if (end == slash + 1) range.total = -1;
+  }
+  return range;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+curl_off_t FileSize(int fd) {
+  struct stat status {};
+  return ::fstat(fd, &status) == 0 ? static_cast<curl_off_t>(status.st_size) : -1;
+}
+
+enum class Outcome {
+  kDone,        // the whole file is in the ".part" file
+  kRestart,     // the ".part" file does not fit the server's file: start over on this server
+  kNextServer,  // this server did not deliver
+  kStop,        // cancelled, window gone or a local failure: no other server can help
+};
+
+}  // namespace
+
+struct CZOLTUpdateIntf::Impl {
+  std::vector<S_UpdateSerivceAddr> servers;
+  bool useProxy;
+  long lowSpeedTime = LowSpeedTime();
+  CURL* curl = nullptr;
+  std::atomic<bool> cancelled{false};
+
+  // State of the request under way.
+  int fd = -1;
+  curl_off_t offset = 0;   // bytes of the ".part" file this response continues
+  curl_off_t written = 0;  // bytes of this response stored
+  bool started = false;    // the response was accepted and the file positioned
+  bool rejected = false;   // the response was not one to store
+  bool sinkFailed = false;
+  bool windowGone = false;
+  std::string contentRange;
+  std::vector<char> pending;  // received, not yet written
+  HWND notifyWnd = nullptr;
+  UINT notifyMsg = 0;
+  std::chrono::steady_clock::time_point lastReport;
+
+  long Status() const {
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    return status;
+  }
+
+  // Decides, once the final response's headers are in, whether its body is
+  // stored and where: a 206 continues the ".part" file, a 200 replaces it.
+  bool Begin() {
+    const long status = Status();
+    if (status == 206) {
+      if (ParseContentRange(contentRange).first != offset) return false;
+    } else if (status == 200) {
+      offset = 0;
+    } else {
+      return false;
+    }
+    if (::ftruncate(fd, offset) != 0 || ::lseek(fd, offset, SEEK_SET) != offset) {
+      sinkFailed = true;
+      return false;
+    }
+    started = true;
+    return true;
+  }
+
+  static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
+    auto* impl = static_cast<Impl*>(self);
+    const std::string_view line(data, size * count);
+    // Headers of every response arrive here (redirects too); only the last
+    // response's Content-Range counts.
+    if (StartsWithNoCase(line, "http/")) {
+      impl->contentRange.clear();
+    } else if (StartsWithNoCase(line, "content-range:")) {
+      impl->contentRange.assign(line.substr(14));
+    }
+    return size * count;
+  }
+
+  static size_t OnData(char* data, size_t size, size_t count, void* self) {
+    auto* impl = static_cast<Impl*>(self);
+    if (!impl->started && !impl->Begin()) {
+      impl->rejected = !impl->sinkFailed;
+      return 0;
+    }
+    if (impl->pending.size() + size * count > kWriteBufferBytes && !impl->Flush()) return 0;
+    impl->pending.insert(impl->pending.end(), data, data + size * count);
+    impl->written += static_cast<curl_off_t>(size * count);
+    return size * count;
+  }
+
+  bool Flush() {
+    if (!pending.empty() && !WriteAll(fd, pending.data(), pending.size())) sinkFailed = true;
+    pending.clear();
+    return !sinkFailed;
+  }
+
+  static int OnProgress(void* self, curl_off_t downloadTotal, curl_off_t downloadNow, curl_off_t, curl_off_t) {
+    auto* impl = static_cast<Impl*>(self);
+    if (impl->cancelled.load()) return 1;
+    if (impl->notifyWnd == nullptr || !impl->started) return 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - impl->lastReport < kReportInterval) return 0;
+    impl->lastReport = now;
+    if (!LookupWindow(impl->notifyWnd)) {
+      impl->windowGone = true;
+      return 1;
+    }
+    const curl_off_t received = impl->offset + downloadNow;
+    const curl_off_t total = downloadTotal > 0 ? impl->offset + downloadTotal : 0;
+    // Equal values would read as "file complete" and (0, -1) as a failure;
+    // neither may come from a progress report.
+    if (received != total) {
+      SendMessageA(impl->notifyWnd, impl->notifyMsg, static_cast<WPARAM>(received), static_cast<LPARAM>(total));
+    }
+    // The handler may have asked for a stop while this thread waited.
+    return impl->cancelled.load() ? 1 : 0;
+  }
+
+  Outcome Fetch(const std::string& url, curl_off_t& size) {
+    offset = FileSize(fd);
+    if (offset < 0) return Outcome::kStop;
+    written = 0;
+    pending.reserve(kWriteBufferBytes);
+    started = rejected = sinkFailed = windowGone = false;
+    contentRange.clear();
+
+    // Resume only when the server still has the file the ".part" came from:
+    // If-Range carries the Last-Modified time it was stored with, and a
+    // server whose file has changed since answers with the whole new file.
+    std::string range;
+    curl_slist* headers = nullptr;
+    if (offset > 0) {
+      struct stat status {};
+      ::fstat(fd, &status);
+      range = std::to_string(offset) + "-";
+      headers = curl_slist_append(headers, ("If-Range: " + HttpDate(status.st_mtim.tv_sec)).c_str());
+    }
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    const CURLcode result = curl_easy_perform(curl);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+    curl_slist_free_all(headers);
+    Flush();
+
+    const long status = Status();
+    if (sinkFailed || windowGone || cancelled.load()) return Finish(Outcome::kStop);
+    if (status == 416 && offset > 0) {
+      // The ".part" file already holds all the server has, or more.
+      const ContentRange whole = ParseContentRange(contentRange);
+      if (whole.total == offset) {
+        size = offset;
+        return Outcome::kDone;
+      }
+      return Restart();
+    }
+    if (result == CURLE_OK && !started && !rejected) {
+      // An empty body never reaches OnData.
+      if (!Begin()) return Finish(sinkFailed ? Outcome::kStop : Outcome::kNextServer);
+    }
+    if (result != CURLE_OK || !started) {
+      if (status == 206 && !started && !sinkFailed) return Restart();  // a range we did not ask for
+      return Finish(Outcome::kNextServer);
+    }
+
+    curl_off_t expected = -1;
+    if (status == 206) {
+      expected = ParseContentRange(contentRange).total;
+    } else {
+      curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
+    }
+    size = offset + written;
+    if (expected >= 0 && size != expected) return Finish(Outcome::kNextServer);
+    return Outcome::kDone;
+  }
+
+  Outcome Restart() {
+    if (::ftruncate(fd, 0) != 0) return Outcome::kStop;
+    return Outcome::kRestart;
+  }
+
+  // After a fetch that stored part of a file: keep it for a later resume only
+  // when the server named its modification time, which then becomes the
+  // ".part" file's own so that the next If-Range can quote it. Without it a
+  // resume could splice two versions of the file, so the part is dropped.
+  Outcome Finish(Outcome outcome) {
+    if (!started) return outcome;
+    curl_off_t modified = -1;
+    curl_easy_getinfo(curl, CURLINFO_FILETIME_T, &modified);
+    if (modified >= 0 && FileSize(fd) > 0) {
+      const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(modified), 0}};
+      ::futimens(fd, times);
+    } else if (::ftruncate(fd, 0) != 0) {
+      return Outcome::kStop;
+    }
+    return outcome;
+  }
+};
+
+CZOLTUpdateIntf::CZOLTUpdateIntf(const std::vector<S_UpdateSerivceAddr>& servers, bool useProxy)
+    : impl_(std::make_unique<Impl>()) {
+  static std::once_flag globalInit;
+  std::call_once(globalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  impl_->servers = servers;
+  impl_->useProxy = useProxy;
+  CURL* curl = impl_->curl = curl_easy_init();
+  if (curl == nullptr) return;
+  Impl* impl = impl_.get();
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, "ZOLTUpdate/1.0");
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, impl->lowSpeedTime);
+  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+  curl_easy_setopt(curl, CURLOPT_FILETIME, 1L);
+  curl_easy_setopt(curl, CURLOPT_TCP_KEEPALIVE, 1L);
+  // libcurl takes the proxy from the environment unless told otherwise; an
+  // empty proxy text switches that off entirely.
+  if (!useProxy) curl_easy_setopt(curl, CURLOPT_PROXY, "");
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Impl::OnHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, impl);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Impl::OnData);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, impl);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Impl::OnProgress);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, impl);
+}
+
+CZOLTUpdateIntf::~CZOLTUpdateIntf() {
+  if (impl_->curl != nullptr) curl_easy_cleanup(impl_->curl);
+}
+
+void CZOLTUpdateIntf::Cancel() { impl_->cancelled.store(true); }
+
+std::string CZOLTUpdateIntf::RequestPath(unsigned updateType, const std::string& remoteName) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string path = "/" + std::to_string(updateType) + "/";
+  for (const char c : remoteName) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\\' || c == '/') {
+      path += '/';
+    } else if (std::isalnum(byte) != 0 || c == '-' || c == '.' || c == '_' || c == '~') {
+      path += c;
+    } else {
+      path += '%';
+      path += kHex[byte >> 4];
+      path += kHex[byte & 0xF];
+    }
+  }
+  return path;
+}
+
+int CZOLTUpdateIntf::GetRemoteFile(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd,
+                                   unsigned notifyMsg) {
+  Impl& impl = *impl_;
+  const std::string target = NativePath(localPath);
+  const std::string part = target + ".part";
+  // An older file at the target must not pass for the new one if this fetch
+  // fails; the complete file replaces it by rename below.
+  ::unlink(target.c_str());
+  if (impl.curl == nullptr || impl.cancelled.load()) return -1;
+
+  impl.fd = ::open(part.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (impl.fd < 0) return -1;
+  impl.notifyWnd = notifyWnd;
+  impl.notifyMsg = notifyMsg;
+  impl.lastReport = {};
+
+  const std::string path = RequestPath(updateType, remoteName);
+  Outcome outcome = Outcome::kNextServer;
+  curl_off_t size = 0;
+  for (const auto& server : impl.servers) {
+    if (server.ip.empty()) continue;
+    const std::string url = "http://" + server.ip + ":" + std::to_string(server.port == 0 ? 80 : server.port) + path;
+    outcome = impl.Fetch(url, size);
+    if (outcome == Outcome::kRestart) outcome = impl.Fetch(url, size);
+    if (outcome == Outcome::kDone || outcome == Outcome::kStop) break;
+  }
+  const bool empty = FileSize(impl.fd) == 0;
+  ::close(impl.fd);
+  impl.fd = -1;
+
+  if (outcome != Outcome::kDone) {
+    if (empty) ::unlink(part.c_str());
+    return -1;
+  }
+  if (::rename(part.c_str(), target.c_str()) != 0) {
+    ::unlink(part.c_str());
+    return -1;
+  }
+  if (notifyWnd != nullptr) {
+    SendMessageA(notifyWnd, notifyMsg, static_cast<WPARAM>(size), static_cast<LPARAM>(size));
+  }
+  return 0;
+}

@@ -1,0 +1,258 @@
+// GetRemoteFile and DownloadFileList against real servers on 127.0.0.1.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <random>
+#include <thread>
+
+#include "platform/transfer/ZOLTUpdateIntf.h"
+#include "tests/transfer/ReportWindow.h"
+#include "tests/transfer/TransferFixture.h"
+#include "transfer/DownloadFileList.h"
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST_F(TransferServers, DownloadFileListStoresNestedSpacedAndNonAsciiNamesUnderTheirFolders) {
+  CZOLTUpdateIntf transfer({Local(nginx->port())}, false);
+  const std::vector<std::string> names = {"UpdateConfig.ini", "sub\\dir one\\file with space.dll", "数据\\文件 ü.bin",
+                                          "empty.txt"};
+  const std::string stagingDir = staging.path() + "UPDATE\\Program\\";
+  ASSERT_TRUE(DownloadFileList(stagingDir, 1, transfer, names));
+  for (const auto& name : names) {
+    std::string path = stagingDir + name;
+    for (auto& c : path) c = c == '\\' ? '/' : c;
+    EXPECT_TRUE(fs::is_regular_file(path)) << name;
+    EXPECT_EQ(ReadTextFile(path), Source(name)) << name;
+    EXPECT_FALSE(fs::exists(path + ".part")) << name;
+  }
+  const std::string log = nginx->AccessLog();
+  EXPECT_NE(log.find("/1/sub/dir%20one/file%20with%20space.dll 200"), std::string::npos) << log;
+  // One handle, one connection for the whole list.
+  std::set<std::string> connections;
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) connections.insert(line.substr(line.rfind(' ') + 1));
+  EXPECT_EQ(connections.size(), 1u) << log;
+  EXPECT_TRUE(DownloadFileList(stagingDir, 1, transfer, {}));
+}
+
+TEST_F(TransferServers, ListEndsAtTheFirstFailureKeepingEarlierFiles) {
+  CZOLTUpdateIntf transfer({Local(nginx->port())}, false);
+  EXPECT_FALSE(DownloadFileList(staging.path(), 1, transfer, {"a.bin", "missing.bin", "UpdateConfig.ini"}));
+  EXPECT_EQ(ReadTextFile(staging / "a.bin"), Source("a.bin"));
+  EXPECT_FALSE(fs::exists(staging / "UpdateConfig.ini"));
+  EXPECT_EQ(nginx->AccessLog().find("UpdateConfig.ini"), std::string::npos);
+}
+
+// Each case: how the fault server answers for a.bin, whether nginx stands
+// behind it as the second server, and whether the fetch succeeds.
+struct FaultCase {
+  const char* name;
+  const char* rule;
+  bool nginxSecond;
+  bool succeeds;
+};
+
+void PrintTo(const FaultCase& fault, std::ostream* out) { *out << fault.name; }
+
+class FaultCases : public TransferServers, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(FaultCases, FailsOverOrFailsLeavingNoFileAtTheTarget) {
+  const FaultCase& fault = GetParam();
+  faults->SetRule("/1/a.bin", fault.rule);
+  std::vector<S_UpdateSerivceAddr> servers = {Local(faults->port())};
+  if (fault.nginxSecond) servers.push_back(Local(nginx->port()));
+  const std::string target = staging / "a.bin";
+  WriteTextFile(target, "an older a.bin");  // must not survive as if it were new
+  CZOLTUpdateIntf transfer(servers, false);
+  const auto start = std::chrono::steady_clock::now();
+  const int result = transfer.GetRemoteFile(1, "a.bin", target.c_str(), nullptr, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
+  EXPECT_EQ(faults->RequestedPaths(), std::vector<std::string>{"/1/a.bin"});
+  if (fault.succeeds) {
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadTextFile(target), Source("a.bin"));
+  } else {
+    EXPECT_EQ(result, -1);
+    EXPECT_FALSE(fs::exists(target));
+  }
+}
+
+// ZOLT_TRANSFER_LOW_SPEED_TIME is 2 s for these tests (see CMakeLists.txt).
+INSTANTIATE_TEST_SUITE_P(Transfer, FaultCases,
+                         ::testing::Values(FaultCase{"NotFound", R"({"status": 404})", false, false},
+                                           FaultCase{"ServerError", R"({"status": 500})", false, false},
+                                           FaultCase{"CutShort", R"({"cut": 5000})", false, false},
+                                           FaultCase{"Stalled", R"({"stall": 1000})", false, false},
+                                           FaultCase{"SlowButMoving", R"({"slow": 2048, "interval": 0.2})", false,
+                                                     true},
+                                           FaultCase{"NotFoundThenSecond", R"({"status": 404})", true, true},
+                                           FaultCase{"ServerErrorThenSecond", R"({"status": 503})", true, true},
+                                           FaultCase{"StalledThenSecond", R"({"stall": 1000})", true, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TransferServers, SkipsEmptyAndUnreachableServers) {
+  const std::vector<S_UpdateSerivceAddr> servers = {{"", 80}, Local(PickFreePort()), Local(nginx->port())};
+  CZOLTUpdateIntf transfer(servers, false);
+  EXPECT_EQ(transfer.GetRemoteFile(1, "a.bin", (staging / "a.bin").c_str(), nullptr, 0), 0);
+  EXPECT_EQ(ReadTextFile(staging / "a.bin"), Source("a.bin"));
+
+  CZOLTUpdateIntf nowhere({{"", 0}, Local(PickFreePort())}, false);
+  EXPECT_EQ(nowhere.GetRemoteFile(1, "UpdateConfig.ini", (staging / "x.ini").c_str(), nullptr, 0), -1);
+  EXPECT_FALSE(fs::exists(staging / "x.ini"));
+  EXPECT_FALSE(fs::exists(staging / "x.ini.part"));
+}
+
+void CopyModificationTime(const std::string& from, const std::string& to) {
+  fs::last_write_time(to, fs::last_write_time(from));
+}
+
+TEST_F(TransferServers, ResumesAnInterruptedFetchWithARangeRequest) {
+  const std::string target = staging / "big.bin";
+  const std::string half = Source("big.bin").substr(0, 1 << 19);
+  WriteTextFile(target + ".part", half);
+  CopyModificationTime(SourcePath("big.bin"), target + ".part");
+  CZOLTUpdateIntf transfer({Local(nginx->port())}, false);
+  ASSERT_EQ(transfer.GetRemoteFile(1, "big.bin", target.c_str(), nullptr, 0), 0);
+  EXPECT_EQ(ReadTextFile(target), Source("big.bin"));
+  EXPECT_FALSE(fs::exists(target + ".part"));
+  EXPECT_NE(nginx->AccessLog().find("GET /1/big.bin 206 bytes=524288-"), std::string::npos) << nginx->AccessLog();
+}
+
+TEST_F(TransferServers, APartFromAnotherVersionIsNotSplicedIn) {
+  const std::string target = staging / "big.bin";
+  WriteTextFile(target + ".part", RandomBytes(1 << 19, 99));
+  fs::last_write_time(target + ".part", fs::last_write_time(SourcePath("big.bin")) - 24h);
+  CZOLTUpdateIntf transfer({Local(nginx->port())}, false);
+  ASSERT_EQ(transfer.GetRemoteFile(1, "big.bin", target.c_str(), nullptr, 0), 0);
+  EXPECT_EQ(ReadTextFile(target), Source("big.bin"));
+  EXPECT_NE(nginx->AccessLog().find("GET /1/big.bin 200 bytes=524288-"), std::string::npos) << nginx->AccessLog();
+}
+
+TEST_F(TransferServers, AWholePartIsCompletedWithoutBody) {
+  const std::string target = staging / "a.bin";
+  WriteTextFile(target + ".part", Source("a.bin"));
+  CopyModificationTime(SourcePath("a.bin"), target + ".part");
+  CZOLTUpdateIntf transfer({Local(nginx->port())}, false);
+  ASSERT_EQ(transfer.GetRemoteFile(1, "a.bin", target.c_str(), nullptr, 0), 0);
+  EXPECT_EQ(ReadTextFile(target), Source("a.bin"));
+  EXPECT_NE(nginx->AccessLog().find("GET /1/a.bin 416"), std::string::npos) << nginx->AccessLog();
+}
+
+TEST_F(TransferServers, ABodyCutShortIsResumedFromTheNextServer) {
+  faults->SetRule("/1/big.bin", R"({"cut": 300000})");
+  const std::string target = staging / "big.bin";
+  CZOLTUpdateIntf transfer({Local(faults->port()), Local(nginx->port())}, false);
+  ASSERT_EQ(transfer.GetRemoteFile(1, "big.bin", target.c_str(), nullptr, 0), 0);
+  EXPECT_EQ(ReadTextFile(target), Source("big.bin"));
+  // Both serve the same file with the same modification time, so the part
+  // received from the first is kept.
+  EXPECT_NE(nginx->AccessLog().find("GET /1/big.bin 206 bytes=300000-"), std::string::npos) << nginx->AccessLog();
+}
+
+// A full disk, simulated by a ".part" that leads to /dev/full: no other
+// server can help, so the list is not tried further.
+TEST_F(TransferServers, AFileThatCannotBeWrittenFailsWithoutTryingTheNextServer) {
+  const std::string target = staging / "a.bin";
+  fs::create_symlink("/dev/full", target + ".part");
+  CZOLTUpdateIntf transfer({Local(nginx->port()), Local(faults->port())}, false);
+  EXPECT_EQ(transfer.GetRemoteFile(1, "a.bin", target.c_str(), nullptr, 0), -1);
+  EXPECT_FALSE(fs::exists(target));
+  EXPECT_EQ(CountOf(nginx->AccessLog(), "/1/a.bin"), 1);
+  EXPECT_TRUE(faults->RequestedPaths().empty());
+}
+
+TEST_F(TransferServers, CancelFromAnotherThreadEndsAStalledFetchPromptly) {
+  faults->SetRule("/1/big.bin", R"({"stall": 4096})");
+  const std::string target = staging / "big.bin";
+  CZOLTUpdateIntf transfer({Local(faults->port())}, false);
+  auto fetch =
+      std::async(std::launch::async, [&] { return transfer.GetRemoteFile(1, "big.bin", target.c_str(), nullptr, 0); });
+  // Wait until the request is under way, then a little into the stall.
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (faults->RequestedPaths().empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  std::this_thread::sleep_for(100ms);
+  const auto cancelled = std::chrono::steady_clock::now();
+  transfer.Cancel();
+  ASSERT_EQ(fetch.wait_for(1500ms), std::future_status::ready);
+  EXPECT_LT(std::chrono::steady_clock::now() - cancelled, 1500ms);
+  EXPECT_EQ(fetch.get(), -1);
+  EXPECT_FALSE(fs::exists(target));
+  // Later fetches of a cancelled object fail at once.
+  EXPECT_EQ(transfer.GetRemoteFile(1, "a.bin", (staging / "a.bin").c_str(), nullptr, 0), -1);
+}
+
+TEST_F(TransferServers, ReportsProgressThenExactlyOneCompletionAfterTheFileIsInPlace) {
+  faults->SetRule("/1/a.bin", R"({"slow": 2000, "interval": 0.05})");
+  const std::string target = staging / "a.bin";
+  bool inPlaceAtCompletion = false;
+  ReportWindow window([&](const Report& report) {
+    if (report.wParam == static_cast<WPARAM>(report.lParam)) inPlaceAtCompletion = fs::exists(target);
+  });
+  CZOLTUpdateIntf transfer({Local(faults->port())}, false);
+  auto fetch = std::async(std::launch::async, [&, hwnd = window.hwnd()] {
+    return transfer.GetRemoteFile(1, "a.bin", target.c_str(), hwnd, 0x65A);
+  });
+  ASSERT_TRUE(window.PumpUntil([&] { return fetch.wait_for(0ms) == std::future_status::ready; }));
+  EXPECT_EQ(fetch.get(), 0);
+  EXPECT_EQ(window.Completions(), std::vector<WPARAM>{20000});
+  EXPECT_TRUE(inPlaceAtCompletion);
+  ASSERT_GE(window.reports().size(), 3u);
+  EXPECT_EQ(window.reports().back(), (Report{0x65A, 20000, 20000}));
+  for (std::size_t i = 0; i + 1 < window.reports().size(); ++i) {
+    const Report& report = window.reports()[i];
+    EXPECT_NE(report.wParam, static_cast<WPARAM>(report.lParam));
+    EXPECT_EQ(report.lParam, 20000);
+    if (i > 0) {
+      EXPECT_GE(report.wParam, window.reports()[i - 1].wParam);
+    }
+  }
+}
+
+TEST_F(TransferServers, AFetchForAWindowThatIsGoneFails) {
+  faults->SetRule("/1/a.bin", R"({"slow": 1000, "interval": 0.05})");
+  auto window = CMessageWindow::Create([](UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
+  const HWND hwnd = window->Handle();
+  window->Destroy();
+  CZOLTUpdateIntf transfer({Local(faults->port())}, false);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(transfer.GetRemoteFile(1, "a.bin", (staging / "a.bin").c_str(), hwnd, 0x65A), -1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 900ms);
+  EXPECT_FALSE(fs::exists(staging / "a.bin"));
+}
+
+// The proxy variables are set by the test itself, no_proxy cleared, so the
+// machine's own settings cannot decide the outcome.
+TEST_F(TransferServers, UsesTheEnvironmentsProxyOnlyWhenAskedTo) {
+  TinyProxy proxy;
+  setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy.port())).c_str(), 1);
+  unsetenv("no_proxy");
+  unsetenv("NO_PROXY");
+  unsetenv("ALL_PROXY");
+  unsetenv("all_proxy");
+  const std::string direct = "/1/a.bin";
+  const std::string proxied = "/1/UpdateConfig.ini";
+  {
+    CZOLTUpdateIntf transfer({Local(nginx->port())}, false);
+    ASSERT_EQ(transfer.GetRemoteFile(1, "a.bin", (staging / "a.bin").c_str(), nullptr, 0), 0);
+  }
+  {
+    CZOLTUpdateIntf transfer({Local(nginx->port())}, true);
+    ASSERT_EQ(transfer.GetRemoteFile(1, "UpdateConfig.ini", (staging / "u.ini").c_str(), nullptr, 0), 0);
+  }
+  EXPECT_EQ(ReadTextFile(staging / "u.ini"), Source("UpdateConfig.ini"));
+  const std::string log = proxy.Log();
+  const std::string origin = "http://127.0.0.1:" + std::to_string(nginx->port());
+  EXPECT_EQ(CountOf(log, "GET " + origin + proxied), 1) << log;
+  EXPECT_EQ(CountOf(log, origin + direct), 0) << log;
+}
+
+}  // namespace
