@@ -37,7 +37,10 @@ CImageDialog::CImageDialog(UINT templateId, QWidget* parent) : QDialog(parent), 
 
 CImageDialog::~CImageDialog() { DestroyWindowTarget(); }
 
-void CImageDialog::DestroyWindowTarget() { UnregisterDialogWindow(hwnd_, target_), hwnd_ = nullptr; }
+void CImageDialog::DestroyWindowTarget() {
+  UnregisterDialogWindow(target_);
+  hwnd_ = nullptr;
+}
 
 bool CImageDialog::CreateControls() {
   const DialogTemplate* tmpl = FindDialogTemplate(templateId_);
@@ -116,7 +119,7 @@ BOOL CImageDialog::Create() {
   result_ = 0;
   if (!hwnd_) {
     hwnd_ = RegisterDialogWindow(
-        this, [this](UINT msg, WPARAM wParam, LPARAM lParam) { return WindowProc(msg, wParam, lParam); }, target_);
+        [this](UINT msg, WPARAM wParam, LPARAM lParam) { return WindowProc(msg, wParam, lParam); }, target_);
   }
   if (!FindDialogTemplate(templateId_)) return FALSE;
   OnInitDialog();
