@@ -31,3 +31,9 @@ int ShowUpdateNotification(const NotifyRequest& request) {
   const INT_PTR result = dialog.DoModal();
   return result == 6 ? 6 : 7;
 }
+
+NotifyFunction NotificationWindowNotifier() {
+  std::string why;
+  if (!IsDisplayAvailable(why)) return {};
+  return ShowUpdateNotification;
+}

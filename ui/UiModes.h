@@ -7,6 +7,10 @@
 // it ran. Without a display it says so on stderr and returns 1.
 int RunUpdateDialog(int updateType, const std::string& moduleName);
 
-// The silent program update's notifier: shows the notification window and
-// returns its answer (6 or 7); 7 at once when there is no display.
+// Shows the notification window and returns its answer: 6 (upgrade now) or 7
+// (anything else); 7 at once when there is no display.
 int ShowUpdateNotification(const NotifyRequest& request);
+
+// The notifier for the silent program update: ShowUpdateNotification when a
+// display is available, otherwise none (the run then takes "later" itself).
+NotifyFunction NotificationWindowNotifier();
