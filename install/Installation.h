@@ -1,6 +1,7 @@
 // Replacing installed files, and closing and starting the client program.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,9 +16,21 @@ bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::
                            const std::string& installDir);
 
 // Asks the running client (window class "ZOLTCLIENT") to close and returns when
-// it has handled the request; nothing when no client runs.
+// it has handled the request; nothing when no client runs. A client that does
+// not answer within the remote-window time limit (see RemoteWindow.h) is given
+// up on, so a hung client cannot hang the updater.
 void CloseRunningClient();
 
 // Starts appPath + "ZOLTClient.exe" detached from the updater, after
 // delayMilliseconds; nothing when the file is missing.
 void StartClient(const std::string& appPath, unsigned delayMilliseconds = 0);
+
+// Replaces the CopyFileA that ReplaceInstalledFiles calls (for tests: a copy
+// that fails the way a file locked by a running program does on Windows); an
+// empty function restores CopyFileA.
+using InstallCopyFunction = std::function<int(const char* source, const char* target, int failIfExists)>;
+void SetInstallCopyFunction(InstallCopyFunction copy);
+
+// Replaces the wait StartClient makes before starting the client (for tests);
+// an empty function restores Sleep.
+void SetStartClientDelay(std::function<void(unsigned milliseconds)> delay);

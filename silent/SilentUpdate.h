@@ -3,8 +3,10 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/transfer/ZOLTUpdateIntf.h"
+#include "update/UpdateManifest.h"
 
 // What the notification window shows; the answer is 6 (upgrade now) or 7 (later).
 struct NotifyRequest {
@@ -17,7 +19,8 @@ using NotifyFunction = std::function<int(const NotifyRequest&)>;
 class CSilentUpdate {
  public:
   // Type 1: the program update of the application directory. Any other type:
-  // the component directory moduleName below it.
+  // the component directory moduleName below it. Reads the local configuration
+  // and creates the transfer object.
   CSilentUpdate(int type, const std::string& moduleName);
   ~CSilentUpdate();
   CSilentUpdate(const CSilentUpdate&) = delete;
@@ -27,6 +30,11 @@ class CSilentUpdate {
   // the answer is 7 at once.
   void SetNotifier(NotifyFunction notifier);
 
+  // Both runs return false when the manifest could not be fetched (or, for a
+  // component, the directory name or the staging folder is unsafe), true
+  // otherwise. A failure is explained by one line on stderr; success is quiet.
+  // Called on the start-up thread; they block until done (the program update
+  // waits 5 s before it restarts the client).
   bool RunProgramUpdate();
   bool RunComponentUpdate();
 
@@ -41,6 +49,16 @@ class CSilentUpdate {
   std::string region;
 
  private:
-  void CompareComponentConfig(std::vector<struct UpdateFileInfo>& files);
+  // Lists the manifest's files that differ from the installed copies. False
+  // (and nothing listed) when a section names a file outside the component.
+  bool CompareComponentConfig(std::vector<UpdateFileInfo>& files);
+  // The first steps both runs share: leftovers removed, staging checked,
+  // manifest fetched. False when the run cannot go on.
+  bool PrepareRun();
+  // Fetches the files whose staged copy is missing or stale, then checks every
+  // staged copy against its digest. False when the files are not all there.
+  bool StageFiles(const std::vector<UpdateFileInfo>& files);
+  void RemoveStaging();
+
   NotifyFunction notifier_;
 };

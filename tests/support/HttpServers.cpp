@@ -114,7 +114,7 @@ bool WaitUntilAccepting(int port, int timeoutMs, ChildProcess* server) {
          (server == nullptr || !server->Exited());
 }
 
-NginxServer::NginxServer(const std::string& root) {
+NginxServer::NginxServer(const std::string& root, const std::string& limitRate) {
   const std::string dir = dir_.path();
   // The port is free when picked but another process may take it before nginx
   // binds it; nginx then exits and the next port is tried.
@@ -129,7 +129,8 @@ NginxServer::NginxServer(const std::string& root) {
          << "  fastcgi_temp_path " << dir << "tmp/fastcgi;\n  uwsgi_temp_path " << dir << "tmp/uwsgi;\n"
          << "  scgi_temp_path " << dir << "tmp/scgi;\n"
          << "  default_type application/octet-stream;\n  sendfile on;\n  keepalive_requests 100000;\n"
-         << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << root << ";\n  }\n}\n";
+         << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << root << ";\n"
+         << (limitRate.empty() ? "" : "    limit_rate " + limitRate + ";\n") << "  }\n}\n";
     WriteTextFile(dir + "tmp/.keep", "");
     WriteTextFile(dir + "nginx.conf", conf.str());
     auto process = std::make_unique<ChildProcess>(

@@ -37,7 +37,8 @@ bool WaitUntilAccepting(int port, int timeoutMs, ChildProcess* server = nullptr)
 // has one line per request: "<method> <uri> <status> <Range header or -> <connection number>".
 class NginxServer {
  public:
-  explicit NginxServer(const std::string& root);
+  // limitRate (nginx syntax, e.g. "256k") slows every response down.
+  explicit NginxServer(const std::string& root, const std::string& limitRate = "");
   ~NginxServer();
 
   int port() const { return port_; }

@@ -1,0 +1,63 @@
+// A stand-in for the assistant's client program: owns the "ZOLTCLIENT" window,
+// closes itself on WM_CLOSE, and logs which version of its files it runs.
+//
+// Log lines, appended to client.log beside the executable:
+//   <pid> started version <content of version.txt>
+//   <pid> closed
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/directory/DirectoryEx.h"
+#include "platform/win32/Files.h"
+#include "platform/win32/RemoteWindow.h"
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+
+void AppendLog(const std::string& directory, const std::string& line) {
+  if (FILE* log = std::fopen((directory + "client.log").c_str(), "a")) {
+    std::fprintf(log, "%ld %s\n", static_cast<long>(::getpid()), line.c_str());
+    std::fclose(log);
+  }
+}
+
+std::string Trimmed(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+int main() {
+  std::string directory;
+  if (!CDirectoryEx::GetApplicationPath(directory)) return 1;
+
+  CRemoteWindowOwner window;
+  if (!window.Listen("ZOLTCLIENT")) {
+    std::fprintf(stderr, "ZOLTClient: another client is running\n");
+    return 1;
+  }
+  signal(SIGTERM, [](int) { g_stop = 1; });
+  signal(SIGINT, [](int) { g_stop = 1; });
+
+  std::string version;
+  ReadWholeFile(directory + "version.txt", version);
+  AppendLog(directory, "started version " + Trimmed(version));
+
+  bool closing = false;
+  const auto handler = [&closing](UINT msg, WPARAM, LPARAM) -> LRESULT {
+    if (msg == WM_CLOSE) closing = true;
+    return 0;
+  };
+  // The folder going away (an uninstall, or a test's temporary installation
+  // being removed) ends the client too, so no orphan is left behind.
+  while (!closing && !g_stop && PathIsDirectoryA(directory.c_str())) window.HandleNext(handler, 500);
+
+  window.Close();
+  if (PathIsDirectoryA(directory.c_str())) AppendLog(directory, "closed");
+  return 0;
+}

@@ -1,0 +1,80 @@
+#include "install/Installation.h"
+
+#include <utility>
+
+#include "platform/core_guard.h"
+#include "platform/directory/DirectoryEx.h"
+#include "platform/win32/Files.h"
+#include "platform/win32/Shell.h"
+#include "platform/win32/Window.h"
+
+namespace {
+
+std::function<void(unsigned)>& StartDelay() {
+  static std::function<void(unsigned)> delay;
+  return delay;
+}
+
+InstallCopyFunction& CopySeam() {
+  static InstallCopyFunction copy;
+  return copy;
+}
+
+BOOL CopyInstalled(const std::string& source, const std::string& target) {
+  if (CopySeam()) return CopySeam()(source.c_str(), target.c_str(), FALSE);
+  return CopyFileA(source.c_str(), target.c_str(), FALSE);
+}
+
+// One record: true when installDir + name holds the staged file afterwards.
+bool ReplaceOne(const std::string& source, const std::string& target) {
+  std::string directory;
+  if (CDirectoryEx::GetFilePath(target, directory) && !PathIsDirectoryA(directory.c_str()))
+    CDirectoryEx::CreateMultipleDirectory(directory);
+
+  if (CopyInstalled(source, target)) return true;
+
+  // The installed copy refuses to be replaced: move it aside and try once more.
+  // crt::rename never replaces, so an older backup of the same name stays and
+  // this file is then left as it is.
+  const std::string backup = target + ".bak";
+  if (crt::rename(target.c_str(), backup.c_str()) != 0) return false;
+  if (CopyInstalled(source, target)) return true;
+
+  // Without this the installed file would be missing until the next update.
+  crt::rename(backup.c_str(), target.c_str());
+  return false;
+}
+
+}  // namespace
+
+bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::string& stagingDir,
+                           const std::string& installDir) {
+  bool allInPlace = true;
+  for (const auto& file : files) {
+    if (!ReplaceOne(stagingDir + file.fileName, installDir + file.fileName)) allInPlace = false;
+  }
+  return allInPlace;
+}
+
+void CloseRunningClient() {
+  HWND client = FindWindowA("ZOLTCLIENT", nullptr);
+  if (client == nullptr) return;
+  SendMessageA(client, WM_CLOSE, 0, 0);
+  UnregisterWindow(client);
+}
+
+void StartClient(const std::string& appPath, unsigned delayMilliseconds) {
+  const std::string path = appPath + "ZOLTClient.exe";
+  if (!PathFileExistsA(path.c_str())) return;
+  if (delayMilliseconds > 0) {
+    if (StartDelay())
+      StartDelay()(delayMilliseconds);
+    else
+      Sleep(delayMilliseconds);
+  }
+  ShellExecuteA(nullptr, "OPEN", path.c_str(), "", "", SW_SHOW);
+}
+
+void SetInstallCopyFunction(InstallCopyFunction copy) { CopySeam() = std::move(copy); }
+
+void SetStartClientDelay(std::function<void(unsigned)> delay) { StartDelay() = std::move(delay); }

@@ -1,0 +1,55 @@
+// Windows of other processes, reached through per-user stream sockets.
+//
+// A program owning a top-level window of class C listens on
+// <runtime dir>/zolt-windows/C, the runtime dir being $XDG_RUNTIME_DIR, else
+// /tmp. The folder is created with mode 0700 and used only when it is a real
+// folder owned by the user with no access for others, so no other user can
+// plant or read a window there. A message travels as one line
+// "<msg> <wParam> <lParam>\n" in decimal; after its handler ran the owner
+// answers with one line holding the decimal result. A connection that closes
+// without a line is ignored by the owner.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/win32/Win32Types.h"
+
+// How long SendMessageA waits for another process's answer before it gives up
+// and returns 0. A client that hangs in its handler must not hang the caller.
+inline constexpr unsigned kRemoteWindowDefaultTimeoutMs = 10000;
+
+// Changes that limit (tests); 0 restores the default.
+void SetRemoteWindowTimeout(unsigned milliseconds);
+
+// The socket a window of className listens on; empty when the folder cannot be
+// made safe (wrong owner, open to others, a link) or the path is too long.
+std::string RemoteWindowSocketPath(const std::string& className, bool createFolder);
+
+// The owner's end: the listening socket of one window class.
+class CRemoteWindowOwner {
+ public:
+  using Handler = std::function<LRESULT(UINT msg, WPARAM wParam, LPARAM lParam)>;
+
+  CRemoteWindowOwner() = default;
+  ~CRemoteWindowOwner();
+  CRemoteWindowOwner(const CRemoteWindowOwner&) = delete;
+  CRemoteWindowOwner& operator=(const CRemoteWindowOwner&) = delete;
+
+  // Starts listening as className. A stale socket left by a dead owner is
+  // replaced; false when a live owner already listens or the socket cannot be
+  // made.
+  bool Listen(const std::string& className);
+
+  // Waits up to timeoutMs (negative: for ever) for one message, runs handler,
+  // answers, and returns true. False on time-out or when nothing valid came.
+  bool HandleNext(const Handler& handler, int timeoutMs);
+
+  // Stops listening and removes the socket (when it is still ours).
+  void Close();
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+  unsigned long long inode_ = 0;
+};

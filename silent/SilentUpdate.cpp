@@ -1,0 +1,216 @@
+#include "silent/SilentUpdate.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "install/Installation.h"
+#include "platform/configfile/ConfigFile.h"
+#include "platform/core_guard.h"
+#include "platform/crypt/MD5.h"
+#include "platform/directory/DirectoryEx.h"
+#include "platform/win32/FileAttributes.h"
+#include "platform/win32/Files.h"
+#include "transfer/DownloadFileList.h"
+#include "update/ServerConfig.h"
+#include "update/UpdateRecord.h"
+
+namespace {
+
+void Complain(const std::string& text) { std::fprintf(stderr, "ZOLTUpdate: %s\n", text.c_str()); }
+
+// Deletes what earlier runs left: backups of files that could not be
+// overwritten, and temporary files of writes cut short by a killed process.
+// The search never follows a symbolic link out of the application directory.
+void RemoveLeftovers(const std::string& appPath) {
+  for (const char* pattern : {"*.bak", kTempFilePattern}) {
+    std::vector<std::string> found;
+    CDirectoryEx::SearchFile(appPath, true, pattern, found);
+    for (const auto& path : found) DeleteFileA(path.c_str());
+  }
+}
+
+// True when no folder of directory below appPath is a symbolic link, so that
+// writing into it or removing it stays inside the application directory.
+// Folders that do not exist yet are fine: they will be created as folders.
+bool StaysInside(const std::string& appPath, const std::string& directory) {
+  const std::string base = NativePath(appPath);
+  const std::string path = NativePath(directory);
+  if (path.compare(0, base.size(), base) != 0) return false;
+  for (size_t end = base.size(); end < path.size(); ++end) {
+    end = path.find('/', end);
+    if (end == std::string::npos) end = path.size();
+    const std::string folder = path.substr(0, end);
+    if (PathIsSymbolicLinkA(folder.c_str())) {
+      Complain(folder + " is a symbolic link; not following it out of the application directory");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool StagedCopyMatches(CMD5& md5, const std::string& path, const std::string& expected, std::string& digest) {
+  return PathFileExistsA(path.c_str()) && md5.GetFileMD5(path.c_str(), digest) && digest == expected;
+}
+
+// The notification window is wanted for a region change, or for a newer version
+// whose manifest asks for it.
+bool WantsNotification(const std::string& newVersion, const std::string& localVersion, const std::string& region,
+                       const std::string& manifestRegion, CConfigFile& manifest) {
+  const bool versionIsNewer = IsVersionGreater(newVersion, localVersion);
+  const bool regionDiffers = region != manifestRegion;
+  if (!versionIsNewer && !regionDiffers) return false;
+  if (manifest.ReadInteger("Version", "NOTIFIY", 0) != 0) return true;
+  return regionDiffers;
+}
+
+}  // namespace
+
+CSilentUpdate::CSilentUpdate(int type, const std::string& name) : updateType(type), moduleName(name) {
+  std::vector<S_UpdateSerivceAddr> servers;
+  bool useProxy = false;
+  ReadServerConfig(localVersion, region, servers, useProxy);
+  transfer = new CZOLTUpdateIntf(servers, useProxy);
+
+  CDirectoryEx::GetApplicationPath(appPath);
+  stagingDir = appPath;
+  installDir = appPath;
+  if (updateType == 1) {
+    manifestName = "UpdateConfig.ini";
+    stagingDir += "UPDATE\\Program\\";
+  } else {
+    manifestName = "config.ini";
+    installDir += moduleName;
+    installDir += "\\";
+    stagingDir += "UPDATE\\";
+    stagingDir += moduleName;
+    stagingDir += "\\";
+  }
+}
+
+CSilentUpdate::~CSilentUpdate() { delete transfer; }
+
+void CSilentUpdate::SetNotifier(NotifyFunction notifier) { notifier_ = std::move(notifier); }
+
+bool CSilentUpdate::PrepareRun() {
+  RemoveLeftovers(appPath);
+  if (!StaysInside(appPath, stagingDir)) return false;
+  if (!DownloadFileList(*this, {manifestName})) {
+    Complain("cannot fetch " + manifestName + " from the update servers");
+    return false;
+  }
+  return true;
+}
+
+bool CSilentUpdate::StageFiles(const std::vector<UpdateFileInfo>& files) {
+  CMD5 md5;
+  std::string digest;
+  std::vector<std::string> downloads;
+  std::vector<const UpdateFileInfo*> fetched;
+  for (const auto& file : files) {
+    if (StagedCopyMatches(md5, stagingDir + file.fileName, file.md5, digest)) continue;
+    downloads.push_back(file.fileName);
+    fetched.push_back(&file);
+  }
+  if (!DownloadFileList(*this, downloads)) {
+    Complain("cannot fetch every changed file; nothing was installed");
+    return false;
+  }
+  // A server can deliver a complete file that is not the published one (a
+  // broken mirror, a proxy's error page); such a file must never be installed.
+  for (const auto* file : fetched) {
+    if (!StagedCopyMatches(md5, stagingDir + file->fileName, file->md5, digest)) {
+      Complain(file->fileName + " arrived with digest " + digest + " instead of " + file->md5 +
+               "; nothing was installed");
+      return false;
+    }
+  }
+  return true;
+}
+
+void CSilentUpdate::RemoveStaging() {
+  if (StaysInside(appPath, stagingDir)) CDirectoryEx::DeleteDirectory(stagingDir);
+}
+
+bool CSilentUpdate::RunProgramUpdate() {
+  CDirectoryEx::GetApplicationPath(appPath);
+  if (!PrepareRun()) return false;
+
+  std::vector<UpdateFileInfo> files;
+  const int compared =
+      CompareUpdateConfig(UpdateCheckInfo(installDir, stagingDir + manifestName, localVersion, region), files);
+
+  CCryptConfigFile config(appPath + "Config.dat", "");
+  CConfigFile manifest(stagingDir + manifestName);
+  std::string newVersion, manifestRegion;
+  manifest.ReadString("Version", "VERSION", "", newVersion);
+  manifest.ReadString("Version", "REGION", "", manifestRegion);
+
+  if (!files.empty() && StageFiles(files)) {
+    // The new version is stored only once every file is in place: a run that
+    // could not install everything leaves the old version, so the next run
+    // finds the difference and completes the installation.
+    const bool installed = ReplaceInstalledFiles(files, stagingDir, installDir);
+    if (installed)
+      config.WriteString("Update", "Version", newVersion);
+    else
+      Complain("not every file could be replaced; version " + localVersion + " stays recorded");
+    WriteUpdateRecord(appPath, "%Y-%m-%d", newVersion, localVersion, installed);
+    if (installed) WriteInstalledVersion(appPath, newVersion);
+
+    if (WantsNotification(newVersion, localVersion, region, manifestRegion, manifest)) {
+      NotifyRequest request{localVersion, newVersion, ""};
+      config.ReadString("Server", "WebSiteURL", "", request.webSiteUrl);
+      const int answer = notifier_ ? notifier_(request) : 7;
+      if (answer == 6) CloseRunningClient();
+    }
+    StartClient(appPath, 5000);
+  } else if (compared == 0 && files.empty() && !newVersion.empty() && newVersion != localVersion) {
+    // Every file already matches a release whose version is not recorded: an
+    // earlier run was stopped after replacing the files but before it could
+    // record them. Finish its bookkeeping; nothing needs to be restarted.
+    config.WriteString("Update", "Version", newVersion);
+    WriteUpdateRecord(appPath, "%Y-%m-%d", newVersion, localVersion, true);
+    WriteInstalledVersion(appPath, newVersion);
+  }
+
+  RemoveStaging();
+  return true;
+}
+
+bool CSilentUpdate::CompareComponentConfig(std::vector<UpdateFileInfo>& files) {
+  CMD5 md5;
+  CConfigFile manifest(stagingDir + manifestName);
+  std::vector<std::string> sections;
+  manifest.ReadSections(sections);
+  // One unsafe name means the manifest cannot be trusted at all; installing the
+  // rest of it would leave the component half updated.
+  for (const auto& section : sections) {
+    if (!IsSafeRelativeName(section)) {
+      Complain(manifestName + " names \"" + section + "\", which lies outside " + moduleName +
+               "; nothing was installed");
+      return false;
+    }
+  }
+  for (const auto& section : sections) CompareManifestEntry(manifest, md5, installDir, section, files);
+  return true;
+}
+
+bool CSilentUpdate::RunComponentUpdate() {
+  CDirectoryEx::GetApplicationPath(appPath);
+  if (!IsSafeRelativeName(moduleName) || moduleName.find_first_of("\\/") != std::string::npos) {
+    Complain("\"" + moduleName + "\" is not a component directory name");
+    return false;
+  }
+  if (!PrepareRun()) return false;
+
+  std::vector<UpdateFileInfo> files;
+  if (CompareComponentConfig(files) && StageFiles(files)) {
+    if (ReplaceInstalledFiles(files, stagingDir, installDir))
+      CopyFileA((stagingDir + manifestName).c_str(), (installDir + manifestName).c_str(), FALSE);
+    else
+      Complain("not every file of " + moduleName + " could be replaced; its " + manifestName + " stays as it was");
+  }
+
+  RemoveStaging();
+  return true;
+}

@@ -1,0 +1,269 @@
+// Replacing installed files, and closing and starting the client.
+#include "install/Installation.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "platform/win32/Files.h"
+#include "platform/win32/RemoteWindow.h"
+#include "platform/win32/Shell.h"
+#include "platform/win32/Window.h"
+#include "tests/support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+template <class Predicate>
+bool WaitUntil(Predicate done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+UpdateFileInfo Record(const std::string& name) { return UpdateFileInfo{name, "", "", ""}; }
+
+// Each test gets its own runtime folder, so windows of parallel tests and of a
+// real desktop never meet.
+class RuntimeDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1); }
+  void TearDown() override {
+    unsetenv("XDG_RUNTIME_DIR");
+    SetRemoteWindowTimeout(0);
+  }
+  TempDir runtime_;
+};
+
+}  // namespace
+
+TEST(ReplaceInstalledFiles, CopiesOverInstalledFilesAndCreatesFolders) {
+  TempDir staging, install;
+  WriteTextFile(staging / "a.txt", "new a");
+  WriteTextFile(staging / "sub/deeper/b.txt", "new b");
+  WriteTextFile(install / "a.txt", "old a");
+
+  EXPECT_TRUE(ReplaceInstalledFiles({Record("a.txt"), Record("sub\\deeper\\b.txt")}, staging.path(), install.path()));
+  EXPECT_EQ(ReadTextFile(install / "a.txt"), "new a");
+  EXPECT_EQ(ReadTextFile(install / "sub/deeper/b.txt"), "new b");
+  EXPECT_FALSE(fs::exists(install / "a.txt.bak"));
+}
+
+// A download carries no mode; the installed file's mode is kept, so an updated
+// program stays executable.
+TEST(ReplaceInstalledFiles, KeepsTheInstalledFilesMode) {
+  TempDir staging, install;
+  const struct {
+    const char* name;
+    mode_t installed;  // 0: not installed yet
+    mode_t expected;
+  } cases[] = {{"ZOLTClient.exe", 0755, 0755}, {"private.dat", 0600, 0600}, {"new.txt", 0, 0644}};
+  std::vector<UpdateFileInfo> files;
+  for (const auto& c : cases) {
+    WriteTextFile(staging / c.name, "new");
+    ::chmod((staging / c.name).c_str(), 0644);
+    if (c.installed != 0) {
+      WriteTextFile(install / c.name, "old");
+      ::chmod((install / c.name).c_str(), c.installed);
+    }
+    files.push_back(Record(c.name));
+  }
+  ASSERT_TRUE(ReplaceInstalledFiles(files, staging.path(), install.path()));
+  for (const auto& c : cases) {
+    struct stat st {};
+    ASSERT_EQ(::stat((install / c.name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, c.expected) << c.name;
+    EXPECT_EQ(ReadTextFile(install / c.name), "new");
+  }
+}
+
+// A target that refuses the copy (here a folder in the way) is moved aside to
+// ".bak" and the new file put in its place.
+TEST(ReplaceInstalledFiles, MovesRefusingTargetAsideAndCopiesAgain) {
+  TempDir staging, install;
+  WriteTextFile(staging / "locked.dll", "new");
+  WriteTextFile(install / "locked.dll/inside", "x");
+
+  EXPECT_TRUE(ReplaceInstalledFiles({Record("locked.dll")}, staging.path(), install.path()));
+  EXPECT_EQ(ReadTextFile(install / "locked.dll"), "new");
+  EXPECT_TRUE(fs::is_directory(install / "locked.dll.bak"));
+}
+
+struct FailureCase {
+  const char* name;
+  bool stageSource;
+  bool oldBackup;
+};
+
+// When the file cannot be installed the installed copy stays where it was, and
+// the result says so; the other files are still installed.
+TEST(ReplaceInstalledFiles, FailureNeverLeavesInstalledFileMissing) {
+  const FailureCase cases[] = {
+      {"staged copy vanished: backup is moved back", false, false},
+      {"older backup in the way: nothing moves", true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir staging, install;
+    if (c.stageSource) WriteTextFile(staging / "f.bin", "new");
+    WriteTextFile(staging / "other.txt", "new other");
+    if (c.oldBackup) {
+      WriteTextFile(install / "f.bin/inside", "installed");  // refuses the copy
+      WriteTextFile(install / "f.bin.bak", "older backup");
+    } else {
+      WriteTextFile(install / "f.bin", "installed");
+    }
+
+    EXPECT_FALSE(ReplaceInstalledFiles({Record("f.bin"), Record("other.txt")}, staging.path(), install.path()));
+    EXPECT_EQ(ReadTextFile(install / (c.oldBackup ? "f.bin/inside" : "f.bin")), "installed");
+    EXPECT_EQ(ReadTextFile(install / "other.txt"), "new other");
+    if (c.oldBackup)
+      EXPECT_EQ(ReadTextFile(install / "f.bin.bak"), "older backup");
+    else
+      EXPECT_FALSE(fs::exists(install / "f.bin.bak"));
+  }
+}
+
+TEST_F(RuntimeDirTest, CloseRunningClientReturnsAfterTheClientHandledIt) {
+  CRemoteWindowOwner owner;
+  ASSERT_TRUE(owner.Listen("ZOLTCLIENT"));
+  std::atomic<UINT> received{0};
+  std::thread client([&] {
+    // The first connection is FindWindowA's probe, which carries no message.
+    for (int i = 0; i < 4 && received == 0; ++i)
+      owner.HandleNext(
+          [&](UINT msg, WPARAM, LPARAM) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));  // a client busy saving
+            received = msg;
+            return 0;
+          },
+          5000);
+  });
+  CloseRunningClient();
+  EXPECT_EQ(received.load(), WM_CLOSE);
+  client.join();
+}
+
+TEST_F(RuntimeDirTest, SendMessageCarriesParametersAndResult) {
+  CRemoteWindowOwner owner;
+  ASSERT_TRUE(owner.Listen("SOMEWINDOW"));
+  std::thread client([&] {
+    for (int i = 0; i < 3; ++i)
+      if (owner.HandleNext([](UINT msg, WPARAM w, LPARAM l) { return static_cast<LRESULT>(msg + w) * l; }, 5000)) break;
+  });
+  HWND window = FindWindowA("SOMEWINDOW", nullptr);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(SendMessageA(window, 1000, 24, -3), -3072);
+  client.join();
+  UnregisterWindow(window);
+}
+
+TEST_F(RuntimeDirTest, NoWindowFoundWithoutALiveOwner) {
+  EXPECT_EQ(FindWindowA("ZOLTCLIENT", nullptr), nullptr);  // nothing there
+
+  // A socket file left by an owner that died.
+  const std::string path = RemoteWindowSocketPath("ZOLTCLIENT", true);
+  ASSERT_FALSE(path.empty());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::close(fd);
+  EXPECT_EQ(FindWindowA("ZOLTCLIENT", nullptr), nullptr);
+  CloseRunningClient();  // and nothing to close
+
+  // A new owner takes the stale socket over.
+  CRemoteWindowOwner owner;
+  EXPECT_TRUE(owner.Listen("ZOLTCLIENT"));
+  CRemoteWindowOwner second;
+  EXPECT_FALSE(second.Listen("ZOLTCLIENT"));
+}
+
+TEST_F(RuntimeDirTest, FolderOpenToOthersIsNotUsed) {
+  CRemoteWindowOwner owner;
+  ASSERT_TRUE(owner.Listen("ZOLTCLIENT"));
+  ::chmod((runtime_ / "zolt-windows").c_str(), 0777);
+  EXPECT_EQ(FindWindowA("ZOLTCLIENT", nullptr), nullptr);
+}
+
+TEST_F(RuntimeDirTest, HungClientDoesNotHangTheUpdater) {
+  CRemoteWindowOwner owner;
+  ASSERT_TRUE(owner.Listen("ZOLTCLIENT"));  // listens, never answers
+  SetRemoteWindowTimeout(300);
+  const auto start = std::chrono::steady_clock::now();
+  CloseRunningClient();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
+TEST(StartClient, StartsTheClientDetachedAfterTheDelay) {
+  TempDir app;
+  // The stand-in client writes down how it was started.
+  WriteTextFile(app / "ZOLTClient.exe",
+                "#!/usr/bin/python3\n"
+                "import os, sys\n"
+                "d = os.path.dirname(os.path.abspath(sys.argv[0]))\n"
+                "fds = sorted(int(f) for f in os.listdir('/proc/self/fd'))\n"
+                "info = 'session=%d pid=%d stdin=%s fds=%s args=%d' % (os.getsid(0), os.getpid(), "
+                "os.readlink('/proc/self/fd/0'), fds, len(sys.argv))\n"
+                "open(d + '/started.tmp', 'w').write(info)\n"
+                "os.rename(d + '/started.tmp', d + '/started.txt')\n");
+  ::chmod((app / "ZOLTClient.exe").c_str(), 0755);
+
+  // A descriptor the updater holds without close-on-exec must not reach the client.
+  const int leaked = ::open((app / "ZOLTClient.exe").c_str(), O_RDONLY);
+  ASSERT_GE(::dup2(leaked, 57), 0);
+
+  unsigned delayed = 0;
+  SetStartClientDelay([&](unsigned ms) { delayed = ms; });
+  StartClient(app.path(), 5000);
+  SetStartClientDelay({});
+  ::close(57);
+  ::close(leaked);
+  EXPECT_EQ(delayed, 5000u);
+
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(app / "started.txt"); }));
+  const std::string info = ReadTextFile(app / "started.txt");
+  int session = 0, pid = 0;
+  ASSERT_EQ(std::sscanf(info.c_str(), "session=%d pid=%d", &session, &pid), 2) << info;
+  EXPECT_NE(session, ::getsid(0)) << "a session of its own";
+  EXPECT_NE(pid, 0);
+  EXPECT_NE(info.find("stdin=/dev/null"), std::string::npos) << info;
+  EXPECT_NE(info.find("fds=[0, 1, 2, 3]"), std::string::npos) << info;  // 3: the listing itself
+  EXPECT_NE(info.find("args=1"), std::string::npos) << info;
+}
+
+TEST(StartClient, NothingWhenTheClientIsMissing) {
+  TempDir app;
+  bool delayed = false;
+  SetStartClientDelay([&](unsigned) { delayed = true; });
+  StartClient(app.path(), 5000);
+  SetStartClientDelay({});
+  EXPECT_FALSE(delayed);
+}
+
+TEST(ShellExecute, ReportsWhatCannotBeStarted) {
+  TempDir dir;
+  WriteTextFile(dir / "plain.txt", "not a program");
+  const struct {
+    std::string file;
+    bool started;
+  } cases[] = {{dir / "missing.exe", false}, {dir / "plain.txt", false}, {"/bin/true", true}};
+  for (const auto& c : cases) {
+    const auto result = reinterpret_cast<std::intptr_t>(ShellExecuteA(nullptr, "OPEN", c.file.c_str(), "", "", 5));
+    EXPECT_EQ(result > 32, c.started) << c.file;
+  }
+}

@@ -1,0 +1,65 @@
+// Runs killed at random moments of a program update, then completed.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "tests/silent/SilentE2E.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// Kills the updater at random moments of a program update (downloading and
+// installing), then runs it once more undisturbed: the installation must be the
+// release byte for byte, with its version recorded and no temporary file left.
+TEST_F(SilentE2ETest, KilledRunsAreCompletedByTheNextRun) {
+  FileSet old, release;
+  for (int i = 0; i < 24; ++i) {
+    const std::string name = (i % 3 == 0 ? "sub\\f" : "f") + std::to_string(i) + ".bin";
+    old[name] = std::string(16 * 1024, 'o');
+    release[name] = std::string(48 * 1024 + i, char('A' + i));
+  }
+  NginxServer server(pub, "4m");  // downloads take a few hundred milliseconds
+  Publish(pub, 1, release, {"4.1.0", "GD"});
+
+  // How long an undisturbed run takes, to spread the kills over it.
+  Install(old, "4.0.9", server.port());
+  auto start = Clock::now();
+  ASSERT_EQ(Wait(Start()), 0);
+  const int fullMs =
+      static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+  ASSERT_EQ(Installed(), WithNativeNames(release));
+
+  std::mt19937 random(std::random_device{}());
+  int killPoints = 0, duringInstall = 0;
+  const auto deadline = Clock::now() + std::chrono::seconds(60);
+  for (int trial = 0; trial < 30 && Clock::now() < deadline; ++trial) {
+    Install(old, "4.0.9", server.port());
+    for (int kill = 0; kill <= trial % 3; ++kill) {
+      const pid_t pid = Start();
+      if (trial % 2 == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % (fullMs + 1)));
+      } else {
+        // Aim at the installation: wait for the first replaced file.
+        WaitFor([&] { return ReadTextFile(app + "f1.bin") != old.at("f1.bin"); }, 5000);
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+        ++duringInstall;
+      }
+      ::kill(pid, SIGKILL);
+      Wait(pid);
+      ++killPoints;
+    }
+    ASSERT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    ASSERT_EQ(Installed(), WithNativeNames(release));
+    ASSERT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.1.0");
+    for (const auto& entry : fs::recursive_directory_iterator(work.path() + "app")) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_EQ(name.find(".zolt-tmp."), std::string::npos) << entry.path();
+      EXPECT_FALSE(name.ends_with(".part")) << entry.path();
+    }
+  }
+  std::printf("kill points tried: %d (%d aimed at the installation)\n", killPoints, duringInstall);
+  EXPECT_GE(killPoints, 20);
+}

@@ -1,0 +1,75 @@
+// The real ZOLTUpdate binary, copied into a temporary application directory,
+// against nginx on 127.0.0.1: a whole silent run with the client restart, and a
+// second instance.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <thread>
+
+#include "platform/crypt/MD5.h"
+#include "platform/win32/Shell.h"
+#include "platform/win32/Window.h"
+#include "tests/silent/SilentE2E.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+TEST_F(SilentE2ETest, NewerVersionIsInstalledAndTheClientRestartedFiveSecondsLater) {
+  const std::string client = ReadTextFile(Env("ZOLT_CLIENT_BIN"));
+  ASSERT_FALSE(client.empty());
+  const FileSet old = {{"ZOLTClient.exe", client}, {"version.txt", "4.0.9"}, {"data\\strings.ini", "old"}};
+  const FileSet release = {{"ZOLTClient.exe", client},
+                           {"version.txt", "4.1.0"},
+                           {"data\\strings.ini", "new"},
+                           {"data\\skins\\blue.skin", "blue"}};
+  NginxServer server(pub);
+  Install(old, "4.0.9", server.port());
+  fs::permissions(app + "ZOLTClient.exe", fs::perms(0755));
+  Publish(pub, 1, release, {"4.1.0", "GD"});
+
+  const auto start = Clock::now();
+  EXPECT_EQ(Wait(Start()), 0);
+  const auto ended = Clock::now();
+  EXPECT_EQ(ReadTextFile(work / "run.out") + ReadTextFile(work / "run.err"), "") << "a successful run is quiet";
+  EXPECT_EQ(Installed(), WithNativeNames(release));
+  EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.1.0");
+  EXPECT_FALSE(fs::exists(app + "UPDATE/Program"));
+
+  ASSERT_TRUE(WaitFor([&] { return ReadTextFile(app + "client.log").find("started") != std::string::npos; }));
+  const double seconds = std::chrono::duration<double>(ended - start).count();
+  std::printf("updater ran %.2f s including the client start delay\n", seconds);
+  EXPECT_GE(seconds, 4.9);
+  EXPECT_LT(seconds, 15.0);
+  EXPECT_NE(ReadTextFile(app + "client.log").find("started version 4.1.0"), std::string::npos);
+  EXPECT_EQ(ReadTextFile(app + "ZOLTClient.exe"), client) << "the client binary kept its bytes";
+}
+
+TEST_F(SilentE2ETest, SecondInstanceEndsAtOnceAndChangesNothing) {
+  FileSet release;
+  for (int i = 0; i < 8; ++i) release["f" + std::to_string(i) + ".bin"] = std::string(64 * 1024, char('a' + i));
+  NginxServer server(pub, "256k");  // the first run takes about two seconds
+  Install({}, "4.0.9", server.port());
+  Publish(pub, 1, release, {"4.1.0", "GD"});
+
+  const pid_t first = Start({"-silent"}, "first");
+  ASSERT_TRUE(WaitFor([&] { return Requests(server, "/1/UpdateConfig.ini") == 1; }));
+  const auto start = Clock::now();
+  const int second = Wait(Start({"-silent"}, "second"), 10000);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+  EXPECT_NE(second, -1);
+  EXPECT_EQ(::waitpid(first, nullptr, WNOHANG), 0) << "the first run is still going";
+  EXPECT_EQ(Wait(first), 0);
+  EXPECT_EQ(Requests(server, "/1/UpdateConfig.ini"), 1) << "the second instance fetched nothing";
+  EXPECT_EQ(Installed(), release);
+}

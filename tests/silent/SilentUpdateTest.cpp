@@ -1,0 +1,478 @@
+// The silent runs in process, against nginx on 127.0.0.1 and real files.
+#include "silent/SilentUpdate.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "install/Installation.h"
+#include "platform/configfile/ConfigFile.h"
+#include "platform/crypt/MD5.h"
+#include "platform/directory/DirectoryEx.h"
+#include "platform/win32/Files.h"
+#include "platform/win32/RemoteWindow.h"
+#include "tests/silent/SilentFixture.h"
+#include "update/UpdateRecord.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const FileSet kOld = {{"version.txt", "4.0.9\n"}, {"readme.txt", "Tovaro\n"}, {"data\\strings.ini", "old strings\n"}};
+const FileSet kNew = {{"version.txt", "4.1.0\n"},
+                      {"readme.txt", "Tovaro\n"},
+                      {"data\\strings.ini", "new strings\n"},
+                      {"data\\skins\\blue.skin", "blue\n"}};
+
+// 2026-12-08 12:00 local time, so the record's section name is known.
+std::time_t Noon() {
+  std::tm day{};
+  day.tm_year = 126;
+  day.tm_mon = 11;
+  day.tm_mday = 8;
+  day.tm_hour = 12;
+  day.tm_isdst = -1;
+  return std::mktime(&day);
+}
+
+class SilentUpdateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(app);
+    fs::create_directories(pub);
+    fs::create_directories(registry);
+    server = std::make_unique<NginxServer>(pub);
+    CDirectoryEx::OverrideApplicationPath(app);
+    setenv("ZOLT_REGISTRY_ROOT", registry.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", work.path().c_str(), 1);
+    SetRecordClock(Noon);
+  }
+  void TearDown() override {
+    SetRecordClock({});
+    CDirectoryEx::OverrideApplicationPath("");
+    unsetenv("ZOLT_REGISTRY_ROOT");
+    unsetenv("XDG_RUNTIME_DIR");
+  }
+
+  void Install(const FileSet& files, const std::string& version, const std::string& region = "GD") {
+    WriteFiles(app, files);
+    WriteLocalConfig(app, version, region, server->port());
+  }
+
+  bool RunProgram(std::optional<int> answer = std::nullopt) {
+    CSilentUpdate update(1, "Program");
+    if (answer)
+      update.SetNotifier([this, answer](const NotifyRequest& request) {
+        notified.push_back(request);
+        return *answer;
+      });
+    return update.RunProgramUpdate();
+  }
+
+  bool RunComponent(const std::string& name, int type = 5) {
+    CSilentUpdate update(type, name);
+    return update.RunComponentUpdate();
+  }
+
+  FileSet Installed() const {
+    FileSet tree = ReadTree(app, "UPDATE/");
+    for (const char* own : {"Config.dat", "UserConfig.dat", "UpdateRecord.dat"}) tree.erase(own);
+    return tree;
+  }
+  static FileSet NativeNames(const FileSet& files) {
+    FileSet native;
+    for (const auto& [name, content] : files) native[Native(name)] = content;
+    return native;
+  }
+  std::string Record(const std::string& key) const { return ReadConfig(app + "UpdateRecord.dat", "2026-12-08", key); }
+  std::string InstalledVersion() const { return ReadConfig(app + "Config.dat", "Update", "Version"); }
+
+  TempDir work;
+  std::string app = work / "app/";
+  std::string pub = work / "pub/";
+  std::string registry = work / "registry/";
+  std::unique_ptr<NginxServer> server;
+  std::vector<NotifyRequest> notified;
+};
+
+}  // namespace
+
+TEST_F(SilentUpdateTest, UpToDateChangesNothing) {
+  Install(kNew, "4.1.0");
+  Publish(pub, 1, kNew, {"4.1.0", "GD"});
+  fs::create_directories(app + "UPDATE/Program");
+
+  EXPECT_TRUE(RunProgram(6));
+  EXPECT_EQ(Installed(), NativeNames(kNew));
+  EXPECT_EQ(InstalledVersion(), "4.1.0");
+  EXPECT_FALSE(fs::exists(app + "UpdateRecord.dat"));
+  EXPECT_FALSE(fs::exists(app + "UPDATE/Program"));
+  EXPECT_TRUE(notified.empty());
+  EXPECT_EQ(Requests(*server, "/1/version.txt"), 0);
+}
+
+TEST_F(SilentUpdateTest, NewerVersionIsInstalledAndRecorded) {
+  for (const bool registryKey : {true, false}) {
+    SCOPED_TRACE(registryKey ? "registry key present" : "no registry key");
+    fs::remove_all(app);
+    fs::remove_all(registry);
+    fs::create_directories(registry);
+    if (registryKey) fs::create_directories(registry + "HKEY_LOCAL_MACHINE/SOFTWARE/Tovaro");
+    Install(kOld, "4.0.9");
+    Publish(pub, 1, kNew, {"4.1.0", "GD"});
+
+    EXPECT_TRUE(RunProgram(6));
+    EXPECT_EQ(Installed(), NativeNames(kNew));
+    EXPECT_EQ(InstalledVersion(), "4.1.0");
+    EXPECT_EQ(Record("IsSucceed"), "1");
+    EXPECT_EQ(Record("NewVersion"), "4.1.0");
+    EXPECT_EQ(Record("OldVersion"), "4.0.9");
+    EXPECT_TRUE(notified.empty()) << "same region, NOTIFIY 0";
+    EXPECT_FALSE(fs::exists(app + "UPDATE/Program"));
+    const std::string key = registry + "HKEY_LOCAL_MACHINE/SOFTWARE/Tovaro/";
+    if (registryKey) {
+      EXPECT_EQ(ReadTextFile(key + "Version"), std::string("4.1.0", 6));
+      EXPECT_EQ(ReadTextFile(key + "InstallPath"), app + std::string(1, '\0'));
+    } else {
+      EXPECT_FALSE(fs::exists(registry + "HKEY_LOCAL_MACHINE"));
+    }
+  }
+  EXPECT_EQ(Requests(*server, "/1/readme.txt"), 0) << "an unchanged file is never fetched";
+}
+
+// Files staged by an interrupted run are reused when their digest matches.
+TEST_F(SilentUpdateTest, StagedFilesOfAnEarlierRunAreReused) {
+  const struct {
+    const char* name;
+    FileSet staged;
+    int fetchedStrings, fetchedSkin, fetchedVersion;
+  } cases[] = {
+      {"some staged, one stale", {{"data\\strings.ini", "new strings\n"}, {"version.txt", "4.0.9\n"}}, 0, 1, 1},
+      {"every file staged",
+       {{"version.txt", "4.1.0\n"}, {"data\\strings.ini", "new strings\n"}, {"data\\skins\\blue.skin", "blue\n"}},
+       0,
+       0,
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir fresh;
+    pub = fresh / "pub/";
+    server = std::make_unique<NginxServer>(pub);
+    fs::remove_all(app);
+    Install(kOld, "4.0.9");
+    Publish(pub, 1, kNew, {"4.1.0", "GD"});
+    WriteFiles(app + "UPDATE/Program/", c.staged);
+
+    EXPECT_TRUE(RunProgram());
+    EXPECT_EQ(Installed(), NativeNames(kNew));
+    EXPECT_EQ(Requests(*server, "/1/data/strings.ini"), c.fetchedStrings);
+    EXPECT_EQ(Requests(*server, "/1/data/skins/blue.skin"), c.fetchedSkin);
+    EXPECT_EQ(Requests(*server, "/1/version.txt"), c.fetchedVersion);
+    EXPECT_EQ(Requests(*server, "/1/UpdateConfig.ini"), 1);
+  }
+}
+
+// A file the server fails to deliver, or delivers with the wrong content,
+// means nothing at all is installed.
+TEST_F(SilentUpdateTest, BadDownloadInstallsNothing) {
+  for (const bool corrupted : {false, true}) {
+    SCOPED_TRACE(corrupted ? "file on the server does not match its digest" : "file missing on the server");
+    fs::remove_all(app);
+    fs::remove_all(pub);
+    Install(kOld, "4.0.9");
+    if (corrupted) {
+      Publish(pub, 1, kNew, {"4.1.0", "GD"}, {{"data\\skins\\blue.skin", CMD5::OfBytes("red\n", 4)}});
+    } else {
+      Publish(pub, 1, kNew, {"4.1.0", "GD"});
+      fs::remove(pub + "1/data/skins/blue.skin");
+    }
+
+    EXPECT_TRUE(RunProgram());
+    EXPECT_EQ(Installed(), NativeNames(kOld));
+    EXPECT_EQ(InstalledVersion(), "4.0.9");
+    EXPECT_FALSE(fs::exists(app + "UpdateRecord.dat"));
+    EXPECT_FALSE(fs::exists(app + "UPDATE/Program")) << "the next run fetches everything again";
+  }
+}
+
+TEST_F(SilentUpdateTest, ManifestNotFetchedKeepsStaging) {
+  Install(kOld, "4.0.9");
+  WriteFiles(app + "UPDATE/Program/", {{"version.txt", "4.1.0\n"}});
+  EXPECT_FALSE(RunProgram());
+  EXPECT_TRUE(fs::exists(app + "UPDATE/Program/version.txt"));
+  EXPECT_EQ(Installed(), NativeNames(kOld));
+}
+
+TEST_F(SilentUpdateTest, VersionOrderIsByteWise) {
+  const struct {
+    const char* installed;
+    const char* published;
+    const char* localRegion;
+    const char* manifestRegion;
+    bool installs;
+  } cases[] = {
+      {"4.0.9", "4.0.10", "GD", "GD", false},  // "1" sorts before "9"
+      {"4.0.9", "4.1.0", "GD", "GD", true},
+      {"4.1.0", "4.0.5", "GD", "BJ", true},  // a region change installs even a smaller version
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.installed) + " -> " + c.published);
+    fs::remove_all(app);
+    fs::remove_all(pub);
+    Install(kOld, c.installed, c.localRegion);
+    Publish(pub, 1, kNew, {c.published, c.manifestRegion});
+    EXPECT_TRUE(RunProgram());
+    EXPECT_EQ(Installed(), NativeNames(c.installs ? kNew : kOld));
+    EXPECT_EQ(InstalledVersion(), c.installs ? c.published : c.installed);
+  }
+}
+
+// Region changes always notify; a newer version only when the manifest asks.
+// Answering 6 closes the running client, 7 leaves it.
+TEST_F(SilentUpdateTest, NotificationRule) {
+  const struct {
+    const char* name;
+    const char* published;
+    const char* manifestRegion;
+    int notify;
+    int answer;
+    bool shown;
+  } cases[] = {
+      {"newer, asked for, upgrade now", "4.1.0", "GD", 1, 6, true},
+      {"newer, not asked for", "4.1.0", "GD", 0, 6, false},
+      {"region change, later", "4.0.5", "BJ", 0, 7, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(app);
+    fs::remove_all(pub);
+    notified.clear();
+    Install(kOld, "4.0.9");
+    Publish(pub, 1, kNew, {c.published, c.manifestRegion, c.notify});
+
+    CRemoteWindowOwner client;
+    ASSERT_TRUE(client.Listen("ZOLTCLIENT"));
+    std::atomic<bool> closed{false}, stop{false};
+    std::thread clientThread([&] {
+      while (!stop && !closed)
+        client.HandleNext(
+            [&](UINT msg, WPARAM, LPARAM) {
+              if (msg == WM_CLOSE) closed = true;
+              return 0;
+            },
+            50);
+    });
+    EXPECT_TRUE(RunProgram(c.answer));
+    stop = true;
+    clientThread.join();
+
+    ASSERT_EQ(notified.size(), c.shown ? 1u : 0u);
+    if (c.shown) {
+      EXPECT_EQ(notified[0].currentVersion, "4.0.9");
+      EXPECT_EQ(notified[0].newVersion, c.published);
+      EXPECT_EQ(notified[0].webSiteUrl, "http://127.0.0.1:1/tovaro");
+    }
+    EXPECT_EQ(closed.load(), c.shown && c.answer == 6);
+  }
+}
+
+TEST_F(SilentUpdateTest, TwoRunsOnOneDayShareOneRecordSection) {
+  Install(kOld, "4.0.9");
+  Publish(pub, 1, kNew, {"4.1.0", "GD"});
+  ASSERT_TRUE(RunProgram());
+  FileSet newer = kNew;
+  newer["version.txt"] = "4.1.1\n";
+  Publish(pub, 1, newer, {"4.1.1", "GD"});
+  ASSERT_TRUE(RunProgram());
+
+  EXPECT_EQ(Record("NewVersion"), "4.1.1");
+  EXPECT_EQ(Record("OldVersion"), "4.1.0");
+  CCryptConfigFile record(app + "UpdateRecord.dat", "");
+  EXPECT_EQ(CProfile::Parse(record.PlainText()).SectionNames(), std::vector<std::string>{"2026-12-08"});
+}
+
+// A file that cannot be installed keeps the old version recorded, so the next
+// run installs it.
+TEST_F(SilentUpdateTest, IncompleteInstallationKeepsOldVersionAndHealsNextRun) {
+  Install(kOld, "4.0.9");
+  Publish(pub, 1, kNew, {"4.1.0", "GD"});
+  // A folder in the way of the file, and one in the way of its backup.
+  fs::remove(app + "version.txt");
+  WriteTextFile(app + "version.txt/in-the-way", "x");
+  WriteTextFile(app + "version.txt.bak/in-the-way", "x");
+
+  EXPECT_TRUE(RunProgram());
+  EXPECT_EQ(InstalledVersion(), "4.0.9");
+  EXPECT_EQ(Record("IsSucceed"), "0");
+  EXPECT_EQ(Record("NewVersion"), "4.1.0");
+  EXPECT_EQ(ReadTextFile(app + "data/skins/blue.skin"), "blue\n") << "the other files are installed";
+
+  fs::remove_all(app + "version.txt.bak");
+  EXPECT_TRUE(RunProgram());
+  EXPECT_EQ(InstalledVersion(), "4.1.0");
+  EXPECT_EQ(Record("IsSucceed"), "1");
+  EXPECT_EQ(ReadTextFile(app + "version.txt"), "4.1.0\n");
+  EXPECT_TRUE(fs::is_directory(app + "version.txt.bak")) << "the folder in the way moved aside";
+}
+
+// Backups of earlier runs and temporary files of a killed run disappear, in the
+// whole application directory but never behind a symbolic link.
+TEST_F(SilentUpdateTest, LeftoversAreRemovedInsideTheApplicationDirectoryOnly) {
+  Install(kNew, "4.1.0");
+  Publish(pub, 1, kNew, {"4.1.0", "GD"});
+  const FileSet leftovers = {{"old.dll.bak", "b"},
+                             {"Plugins\\x.dat.bak", "b"},
+                             {".readme.txt.zolt-tmp.a1B2c3", "t"},
+                             {"data\\.strings.ini.zolt-tmp.Zz9999", "t"}};
+  WriteFiles(app, leftovers);
+  WriteTextFile(work / "outside/keep.bak", "keep");
+  fs::create_directory_symlink(work / "outside", app + "linked");
+
+  EXPECT_TRUE(RunProgram());
+  for (const auto& [name, content] : leftovers) EXPECT_FALSE(fs::exists(app + Native(name))) << name;
+  EXPECT_EQ(ReadTextFile(work / "outside/keep.bak"), "keep");
+}
+
+TEST_F(SilentUpdateTest, StagingBehindASymbolicLinkIsRefused) {
+  for (const char* link : {"UPDATE", "UPDATE/Program"}) {
+    SCOPED_TRACE(link);
+    fs::remove_all(app);
+    fs::remove_all(work / "outside");
+    Install(kOld, "4.0.9");
+    Publish(pub, 1, kNew, {"4.1.0", "GD"});
+    WriteTextFile(work / "outside/Program/keep.txt", "keep");
+    WriteTextFile(work / "outside/keep.txt", "keep");
+    if (std::string(link) != "UPDATE") fs::create_directories(app + "UPDATE");
+    fs::create_directory_symlink(std::string(link) == "UPDATE" ? work / "outside" : work / "outside/Program",
+                                 app + link);
+
+    EXPECT_FALSE(RunProgram());
+    EXPECT_EQ(ReadTree(work / "outside"), (FileSet{{"Program/keep.txt", "keep"}, {"keep.txt", "keep"}}));
+    EXPECT_EQ(ReadTree(app, "UPDATE").count("version.txt"), 1u);
+    EXPECT_EQ(ReadTextFile(app + "version.txt"), "4.0.9\n");
+  }
+}
+
+TEST_F(SilentUpdateTest, ComponentUpdate) {
+  const FileSet component = {{"engine.so", "engine 2"}, {"res\\icons\\a.png", "png"}};
+  const struct {
+    const char* name;
+    FileSet installed;  // below Plugins/; empty map: the folder does not exist
+    FileSet published;
+    bool folder;
+    int engineRequests;
+    FileSet expected;  // below Plugins/
+  } cases[] = {
+      {"folder does not exist yet", {}, component, false, 1, component},
+      {"all current", component, component, true, 0, component},
+      {"one changed", {{"engine.so", "engine 1"}, {"res\\icons\\a.png", "png"}}, component, true, 1, component},
+      {"manifest with no sections", {{"keep.txt", "k"}}, {}, true, 0, {{"keep.txt", "k"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir fresh;
+    pub = fresh / "pub/";
+    fs::create_directories(pub);
+    server = std::make_unique<NginxServer>(pub);
+    fs::remove_all(app);
+    Install(kNew, "4.1.0");
+    if (c.folder) fs::create_directories(app + "Plugins");
+    WriteFiles(app + "Plugins/", c.installed);
+    Publish(pub, 5, c.published, {});
+
+    EXPECT_TRUE(RunComponent("Plugins"));
+    FileSet expected = NativeNames(c.expected);
+    expected["config.ini"] = ReadTextFile(pub + "5/config.ini");
+    EXPECT_EQ(ReadTree(app + "Plugins/"), expected);
+    EXPECT_EQ(Requests(*server, "/5/engine.so"), c.engineRequests);
+    EXPECT_FALSE(fs::exists(app + "UPDATE/Plugins"));
+    EXPECT_EQ(Installed().count("version.txt"), 1u) << "the program is not touched";
+  }
+}
+
+TEST_F(SilentUpdateTest, ComponentWithFailedOrUnsafeEntryInstallsNothing) {
+  const FileSet installed = {{"engine.so", "engine 1"}};
+  const struct {
+    const char* name;
+    FileSet published;
+    const char* removeFromServer;
+  } cases[] = {
+      {"a file missing on the server", {{"engine.so", "engine 2"}, {"gone.dat", "g"}}, "5/gone.dat"},
+      {"a name leaving the folder", {{"engine.so", "engine 2"}, {"..\\evil.txt", "evil"}}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(app);
+    fs::remove_all(pub);
+    Install(kNew, "4.1.0");
+    WriteFiles(app + "Plugins/", installed);
+    // The publish folder is written by hand: a real publisher never makes an
+    // unsafe name, so Publish cannot be told to.
+    Publish(pub, 5, {{"engine.so", "engine 2"}}, {});
+    std::string manifest;
+    for (const auto& [name, content] : c.published)
+      manifest += "[" + name + "]\nMD5=" + CMD5::OfBytes(content.data(), content.size()) + "\n";
+    WriteTextFile(pub + "5/config.ini", manifest);
+    WriteFiles(pub + "5/", c.published);
+    if (c.removeFromServer) fs::remove(pub + c.removeFromServer);
+
+    EXPECT_TRUE(RunComponent("Plugins"));
+    EXPECT_EQ(ReadTree(app + "Plugins/"), NativeNames(installed));
+    EXPECT_FALSE(fs::exists(app + "evil.txt"));
+    EXPECT_FALSE(fs::exists(app + "UPDATE/Plugins"));
+  }
+}
+
+TEST_F(SilentUpdateTest, UnsafeComponentNamesChangeNothing) {
+  Install(kNew, "4.1.0");
+  Publish(pub, 5, {{"a.txt", "a"}}, {});
+  const FileSet before = ReadTree(app);
+  for (const char* name : {"", "..", ".", "../outside", "a\\b", "/etc", "C:"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(RunComponent(name));
+    EXPECT_EQ(ReadTree(app), before);
+    EXPECT_FALSE(fs::exists(app + "UPDATE"));
+  }
+  EXPECT_EQ(Requests(*server, "/5/config.ini"), 0);
+}
+
+// A run stopped after replacing every file but before recording the version:
+// the next run finds nothing to fetch and completes the records.
+TEST_F(SilentUpdateTest, FilesInPlaceButVersionNotRecordedIsCompleted) {
+  Install(kNew, "4.0.9");
+  Publish(pub, 1, kNew, {"4.1.0", "GD"});
+  EXPECT_TRUE(RunProgram());
+  EXPECT_EQ(InstalledVersion(), "4.1.0");
+  EXPECT_EQ(Record("IsSucceed"), "1");
+  EXPECT_EQ(Requests(*server, "/1/version.txt"), 0);
+}
+
+// An installed file that refuses to be overwritten (as a running program's file
+// does on Windows) is moved aside to ".bak"; the next run deletes the backup.
+TEST_F(SilentUpdateTest, RefusedFileGoesThroughBackupRemovedByTheNextRun) {
+  Install(kOld, "4.0.9");
+  Publish(pub, 1, kNew, {"4.1.0", "GD"});
+  const std::string locked = app + "data\\strings.ini";
+  SetInstallCopyFunction([&](const char* source, const char* target, int failIfExists) {
+    // Refused while the old file is in place, accepted once it moved aside.
+    if (target == locked && fs::exists(Native(locked))) return 0;
+    return CopyFileA(source, target, failIfExists);
+  });
+  const bool ran = RunProgram();
+  SetInstallCopyFunction({});
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(ReadTextFile(app + "data/strings.ini"), "new strings\n");
+  EXPECT_EQ(ReadTextFile(app + "data/strings.ini.bak"), "old strings\n");
+  EXPECT_EQ(Record("IsSucceed"), "1");
+
+  EXPECT_TRUE(RunProgram());  // up to date now
+  EXPECT_EQ(Installed(), NativeNames(kNew));
+}
