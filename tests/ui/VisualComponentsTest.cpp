@@ -17,8 +17,8 @@
 #include "platform/visual/ProgressBar.h"
 #include "platform/visual/Resources.h"
 #include "platform/visual/StaticText.h"
-#include "ui/DialogTemplates.h"
 #include "ui/DialogSkin.h"
+#include "ui/DialogTemplates.h"
 
 namespace {
 
