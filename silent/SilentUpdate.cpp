@@ -197,7 +197,10 @@ bool CSilentUpdate::CompareComponentConfig(std::vector<UpdateFileInfo>& files) {
 
 bool CSilentUpdate::RunComponentUpdate() {
   CDirectoryEx::GetApplicationPath(appPath);
-  if (!IsSafeRelativeName(moduleName) || moduleName.find_first_of("\\/") != std::string::npos) {
+  // An empty name is allowed: the component is then the application directory
+  // itself. Any other name must be one plain folder name below it.
+  if (!moduleName.empty() &&
+      (!IsSafeRelativeName(moduleName) || moduleName.find_first_of("\\/") != std::string::npos)) {
     Complain("\"" + moduleName + "\" is not a component directory name");
     return false;
   }

@@ -57,8 +57,8 @@ TEST_F(SilentE2ETest, NewerVersionIsInstalledAndTheClientRestartedFiveSecondsLat
 
 TEST_F(SilentE2ETest, SecondInstanceEndsAtOnceAndChangesNothing) {
   FileSet release;
-  for (int i = 0; i < 8; ++i) release["f" + std::to_string(i) + ".bin"] = std::string(64 * 1024, char('a' + i));
-  NginxServer server(pub, "256k");  // the first run takes about two seconds
+  for (int i = 0; i < 8; ++i) release["f" + std::to_string(i) + ".bin"] = std::string(128 * 1024, char('a' + i));
+  NginxServer server(pub, "256k");  // the first run takes about three seconds
   Install({}, "4.0.9", server.port());
   Publish(pub, 1, release, {"4.1.0", "GD"});
 
@@ -68,7 +68,7 @@ TEST_F(SilentE2ETest, SecondInstanceEndsAtOnceAndChangesNothing) {
   const int second = Wait(Start({"-silent"}, "second"), 10000);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
   EXPECT_NE(second, -1);
-  EXPECT_EQ(::waitpid(first, nullptr, WNOHANG), 0) << "the first run is still going";
+  ASSERT_EQ(::waitpid(first, nullptr, WNOHANG), 0) << "the first run is still going";
   EXPECT_EQ(Wait(first), 0);
   EXPECT_EQ(Requests(server, "/1/UpdateConfig.ini"), 1) << "the second instance fetched nothing";
   EXPECT_EQ(Installed(), release);

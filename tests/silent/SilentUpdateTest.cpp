@@ -435,13 +435,25 @@ TEST_F(SilentUpdateTest, UnsafeComponentNamesChangeNothing) {
   Install(kNew, "4.1.0");
   Publish(pub, 5, {{"a.txt", "a"}}, {});
   const FileSet before = ReadTree(app);
-  for (const char* name : {"", "..", ".", "../outside", "a\\b", "/etc", "C:"}) {
+  for (const char* name : {"..", ".", "../outside", "a\\b", "/etc", "C:"}) {
     SCOPED_TRACE(name);
     EXPECT_FALSE(RunComponent(name));
     EXPECT_EQ(ReadTree(app), before);
     EXPECT_FALSE(fs::exists(app + "UPDATE"));
   }
   EXPECT_EQ(Requests(*server, "/5/config.ini"), 0);
+}
+
+// Without "-d:" the component directory is the application directory itself,
+// staged below UPDATE/.
+TEST_F(SilentUpdateTest, EmptyComponentNameUpdatesTheApplicationDirectory) {
+  Install(kOld, "4.0.9");
+  Publish(pub, 5, {{"plugin.txt", "plugin"}}, {});
+  EXPECT_TRUE(RunComponent(""));
+  EXPECT_EQ(ReadTextFile(app + "plugin.txt"), "plugin");
+  EXPECT_TRUE(fs::exists(app + "config.ini"));
+  EXPECT_FALSE(fs::exists(app + "UPDATE"));
+  EXPECT_EQ(Requests(*server, "/5/config.ini"), 1);
 }
 
 // A run stopped after replacing every file but before recording the version:

@@ -130,7 +130,7 @@ NginxServer::NginxServer(const std::string& root, const std::string& limitRate) 
          << "  scgi_temp_path " << dir << "tmp/scgi;\n"
          << "  default_type application/octet-stream;\n  sendfile on;\n  keepalive_requests 100000;\n"
          << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << root << ";\n"
-         << (limitRate.empty() ? "" : "    limit_rate " + limitRate + ";\n") << "  }\n}\n";
+         << (limitRate.empty() ? "" : "    limit_rate " + limitRate + ";\n    sendfile off;\n") << "  }\n}\n";
     WriteTextFile(dir + "tmp/.keep", "");
     WriteTextFile(dir + "nginx.conf", conf.str());
     auto process = std::make_unique<ChildProcess>(

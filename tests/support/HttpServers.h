@@ -37,7 +37,8 @@ bool WaitUntilAccepting(int port, int timeoutMs, ChildProcess* server = nullptr)
 // has one line per request: "<method> <uri> <status> <Range header or -> <connection number>".
 class NginxServer {
  public:
-  // limitRate (nginx syntax, e.g. "256k") slows every response down.
+  // limitRate (nginx syntax, e.g. "256k") slows every response down (without
+  // sendfile, whose large writes would let small files through at once).
   explicit NginxServer(const std::string& root, const std::string& limitRate = "");
   ~NginxServer();
 
