@@ -53,6 +53,10 @@ bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::
   for (const auto& file : files) {
     if (!ReplaceOne(stagingDir + file.fileName, installDir + file.fileName)) allInPlace = false;
   }
+  // Callers record the new version once this returns true; the files must be
+  // on disk before that record is, or a power cut could leave empty files under
+  // a version that claims they are current. One flush serves the whole batch.
+  if (!files.empty() && !FlushFileSystem(installDir)) allInPlace = false;
   return allInPlace;
 }
 

@@ -178,9 +178,6 @@ BOOL CopyFileA(const char* src, const char* dst, BOOL failIfExists) {
   }
   bool ok = CopyContent(in, out, st.st_size);
   ok = ok && ::fchmod(out, mode) == 0;  // umask may have narrowed it
-  // The content must be on disk before the rename makes it the installed copy,
-  // or a power cut could leave an empty file under the installed name.
-  ok = ok && ::fdatasync(out) == 0;
   int error = errno;
   ::close(in);
   if (::close(out) != 0 && ok) {
@@ -234,6 +231,14 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
     ::close(dir);
   }
   return true;
+}
+
+bool FlushFileSystem(const std::string& path) {
+  const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::syncfs(fd) == 0;
+  ::close(fd);
+  return ok;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {

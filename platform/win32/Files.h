@@ -23,9 +23,11 @@ BOOL PathIsDirectoryA(const char* path);
 BOOL DeleteFileA(const char* path);
 
 // Copies src to dst. The content is written to a temporary file beside dst and
-// renamed over it, so dst is either the old file or the complete new one, never
-// half written; dst takes the permission bits of src (an executable stays
-// executable). With failIfExists non-zero an existing dst is left alone and the
+// renamed over it, so a process that dies at any moment leaves dst either the
+// old file or the complete new one, never half written. A replaced dst keeps its
+// permission bits; a new one takes those of src (a program also becomes
+// executable). The data is not flushed to disk: callers that record a copy as
+// done call FlushFileSystem once for a whole batch first. With failIfExists non-zero an existing dst is left alone and the
 // call fails with ERROR_FILE_EXISTS. Fails when dst is a directory.
 BOOL CopyFileA(const char* src, const char* dst, BOOL failIfExists);
 
@@ -45,6 +47,10 @@ int rename(const char* oldName, const char* newName);
 // Writes bytes to path atomically: temporary file in the same folder, flushed to
 // disk, renamed over path. Returns false (and leaves path as it was) on failure.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+// Flushes every written file of the file system that holds path to disk (one
+// flush for a batch of copies, instead of one per file). False on failure.
+bool FlushFileSystem(const std::string& path);
 
 // Reads a whole file. Returns false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
