@@ -3,20 +3,28 @@
 #include <cstdio>
 
 #include "silent/SilentUpdate.h"
+#ifdef ZOLT_WITH_GUI
+#include "ui/UiModes.h"
+#endif
 
-namespace {
-int NotBuilt(const char* mode) {
-  std::fprintf(stderr, "ZOLTUpdate: %s is not built yet\n", mode);
-  return 3;
+int RunInteractiveMode(int updateType, const std::string& moduleName) {
+#ifdef ZOLT_WITH_GUI
+  return RunUpdateDialog(updateType, moduleName);
+#else
+  (void)updateType;
+  (void)moduleName;
+  std::fprintf(stderr, "ZOLTUpdate: built without the dialogs (ZOLT_GUI=OFF); run it with -silent\n");
+  return 2;
+#endif
 }
-}  // namespace
-
-int RunInteractiveMode(int, const std::string&) { return NotBuilt("the interactive update"); }
 
 // The silent runs explain a failure on stderr themselves; the exit status only
 // says whether the run got past fetching its manifest.
 int RunSilentProgramMode() {
   CSilentUpdate update(1, "Program");
+#ifdef ZOLT_WITH_GUI
+  update.SetNotifier(NotificationWindowNotifier());
+#endif
   return update.RunProgramUpdate() ? 0 : 1;
 }
 

@@ -1,0 +1,47 @@
+#include "install/StagedUpdate.h"
+
+#include "install/Installation.h"
+#include "platform/configfile/ConfigFile.h"
+#include "platform/core_guard.h"
+#include "platform/crypt/MD5.h"
+#include "platform/directory/DirectoryEx.h"
+#include "platform/win32/Files.h"
+#include "update/UpdateRecord.h"
+
+bool StagedFilesMatchManifest(const std::vector<UpdateFileInfo>& files, const std::string& stagingDir) {
+  CMD5 md5;
+  std::string digest;
+  for (const auto& file : files) {
+    const std::string staged = stagingDir + file.fileName;
+    if (!PathFileExistsA(staged.c_str())) return false;
+    md5.GetFileMD5(staged.c_str(), digest);
+    if (digest != file.md5) return false;
+  }
+  return true;
+}
+
+static std::string StagedManifestVersion(const std::string& stagingDir) {
+  CConfigFile manifest(stagingDir + "UpdateConfig.ini");
+  std::string version;
+  manifest.ReadString("Version", "VERSION", "", version);
+  return version;
+}
+
+bool InstallStagedUpdate(const StagedUpdate& update, const std::vector<UpdateFileInfo>& files) {
+  const bool installed = ReplaceInstalledFiles(files, update.stagingDir, update.installDir);
+  const std::string newVersion = StagedManifestVersion(update.stagingDir);
+  if (installed) {
+    if (update.updateType == 1) {
+      if (IsVersionGreater(newVersion, update.localVersion)) {
+        CCryptConfigFile config(update.appPath + "Config.dat", "");
+        config.WriteString("Update", "Version", newVersion);
+      }
+      WriteInstalledVersion(update.appPath, newVersion);
+    } else {
+      CopyFileA((update.stagingDir + "config.ini").c_str(), (update.appPath + "config.ini").c_str(), FALSE);
+    }
+  }
+  WriteUpdateRecord(update.appPath, "%Y-%m-%d %H:%M:%S", newVersion, update.localVersion, installed);
+  if (installed) CDirectoryEx::DeleteDirectory(update.stagingDir);
+  return installed;
+}

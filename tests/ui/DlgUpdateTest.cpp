@@ -1,0 +1,256 @@
+// The update dialog against a real HTTP server: the states of the check, the
+// download, the installation and its failures.
+#include <gtest/gtest.h>
+
+#include <QTest>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "platform/directory/DirectoryEx.h"
+#include "platform/win32/Files.h"
+#include "tests/support/HttpServers.h"
+#include "tests/ui/UpdateFixture.h"
+#include "transfer/DownFileThread.h"
+#include "ui/DialogTemplates.h"
+#include "ui/DlgUpdate.h"
+
+namespace {
+
+const std::string kUpToDate = "您安装的Tovaro已经是最新版本！";
+const std::string kConnectionFailed = "无法与服务器建立连接,请稍候重试！";
+const std::string kUpdateFailed = "更新过程出现错误,请稍候重试！";
+
+bool Shown(CDlgUpdate& dialog, int id) { return !Control(dialog, id)->isHidden(); }
+
+void Click(QWidget* button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+TEST(DlgUpdateCheck, ShowsWhetherAnUpdateIsAvailable) {
+  enum class Server { Serving, ManifestMissing, Down };
+  struct Case {
+    const char* name;
+    Server server;
+    bool changed;
+    bool available;
+  };
+  const Case cases[] = {
+      {"update available", Server::Serving, true, true},
+      {"installed copies current", Server::Serving, false, false},
+      {"manifest missing on the server", Server::ManifestMissing, true, false},
+      {"server down", Server::Down, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Installation installation;
+    installation.Install("ZOLTAssist.dll", "old library");
+    installation.Publish("2.0", {{"ZOLTAssist.dll", c.changed ? "new library" : "old library"}});
+    if (c.server == Server::ManifestMissing) DeleteFileA((installation.publish / "1/UpdateConfig.ini").c_str());
+    std::unique_ptr<NginxServer> server;
+    if (c.server == Server::Down) {
+      installation.Configure(PickFreePort());
+    } else {
+      server = std::make_unique<NginxServer>(installation.publish.path());
+      installation.Configure(server->port());
+    }
+
+    CDlgUpdate dialog;
+    ASSERT_TRUE(dialog.Create());
+    EXPECT_EQ(dialog.iconPicture.PictureId(), c.available ? 19531u : 19530u);
+    EXPECT_EQ(dialog.bannerPicture.PictureId(), c.available ? 19533u : 19534u);
+    EXPECT_EQ(dialog.statusText.GetWindowText(), c.available ? "Tovaro有新版本" : kUpToDate);
+    for (int id : {IDC_VERSION, IDC_UPDATABLE, IDC_QUESTION, IDC_UPGRADE})
+      EXPECT_EQ(Shown(dialog, id), c.available) << id;
+    for (int id : {IDC_CLOSE, IDC_TITLE_CLOSE, IDC_TITLE, IDC_PROGRESS}) EXPECT_TRUE(Shown(dialog, id)) << id;
+    if (c.available) {
+      EXPECT_EQ(dialog.versionText.GetWindowText(), "2.0");
+    }
+    EXPECT_EQ(dialog.progressBar.High(), 100u);
+    EXPECT_EQ(dialog.progressBar.Progress(), 0u);
+    EXPECT_EQ(dialog.GetWindowText(), "在线更新");
+  }
+}
+
+TEST(DlgUpdateCheck, WorksOnTheFoldersOfTheUpdateTypeAndRemovesOldBackups) {
+  struct Case {
+    int type;
+    const char* module;
+    const char* install;
+    const char* staging;
+  };
+  const Case cases[] = {
+      {1, "", "", "UPDATE\\Program\\"},
+      {3, "Plugin", "Plugin\\", "UPDATE\\Plugin\\"},
+      {2, "", "\\", "UPDATE\\\\"},  // the name is not checked
+  };
+  for (const auto& c : cases) {
+    Installation installation;
+    installation.Configure(PickFreePort());
+    installation.Install("old.dll.bak", "backup");
+    installation.Install("Plugin/deep/x.bak", "backup");
+    CDlgUpdate dialog;
+    dialog.updateType = c.type;
+    dialog.moduleName = c.module;
+    dialog.Create();
+    EXPECT_EQ(dialog.installDir, installation.app.path() + c.install) << c.type;
+    EXPECT_EQ(dialog.stagingDir, installation.app.path() + c.staging) << c.type;
+    EXPECT_EQ(dialog.manifestName, "UpdateConfig.ini");
+    EXPECT_FALSE(PathFileExistsA((installation.app / "old.dll.bak").c_str()));
+    EXPECT_FALSE(PathFileExistsA((installation.app / "Plugin/deep/x.bak").c_str()));
+  }
+}
+
+TEST(DlgUpdateDownload, FetchesOnlyWhatIsNotStagedThenInstallsAndRecords) {
+  ServedInstallation installation(
+      "2.0", {{"ZOLTClient.dat", "new client"}, {"bin\\tool.dat", "new tool, longer"}, {"lang\\zh.dat", "新的语言"}});
+  installation.Install("ZOLTClient.dat", "old client");
+  installation.Install("bin\\tool.dat", "old tool");
+  installation.Stage("ZOLTClient.dat", "new client");  // staged by an earlier run
+  installation.Stage("bin\\tool.dat", "new too");      // an interrupted download
+
+  CDlgUpdate dialog;
+  dialog.Create();
+  ASSERT_EQ(dialog.updateFiles.size(), 3u);
+  EXPECT_EQ(dialog.downloadList, (std::vector<std::string>{"bin\\tool.dat", "lang\\zh.dat"}));
+  EXPECT_EQ(dialog.expectedSizes, (std::vector<int>{16, 12}));
+
+  Click(Control(dialog, IDC_UPGRADE));
+  EXPECT_EQ(dialog.progressBar.High(), 2u);
+  EXPECT_EQ(dialog.bannerPicture.PictureId(), 19532u);
+  EXPECT_EQ(dialog.statusText.GetWindowText(), "软件更新后会自动启用新版本！");
+  for (int id : {IDC_VERSION, IDC_UPDATABLE, IDC_QUESTION, IDC_UPGRADE}) EXPECT_FALSE(Shown(dialog, id)) << id;
+
+  ASSERT_TRUE(WaitFor([&] { return dialog.IsEnded(); }));
+  EXPECT_EQ(dialog.Result(), 1);
+  EXPECT_EQ(dialog.bannerPicture.PictureId(), 19535u);
+  // The bar counts whole files.
+  EXPECT_EQ(dialog.progressBar.Progress(), 2u);
+  EXPECT_EQ(installation.Installed("ZOLTClient.dat"), "new client");
+  EXPECT_EQ(installation.Installed("bin/tool.dat"), "new tool, longer");
+  EXPECT_EQ(installation.Installed("lang/zh.dat"), "新的语言");
+  EXPECT_EQ(installation.ConfiguredVersion(), "2.0");
+  EXPECT_EQ(installation.RegistryVersion(), "2.0");
+  EXPECT_EQ(installation.RecordOutcomes(), std::vector<std::string>{"1"});
+  EXPECT_FALSE(PathIsDirectoryA((installation.app / "UPDATE/Program").c_str()));
+  const std::string log = installation.server.AccessLog();
+  EXPECT_EQ(log.find("/1/ZOLTClient.dat"), std::string::npos) << log;
+  EXPECT_NE(log.find("/1/bin/tool.dat"), std::string::npos) << log;
+}
+
+TEST(DlgUpdateDownload, InstallsAtOnceWhenEverythingIsStaged) {
+  ServedInstallation installation("2.0", {{"a.dat", "new a!"}, {"b.dat", "new b"}});
+  installation.Install("a.dat", "old a");
+  installation.Stage("a.dat", "new a!");
+  installation.Stage("b.dat", "new b");
+
+  CDlgUpdate dialog;
+  dialog.Create();
+  EXPECT_TRUE(dialog.downloadList.empty());
+  EXPECT_TRUE(Shown(dialog, IDC_UPGRADE));
+  Click(Control(dialog, IDC_UPGRADE));
+  // Installed inside the click, through the report the dialog sends itself.
+  EXPECT_TRUE(dialog.IsEnded());
+  EXPECT_EQ(dialog.downloadList, std::vector<std::string>{"a.dat"});
+  EXPECT_EQ(dialog.expectedSizes, std::vector<int>{6});
+  EXPECT_EQ(dialog.downloadThread, nullptr);
+  EXPECT_EQ(installation.Installed("a.dat"), "new a!");
+  EXPECT_EQ(installation.Installed("b.dat"), "new b");
+  EXPECT_EQ(installation.ConfiguredVersion(), "2.0");
+  EXPECT_EQ(installation.server.AccessLog().find("/1/a.dat"), std::string::npos);
+}
+
+TEST(DlgUpdateDownload, FailuresShowTheirTextAndInstallNothing) {
+  struct Case {
+    const char* name;
+    PublishedFile broken;
+    bool removeFromServer;
+    const std::string& text;
+    bool everyFileCounted;
+  };
+  const Case cases[] = {
+      {"connection failure", {"b.dat", "new b"}, true, kConnectionFailed, false},
+      {"size differs", {"b.dat", "new b", "999"}, false, kUpdateFailed, false},
+      // Right size, other content: only the digest tells.
+      {"digest differs", {"b.dat", "new b", "", "0123456789abcdef0123456789abcdef"}, false, kUpdateFailed, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ServedInstallation installation("2.0", {{"a.dat", "new a"}, c.broken});
+    installation.Install("a.dat", "old a");
+    installation.Install("b.dat", "old b");
+    if (c.removeFromServer) DeleteFileA((installation.publish / "1/b.dat").c_str());
+
+    CDlgUpdate dialog;
+    dialog.Create();
+    ASSERT_EQ(dialog.downloadList.size(), 2u);
+    Click(Control(dialog, IDC_UPGRADE));
+    ASSERT_TRUE(WaitFor([&] { return dialog.statusText.GetWindowText() == c.text; }))
+        << dialog.statusText.GetWindowText();
+    if (c.everyFileCounted) {
+      // A completion report after the last counted file has nothing to count.
+      EXPECT_EQ(dialog.finishedCount, 2);
+      const int late = dialog.expectedSizes.back();
+      std::thread worker([&] { SendMessageA(dialog.GetSafeHwnd(), WM_UPDATE_DOWNLOAD_DONE, late, late); });
+      WaitFor([] { return false; }, 200);
+      worker.join();
+      EXPECT_EQ(dialog.finishedCount, 2);
+    }
+    // The failed state keeps the pictures of the download.
+    EXPECT_FALSE(dialog.IsEnded());
+    EXPECT_EQ(dialog.statusText.GetWindowText(), c.text);
+    EXPECT_EQ(dialog.iconPicture.PictureId(), 19531u);
+    EXPECT_EQ(dialog.bannerPicture.PictureId(), 19532u);
+    EXPECT_FALSE(Shown(dialog, IDC_UPGRADE));
+    EXPECT_TRUE(Shown(dialog, IDC_PROGRESS));
+    EXPECT_EQ(installation.Installed("a.dat"), "old a");
+    EXPECT_EQ(installation.Installed("b.dat"), "old b");
+    EXPECT_EQ(installation.ConfiguredVersion(), "1.0");
+    EXPECT_TRUE(installation.RecordOutcomes().empty());
+  }
+}
+
+TEST(DlgUpdateDownload, AFileThatCannotBeReplacedKeepsTheOldVersionOnRecord) {
+  ServedInstallation installation("2.0", {{"a.dat", "new a"}, {"b.dat", "new b"}});
+  installation.Install("a.dat", "old a");
+  // A folder stands where b.dat goes, and another where its backup would.
+  installation.Install("b.dat/inside", "x");
+  installation.Install("b.dat.bak/inside", "x");
+
+  CDlgUpdate dialog;
+  dialog.Create();
+  Click(Control(dialog, IDC_UPGRADE));
+  ASSERT_TRUE(WaitFor([&] { return dialog.IsEnded(); }));
+  EXPECT_EQ(installation.Installed("a.dat"), "new a");
+  EXPECT_EQ(installation.ConfiguredVersion(), "1.0");
+  EXPECT_EQ(installation.RecordOutcomes(), std::vector<std::string>{"0"});
+  // What was fetched stays for the next run.
+  EXPECT_EQ(ReadTextFile(installation.app / "UPDATE/Program/b.dat"), "new b");
+}
+
+TEST(DlgUpdateClose, ClosingDuringTheDownloadEndsTheWorker) {
+  Installation installation;
+  installation.Publish("2.0", {{"big.dat", std::string(200000, 'x')}});
+  FaultServer server(installation.publish.path());
+  server.SetRule("/1/big.dat", R"({"stall": 1000})");
+  installation.Configure(server.port());
+
+  auto started = std::chrono::steady_clock::now();
+  {
+    CDlgUpdate dialog;
+    dialog.Create();
+    Click(Control(dialog, IDC_UPGRADE));
+    ASSERT_NE(dialog.downloadThread, nullptr);
+    ASSERT_TRUE(WaitFor([&] {
+      for (const auto& path : server.RequestedPaths())
+        if (path == "/1/big.dat") return true;
+      return false;
+    }));
+    started = std::chrono::steady_clock::now();
+    Click(Control(dialog, IDC_CLOSE));
+    EXPECT_TRUE(dialog.IsEnded());
+    EXPECT_EQ(dialog.Result(), 1);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_FALSE(PathFileExistsA((installation.app / "big.dat").c_str()));
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+// The notification window of the silent program update: shown above the task
+// bar after a new version was installed; ends with 6 ("立即升级": restart the
+// client now) or 7 ("下次升级 " or the close button: leave it running).
+#pragma once
+
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <string>
+
+#include "platform/visual/ImageButtonX.h"
+#include "platform/visual/ImageDialog.h"
+#include "platform/visual/StaticText.h"
+
+class CDlgNotify : public CImageDialog {
+ public:
+  CDlgNotify();
+  ~CDlgNotify() override;
+
+  BOOL OnInitDialog() override;
+  void DoDataExchange(CDataExchange* pDX) override;
+  HBRUSH OnCtlColor(CDC* dc, QWidget* control, UINT ctlColor) override;
+  void OnLButtonDown(UINT flags, CPoint point) override;
+
+  void OnUpgradeNow();
+  void OnLater();
+  void OnOpenWebSite();
+  // Moves the window to the bottom right corner of the screen, 5 pixels from
+  // its right edge and 5 pixels above the task bar.
+  void PlaceAboveTaskBar();
+
+  // Where a window of size window goes on a screen whose area outside the task
+  // bar (Qt's available geometry) is available: right edge 5 pixels left of the
+  // area's right edge, bottom 5 pixels above its bottom, which is the task
+  // bar's top when the task bar is at the bottom. With the task bar at the top
+  // or a side (or none) this keeps the window in the bottom right corner of
+  // what is visible, instead of above the top of the screen.
+  static QPoint PlaceAboveTaskBarPosition(const QRect& available, const QSize& window);
+
+  std::string currentVersion;
+  std::string newVersion;
+  std::string webSiteUrl;
+
+  CImageButtonX upgradeButton;
+  CImageButtonX laterButton;
+  CImageButtonX titleCloseButton;
+  CStaticText currentVersionText;
+  CStaticText newVersionText;
+  CStaticText linkText;
+};

@@ -1,0 +1,232 @@
+#include "ui/DlgUpdate.h"
+
+#include <cstdlib>
+
+#include "install/Installation.h"
+#include "install/StagedUpdate.h"
+#include "platform/configfile/ConfigFile.h"
+#include "platform/crypt/MD5.h"
+#include "platform/directory/DirectoryEx.h"
+#include "platform/win32/Files.h"
+#include "transfer/DownFileThread.h"
+#include "transfer/DownloadFileList.h"
+#include "ui/DialogSkin.h"
+#include "ui/DialogTemplates.h"
+#include "update/ServerConfig.h"
+
+namespace {
+
+constexpr UINT kIconUpdate = 19531;
+constexpr UINT kIconNoUpdate = 19530;
+constexpr UINT kBannerDownloading = 19532;
+constexpr UINT kBannerAvailable = 19533;
+constexpr UINT kBannerNoUpdate = 19534;
+constexpr UINT kBannerInstalling = 19535;
+
+}  // namespace
+
+CDlgUpdate::CDlgUpdate() : CImageDialog((RegisterDialogTemplates(), IDD_UPDATE), nullptr) {
+  MapClicked(IDC_CLOSE, [this] { OnCloseButton(); });
+  MapClicked(IDC_TITLE_CLOSE, [this] { OnCloseButton(); });
+  MapClicked(IDC_UPGRADE, [this] { OnUpgrade(); });
+  MapMessage(WM_UPDATE_DOWNLOAD_DONE, [this](WPARAM w, LPARAM l) { return OnDownloadDone(w, l); });
+}
+
+CDlgUpdate::~CDlgUpdate() {
+  // The worker may be waiting in a send to this window: release it before
+  // waiting for the worker, or both would wait for each other.
+  DestroyWindowTarget();
+  if (downloadThread) {
+    downloadThread->Terminate();
+    delete downloadThread;
+    downloadThread = nullptr;
+  }
+  delete transfer;
+  transfer = nullptr;
+}
+
+void CDlgUpdate::DoDataExchange(CDataExchange* pDX) {
+  CImageDialog::DoDataExchange(pDX);
+  DDX_Control(pDX, IDC_CLOSE, closeButton);
+  DDX_Control(pDX, IDC_UPGRADE, upgradeButton);
+  DDX_Control(pDX, IDC_TITLE_CLOSE, titleCloseButton);
+  DDX_Control(pDX, IDC_PROGRESS, progressBar);
+  DDX_Control(pDX, IDC_ICON, iconPicture);
+  DDX_Control(pDX, IDC_BANNER, bannerPicture);
+  DDX_Control(pDX, IDC_TITLE, titleText);
+  DDX_Control(pDX, IDC_VERSION, versionText);
+  DDX_Control(pDX, IDC_STATUS, statusText);
+}
+
+BOOL CDlgUpdate::OnInitDialog() {
+  CImageDialog::OnInitDialog();
+  SetWindowText("在线更新");
+  SetBackPicture(2, 19536, nullptr, false);
+  iconPicture.SetPicture(kIconUpdate, nullptr);
+  bannerPicture.SetPicture(kBannerAvailable, nullptr);
+
+  titleText.SetFontSize(12, 0);
+  titleText.SetTextColor(0xFEF7E9);
+  titleText.SetAligns(0);
+  titleText.SetBold(true);
+
+  SkinPushButton(closeButton);
+  SkinPushButton(upgradeButton);
+  SkinTitleCloseButton(titleCloseButton);
+
+  versionText.SetFontSize(12, 0);
+  versionText.SetTextColor(0x333333);
+  versionText.SetBold(true);
+  statusText.SetFontSize(12, 0);
+  statusText.SetTextColor(0x333333);
+
+  progressBar.SetBmpResource(19500, 19502, 19501, 19503, nullptr);
+  progressBar.SetRange(0, 100);
+  progressBar.SetProgress(0);
+
+  CheckForUpdate();
+  return TRUE;
+}
+
+HBRUSH CDlgUpdate::OnCtlColor(CDC* dc, QWidget* control, UINT ctlColor) {
+  return StaticTextColour(*this, dc, control, ctlColor, 0x333333);
+}
+
+void CDlgUpdate::OnLButtonDown(UINT flags, CPoint point) { DragByTitleBand(*this, flags, point); }
+
+void CDlgUpdate::HideOfferControls() {
+  versionText.hide();
+  if (QWidget* item = GetDlgItem(IDC_UPDATABLE)) item->hide();
+  if (QWidget* item = GetDlgItem(IDC_QUESTION)) item->hide();
+  upgradeButton.hide();
+}
+
+void CDlgUpdate::CheckForUpdate() {
+  CDirectoryEx::GetApplicationPath(appPath);
+  manifestName = "UpdateConfig.ini";
+  ReadServerConfig(localVersion, region, servers, useProxy);
+
+  stagingDir = appPath;
+  if (updateType == 1) {
+    stagingDir += "UPDATE\\Program\\";
+    installDir = appPath;
+  } else {
+    installDir = appPath + moduleName + "\\";
+    stagingDir += "UPDATE\\" + moduleName + "\\";
+  }
+  delete transfer;
+  transfer = new CZOLTUpdateIntf(servers, useProxy);
+  manifestName = "UpdateConfig.ini";
+
+  std::vector<std::string> backups;
+  CDirectoryEx::SearchFile(appPath, true, "*.bak", backups);
+  for (const auto& backup : backups) DeleteFileA(backup.c_str());
+
+  downloadList.clear();
+  downloadList.push_back(manifestName);
+  if (DownloadFileList(*this, downloadList)) {
+    CompareUpdateConfig(UpdateCheckInfo(installDir, stagingDir + manifestName, localVersion, region), updateFiles);
+    downloadList.clear();
+    expectedSizes.clear();
+    CMD5 md5;
+    std::string digest;
+    for (const auto& file : updateFiles) {
+      const std::string staged = stagingDir + file.fileName;
+      if (PathFileExistsA(staged.c_str())) {
+        md5.GetFileMD5(staged.c_str(), digest);
+        if (digest == file.md5) continue;  // already downloaded by an earlier run
+      }
+      expectedSizes.push_back(std::atoi(file.size.c_str()));
+      downloadList.push_back(file.fileName);
+    }
+    if (!updateFiles.empty()) {
+      CConfigFile manifest(stagingDir + manifestName);
+      std::string newVersion;
+      manifest.ReadString("Version", "VERSION", "", newVersion);
+      iconPicture.SetPicture(kIconUpdate, nullptr);
+      bannerPicture.SetPicture(kBannerAvailable, nullptr);
+      versionText.SetWindowText(newVersion);
+      return;
+    }
+  }
+  iconPicture.SetPicture(kIconNoUpdate, nullptr);
+  bannerPicture.SetPicture(kBannerNoUpdate, nullptr);
+  statusText.SetWindowText("您安装的Tovaro已经是最新版本！");
+  HideOfferControls();
+}
+
+void CDlgUpdate::OnUpgrade() {
+  if (downloadThread) {
+    delete downloadThread;
+    downloadThread = nullptr;
+  }
+  progressBar.SetRange(0, downloadList.size());
+  finishedCount = 0;
+  progressBar.SetProgress(0);
+  bannerPicture.SetPicture(kBannerDownloading, nullptr);
+  statusText.SetWindowText("软件更新后会自动启用新版本！");
+  HideOfferControls();
+
+  if (!downloadList.empty()) {
+    downloadThread = new CDownFileThread(servers, useProxy, GetSafeHwnd(), WM_UPDATE_DOWNLOAD_DONE);
+    downloadThread->SetLocalDir(stagingDir);
+    EnterCriticalSection(&downloadThread->lock);
+    downloadThread->files = downloadList;
+    LeaveCriticalSection(&downloadThread->lock);
+    downloadThread->updateType = static_cast<unsigned>(updateType);
+    downloadThread->Start();
+  } else if (!updateFiles.empty()) {
+    // Everything is staged already: report the first file as just finished,
+    // which counts the one listed name and installs.
+    const int size = std::atoi(updateFiles.front().size.c_str());
+    expectedSizes.push_back(size);
+    downloadList.push_back(updateFiles.front().fileName);
+    SendMessage(WM_UPDATE_DOWNLOAD_DONE, static_cast<WPARAM>(size), static_cast<LPARAM>(size));
+  }
+}
+
+void CDlgUpdate::OnCloseButton() { EndDialog(1); }
+
+LRESULT CDlgUpdate::OnDownloadDone(WPARAM wParam, LPARAM lParam) {
+  if (lParam == -1) {
+    statusText.SetWindowText("无法与服务器建立连接,请稍候重试！");
+    return 0;
+  }
+  if (wParam != static_cast<WPARAM>(lParam)) {
+    progressBar.SetProgress(static_cast<unsigned long>(finishedCount));
+    return 0;
+  }
+  // A report after the last listed file (a late one from the transfer, or one
+  // after the installation began) has nothing left to count.
+  if (static_cast<std::size_t>(finishedCount) >= expectedSizes.size()) return 0;
+  if (wParam == static_cast<WPARAM>(expectedSizes[static_cast<std::size_t>(finishedCount)])) {
+    ++finishedCount;
+    progressBar.SetProgress(static_cast<unsigned long>(finishedCount));
+  } else {
+    if (downloadThread) downloadThread->Terminate();
+    statusText.SetWindowText("更新过程出现错误,请稍候重试！");
+  }
+  if (static_cast<std::size_t>(finishedCount) == downloadList.size()) ApplyDownloadedUpdate();
+  return 0;
+}
+
+void CDlgUpdate::ApplyDownloadedUpdate() {
+  // A size can match while the content does not (a truncated file padded by a
+  // proxy, a changed file of the same size): the digest decides.
+  if (!StagedFilesMatchManifest(updateFiles, stagingDir)) {
+    statusText.SetWindowText("更新过程出现错误,请稍候重试！");
+    return;
+  }
+  CloseRunningClient();
+  bannerPicture.SetPicture(kBannerInstalling, nullptr);
+  bannerPicture.repaint();
+  StagedUpdate update;
+  update.updateType = updateType;
+  update.appPath = appPath;
+  update.installDir = installDir;
+  update.stagingDir = stagingDir;
+  update.localVersion = localVersion;
+  InstallStagedUpdate(update, updateFiles);
+  StartClient(appPath);
+  EndDialog(1);
+}

@@ -1,0 +1,72 @@
+// The update dialog of the interactive mode: checks for an update while it
+// opens, downloads the changed files in a worker thread when the user asks,
+// then installs them, records the outcome and restarts the client.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/transfer/ZOLTUpdateIntf.h"
+#include "platform/visual/ImageButtonX.h"
+#include "platform/visual/ImageDialog.h"
+#include "platform/visual/PNGPicture.h"
+#include "platform/visual/ProgressBar.h"
+#include "platform/visual/StaticText.h"
+#include "update/UpdateManifest.h"
+
+class CDownFileThread;
+
+class CDlgUpdate : public CImageDialog {
+ public:
+  CDlgUpdate();
+  // Stops the download first: no report reaches the dialog once this runs.
+  ~CDlgUpdate() override;
+
+  BOOL OnInitDialog() override;
+  void DoDataExchange(CDataExchange* pDX) override;
+  HBRUSH OnCtlColor(CDC* dc, QWidget* control, UINT ctlColor) override;
+  void OnLButtonDown(UINT flags, CPoint point) override;
+
+  // Reads the configuration, removes old backups, fetches and compares the
+  // manifest, and shows whether an update is available. Runs on the GUI
+  // thread before the window is shown.
+  void CheckForUpdate();
+  void OnUpgrade();
+  void OnCloseButton();
+  // WM_UPDATE_DOWNLOAD_DONE: (0, -1) a fetch failed; (n, n) a file of n bytes
+  // is complete; anything else is progress. Always 0.
+  LRESULT OnDownloadDone(WPARAM wParam, LPARAM lParam);
+  // Installs once every listed file is in, and ends the dialog; a staged file
+  // whose digest differs from the manifest stops it before anything changes.
+  void ApplyDownloadedUpdate();
+
+  CImageButtonX closeButton;
+  CImageButtonX upgradeButton;
+  CImageButtonX titleCloseButton;
+  CProgressBar progressBar;
+  CPNGPicture iconPicture;
+  CPNGPicture bannerPicture;
+  CStaticText titleText;
+  CStaticText versionText;
+  CStaticText statusText;
+
+  int updateType = 1;
+  std::string moduleName;
+  int finishedCount = 0;
+  CZOLTUpdateIntf* transfer = nullptr;
+  CDownFileThread* downloadThread = nullptr;
+  std::vector<std::string> downloadList;
+  std::vector<UpdateFileInfo> updateFiles;
+  std::vector<int> expectedSizes;
+  std::vector<S_UpdateSerivceAddr> servers;
+  bool useProxy = false;
+  std::string appPath;
+  std::string manifestName;
+  std::string installDir;
+  std::string stagingDir;
+  std::string localVersion;
+  std::string region;
+
+ private:
+  void HideOfferControls();
+};

@@ -1,0 +1,39 @@
+#include "ui/UiModes.h"
+
+#include <cstdio>
+
+#include "platform/visual/VisualApp.h"
+#include "ui/DlgNotify.h"
+#include "ui/DlgUpdate.h"
+
+int RunUpdateDialog(int updateType, const std::string& moduleName) {
+  std::string why;
+  if (!IsDisplayAvailable(why)) {
+    std::fprintf(stderr, "ZOLTUpdate: cannot show the update dialog: %s\n", why.c_str());
+    return 1;
+  }
+  CVisualApp app;
+  CDlgUpdate dialog;
+  dialog.updateType = updateType;
+  dialog.moduleName = moduleName;
+  dialog.DoModal();
+  return 0;
+}
+
+int ShowUpdateNotification(const NotifyRequest& request) {
+  std::string why;
+  if (!IsDisplayAvailable(why)) return 7;
+  CVisualApp app;
+  CDlgNotify dialog;
+  dialog.currentVersion = request.currentVersion;
+  dialog.newVersion = request.newVersion;
+  dialog.webSiteUrl = request.webSiteUrl;
+  const INT_PTR result = dialog.DoModal();
+  return result == 6 ? 6 : 7;
+}
+
+NotifyFunction NotificationWindowNotifier() {
+  std::string why;
+  if (!IsDisplayAvailable(why)) return {};
+  return ShowUpdateNotification;
+}
