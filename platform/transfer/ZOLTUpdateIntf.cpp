@@ -84,19 +84,6 @@ ContentRange ParseContentRange(const std::string& value) {
   return range;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 curl_off_t FileSize(int fd) {
   struct stat status {};
   return ::fstat(fd, &status) == 0 ? static_cast<curl_off_t>(status.st_size) : -1;

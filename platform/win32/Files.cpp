@@ -63,19 +63,6 @@ int OpenTemporaryBeside(const std::string& target, mode_t mode, std::string& tem
   return -1;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
 // Copies the whole of in to out in the kernel where it can (copy_file_range
 // also shares extents on file systems that can), falling back to read/write.
 bool CopyContent(int in, int out, off_t size) {
@@ -114,6 +101,20 @@ mode_t ModeForNewCopy(int source, mode_t sourceMode) {
 }
 
 }  // namespace
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
 
 std::string NativePath(std::string_view path) {
   std::string native(path);

@@ -5,6 +5,7 @@
 // success and sets the thread's last error on failure, as Windows does.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -51,6 +52,10 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes);
 // Flushes every written file of the file system that holds path to disk (one
 // flush for a batch of copies, instead of one per file). False on failure.
 bool FlushFileSystem(const std::string& path);
+
+// Writes all of data to the descriptor, resuming after short writes and
+// interruptions. False on a write error.
+bool WriteAll(int fd, const char* data, size_t size);
 
 // Reads a whole file. Returns false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& bytes);

@@ -28,9 +28,13 @@ class SingleInstance : public ::testing::Test {
   void SetUp() override {
     const char* exe = std::getenv("ZOLTUPDATE_EXE");
     ASSERT_NE(exe, nullptr);
-    exe_ = exe;
+    // The runs that are let through do real (failing) update runs in their
+    // application directory: a copy of their own, not the build folder that
+    // other tests read at the same time.
+    exe_ = app_ / "ZOLTUpdate";
+    fs::copy_file(exe, exe_);
     ::setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
-    env_ = {"XDG_RUNTIME_DIR=" + runtime_.path()};
+    env_ = {"XDG_RUNTIME_DIR=" + runtime_.path(), "ZOLT_REGISTRY_ROOT=" + app_ / "registry"};
   }
   void TearDown() override { ::unsetenv("XDG_RUNTIME_DIR"); }
 
@@ -40,6 +44,7 @@ class SingleInstance : public ::testing::Test {
   }
 
   TempDir runtime_;
+  TempDir app_;
   std::string exe_;
   std::vector<std::string> env_;
 };
