@@ -2,14 +2,12 @@
 
 #include <cstdio>
 
+#include "app/UiLoader.h"
 #include "silent/SilentUpdate.h"
-#ifdef ZOLT_WITH_GUI
-#include "ui/UiModes.h"
-#endif
 
 int RunInteractiveMode(int updateType, const std::string& moduleName) {
 #ifdef ZOLT_WITH_GUI
-  return RunUpdateDialog(updateType, moduleName);
+  return RunUpdateDialogFromModule(updateType, moduleName);
 #else
   (void)updateType;
   (void)moduleName;
@@ -23,7 +21,7 @@ int RunInteractiveMode(int updateType, const std::string& moduleName) {
 int RunSilentProgramMode() {
   CSilentUpdate update(1, "Program");
 #ifdef ZOLT_WITH_GUI
-  update.SetNotifier(NotificationWindowNotifier());
+  update.SetNotifier(NotifierFromModule());
 #endif
   return update.RunProgramUpdate() ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <regex>
 #include <thread>
 
@@ -15,6 +16,13 @@
 
 namespace {
 
+// The program and its dialog module, as an installation has them.
+void InstallProgram(const std::string& exe, const TempDir& app) {
+  ASSERT_TRUE(CopyFileA(exe.c_str(), (app / "ZOLTUpdate").c_str(), FALSE));
+  const std::string module = exe.substr(0, exe.rfind('/') + 1) + "ZOLTUpdateUI.so";
+  ASSERT_TRUE(CopyFileA(module.c_str(), (app / "ZOLTUpdateUI.so").c_str(), FALSE));
+}
+
 bool Poll(const std::function<bool()>& done, std::chrono::seconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;
   while (!done()) {
@@ -24,19 +32,13 @@ bool Poll(const std::function<bool()>& done, std::chrono::seconds limit) {
   return true;
 }
 
-TEST(EndToEnd, ClickingUpgradeInTheDialogUpdatesTheInstallation) {
-  const char* exe = std::getenv("ZOLT_UPDATE_EXE");
-  ASSERT_NE(exe, nullptr);
-  ServedInstallation installation("2.0", {{"a.dat", "new a"}, {"lib\\b.dat", "new b"}});
-  ASSERT_TRUE(CopyFileA(exe, (installation.app / "ZOLTUpdate").c_str(), FALSE));
-  installation.Install("a.dat", "old a");
-
-  // Xvfb picks a free display and writes its number to its output.
-  TempDir x;
-  ChildProcess xvfb({"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-                    x / "xvfb.log");
+// Starts Xvfb on a display number it picks itself and points DISPLAY at it.
+std::unique_ptr<ChildProcess> StartXvfb(const TempDir& x) {
+  auto xvfb = std::make_unique<ChildProcess>(
+      std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+      x / "xvfb.log");
   std::string display;
-  ASSERT_TRUE(Poll(
+  const bool started = Poll(
       [&] {
         std::smatch match;
         const std::string log = ReadTextFile(x / "xvfb.log");
@@ -44,23 +46,41 @@ TEST(EndToEnd, ClickingUpgradeInTheDialogUpdatesTheInstallation) {
         display = ":" + match[1].str();
         return true;
       },
-      std::chrono::seconds(15)))
-      << ReadTextFile(x / "xvfb.log");
-
+      std::chrono::seconds(15));
+  EXPECT_TRUE(started) << ReadTextFile(x / "xvfb.log");
   setenv("DISPLAY", display.c_str(), 1);
   unsetenv("QT_QPA_PLATFORM");
   unsetenv("WAYLAND_DISPLAY");
-  ChildProcess updater({installation.app / "ZOLTUpdate"}, x / "updater.log");
+  return xvfb;
+}
 
+// The X window id of the window whose name matches, waiting for it to appear;
+// empty when none appears.
+std::string FindWindowNamed(const std::string& pattern) {
   std::string window;
-  ASSERT_TRUE(Poll(
+  Poll(
       [&] {
-        const ChildResult found = RunChild({"/usr/bin/xdotool", "search", "--name", "^在线更新$"}, {}, 5);
+        const ChildResult found = RunChild({"/usr/bin/xdotool", "search", "--name", pattern}, {}, 5);
         window = found.out.substr(0, found.out.find('\n'));
         return found.exitCode == 0 && !window.empty();
       },
-      std::chrono::seconds(20)))
-      << ReadTextFile(x / "updater.log");
+      std::chrono::seconds(20));
+  return window;
+}
+
+TEST(EndToEnd, ClickingUpgradeInTheDialogUpdatesTheInstallation) {
+  const char* exe = std::getenv("ZOLT_UPDATE_EXE");
+  ASSERT_NE(exe, nullptr);
+  ServedInstallation installation("2.0", {{"a.dat", "new a"}, {"lib\\b.dat", "new b"}});
+  InstallProgram(exe, installation.app);
+  installation.Install("a.dat", "old a");
+
+  TempDir x;
+  const auto xvfb = StartXvfb(x);
+  ChildProcess updater({installation.app / "ZOLTUpdate"}, x / "updater.log");
+
+  const std::string window = FindWindowNamed("^在线更新$");
+  ASSERT_FALSE(window.empty()) << ReadTextFile(x / "updater.log");
 
   // The centre of "立即升级" (template rectangle 166, 129, 53, 20 in dialog units).
   const ChildResult click =
@@ -74,11 +94,40 @@ TEST(EndToEnd, ClickingUpgradeInTheDialogUpdatesTheInstallation) {
   EXPECT_EQ(installation.RecordOutcomes(), std::vector<std::string>{"1"});
 }
 
+// The silent program update asks through the notification window, which comes
+// from the dialog module; "下次升级 " leaves the client alone and ends the run.
+TEST(EndToEnd, SilentUpdateAsksThroughTheNotificationWindow) {
+  const char* exe = std::getenv("ZOLT_UPDATE_EXE");
+  ASSERT_NE(exe, nullptr);
+  ServedInstallation installation("2.0", {{"a.dat", "new a"}});
+  InstallProgram(exe, installation.app);
+  installation.Install("a.dat", "old a");
+  const std::string manifest = installation.publish / "1/UpdateConfig.ini";
+  std::string text = ReadTextFile(manifest);
+  text.insert(text.find("[Version]\n") + 10, "NOTIFIY=1\n");
+  WriteTextFile(manifest, text);
+
+  TempDir x;
+  const auto xvfb = StartXvfb(x);
+  ChildProcess updater({installation.app / "ZOLTUpdate", "-silent"}, x / "updater.log");
+  const std::string window = FindWindowNamed("^Tovaro升级通知$");
+  ASSERT_FALSE(window.empty()) << ReadTextFile(x / "updater.log");
+  // The files are in place before the question is asked.
+  EXPECT_EQ(installation.Installed("a.dat"), "new a");
+
+  // The centre of "下次升级 " (template rectangle 153, 129, 53, 20 in dialog units).
+  const ChildResult click =
+      RunChild({"/usr/bin/xdotool", "mousemove", "--window", window, "269", "208", "click", "1"}, {}, 10);
+  ASSERT_EQ(click.exitCode, 0) << click.err;
+  ASSERT_TRUE(Poll([&] { return updater.Exited(); }, std::chrono::seconds(30))) << ReadTextFile(x / "updater.log");
+  EXPECT_EQ(installation.ConfiguredVersion(), "2.0");
+}
+
 TEST(EndToEnd, WithoutADisplayTheDialogSaysSoAndTheProgramEnds) {
   const char* exe = std::getenv("ZOLT_UPDATE_EXE");
   ASSERT_NE(exe, nullptr);
   ServedInstallation installation("2.0", {{"a.dat", "new a"}});
-  ASSERT_TRUE(CopyFileA(exe, (installation.app / "ZOLTUpdate").c_str(), FALSE));
+  InstallProgram(exe, installation.app);
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) unsetenv(name);
   const ChildResult run = RunChild({installation.app / "ZOLTUpdate"}, {}, 20);
   EXPECT_EQ(run.exitCode, 1);

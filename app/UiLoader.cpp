@@ -1,0 +1,56 @@
+#include "app/UiLoader.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+
+#include "platform/directory/DirectoryEx.h"
+#include "ui/UiModule.h"
+
+namespace {
+
+// The module stays loaded until the process ends: Qt does not support being
+// unloaded and loaded again.
+void* LoadModule(std::string& why) {
+  static void* handle = nullptr;
+  static std::string error;
+  if (handle == nullptr && error.empty()) {
+    std::string path;
+    CDirectoryEx::GetApplicationPath(path);
+    path += kUiModuleName;
+    handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) error = ::dlerror();
+  }
+  why = error;
+  return handle;
+}
+
+template <class Function>
+Function Lookup(const char* name, std::string& why) {
+  void* module = LoadModule(why);
+  if (module == nullptr) return nullptr;
+  auto* symbol = reinterpret_cast<Function>(::dlsym(module, name));
+  if (symbol == nullptr) why = std::string(name) + " missing in " + kUiModuleName;
+  return symbol;
+}
+
+}  // namespace
+
+int RunUpdateDialogFromModule(int updateType, const std::string& moduleName) {
+  std::string why;
+  auto run = Lookup<ZoltUiRunUpdateDialogFunction>("ZoltUiRunUpdateDialog", why);
+  if (run == nullptr) {
+    std::fprintf(stderr, "ZOLTUpdate: the update dialog is not available (%s)\n", why.c_str());
+    return 2;
+  }
+  return run(updateType, moduleName.c_str());
+}
+
+NotifyFunction NotifierFromModule() {
+  return [](const NotifyRequest& request) {
+    std::string why;
+    auto show = Lookup<ZoltUiShowNotificationFunction>("ZoltUiShowNotification", why);
+    if (show == nullptr) return 7;
+    return show(request.currentVersion.c_str(), request.newVersion.c_str(), request.webSiteUrl.c_str());
+  };
+}

@@ -1,0 +1,20 @@
+// Entry points of the dialog module "ZOLTUpdateUI.so", which lies beside the
+// program. Start-up looks them up by name (see app/UiLoader.h).
+#pragma once
+
+#define ZOLT_UI_EXPORT __attribute__((visibility("default")))
+
+extern "C" {
+
+// Runs the update dialog; 0 when it ran, 1 without a display (said on stderr).
+using ZoltUiRunUpdateDialogFunction = int (*)(int updateType, const char* moduleName);
+ZOLT_UI_EXPORT int ZoltUiRunUpdateDialog(int updateType, const char* moduleName);
+
+// Shows the notification window: 6 (upgrade now) or 7; 7 at once without a display.
+using ZoltUiShowNotificationFunction = int (*)(const char* currentVersion, const char* newVersion,
+                                               const char* webSiteUrl);
+ZOLT_UI_EXPORT int ZoltUiShowNotification(const char* currentVersion, const char* newVersion,
+                                          const char* webSiteUrl);
+}
+
+inline constexpr const char* kUiModuleName = "ZOLTUpdateUI.so";
