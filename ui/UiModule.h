@@ -13,8 +13,7 @@ ZOLT_UI_EXPORT int ZoltUiRunUpdateDialog(int updateType, const char* moduleName)
 // Shows the notification window: 6 (upgrade now) or 7; 7 at once without a display.
 using ZoltUiShowNotificationFunction = int (*)(const char* currentVersion, const char* newVersion,
                                                const char* webSiteUrl);
-ZOLT_UI_EXPORT int ZoltUiShowNotification(const char* currentVersion, const char* newVersion,
-                                          const char* webSiteUrl);
+ZOLT_UI_EXPORT int ZoltUiShowNotification(const char* currentVersion, const char* newVersion, const char* webSiteUrl);
 }
 
 inline constexpr const char* kUiModuleName = "ZOLTUpdateUI.so";

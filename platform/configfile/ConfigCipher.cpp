@@ -70,7 +70,8 @@ std::optional<std::string> Decipher(std::string_view sealed, std::string_view se
   const std::string header = Header();
   if (sealed.substr(0, kHeaderSize) != header) return std::nullopt;
   const std::string_view nonce = sealed.substr(kHeaderSize, kNonceSize);
-  const std::string_view body = sealed.substr(kHeaderSize + kNonceSize, sealed.size() - kHeaderSize - kNonceSize - kTagSize);
+  const std::string_view body =
+      sealed.substr(kHeaderSize + kNonceSize, sealed.size() - kHeaderSize - kNonceSize - kTagSize);
   std::string tag(sealed.substr(sealed.size() - kTagSize));
 
   const Key key = DeriveKey(secondText);

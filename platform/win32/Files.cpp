@@ -94,7 +94,9 @@ bool CopyContent(int in, int out, off_t size) {
 mode_t ModeForNewCopy(int source, mode_t sourceMode) {
   char head[4] = {};
   const ssize_t n = ::pread(source, head, sizeof head, 0);
-  const bool isProgram = (n == 4 && std::string_view(head, 4) == "\x7f" "ELF") ||
+  const bool isProgram = (n == 4 && std::string_view(head, 4) ==
+                                        "\x7f"
+                                        "ELF") ||
                          (n >= 2 && head[0] == '#' && head[1] == '!');
   if (!isProgram) return sourceMode;
   return sourceMode | ((sourceMode & 0444) >> 2);
@@ -114,7 +116,6 @@ bool WriteAll(int fd, const char* data, size_t size) {
   }
   return true;
 }
-
 
 std::string NativePath(std::string_view path) {
   std::string native(path);

@@ -28,8 +28,8 @@ BOOL DeleteFileA(const char* path);
 // old file or the complete new one, never half written. A replaced dst keeps its
 // permission bits; a new one takes those of src (a program also becomes
 // executable). The data is not flushed to disk: callers that record a copy as
-// done call FlushFileSystem once for a whole batch first. With failIfExists non-zero an existing dst is left alone and the
-// call fails with ERROR_FILE_EXISTS. Fails when dst is a directory.
+// done call FlushFileSystem once for a whole batch first. With failIfExists non-zero an existing dst is left alone and
+// the call fails with ERROR_FILE_EXISTS. Fails when dst is a directory.
 BOOL CopyFileA(const char* src, const char* dst, BOOL failIfExists);
 
 // Temporary files that CopyFileA and other atomic writers leave only when the

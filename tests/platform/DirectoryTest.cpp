@@ -102,7 +102,11 @@ TEST(Files, NewCopiesOfProgramsBecomeExecutable) {
   const struct {
     const char* content;
     mode_t expected;
-  } cases[] = {{"\x7f" "ELF rest of a program", 0755}, {"#!/bin/sh\necho hi\n", 0755}, {"plain text", 0644}};
+  } cases[] = {{"\x7f"
+                "ELF rest of a program",
+                0755},
+               {"#!/bin/sh\necho hi\n", 0755},
+               {"plain text", 0644}};
   for (const auto& c : cases) {
     WriteTextFile(dir / "staged", c.content);
     ASSERT_EQ(::chmod((dir / "staged").c_str(), 0644), 0);
