@@ -8,15 +8,6 @@
 
 namespace fs = std::filesystem;
 
-bool WaitFor(const std::function<bool()>& done, int limitMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
 int Requests(const NginxServer& server, const std::string& urlPath) {
   const std::string log = server.AccessLog();
   const std::string needle = "GET " + urlPath + " ";

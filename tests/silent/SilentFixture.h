@@ -2,6 +2,8 @@
 // update tests (in process and with the real binary).
 #pragma once
 
+#include "tests/support/Wait.h"
+
 #include <functional>
 #include <map>
 #include <string>
@@ -41,6 +43,3 @@ std::string ReadConfig(const std::string& path, const std::string& section, cons
 
 // The text of path with "\" as "/".
 std::string Native(const std::string& name);
-
-// Waits for done() with a time limit; true when it came true.
-bool WaitFor(const std::function<bool()>& done, int limitMs = 10000);

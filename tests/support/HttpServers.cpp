@@ -1,5 +1,7 @@
 #include "tests/support/HttpServers.h"
 
+#include "tests/support/Wait.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -16,8 +18,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 std::string SourceDir() {
   const char* dir = std::getenv("ZOLT_SOURCE_DIR");
   return dir != nullptr ? dir : ZOLT_DEFAULT_SOURCE_DIR;
@@ -28,17 +28,6 @@ std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-// Polls condition every 10 ms until it holds or timeoutMs has passed.
-template <class Condition>
-bool WaitFor(Condition condition, int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
 }
 
 }  // namespace

@@ -108,7 +108,7 @@ TEST(DlgNotify, TheLinkOpensTheWebSiteAndKeepsTheWindowOpen) {
   dialog.webSiteUrl = "http://127.0.0.1:9/tovaro";
   dialog.Create();
   QTest::mouseClick(&dialog.linkText, Qt::LeftButton);
-  EXPECT_TRUE(WaitFor([&] { return ReadTextFile(bin / "xdg-open.opened") == "http://127.0.0.1:9/tovaro"; }));
+  EXPECT_TRUE(WaitPumpingEvents([&] { return ReadTextFile(bin / "xdg-open.opened") == "http://127.0.0.1:9/tovaro"; }));
   EXPECT_FALSE(dialog.IsEnded());
   setenv("PATH", path.c_str(), 1);
 }

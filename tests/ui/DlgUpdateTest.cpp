@@ -119,7 +119,7 @@ TEST(DlgUpdateDownload, FetchesOnlyWhatIsNotStagedThenInstallsAndRecords) {
   EXPECT_EQ(dialog.statusText.GetWindowText(), "软件更新后会自动启用新版本！");
   for (int id : {IDC_VERSION, IDC_UPDATABLE, IDC_QUESTION, IDC_UPGRADE}) EXPECT_FALSE(Shown(dialog, id)) << id;
 
-  ASSERT_TRUE(WaitFor([&] { return dialog.IsEnded(); }));
+  ASSERT_TRUE(WaitPumpingEvents([&] { return dialog.IsEnded(); }));
   EXPECT_EQ(dialog.Result(), 1);
   EXPECT_EQ(dialog.bannerPicture.PictureId(), 19535u);
   // The bar counts whole files.
@@ -183,14 +183,14 @@ TEST(DlgUpdateDownload, FailuresShowTheirTextAndInstallNothing) {
     dialog.Create();
     ASSERT_EQ(dialog.downloadList.size(), 2u);
     Click(Control(dialog, IDC_UPGRADE));
-    ASSERT_TRUE(WaitFor([&] { return dialog.statusText.GetWindowText() == c.text; }))
+    ASSERT_TRUE(WaitPumpingEvents([&] { return dialog.statusText.GetWindowText() == c.text; }))
         << dialog.statusText.GetWindowText();
     if (c.everyFileCounted) {
       // A completion report after the last counted file has nothing to count.
       EXPECT_EQ(dialog.finishedCount, 2);
       const int late = dialog.expectedSizes.back();
       std::thread worker([&] { SendMessageA(dialog.GetSafeHwnd(), WM_UPDATE_DOWNLOAD_DONE, late, late); });
-      WaitFor([] { return false; }, 200);
+      WaitPumpingEvents([] { return false; }, 200);
       worker.join();
       EXPECT_EQ(dialog.finishedCount, 2);
     }
@@ -218,7 +218,7 @@ TEST(DlgUpdateDownload, AFileThatCannotBeReplacedKeepsTheOldVersionOnRecord) {
   CDlgUpdate dialog;
   dialog.Create();
   Click(Control(dialog, IDC_UPGRADE));
-  ASSERT_TRUE(WaitFor([&] { return dialog.IsEnded(); }));
+  ASSERT_TRUE(WaitPumpingEvents([&] { return dialog.IsEnded(); }));
   EXPECT_EQ(installation.Installed("a.dat"), "new a");
   EXPECT_EQ(installation.ConfiguredVersion(), "1.0");
   EXPECT_EQ(installation.RecordOutcomes(), std::vector<std::string>{"0"});
@@ -239,7 +239,7 @@ TEST(DlgUpdateClose, ClosingDuringTheDownloadEndsTheWorker) {
     dialog.Create();
     Click(Control(dialog, IDC_UPGRADE));
     ASSERT_NE(dialog.downloadThread, nullptr);
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(WaitPumpingEvents([&] {
       for (const auto& path : server.RequestedPaths())
         if (path == "/1/big.dat") return true;
       return false;

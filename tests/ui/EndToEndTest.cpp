@@ -12,6 +12,7 @@
 #include "platform/win32/Files.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/HttpServers.h"
+#include "tests/support/Wait.h"
 #include "tests/ui/UpdateFixture.h"
 
 namespace {
@@ -23,22 +24,13 @@ void InstallProgram(const std::string& exe, const TempDir& app) {
   ASSERT_TRUE(CopyFileA(module.c_str(), (app / "ZOLTUpdateUI.so").c_str(), FALSE));
 }
 
-bool Poll(const std::function<bool()>& done, std::chrono::seconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
-
 // Starts Xvfb on a display number it picks itself and points DISPLAY at it.
 std::unique_ptr<ChildProcess> StartXvfb(const TempDir& x) {
   auto xvfb = std::make_unique<ChildProcess>(
       std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
       x / "xvfb.log");
   std::string display;
-  const bool started = Poll(
+  const bool started = WaitFor(
       [&] {
         std::smatch match;
         const std::string log = ReadTextFile(x / "xvfb.log");
@@ -46,7 +38,7 @@ std::unique_ptr<ChildProcess> StartXvfb(const TempDir& x) {
         display = ":" + match[1].str();
         return true;
       },
-      std::chrono::seconds(15));
+      15000);
   EXPECT_TRUE(started) << ReadTextFile(x / "xvfb.log");
   setenv("DISPLAY", display.c_str(), 1);
   unsetenv("QT_QPA_PLATFORM");
@@ -58,13 +50,13 @@ std::unique_ptr<ChildProcess> StartXvfb(const TempDir& x) {
 // empty when none appears.
 std::string FindWindowNamed(const std::string& pattern) {
   std::string window;
-  Poll(
+  WaitFor(
       [&] {
         const ChildResult found = RunChild({"/usr/bin/xdotool", "search", "--name", pattern}, {}, 5);
         window = found.out.substr(0, found.out.find('\n'));
         return found.exitCode == 0 && !window.empty();
       },
-      std::chrono::seconds(20));
+      20000);
   return window;
 }
 
@@ -87,7 +79,7 @@ TEST(EndToEnd, ClickingUpgradeInTheDialogUpdatesTheInstallation) {
       RunChild({"/usr/bin/xdotool", "mousemove", "--window", window, "289", "208", "click", "1"}, {}, 10);
   ASSERT_EQ(click.exitCode, 0) << click.err;
 
-  ASSERT_TRUE(Poll([&] { return updater.Exited(); }, std::chrono::seconds(30))) << ReadTextFile(x / "updater.log");
+  ASSERT_TRUE(WaitFor([&] { return updater.Exited(); }, 30000)) << ReadTextFile(x / "updater.log");
   EXPECT_EQ(installation.Installed("a.dat"), "new a");
   EXPECT_EQ(installation.Installed("lib/b.dat"), "new b");
   EXPECT_EQ(installation.ConfiguredVersion(), "2.0");
@@ -119,7 +111,7 @@ TEST(EndToEnd, SilentUpdateAsksThroughTheNotificationWindow) {
   const ChildResult click =
       RunChild({"/usr/bin/xdotool", "mousemove", "--window", window, "269", "208", "click", "1"}, {}, 10);
   ASSERT_EQ(click.exitCode, 0) << click.err;
-  ASSERT_TRUE(Poll([&] { return updater.Exited(); }, std::chrono::seconds(30))) << ReadTextFile(x / "updater.log");
+  ASSERT_TRUE(WaitFor([&] { return updater.Exited(); }, 30000)) << ReadTextFile(x / "updater.log");
   EXPECT_EQ(installation.ConfiguredVersion(), "2.0");
 }
 

@@ -57,7 +57,7 @@ TEST(Screenshots, EveryStateOfTheUpdateDialog) {
     CDlgUpdate dialog;
     dialog.Create();
     Click(dialog, IDC_UPGRADE);
-    ASSERT_TRUE(WaitFor([&] { return dialog.finishedCount == 2; }));
+    ASSERT_TRUE(WaitPumpingEvents([&] { return dialog.finishedCount == 2; }));
     // A progress report of the held file shows the count on the bar.
     SendMessageA(dialog.GetSafeHwnd(), WM_USER + 0x25A, 1, 100000);
     Save(dialog, "downloading", size);
@@ -75,7 +75,8 @@ TEST(Screenshots, EveryStateOfTheUpdateDialog) {
     CDlgUpdate dialog;
     dialog.Create();
     Click(dialog, IDC_UPGRADE);
-    ASSERT_TRUE(WaitFor([&] { return dialog.statusText.GetWindowText().find("请稍候重试") != std::string::npos; }));
+    ASSERT_TRUE(
+        WaitPumpingEvents([&] { return dialog.statusText.GetWindowText().find("请稍候重试") != std::string::npos; }));
     Save(dialog, f.name, size);
   }
   {
@@ -83,7 +84,7 @@ TEST(Screenshots, EveryStateOfTheUpdateDialog) {
     CDlgUpdate dialog;
     dialog.Create();
     Click(dialog, IDC_UPGRADE);
-    ASSERT_TRUE(WaitFor([&] { return dialog.IsEnded(); }));
+    ASSERT_TRUE(WaitPumpingEvents([&] { return dialog.IsEnded(); }));
     // The window as it was when the installation ran.
     Save(dialog, "installing", size);
   }

@@ -11,7 +11,7 @@
 #include "platform/crypt/MD5.h"
 #include "platform/directory/DirectoryEx.h"
 
-bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
+bool WaitPumpingEvents(const std::function<bool()>& done, int timeoutMs) {
   QElapsedTimer timer;
   timer.start();
   while (!done()) {

@@ -13,7 +13,7 @@
 class QWidget;
 
 // Runs the GUI thread's events until done() holds or timeoutMs pass.
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000);
+bool WaitPumpingEvents(const std::function<bool()>& done, int timeoutMs = 10000);
 
 // A file of a published update.
 struct PublishedFile {
