@@ -111,6 +111,7 @@ bool CSilentUpdate::StageFiles(const std::vector<UpdateFileInfo>& files) {
     downloads.push_back(file.fileName);
     fetched.push_back(&file);
   }
+  LimitSizes(*transfer, ManifestSizeCaps(files));
   if (!DownloadFileList(*this, downloads)) {
     Complain("cannot fetch every changed file; nothing was installed");
     return false;

@@ -206,8 +206,8 @@ struct Entry {
 void VerifyManifest(const std::string& text, const std::vector<Entry>& entries, bool withFiles) {
   const CProfile parsed = CProfile::Parse(text);
   if (withFiles) {
-    const auto* lines = parsed.GetSectionLines("FILES");
-    if (lines == nullptr || lines->size() != entries.size()) Fail("the manifest does not read back as written");
+    const auto lines = parsed.GetSectionLines("FILES");
+    if (!lines || lines->size() != entries.size()) Fail("the manifest does not read back as written");
     for (std::size_t i = 0; i < entries.size(); ++i)
       if ((*lines)[i] != entries[i].name) Fail("\"" + entries[i].name + "\" does not read back from \"FILES\"");
   }

@@ -36,6 +36,7 @@ void CDownFileThread::Terminate() {
 void CDownFileThread::Run() {
   EnterCriticalSection(&lock);
   auto transfer = std::make_unique<CZOLTUpdateIntf>(servers, useProxy);
+  LimitSizes(*transfer, sizeCaps);
   {
     std::lock_guard guard(transferMutex_);
     transfer_ = transfer.get();

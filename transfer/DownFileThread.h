@@ -10,6 +10,7 @@
 #include "platform/transfer/ZOLTUpdateIntf.h"
 #include "platform/win32/Sync.h"
 #include "platform/win32/Window.h"
+#include "transfer/DownloadFileList.h"
 
 // Reports to the update dialog: (0, -1) a fetch failed; (n, n) a file of n
 // bytes is complete; any other pair is progress.
@@ -38,6 +39,7 @@ class CDownFileThread : public CThreadBase {
   bool useProxy;
   std::string localDir;
   std::vector<std::string> files;  // set by the owner under lock, before Start
+  SizeCaps sizeCaps;               // download caps by name, set with files
   CRITICAL_SECTION lock;
   unsigned updateType = 1;
 

@@ -4,6 +4,21 @@
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
 
+SizeCaps ManifestSizeCaps(const std::vector<UpdateFileInfo>& files) {
+  SizeCaps caps;
+  caps.reserve(files.size());
+  for (const auto& file : files) {
+    const std::string& text = file.size;
+    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos) continue;
+    caps.emplace_back(file.fileName, std::stoull(text));
+  }
+  return caps;
+}
+
+void LimitSizes(CZOLTUpdateIntf& transfer, const SizeCaps& caps) {
+  for (const auto& [name, bytes] : caps) transfer.LimitSize(name, bytes);
+}
+
 void PrepareLocalDirectory(const std::string& localPath) {
   std::string directory;
   CDirectoryEx::GetFilePath(localPath, directory);

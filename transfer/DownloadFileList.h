@@ -1,10 +1,22 @@
 // Fetching a list of files into a staging directory in the caller's thread.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/transfer/ZOLTUpdateIntf.h"
+#include "update/UpdateManifest.h"
+
+// Download caps by remote name.
+using SizeCaps = std::vector<std::pair<std::string, std::uint64_t>>;
+
+// Each file's manifest "SIZE" as the cap of its download. A SIZE that is not
+// a plain decimal number gives no cap of its own (the transfer's default
+// applies).
+SizeCaps ManifestSizeCaps(const std::vector<UpdateFileInfo>& files);
+void LimitSizes(CZOLTUpdateIntf& transfer, const SizeCaps& caps);
 
 // Creates the folder that will hold localPath when it is missing (a failure
 // shows in the fetch that follows).

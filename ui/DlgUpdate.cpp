@@ -1,5 +1,6 @@
 #include "ui/DlgUpdate.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "install/Installation.h"
@@ -157,8 +158,14 @@ void CDlgUpdate::CheckForUpdate() {
 
 void CDlgUpdate::OnUpgrade() {
   if (downloadThread) {
+    // As in the destructor: a worker waiting in a send to this window is
+    // released first, or deleting it would wait for this very thread. The
+    // window comes back with a new handle, so late reports of the earlier
+    // worker cannot be counted for the new one.
+    DestroyWindowTarget();
     delete downloadThread;
     downloadThread = nullptr;
+    CreateWindowTarget();
   }
   progressBar.SetRange(0, downloadList.size());
   finishedCount = 0;
@@ -172,6 +179,7 @@ void CDlgUpdate::OnUpgrade() {
     downloadThread->SetLocalDir(stagingDir);
     EnterCriticalSection(&downloadThread->lock);
     downloadThread->files = downloadList;
+    downloadThread->sizeCaps = ManifestSizeCaps(updateFiles);
     LeaveCriticalSection(&downloadThread->lock);
     downloadThread->updateType = static_cast<unsigned>(updateType);
     downloadThread->Start();
@@ -211,15 +219,21 @@ LRESULT CDlgUpdate::OnDownloadDone(WPARAM wParam, LPARAM lParam) {
 }
 
 void CDlgUpdate::ApplyDownloadedUpdate() {
+  // What follows blocks this thread for as long as hashing and copying take:
+  // the installing state, with the bar full, is painted before it starts.
+  const auto steps = static_cast<unsigned long>(std::max<std::size_t>(downloadList.size(), 1));
+  progressBar.SetRange(0, steps);
+  progressBar.SetProgress(steps);
+  bannerPicture.SetPicture(kBannerInstalling, nullptr);
+  repaint();
   // A size can match while the content does not (a truncated file padded by a
   // proxy, a changed file of the same size): the digest decides.
   if (!StagedFilesMatchManifest(updateFiles, stagingDir)) {
+    bannerPicture.SetPicture(kBannerDownloading, nullptr);
     statusText.SetWindowText("更新过程出现错误,请稍候重试！");
     return;
   }
   CloseRunningClient();
-  bannerPicture.SetPicture(kBannerInstalling, nullptr);
-  bannerPicture.repaint();
   StagedUpdate update;
   update.updateType = updateType;
   update.appPath = appPath;

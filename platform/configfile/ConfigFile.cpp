@@ -1,6 +1,7 @@
 #include "platform/configfile/ConfigFile.h"
 
 #include <cstdlib>
+#include <iterator>
 #include <string_view>
 
 #include "platform/configfile/ConfigCipher.h"
@@ -31,7 +32,7 @@ int ReadIntegerFrom(const CProfile& profile, const std::string& section, const s
 
 CConfigFile::CConfigFile(std::string path) {
   std::string bytes;
-  if (ReadWholeFile(path, bytes)) profile_ = CProfile::Parse(bytes);
+  if (ReadWholeFile(path, bytes)) profile_ = CProfile::ParseOwned(std::move(bytes));
 }
 
 CConfigFile::~CConfigFile() = default;
@@ -45,16 +46,22 @@ int CConfigFile::ReadInteger(std::string section, std::string key, int defaultVa
 }
 
 long CConfigFile::ReadSection(std::string section, std::vector<std::string>& lines) {
-  const auto* entries = profile_.GetSectionLines(section);
-  if (entries == nullptr) return 0;
-  lines.insert(lines.end(), entries->begin(), entries->end());
-  return static_cast<long>(entries->size());
+  auto entries = profile_.GetSectionLines(section);
+  if (!entries) return 0;
+  const auto count = static_cast<long>(entries->size());
+  if (lines.empty()) {
+    lines = std::move(*entries);
+  } else {
+    lines.insert(lines.end(), std::make_move_iterator(entries->begin()), std::make_move_iterator(entries->end()));
+  }
+  return count;
 }
 
 long CConfigFile::ReadSections(std::vector<std::string>& names) {
-  const auto& all = profile_.SectionNames();
-  names.insert(names.end(), all.begin(), all.end());
-  return static_cast<long>(all.size());
+  auto all = profile_.SectionNames();
+  const auto count = static_cast<long>(all.size());
+  names.insert(names.end(), std::make_move_iterator(all.begin()), std::make_move_iterator(all.end()));
+  return count;
 }
 
 CCryptConfigFile::CCryptConfigFile(std::string path, std::string secondText) {
@@ -76,7 +83,7 @@ long CCryptConfigFile::Initialize(std::string path, std::string secondText) {
     return 0;
   }
   if (auto plain = configcipher::Decipher(sealed, secondText_)) {
-    profile_ = CProfile::Parse(*plain);
+    profile_ = CProfile::ParseOwned(std::move(*plain));
     return 1;
   }
   corrupt_ = true;

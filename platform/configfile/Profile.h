@@ -2,15 +2,22 @@
 //
 // Syntax, as Windows profile files have it: "[section]" lines and "key=value"
 // lines; a line whose first non-blank character is ";" is a comment; blanks
-// around names and values are trimmed; CRLF or LF; a UTF-8 byte-order mark at
-// the start is ignored. Names match without regard to ASCII case and the first
-// occurrence of a section or key wins. Lines before the first section belong to
-// no section and are never read. Comments and unknown lines are kept, so a file
-// that is changed and written back loses nothing.
+// around names and values are trimmed; CRLF or LF (any run of CRs before the
+// LF belongs to the line end); UTF-8 byte-order marks at the start are
+// ignored. Names match without regard to ASCII case and the first occurrence
+// of a section or key wins. Lines before the first section belong to no
+// section and are never read. Comments and unknown lines are kept, so a file
+// that is changed and written back loses nothing, and what Serialize writes
+// parses to the same profile.
+//
+// The text is kept as one buffer and every line and section is a range of it,
+// so a manifest of 200,000 files costs little more than its own size.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -20,19 +27,21 @@ class CProfile {
  public:
   CProfile() = default;
 
-  // Parses text (the whole file). Never fails: what is not a section or key line
-  // is kept as it stands.
+  // Parses text (the whole file). Never fails: what is not a section or key
+  // line is kept as it stands. Text past 4 GiB is ignored.
   static CProfile Parse(std::string_view text);
+  // The same, keeping text itself as the buffer instead of a copy.
+  static CProfile ParseOwned(std::string text);
 
   // The value of key in section; false when either is missing.
   bool GetValue(std::string_view section, std::string_view key, std::string& value) const;
 
-  // Every non-blank, non-comment line of section, trimmed, in file order; null
-  // when the section is missing.
-  const std::vector<std::string>* GetSectionLines(std::string_view section) const;
+  // Every non-blank, non-comment line of section, trimmed, in file order;
+  // empty when the section is missing.
+  std::optional<std::vector<std::string>> GetSectionLines(std::string_view section) const;
 
   // Names of all sections in file order (a repeated section appears each time).
-  const std::vector<std::string>& SectionNames() const { return names_; }
+  std::vector<std::string> SectionNames() const;
 
   // Sets key in section, creating both as needed. Fails (returns false, changes
   // nothing) when a name or the value would not read back as written: line
@@ -48,50 +57,43 @@ class CProfile {
   static bool CanHold(std::string_view section, std::string_view key, std::string_view value);
 
  private:
+  // A line of text_ without its line end.
   struct Line {
-    std::string text;             // the line as it will be written (untrimmed for kept lines)
-    std::uint32_t keyOffset = 0;  // for key lines: the trimmed key and value within text
-    std::uint32_t keyLength = 0;
-    std::uint32_t valueOffset = 0;
-    std::uint32_t valueLength = 0;
-    bool isEntry = false;  // non-blank, non-comment line
-    bool isKey = false;    // entry with "="
-    std::string_view Key() const { return std::string_view(text).substr(keyOffset, keyLength); }
-    std::string_view Value() const { return std::string_view(text).substr(valueOffset, valueLength); }
+    std::uint32_t start = 0;
+    std::uint32_t length = 0;
   };
-  // Names compare without regard to ASCII case; lookups take string_view and
-  // allocate nothing. The hash is deliberately not noexcept: that makes the
-  // standard table keep each hash beside its node instead of hashing every
-  // name again while walking a bucket.
-  struct NameHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view name) const;
-  };
-  struct NameEqual {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const noexcept;
-  };
-  using NameIndex = std::unordered_map<std::string, std::uint32_t, NameHash, NameEqual>;
+  // Section 0 holds the lines before any header and has no header itself.
+  // Its parsed lines are lines_[firstLine, firstLine + lineCount); lines that
+  // SetValue adds later are in added_.
   struct Section {
-    std::string name;  // as written in the header; empty for the lines before any header
-    bool hasHeader = false;
-    std::vector<Line> lines;
-    std::uint32_t keyLines = 0;
-    // Both built on first use. A manifest section holds three keys, found
-    // fastest by scanning its own lines; only a long section gets a key index.
-    // And most sections are never listed, so their entry list is not kept.
-    mutable NameIndex keyIndex;  // key -> first line with it
-    mutable std::vector<std::string> entries;
-    mutable bool entriesReady = false;
+    std::uint32_t nameStart = 0;
+    std::uint32_t nameLength = 0;
+    std::uint32_t firstLine = 0;
+    std::uint32_t lineCount = 0;
   };
+  // Lower-cased key -> position of its first line in the section (parsed
+  // lines first, then added ones).
+  using KeyIndex = std::unordered_map<std::string, std::uint32_t>;
 
-  static void AddLine(Section& section, std::string_view raw);
+  std::string_view Text(Line line) const { return std::string_view(text_).substr(line.start, line.length); }
+  std::string_view Name(const Section& section) const {
+    return std::string_view(text_).substr(section.nameStart, section.nameLength);
+  }
+  Line Append(std::string_view text);
   int FindSection(std::string_view name) const;
-  static int FindKey(const Section& section, std::string_view key);
+  void IndexSection(std::uint32_t index);
+  Line* FindKey(std::uint32_t section, std::string_view key);
+  const Line* FindKey(std::uint32_t section, std::string_view key) const;
+  Line& LineAt(std::uint32_t section, std::uint32_t position);
+  template <class Visit>
+  void ForEachLine(std::uint32_t section, Visit visit) const;
 
+  std::string text_;  // the parsed text, then the text of each line set later
+  std::vector<Line> lines_;
   std::vector<Section> sections_;
-  std::vector<std::string> names_;
-  NameIndex sectionIndex_;  // -> first section of the name
+  std::unordered_map<std::uint32_t, std::vector<Line>> added_;    // by section
+  std::vector<std::uint32_t> sectionSlots_;                       // open addressing: section + 1, 0 empty
+  mutable std::unordered_map<std::uint32_t, KeyIndex> keyIndex_;  // long sections only, built on use
   // Readers ask for several keys of one section in a row; the last section
   // found answers them without another look into the index.
   mutable int lastSection_ = -1;

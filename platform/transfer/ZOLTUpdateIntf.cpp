@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <unordered_map>
 
 #include "platform/core_guard.h"
 #include "platform/win32/Files.h"
@@ -28,14 +30,24 @@ constexpr long kReceiveBufferBytes = 128 * 1024;
 // saves most of the write calls on a large file.
 constexpr std::size_t kWriteBufferBytes = 256 * 1024;
 constexpr auto kReportInterval = std::chrono::milliseconds(100);
+// The low-speed limit alone lets a server keep a fetch alive forever at a
+// trickle just above it; the whole fetch is bounded as well, generously
+// enough for a slow line: a base for small files plus the cap at 16 KiB/s.
+constexpr long kMaxTimeBaseSeconds = 300;
+constexpr std::uint64_t kMaxTimeBytesPerSecond = 16 * 1024;
 
-long LowSpeedTime() {
-  if (const char* text = std::getenv("ZOLT_TRANSFER_LOW_SPEED_TIME")) {
+long SecondsFromEnvironment(const char* name, long fallback) {
+  if (const char* text = std::getenv(name)) {
     char* end = nullptr;
     const long seconds = std::strtol(text, &end, 10);
     if (end != text && *end == '\0' && seconds > 0) return seconds;
   }
-  return kLowSpeedTimeSeconds;
+  return fallback;
+}
+
+long MaxTime(std::uint64_t cap) {
+  return SecondsFromEnvironment("ZOLT_TRANSFER_MAX_TIME",
+                                kMaxTimeBaseSeconds + static_cast<long>(cap / kMaxTimeBytesPerSecond));
 }
 
 // An HTTP date, written by hand: strftime would follow the process locale,
@@ -101,7 +113,8 @@ enum class Outcome {
 struct CZOLTUpdateIntf::Impl {
   std::vector<S_UpdateSerivceAddr> servers;
   bool useProxy;
-  long lowSpeedTime = LowSpeedTime();
+  long lowSpeedTime = SecondsFromEnvironment("ZOLT_TRANSFER_LOW_SPEED_TIME", kLowSpeedTimeSeconds);
+  std::unordered_map<std::string, std::uint64_t> sizeCaps;
   CURL* curl = nullptr;
   std::atomic<bool> cancelled{false};
 
@@ -113,6 +126,8 @@ struct CZOLTUpdateIntf::Impl {
   bool rejected = false;   // the response was not one to store
   bool sinkFailed = false;
   bool windowGone = false;
+  bool overCap = false;
+  curl_off_t cap = 0;  // most bytes the whole file may have
   std::string contentRange;
   std::vector<char> pending;  // received, not yet written
   HWND notifyWnd = nullptr;
@@ -136,6 +151,9 @@ struct CZOLTUpdateIntf::Impl {
     } else {
       return false;
     }
+    curl_off_t announced = -1;
+    curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+    if (!WithinCap(announced < 0 ? 0 : announced)) return false;
     if (::ftruncate(fd, offset) != 0 || ::lseek(fd, offset, SEEK_SET) != offset) {
       sinkFailed = true;
       return false;
@@ -157,12 +175,21 @@ struct CZOLTUpdateIntf::Impl {
     return size * count;
   }
 
+  // The size cap: true while offset + written + more bytes stay within it;
+  // otherwise marks the fetch as over the cap, which ends it.
+  bool WithinCap(curl_off_t more) {
+    if (offset + written + more <= cap) return true;
+    overCap = true;
+    return false;
+  }
+
   static size_t OnData(char* data, size_t size, size_t count, void* self) {
     auto* impl = static_cast<Impl*>(self);
     if (!impl->started && !impl->Begin()) {
-      impl->rejected = !impl->sinkFailed;
+      impl->rejected = !impl->sinkFailed && !impl->overCap;
       return 0;
     }
+    if (!impl->WithinCap(static_cast<curl_off_t>(size * count))) return 0;
     if (impl->pending.size() + size * count > kWriteBufferBytes && !impl->Flush()) return 0;
     impl->pending.insert(impl->pending.end(), data, data + size * count);
     impl->written += static_cast<curl_off_t>(size * count);
@@ -200,9 +227,14 @@ struct CZOLTUpdateIntf::Impl {
   Outcome Fetch(const std::string& url, curl_off_t& size) {
     offset = FileSize(fd);
     if (offset < 0) return Outcome::kStop;
+    // A ".part" already past the cap cannot become the file.
+    if (offset > cap) {
+      if (::ftruncate(fd, 0) != 0) return Outcome::kStop;
+      offset = 0;
+    }
     written = 0;
     pending.reserve(kWriteBufferBytes);
-    started = rejected = sinkFailed = windowGone = false;
+    started = rejected = sinkFailed = windowGone = overCap = false;
     contentRange.clear();
 
     // Resume only when the server still has the file the ".part" came from:
@@ -225,6 +257,12 @@ struct CZOLTUpdateIntf::Impl {
     Flush();
 
     const long status = Status();
+    // A body larger than the file may be is never the file: no part of it is
+    // kept for a resume, and no other server is asked.
+    if (overCap) {
+      if (::ftruncate(fd, 0) != 0) sinkFailed = true;
+      return Outcome::kStop;
+    }
     if (sinkFailed || windowGone || cancelled.load()) return Finish(Outcome::kStop);
     if (status == 416 && offset > 0) {
       // The ".part" file already holds all the server has, or more.
@@ -317,6 +355,10 @@ CZOLTUpdateIntf::~CZOLTUpdateIntf() {
 
 void CZOLTUpdateIntf::Cancel() { impl_->cancelled.store(true); }
 
+void CZOLTUpdateIntf::LimitSize(const std::string& remoteName, std::uint64_t bytes) {
+  impl_->sizeCaps[remoteName] = bytes;
+}
+
 std::string CZOLTUpdateIntf::RequestPath(unsigned updateType, const std::string& remoteName) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string path = "/" + std::to_string(updateType) + "/";
@@ -350,6 +392,10 @@ int CZOLTUpdateIntf::GetRemoteFile(unsigned updateType, const char* remoteName, 
   impl.notifyWnd = notifyWnd;
   impl.notifyMsg = notifyMsg;
   impl.lastReport = {};
+  const auto known = impl.sizeCaps.find(remoteName);
+  const std::uint64_t cap = known != impl.sizeCaps.end() ? known->second : kDefaultSizeCap;
+  impl.cap = static_cast<curl_off_t>(std::min<std::uint64_t>(cap, INT64_MAX));
+  curl_easy_setopt(impl.curl, CURLOPT_TIMEOUT, MaxTime(cap));
 
   const std::string path = RequestPath(updateType, remoteName);
   Outcome outcome = Outcome::kNextServer;

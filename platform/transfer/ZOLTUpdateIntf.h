@@ -23,7 +23,14 @@ class CZOLTUpdateIntf {
   //
   // Time limits: 15 s to connect; a transfer slower than 1 KiB/s for 30 s is
   // abandoned (the environment variable ZOLT_TRANSFER_LOW_SPEED_TIME, in
-  // seconds, shortens that window for tests); no limit on the whole transfer.
+  // seconds, shortens that window for tests). A whole fetch from one server may
+  // take at most 5 minutes plus its size cap at 16 KiB/s
+  // (ZOLT_TRANSFER_MAX_TIME, in seconds, replaces that bound for tests).
+  //
+  // Size caps: a name given to LimitSize is fetched only while its body stays
+  // within that many bytes; every other name (the manifests) within
+  // kDefaultSizeCap. A body that announces or delivers more fails the fetch at
+  // once, without trying other servers, and keeps no ".part".
   CZOLTUpdateIntf(const std::vector<S_UpdateSerivceAddr>& servers, bool useProxy);
   ~CZOLTUpdateIntf();
   CZOLTUpdateIntf(const CZOLTUpdateIntf&) = delete;
@@ -46,6 +53,12 @@ class CZOLTUpdateIntf {
   // is gone ends the fetch as a failure.
   int GetRemoteFile(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd,
                     unsigned notifyMsg);
+
+  // Caps the body of remoteName (as later passed to GetRemoteFile) at bytes.
+  void LimitSize(const std::string& remoteName, std::uint64_t bytes);
+
+  // Cap for names without a LimitSize of their own: 64 MiB.
+  static constexpr std::uint64_t kDefaultSizeCap = 64ull << 20;
 
   // Makes a running fetch fail within a second, and every later one at once.
   // May be called from any thread while the object exists.

@@ -42,6 +42,12 @@ void CImageDialog::DestroyWindowTarget() {
   hwnd_ = nullptr;
 }
 
+void CImageDialog::CreateWindowTarget() {
+  if (hwnd_) return;
+  hwnd_ = RegisterDialogWindow(
+      [this](UINT msg, WPARAM wParam, LPARAM lParam) { return WindowProc(msg, wParam, lParam); }, target_);
+}
+
 bool CImageDialog::CreateControls() {
   const DialogTemplate* tmpl = FindDialogTemplate(templateId_);
   if (!tmpl) return false;
@@ -117,10 +123,7 @@ void CImageDialog::OnLButtonDown(UINT, CPoint) {}
 BOOL CImageDialog::Create() {
   ended_ = false;
   result_ = 0;
-  if (!hwnd_) {
-    hwnd_ = RegisterDialogWindow(
-        [this](UINT msg, WPARAM wParam, LPARAM lParam) { return WindowProc(msg, wParam, lParam); }, target_);
-  }
+  CreateWindowTarget();
   if (!FindDialogTemplate(templateId_)) return FALSE;
   OnInitDialog();
   if (!ended_) show();

@@ -87,6 +87,10 @@ class CImageDialog : public QDialog {
   // Stops messages to this window and wakes senders waiting for it; the
   // derived destructor calls it before stopping threads that send to it.
   void DestroyWindowTarget();
+  // Gives the dialog a window handle again after DestroyWindowTarget (a new
+  // handle: messages for the old one stay undelivered). Does nothing while
+  // the dialog has one.
+  void CreateWindowTarget();
 
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;

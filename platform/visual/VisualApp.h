@@ -6,8 +6,12 @@
 
 class QApplication;
 
-// True when a window can be shown: QT_QPA_PLATFORM names a platform, or
-// DISPLAY or WAYLAND_DISPLAY is set. Otherwise why says what is missing.
+// True when a window can be shown: QT_QPA_PLATFORM names a platform that needs
+// no server (offscreen, minimal), or the X server of DISPLAY (the Wayland
+// compositor of WAYLAND_DISPLAY when there is no DISPLAY, or when
+// QT_QPA_PLATFORM asks for wayland) accepts a connection, tried three times.
+// Call it before a CVisualApp exists: Qt ends the process when it cannot
+// reach the display it was given. Otherwise why says what is missing.
 bool IsDisplayAvailable(std::string& why);
 
 // Holds the process's QApplication for the life of the object; uses the one

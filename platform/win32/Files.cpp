@@ -155,13 +155,12 @@ BOOL CopyFileA(const char* src, const char* dst, BOOL failIfExists) {
   const std::string from = NativePath(src);
   const std::string to = NativePath(dst);
 
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  const int in = OpenRegularFileForReading(from);
   if (in < 0) return Fail();
   struct stat st {};
-  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+  if (::fstat(in, &st) != 0) {
     ::close(in);
-    return Fail(error);
+    return Fail();
   }
   struct stat target {};
   const bool targetExists = ::stat(to.c_str(), &target) == 0;
@@ -243,8 +242,24 @@ bool FlushFileSystem(const std::string& path) {
   return ok;
 }
 
+int OpenRegularFileForReading(const std::string& path) {
+  // O_NONBLOCK so that a FIFO standing where a file should be cannot hang the
+  // open (nor a read later); only regular files are read.
+  const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
-  const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenRegularFileForReading(path);
   if (fd < 0) return false;
   struct stat st {};
   bytes.clear();

@@ -57,5 +57,11 @@ bool FlushFileSystem(const std::string& path);
 // interruptions. False on a write error.
 bool WriteAll(int fd, const char* data, size_t size);
 
-// Reads a whole file. Returns false when it cannot be opened or read.
+// Opens path for reading only when it is a regular file (after a link), never
+// waiting in the open: a FIFO, device or folder there gives -1 with errno
+// EINVAL (EISDIR for a folder). The descriptor reads blocking.
+int OpenRegularFileForReading(const std::string& path);
+
+// Reads a whole regular file (see OpenRegularFileForReading). Returns false
+// when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& bytes);

@@ -3,9 +3,11 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -44,12 +46,29 @@ bool FillAddress(const std::string& path, sockaddr_un& address) {
   return true;
 }
 
-int ConnectTo(const std::string& path) {
+// The probe of FindWindowA gets a small share of the limit, the message (its
+// connect, send and answer) the rest, so closing a client takes the limit in
+// all. A live owner's socket completes a connect at once, without an accept.
+unsigned ProbeTimeoutMs() { return std::min(1000u, g_timeoutMs.load() / 10); }
+unsigned MessageTimeoutMs() { return g_timeoutMs.load() - ProbeTimeoutMs(); }
+
+std::chrono::milliseconds Left(Clock::time_point deadline) {
+  return std::max(std::chrono::milliseconds(1),
+                  std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
+}
+
+// A connect to an owner whose accept queue is full (an owner that hangs and
+// no longer accepts) waits for room; SO_SNDTIMEO bounds that wait on a local
+// socket, and every later send on it, so nothing here waits past deadline.
+int ConnectTo(const std::string& path, Clock::time_point deadline) {
   sockaddr_un address{};
   if (!FillAddress(path, address)) return -1;
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  const auto left = Left(deadline).count();
+  const timeval limit{static_cast<time_t>(left / 1000), static_cast<suseconds_t>(left % 1000 * 1000)};
+  if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0 ||
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     ::close(fd);
     return -1;
   }
@@ -105,11 +124,11 @@ class CRemoteWindowTarget final : public CWindowTarget {
   explicit CRemoteWindowTarget(std::string path) : path_(std::move(path)) {}
 
   LRESULT Send(UINT msg, WPARAM wParam, LPARAM lParam) override {
-    const int fd = ConnectTo(path_);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(MessageTimeoutMs());
+    const int fd = ConnectTo(path_, deadline);
     if (fd < 0) return 0;
     LRESULT result = 0;
     std::string reply;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(g_timeoutMs.load());
     if (SendAll(fd, FormatMessageLine(msg, wParam, lParam)) && ReadLine(fd, reply, deadline)) {
       result = static_cast<LRESULT>(std::strtoll(reply.c_str(), nullptr, 10));
     }
@@ -118,7 +137,7 @@ class CRemoteWindowTarget final : public CWindowTarget {
   }
 
   bool Post(UINT msg, WPARAM wParam, LPARAM lParam) override {
-    const int fd = ConnectTo(path_);
+    const int fd = ConnectTo(path_, Clock::now() + std::chrono::milliseconds(MessageTimeoutMs()));
     if (fd < 0) return false;
     const bool sent = SendAll(fd, FormatMessageLine(msg, wParam, lParam));
     ::close(fd);
@@ -152,7 +171,7 @@ HWND FindWindowA(const char* className, const char* /*windowName*/) {
   if (path.empty()) return nullptr;
   // Only a listener makes the window exist; a socket file left by a dead owner
   // refuses the connection.
-  const int probe = ConnectTo(path);
+  const int probe = ConnectTo(path, Clock::now() + std::chrono::milliseconds(ProbeTimeoutMs()));
   if (probe < 0) return nullptr;
   ::close(probe);
   return RegisterWindow(std::make_shared<CRemoteWindowTarget>(std::move(path)));
@@ -164,7 +183,7 @@ bool CRemoteWindowOwner::Listen(const std::string& className) {
   Close();
   const std::string path = RemoteWindowSocketPath(className, true);
   if (path.empty()) return false;
-  const int live = ConnectTo(path);
+  const int live = ConnectTo(path, Clock::now() + std::chrono::milliseconds(ProbeTimeoutMs()));
   if (live >= 0) {
     ::close(live);
     return false;

@@ -15,8 +15,11 @@
 
 #include "platform/win32/Win32Types.h"
 
-// How long SendMessageA waits for another process's answer before it gives up
-// and returns 0. A client that hangs in its handler must not hang the caller.
+// How long finding another process's window and one SendMessageA to it take
+// at most, together: FindWindowA's probe gets a tenth (at most 1 s), the
+// message's connect, send and answer the rest; then SendMessageA gives up and
+// returns 0. A client that hangs in its handler, or no longer accepts, must
+// not hang the caller.
 inline constexpr unsigned kRemoteWindowDefaultTimeoutMs = 10000;
 
 // Changes that limit (tests); 0 restores the default.

@@ -200,13 +200,41 @@ TEST_F(RuntimeDirTest, FolderOpenToOthersIsNotUsed) {
   EXPECT_EQ(FindWindowA("ZOLTCLIENT", nullptr), nullptr);
 }
 
+// A client that listens but never answers, and one that no longer accepts
+// while its accept queue is full (a blocking connect would wait for ever).
 TEST_F(RuntimeDirTest, HungClientDoesNotHangTheUpdater) {
-  CRemoteWindowOwner owner;
-  ASSERT_TRUE(owner.Listen("ZOLTCLIENT"));  // listens, never answers
-  SetRemoteWindowTimeout(300);
-  const auto start = std::chrono::steady_clock::now();
-  CloseRunningClient();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  for (const bool queueFull : {false, true}) {
+    SCOPED_TRACE(queueFull ? "accept queue full" : "never answers");
+    CRemoteWindowOwner owner;
+    std::vector<int> sockets;
+    if (!queueFull) {
+      ASSERT_TRUE(owner.Listen("ZOLTCLIENT"));
+    } else {
+      const std::string path = RemoteWindowSocketPath("ZOLTCLIENT", true);
+      ::unlink(path.c_str());
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+      const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+      ASSERT_EQ(::listen(listener, 0), 0);
+      sockets.push_back(listener);
+      // Queue connections until the kernel refuses one more without waiting.
+      for (;;) {
+        const int peer = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockets.push_back(peer);
+        if (::connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+          ASSERT_EQ(errno, EAGAIN);
+          break;
+        }
+      }
+    }
+    SetRemoteWindowTimeout(queueFull ? 0 : 300);  // the queue case runs on the real limit
+    const auto start = std::chrono::steady_clock::now();
+    CloseRunningClient();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(queueFull ? 10500 : 3000));
+    for (const int fd : sockets) ::close(fd);
+  }
 }
 
 TEST(StartClient, StartsTheClientDetachedAfterTheDelay) {

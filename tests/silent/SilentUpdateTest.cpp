@@ -183,16 +183,24 @@ TEST_F(SilentUpdateTest, StagedFilesOfAnEarlierRunAreReused) {
 // A file the server fails to deliver, or delivers with the wrong content,
 // means nothing at all is installed.
 TEST_F(SilentUpdateTest, BadDownloadInstallsNothing) {
-  for (const bool corrupted : {false, true}) {
-    SCOPED_TRACE(corrupted ? "file on the server does not match its digest" : "file missing on the server");
+  enum class Fault { kMissing, kCorrupted, kLargerThanItsSize };  // of data\skins\blue.skin
+  for (const Fault fault : {Fault::kMissing, Fault::kCorrupted, Fault::kLargerThanItsSize}) {
+    SCOPED_TRACE(static_cast<int>(fault));
     fs::remove_all(app);
     fs::remove_all(pub);
     Install(kOld, "4.0.9");
-    if (corrupted) {
+    if (fault == Fault::kCorrupted) {
       Publish(pub, 1, kNew, {"4.1.0", "GD"}, {{"data\\skins\\blue.skin", CMD5::OfBytes("red\n", 4)}});
     } else {
       Publish(pub, 1, kNew, {"4.1.0", "GD"});
-      fs::remove(pub + "1/data/skins/blue.skin");
+      if (fault == Fault::kMissing) fs::remove(pub + "1/data/skins/blue.skin");
+    }
+    std::unique_ptr<FaultServer> faults;
+    if (fault == Fault::kLargerThanItsSize) {
+      // The manifest says 5 bytes; the server sends a body without end.
+      faults = std::make_unique<FaultServer>(pub);
+      faults->SetRule("/1/data/skins/blue.skin", R"({"endless": 65536, "interval": 0.01})");
+      WriteLocalConfig(app, "4.0.9", "GD", faults->port());
     }
 
     EXPECT_TRUE(RunProgram());

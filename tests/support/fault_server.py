@@ -11,6 +11,8 @@ may be missing) maps a request path (as sent, before decoding) to a fault:
   {"cut": N}                               announce the whole file, send N bytes, close
   {"stall": N}                             send N bytes, then nothing until the client leaves
   {"slow": N, "interval": S}               send N bytes every S seconds
+  {"pad": N}                               the file followed by N more bytes, all announced
+  {"endless": N, "interval": S}            chunked, N bytes every S seconds (default 0) for ever
 Paths without a rule are served from ROOT with Content-Length and Last-Modified.
 """
 import email.utils
@@ -57,8 +59,11 @@ class Handler(BaseHTTPRequestHandler):
         except OSError:
             self.send_error(404)
             return
+        if "endless" in rule:
+            self.send_endless(rule["endless"], rule.get("interval", 0))
+            return
         self.send_response(200)
-        self.send_header("Content-Length", str(len(data)))
+        self.send_header("Content-Length", str(len(data) + rule.get("pad", 0)))
         self.send_header("Last-Modified", email.utils.formatdate(modified, usegmt=True))
         self.end_headers()
         try:
@@ -83,10 +88,32 @@ class Handler(BaseHTTPRequestHandler):
                     self.wfile.write(data[start : start + step])
                     self.wfile.flush()
                     time.sleep(rule.get("interval", 0.1))
+            elif "pad" in rule:
+                self.wfile.write(data)
+                block = b"\0" * 65536
+                left = rule["pad"]
+                while left > 0:
+                    self.wfile.write(block[: min(left, len(block))])
+                    left -= len(block)
             else:
                 self.wfile.write(data)
         except (BrokenPipeError, ConnectionResetError):
             pass
+
+    def send_endless(self, size, interval):
+        self.protocol_version = "HTTP/1.1"
+        self.send_response(200)
+        self.send_header("Transfer-Encoding", "chunked")
+        self.end_headers()
+        chunk = b"%x\r\n" % size + b"z" * size + b"\r\n"
+        try:
+            while True:
+                self.wfile.write(chunk)
+                if interval:
+                    self.wfile.flush()
+                    time.sleep(interval)
+        except (BrokenPipeError, ConnectionResetError):
+            self.close_connection = True
 
 
 def main():

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <fstream>
 
@@ -96,6 +98,14 @@ TEST(ZoltConfig, CorruptFile) {
   EXPECT_NE(set.err.find(".corrupt"), std::string::npos);
   EXPECT_EQ(ReadTextFile(file + ".corrupt"), "[A]\nk=plain text is not enciphered\n");
   EXPECT_EQ(Tool({"get", file, "A", "k"}).out, "v\n");
+
+  // A FIFO where the file should be is no file: read at once as unreadable
+  // instead of waiting for a writer that never comes.
+  const std::string fifo = dir / "User.dat";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const auto& args : {std::vector<std::string>{"get", fifo, "A", "k"}, {"dump", fifo}}) {
+    EXPECT_EQ(Tool(args).exitCode, 1) << args[0];
+  }
 }
 
 }  // namespace

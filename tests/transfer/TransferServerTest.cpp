@@ -57,6 +57,7 @@ struct FaultCase {
   const char* rule;
   bool nginxSecond;
   bool succeeds;
+  bool overSize = false;  // the body goes past a.bin's size: no other server, no ".part"
 };
 
 void PrintTo(const FaultCase& fault, std::ostream* out) { *out << fault.name; }
@@ -71,10 +72,15 @@ TEST_P(FaultCases, FailsOverOrFailsLeavingNoFileAtTheTarget) {
   const std::string target = staging / "a.bin";
   WriteTextFile(target, "an older a.bin");  // must not survive as if it were new
   CZOLTUpdateIntf transfer(servers, false);
+  transfer.LimitSize("a.bin", Source("a.bin").size());
   const auto start = std::chrono::steady_clock::now();
   const int result = transfer.GetRemoteFile(1, "a.bin", target.c_str(), nullptr, 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
   EXPECT_EQ(faults->RequestedPaths(), std::vector<std::string>{"/1/a.bin"});
+  if (fault.overSize) {
+    EXPECT_EQ(CountOf(nginx->AccessLog(), "/1/a.bin"), 0);
+    EXPECT_FALSE(fs::exists(target + ".part"));
+  }
   if (fault.succeeds) {
     EXPECT_EQ(result, 0);
     EXPECT_EQ(ReadTextFile(target), Source("a.bin"));
@@ -85,17 +91,43 @@ TEST_P(FaultCases, FailsOverOrFailsLeavingNoFileAtTheTarget) {
 }
 
 // ZOLT_TRANSFER_LOW_SPEED_TIME is 2 s for these tests (see CMakeLists.txt).
-INSTANTIATE_TEST_SUITE_P(Transfer, FaultCases,
-                         ::testing::Values(FaultCase{"NotFound", R"({"status": 404})", false, false},
-                                           FaultCase{"ServerError", R"({"status": 500})", false, false},
-                                           FaultCase{"CutShort", R"({"cut": 5000})", false, false},
-                                           FaultCase{"Stalled", R"({"stall": 1000})", false, false},
-                                           FaultCase{"SlowButMoving", R"({"slow": 2048, "interval": 0.2})", false,
-                                                     true},
-                                           FaultCase{"NotFoundThenSecond", R"({"status": 404})", true, true},
-                                           FaultCase{"ServerErrorThenSecond", R"({"status": 503})", true, true},
-                                           FaultCase{"StalledThenSecond", R"({"stall": 1000})", true, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Transfer, FaultCases,
+    ::testing::Values(FaultCase{"NotFound", R"({"status": 404})", false, false},
+                      FaultCase{"ServerError", R"({"status": 500})", false, false},
+                      FaultCase{"CutShort", R"({"cut": 5000})", false, false},
+                      FaultCase{"Stalled", R"({"stall": 1000})", false, false},
+                      FaultCase{"SlowButMoving", R"({"slow": 2048, "interval": 0.2})", false, true},
+                      FaultCase{"NotFoundThenSecond", R"({"status": 404})", true, true},
+                      FaultCase{"ServerErrorThenSecond", R"({"status": 503})", true, true},
+                      FaultCase{"StalledThenSecond", R"({"stall": 1000})", true, true},
+                      // ZOLT_TRANSFER_MAX_TIME is 6 s: fast enough for the low-speed
+                      // limit, too slow for the bound on the whole fetch.
+                      FaultCase{"TrickleBeyondTheTimeBound", R"({"slow": 1500, "interval": 1})", false, false},
+                      FaultCase{"GibibyteOfPadding", R"({"pad": 1073741824})", true, false, true},
+                      FaultCase{"EndlessChunkedBody", R"({"endless": 65536})", true, false, true},
+                      FaultCase{"EndlessBodyAt4KiBPerSecond", R"({"endless": 4096, "interval": 1})", true, false,
+                                true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A name without a cap of its own (a manifest) may have at most 64 MiB.
+TEST_F(TransferServers, ANameWithoutItsOwnCapStopsAt64MiB) {
+  for (const char* rule : {R"({"pad": 67108864})", R"({"endless": 65536})"}) {
+    SCOPED_TRACE(rule);
+    faults->SetRule("/1/UpdateConfig.ini", rule);
+    const std::string target = staging / "UpdateConfig.ini";
+    CZOLTUpdateIntf transfer({Local(faults->port())}, false);
+    transfer.LimitSize("a.bin", 1);  // caps of other names do not apply
+    EXPECT_EQ(transfer.GetRemoteFile(1, "UpdateConfig.ini", target.c_str(), nullptr, 0), -1);
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_FALSE(fs::exists(target + ".part"));
+  }
+  // Within the cap the same transfer fetches as before.
+  faults->SetRule("/1/UpdateConfig.ini", "{}");
+  CZOLTUpdateIntf transfer({Local(faults->port())}, false);
+  EXPECT_EQ(transfer.GetRemoteFile(1, "UpdateConfig.ini", (staging / "u.ini").c_str(), nullptr, 0), 0);
+  EXPECT_EQ(ReadTextFile(staging / "u.ini"), Source("UpdateConfig.ini"));
+}
 
 TEST_F(TransferServers, SkipsEmptyAndUnreachableServers) {
   const std::vector<S_UpdateSerivceAddr> servers = {{"", 80}, Local(PickFreePort()), Local(nginx->port())};

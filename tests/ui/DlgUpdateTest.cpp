@@ -4,11 +4,14 @@
 
 #include <QTest>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <thread>
 
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
+#include "platform/win32/MessageWindow.h"
+#include "platform/win32/RemoteWindow.h"
 #include "tests/support/HttpServers.h"
 #include "tests/ui/UpdateFixture.h"
 #include "transfer/DownFileThread.h"
@@ -142,11 +145,34 @@ TEST(DlgUpdateDownload, InstallsAtOnceWhenEverythingIsStaged) {
   installation.Stage("a.dat", "new a!");
   installation.Stage("b.dat", "new b");
 
+  // The running client is asked to close after the staged files were hashed
+  // and before they are copied: by then the window must show the installing
+  // state with the bar full. The dialog's thread waits for the answer, so the
+  // client's handler reads a state that holds still.
+  CRemoteWindowOwner client;
+  ASSERT_TRUE(client.Listen("ZOLTCLIENT"));
+  struct Seen {
+    unsigned banner = 0;
+    unsigned long progress = 0, high = 0;
+  } seen;
   CDlgUpdate dialog;
+  std::thread clientThread([&] {
+    for (int i = 0; i < 4 && seen.banner == 0; ++i)
+      client.HandleNext(
+          [&](UINT, WPARAM, LPARAM) {
+            seen = {dialog.bannerPicture.PictureId(), dialog.progressBar.Progress(), dialog.progressBar.High()};
+            return 0;
+          },
+          10000);
+  });
   dialog.Create();
   EXPECT_TRUE(dialog.downloadList.empty());
   EXPECT_TRUE(Shown(dialog, IDC_UPGRADE));
   Click(Control(dialog, IDC_UPGRADE));
+  clientThread.join();
+  EXPECT_EQ(seen.banner, 19535u);
+  EXPECT_EQ(seen.progress, 1u);
+  EXPECT_EQ(seen.high, 1u);
   // Installed inside the click, through the report the dialog sends itself.
   EXPECT_TRUE(dialog.IsEnded());
   EXPECT_EQ(dialog.downloadList, std::vector<std::string>{"a.dat"});
@@ -169,6 +195,8 @@ TEST(DlgUpdateDownload, FailuresShowTheirTextAndInstallNothing) {
   const Case cases[] = {
       {"connection failure", {"b.dat", "new b"}, true, kConnectionFailed, false},
       {"size differs", {"b.dat", "new b", "999"}, false, kUpdateFailed, false},
+      // A body past the manifest's SIZE is cut off there and fails as a download.
+      {"body larger than its size", {"b.dat", "new b", "3"}, false, kConnectionFailed, false},
       // Right size, other content: only the digest tells.
       {"digest differs", {"b.dat", "new b", "", "0123456789abcdef0123456789abcdef"}, false, kUpdateFailed, true},
   };
@@ -251,6 +279,39 @@ TEST(DlgUpdateClose, ClosingDuringTheDownloadEndsTheWorker) {
   }
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
   EXPECT_FALSE(PathFileExistsA((installation.app / "big.dat").c_str()));
+}
+
+// A second OnUpgrade while the earlier worker waits in a send to the dialog:
+// deleting that worker waits for it, so its send must be released first.
+TEST(DlgUpdateClose, UpgradingAgainWhileTheWorkerWaitsForTheWindowDoesNotHang) {
+  Installation installation;
+  installation.Publish("2.0", {{"big.dat", std::string(200000, 'x')}});
+  FaultServer server(installation.publish.path());
+  server.SetRule("/1/big.dat", R"({"stall": 1000})");
+  installation.Configure(server.port());
+
+  CDlgUpdate dialog;
+  dialog.Create();
+  Click(Control(dialog, IDC_UPGRADE));
+  ASSERT_TRUE(WaitPumpingEvents([&] { return !server.RequestedPaths().empty(); }));
+  // Not pumping from here on: the worker's next progress report waits.
+  const auto window = std::dynamic_pointer_cast<CMessageWindow>(LookupWindow(dialog.GetSafeHwnd()));
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(window->WaitForMessage(std::chrono::seconds(10)));
+
+  // Should the old order hang, a watchdog releases the worker after 10 s so
+  // that the test ends and fails instead of hanging.
+  std::promise<void> returned;
+  std::thread watchdog([&, done = returned.get_future()] {
+    if (done.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) window->Destroy();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  dialog.OnUpgrade();
+  returned.set_value();
+  watchdog.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_NE(dialog.GetSafeHwnd(), nullptr);
+  EXPECT_NE(dialog.downloadThread, nullptr);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The real ZOLTUpdate under Xvfb: the dialog opens against a server, a click on
 // "立即升级" (sent by xdotool) updates the installation and the program ends.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -24,26 +26,54 @@ void InstallProgram(const std::string& exe, const TempDir& app) {
   ASSERT_TRUE(CopyFileA(module.c_str(), (app / "ZOLTUpdateUI.so").c_str(), FALSE));
 }
 
-// Starts Xvfb on a display number it picks itself and points DISPLAY at it.
+// Whether the X server of display answers a client now.
+bool Answers(const std::string& display) {
+  return RunChild({"/usr/bin/xdpyinfo", "-display", display}, {}, 10).exitCode == 0;
+}
+
+// Starts Xvfb on a display number it picks itself, waits until it answers and
+// points DISPLAY at it. A server that does not come up, or refuses its first
+// clients, is stopped and started again. -noreset: an X server resets when its
+// last client leaves and refuses connections meanwhile, which the probe of a
+// test or of the program could otherwise cause for the next connection.
 std::unique_ptr<ChildProcess> StartXvfb(const TempDir& x) {
-  auto xvfb = std::make_unique<ChildProcess>(
-      std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-      x / "xvfb.log");
-  std::string display;
-  const bool started = WaitFor(
-      [&] {
-        std::smatch match;
-        const std::string log = ReadTextFile(x / "xvfb.log");
-        if (!std::regex_search(log, match, std::regex(R"((?:^|\n)(\d+)\n)"))) return false;
-        display = ":" + match[1].str();
-        return true;
-      },
-      15000);
-  EXPECT_TRUE(started) << ReadTextFile(x / "xvfb.log");
-  setenv("DISPLAY", display.c_str(), 1);
-  unsetenv("QT_QPA_PLATFORM");
-  unsetenv("WAYLAND_DISPLAY");
-  return xvfb;
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    const std::string log = x / ("xvfb" + std::to_string(attempt) + ".log");
+    auto xvfb =
+        std::make_unique<ChildProcess>(std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0",
+                                                                "1280x800x24", "-nolisten", "tcp", "-noreset"},
+                                       log);
+    std::string display;
+    const bool started = WaitFor(
+        [&] {
+          std::smatch match;
+          const std::string text = ReadTextFile(log);
+          if (!std::regex_search(text, match, std::regex(R"((?:^|\n)(\d+)\n)"))) return xvfb->Exited();
+          display = ":" + match[1].str();
+          return true;
+        },
+        15000);
+    if (started && !display.empty() && WaitFor([&] { return Answers(display) || xvfb->Exited(); }, 15000) &&
+        !xvfb->Exited()) {
+      setenv("DISPLAY", display.c_str(), 1);
+      unsetenv("QT_QPA_PLATFORM");
+      unsetenv("WAYLAND_DISPLAY");
+      return xvfb;
+    }
+    std::fprintf(stderr, "Xvfb attempt %d did not answer: %s\n", attempt, ReadTextFile(log).c_str());
+  }
+  ADD_FAILURE() << "Xvfb did not start";
+  return nullptr;
+}
+
+// A display number whose socket does not exist: DISPLAY names a server that
+// cannot be reached.
+std::string UnreachableDisplay() {
+  for (int number = 4000;; ++number) {
+    if (!PathFileExistsA(("/tmp/.X11-unix/X" + std::to_string(number)).c_str()) &&
+        !PathFileExistsA(("/tmp/.X" + std::to_string(number) + "-lock").c_str()))
+      return ":" + std::to_string(number);
+  }
 }
 
 // The X window id of the window whose name matches, waiting for it to appear;
@@ -115,16 +145,50 @@ TEST(EndToEnd, SilentUpdateAsksThroughTheNotificationWindow) {
   EXPECT_EQ(installation.ConfiguredVersion(), "2.0");
 }
 
+// No display at all, and a DISPLAY whose server cannot be reached (Qt would
+// end the process with SIGABRT): the dialog says so and the program ends with 1.
 TEST(EndToEnd, WithoutADisplayTheDialogSaysSoAndTheProgramEnds) {
+  const char* exe = std::getenv("ZOLT_UPDATE_EXE");
+  ASSERT_NE(exe, nullptr);
+  for (const bool unreachable : {false, true}) {
+    SCOPED_TRACE(unreachable ? "DISPLAY unreachable" : "no DISPLAY");
+    ServedInstallation installation("2.0", {{"a.dat", "new a"}});
+    InstallProgram(exe, installation.app);
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) unsetenv(name);
+    if (unreachable) setenv("DISPLAY", UnreachableDisplay().c_str(), 1);
+    const ChildResult run = RunChild({installation.app / "ZOLTUpdate"}, {}, 20);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("no display"), std::string::npos) << run.err;
+    EXPECT_TRUE(installation.Installed("a.dat").empty());
+  }
+  unsetenv("DISPLAY");
+}
+
+// The silent program update installs, then wants the notification window on a
+// display that cannot be reached: the answer is "later", and the run still
+// restarts the client and removes the staging folder.
+TEST(EndToEnd, SilentUpdateWithAnUnreachableDisplayStillRestartsTheClient) {
   const char* exe = std::getenv("ZOLT_UPDATE_EXE");
   ASSERT_NE(exe, nullptr);
   ServedInstallation installation("2.0", {{"a.dat", "new a"}});
   InstallProgram(exe, installation.app);
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) unsetenv(name);
-  const ChildResult run = RunChild({installation.app / "ZOLTUpdate"}, {}, 20);
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.err.find("no display"), std::string::npos) << run.err;
-  EXPECT_TRUE(installation.Installed("a.dat").empty());
+  installation.Install("a.dat", "old a");
+  installation.Install("ZOLTClient.exe", "#!/bin/sh\necho started > \"$(dirname \"$0\")/client.started\"\n");
+  ::chmod((installation.app / "ZOLTClient.exe").c_str(), 0755);
+  const std::string manifest = installation.publish / "1/UpdateConfig.ini";
+  std::string text = ReadTextFile(manifest);
+  text.insert(text.find("[Version]\n") + 10, "NOTIFIY=1\n");
+  WriteTextFile(manifest, text);
+
+  for (const char* name : {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) unsetenv(name);
+  setenv("DISPLAY", UnreachableDisplay().c_str(), 1);
+  const ChildResult run = RunChild({installation.app / "ZOLTUpdate", "-silent"}, {}, 60);
+  unsetenv("DISPLAY");
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(installation.Installed("a.dat"), "new a");
+  EXPECT_EQ(installation.ConfiguredVersion(), "2.0");
+  EXPECT_TRUE(WaitFor([&] { return PathFileExistsA((installation.app / "client.started").c_str()) != 0; }, 10000));
+  EXPECT_FALSE(PathFileExistsA((installation.app / "UPDATE/Program").c_str()));
 }
 
 }  // namespace
