@@ -55,11 +55,11 @@ bool StagedCopyMatches(CMD5& md5, const std::string& path, const std::string& ex
 // The notification window is wanted for a region change, or for a newer version
 // whose manifest asks for it.
 bool WantsNotification(const std::string& newVersion, const std::string& localVersion, const std::string& region,
-                       const std::string& manifestRegion, CConfigFile& manifest) {
+                       const std::string& manifestRegion, int notify) {
   const bool versionIsNewer = IsVersionGreater(newVersion, localVersion);
   const bool regionDiffers = region != manifestRegion;
   if (!versionIsNewer && !regionDiffers) return false;
-  if (manifest.ReadInteger("Version", "NOTIFIY", 0) != 0) return true;
+  if (notify != 0) return true;
   return regionDiffers;
 }
 
@@ -136,15 +136,21 @@ bool CSilentUpdate::RunProgramUpdate() {
   CDirectoryEx::GetApplicationPath(appPath);
   if (!PrepareRun()) return false;
 
+  // The header is read first and the manifest let go: a large manifest is
+  // not held a second time beside the list the comparison builds.
+  std::string newVersion, manifestRegion;
+  int notify = 0;
+  {
+    CConfigFile manifest(stagingDir + manifestName);
+    manifest.ReadString("Version", "VERSION", "", newVersion);
+    manifest.ReadString("Version", "REGION", "", manifestRegion);
+    notify = manifest.ReadInteger("Version", "NOTIFIY", 0);
+  }
   std::vector<UpdateFileInfo> files;
   const int compared =
       CompareUpdateConfig(UpdateCheckInfo(installDir, stagingDir + manifestName, localVersion, region), files);
 
   CCryptConfigFile config(appPath + "Config.dat", "");
-  CConfigFile manifest(stagingDir + manifestName);
-  std::string newVersion, manifestRegion;
-  manifest.ReadString("Version", "VERSION", "", newVersion);
-  manifest.ReadString("Version", "REGION", "", manifestRegion);
 
   if (!files.empty() && StageFiles(files)) {
     // The new version is stored only once every file is in place: a run that
@@ -158,7 +164,7 @@ bool CSilentUpdate::RunProgramUpdate() {
     WriteUpdateRecord(appPath, "%Y-%m-%d", newVersion, localVersion, installed);
     if (installed) WriteInstalledVersion(appPath, newVersion);
 
-    if (WantsNotification(newVersion, localVersion, region, manifestRegion, manifest)) {
+    if (WantsNotification(newVersion, localVersion, region, manifestRegion, notify)) {
       NotifyRequest request{localVersion, newVersion, ""};
       config.ReadString("Server", "WebSiteURL", "", request.webSiteUrl);
       const int answer = notifier_ ? notifier_(request) : 7;

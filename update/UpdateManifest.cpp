@@ -40,12 +40,11 @@ bool IsVersionGreater(const std::string& candidate, const std::string& installed
   return candidate.compare(installed) > 0;
 }
 
-void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& directory, const std::string& entry,
+void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& directory, std::string entry,
                           std::vector<UpdateFileInfo>& files) {
   if (!IsSafeRelativeName(entry)) return;
   const std::string localPath = directory + entry;
   UpdateFileInfo info;
-  info.fileName = entry;
   if (PathFileExistsA(localPath.c_str())) {
     manifest.ReadString(entry, "MD5", "", info.md5);
     std::string installed;
@@ -58,6 +57,7 @@ void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& d
     manifest.ReadString(entry, "MODIFYTIME", "", info.modifyTime);
     manifest.ReadString(entry, "MD5", "", info.md5);
   }
+  info.fileName = std::move(entry);
   files.push_back(std::move(info));
 }
 
@@ -75,13 +75,20 @@ int CompareUpdateConfig(const UpdateCheckInfo& request, std::vector<UpdateFileIn
   if (unconditional == 0 && remoteRegion == request.region && !IsVersionGreater(remoteVersion, request.localVersion))
     return 1;
 
-  std::vector<std::string> entries;
-  manifest.ReadSection("FILES", entries);
-  if (entries.empty()) return -1;
   // One name pointing outside the installation makes the whole manifest
   // suspect: nothing of it is installed, not even the harmless entries.
-  if (!AreSafeRelativeNames(entries)) return -1;
+  bool safe = true;
+  const long count = manifest.VisitSection("FILES", [&](std::string_view entry) {
+    if (!IsSafeRelativeName(entry)) safe = false;
+  });
+  if (count == 0 || !safe) return -1;
 
-  for (const std::string& entry : entries) CompareManifestEntry(manifest, md5, request.installDir, entry, files);
+  // Sized for the case where every entry differs: growing the list by
+  // doubling would hold two copies of it for a moment, and a large manifest's
+  // list is the biggest thing the comparison keeps.
+  files.reserve(files.size() + static_cast<std::size_t>(count));
+  manifest.VisitSection("FILES", [&](std::string_view entry) {
+    CompareManifestEntry(manifest, md5, request.installDir, std::string(entry), files);
+  });
   return 0;
 }

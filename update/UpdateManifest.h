@@ -49,7 +49,7 @@ bool AreSafeRelativeNames(const std::vector<std::string>& names);
 // manifest's "MD5", "SIZE" and "MODIFYTIME". directory ends with a separator.
 // An entry that fails IsSafeRelativeName is ignored (callers reject such a
 // manifest as a whole before comparing anything).
-void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& directory, const std::string& entry,
+void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& directory, std::string entry,
                           std::vector<UpdateFileInfo>& files);
 
 // Compares the versioned manifest with the installed copies. Returns -1 when

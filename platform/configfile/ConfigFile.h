@@ -26,6 +26,14 @@ class CConfigFile {
   // Appends every entry line of section to lines, in file order; returns the count.
   virtual long ReadSection(std::string section, std::vector<std::string>& lines);
 
+  // Calls visit with every entry line of section in file order, without
+  // copying them (a manifest's list of 200,000 names is not held twice);
+  // returns the count. visit may read this file but not change it.
+  template <class Visit>
+  long VisitSection(const std::string& section, Visit visit) const {
+    return static_cast<long>(profile_.VisitSectionLines(section, visit));
+  }
+
   // Appends the names of all sections to names, in file order; returns the count.
   virtual long ReadSections(std::vector<std::string>& names);
 

@@ -164,14 +164,9 @@ int CProfile::FindSection(std::string_view name) const {
   }
 }
 
-template <class Visit>
-void CProfile::ForEachLine(std::uint32_t section, Visit visit) const {
-  const Section& found = sections_[section];
-  for (std::uint32_t i = 0; i < found.lineCount; ++i)
-    if (!visit(lines_[found.firstLine + i], i)) return;
-  if (const auto added = added_.find(section); added != added_.end())
-    for (std::uint32_t i = 0; i < added->second.size(); ++i)
-      if (!visit(added->second[i], found.lineCount + i)) return;
+std::string_view CProfile::EntryText(Line line) const {
+  const std::string_view text = Text(line);
+  return IsEntry(text) ? Trim(text) : std::string_view();
 }
 
 CProfile::Line& CProfile::LineAt(std::uint32_t section, std::uint32_t position) {
@@ -230,10 +225,7 @@ std::optional<std::vector<std::string>> CProfile::GetSectionLines(std::string_vi
   if (index < 0) return std::nullopt;
   std::vector<std::string> entries;
   entries.reserve(sections_[index].lineCount);
-  ForEachLine(static_cast<std::uint32_t>(index), [&](const Line& line, std::uint32_t) {
-    if (IsEntry(Text(line))) entries.emplace_back(Trim(Text(line)));
-    return true;
-  });
+  VisitSectionLines(section, [&](std::string_view entry) { entries.emplace_back(entry); });
   return entries;
 }
 

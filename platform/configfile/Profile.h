@@ -40,6 +40,24 @@ class CProfile {
   // empty when the section is missing.
   std::optional<std::vector<std::string>> GetSectionLines(std::string_view section) const;
 
+  // Calls visit with every entry line of section, trimmed, in file order,
+  // without copying them; returns how many there were (0 for a missing
+  // section). visit may read the profile but not change it.
+  template <class Visit>
+  std::size_t VisitSectionLines(std::string_view section, Visit visit) const {
+    const int index = FindSection(section);
+    if (index < 0) return 0;
+    std::size_t count = 0;
+    ForEachLine(static_cast<std::uint32_t>(index), [&](const Line& line, std::uint32_t) {
+      if (const std::string_view entry = EntryText(line); !entry.empty()) {
+        ++count;
+        visit(entry);
+      }
+      return true;
+    });
+    return count;
+  }
+
   // Names of all sections in file order (a repeated section appears each time).
   std::vector<std::string> SectionNames() const;
 
@@ -80,13 +98,22 @@ class CProfile {
     return std::string_view(text_).substr(section.nameStart, section.nameLength);
   }
   Line Append(std::string_view text);
+  // The trimmed text of an entry line; empty for blanks and comments.
+  std::string_view EntryText(Line line) const;
   int FindSection(std::string_view name) const;
   void IndexSection(std::uint32_t index);
   Line* FindKey(std::uint32_t section, std::string_view key);
   const Line* FindKey(std::uint32_t section, std::string_view key) const;
   Line& LineAt(std::uint32_t section, std::uint32_t position);
   template <class Visit>
-  void ForEachLine(std::uint32_t section, Visit visit) const;
+  void ForEachLine(std::uint32_t section, Visit visit) const {
+    const Section& found = sections_[section];
+    for (std::uint32_t i = 0; i < found.lineCount; ++i)
+      if (!visit(lines_[found.firstLine + i], i)) return;
+    if (const auto added = added_.find(section); added != added_.end())
+      for (std::uint32_t i = 0; i < added->second.size(); ++i)
+        if (!visit(added->second[i], found.lineCount + i)) return;
+  }
 
   std::string text_;  // the parsed text, then the text of each line set later
   std::vector<Line> lines_;

@@ -22,6 +22,9 @@ const LookupCase kLookups[] = {
     {"CRLF", "[A]\r\nk=v\r\n", "A", "k", "v"},
     {"no final line end", "[A]\nk=v", "A", "k", "v"},
     {"byte-order mark", "\xEF\xBB\xBF[A]\nk=v\n", "A", "k", "v"},
+    {"doubled byte-order mark", "\xEF\xBB\xBF\xEF\xBB\xBF[A]\nk=v\n", "A", "k", "v"},
+    {"CR CR LF", "[A]\r\r\nk=v\r\r\n", "A", "k", "v"},
+    {"CR CR at the end", "[A]\nk=v\r\r", "A", "k", "v"},
     {"case of names", "[Update]\nVersion=1.2\n", "UPDATE", "version", "1.2"},
     {"first key wins", "[A]\nk=1\nK=2\n", "A", "k", "1"},
     {"first section wins", "[A]\nk=1\n[a]\nk=2\nj=3\n", "A", "k", "1"},
@@ -43,6 +46,13 @@ TEST(Profile, LookupTable) {
     if (c.expected != nullptr) {
       EXPECT_EQ(value, c.expected) << c.name;
     }
+    // What is written reads back the same, and writes the same again.
+    const std::string written = profile.Serialize();
+    const CProfile again = CProfile::Parse(written);
+    std::string reread = "untouched";
+    EXPECT_EQ(again.GetValue(c.section, c.key, reread), found) << c.name;
+    EXPECT_EQ(reread, value) << c.name;
+    EXPECT_EQ(again.Serialize(), written) << c.name;
   }
 }
 
