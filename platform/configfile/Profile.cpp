@@ -197,15 +197,16 @@ const CProfile::Line* CProfile::FindKey(std::uint32_t section, std::string_view 
     for (char& c : result) c = LowerAscii(c);
     return result;
   };
-  auto [index, created] = keyIndex_.try_emplace(section);
+  const auto [entry, created] = keyIndex_.try_emplace(section);
+  KeyIndex& index = entry->second;
   if (created) {
     ForEachLine(section, [&](const Line& line, std::uint32_t position) {
-      if (SplitKey(Text(line), lineKey, lineValue)) index->second.try_emplace(lower(lineKey), position);
+      if (SplitKey(Text(line), lineKey, lineValue)) index.try_emplace(lower(lineKey), position);
       return true;
     });
   }
-  const auto it = index->second.find(lower(key));
-  if (it == index->second.end()) return nullptr;
+  const auto it = index.find(lower(key));
+  if (it == index.end()) return nullptr;
   return &const_cast<CProfile*>(this)->LineAt(section, it->second);
 }
 
