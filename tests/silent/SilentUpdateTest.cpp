@@ -211,12 +211,23 @@ TEST_F(SilentUpdateTest, BadDownloadInstallsNothing) {
   }
 }
 
+// Nothing published; and a FIFO where the configuration should be, which
+// reads as no configuration at once instead of hanging the run in its open.
 TEST_F(SilentUpdateTest, ManifestNotFetchedKeepsStaging) {
-  Install(kOld, "4.0.9");
-  WriteFiles(app + "UPDATE/Program/", {{"version.txt", "4.1.0\n"}});
-  EXPECT_FALSE(RunProgram());
-  EXPECT_TRUE(fs::exists(app + "UPDATE/Program/version.txt"));
-  EXPECT_EQ(Installed(), NativeNames(kOld));
+  for (const bool fifo : {false, true}) {
+    SCOPED_TRACE(fifo ? "Config.dat is a FIFO" : "nothing published");
+    fs::remove_all(app);
+    Install(kOld, "4.0.9");
+    if (fifo) {
+      fs::remove(app + "Config.dat");
+      ASSERT_EQ(::mkfifo((app + "Config.dat").c_str(), 0600), 0);
+      Publish(pub, 1, kNew, {"4.1.0", "GD"});
+    }
+    WriteFiles(app + "UPDATE/Program/", {{"version.txt", "4.1.0\n"}});
+    EXPECT_FALSE(RunProgram());
+    EXPECT_TRUE(fs::exists(app + "UPDATE/Program/version.txt"));
+    EXPECT_EQ(Installed(), NativeNames(kOld));
+  }
 }
 
 TEST_F(SilentUpdateTest, VersionOrderIsByteWise) {
