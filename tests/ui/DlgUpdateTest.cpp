@@ -254,12 +254,18 @@ TEST(DlgUpdateDownload, AFileThatCannotBeReplacedKeepsTheOldVersionOnRecord) {
   EXPECT_EQ(ReadTextFile(installation.app / "UPDATE/Program/b.dat"), "new b");
 }
 
+// An update of one large file whose download stalls after its first bytes.
+struct StalledInstallation : Installation {
+  StalledInstallation() : server((Publish("2.0", {{"big.dat", std::string(200000, 'x')}}), publish.path())) {
+    server.SetRule("/1/big.dat", R"({"stall": 1000})");
+    Configure(server.port());
+  }
+  FaultServer server;
+};
+
 TEST(DlgUpdateClose, ClosingDuringTheDownloadEndsTheWorker) {
-  Installation installation;
-  installation.Publish("2.0", {{"big.dat", std::string(200000, 'x')}});
-  FaultServer server(installation.publish.path());
-  server.SetRule("/1/big.dat", R"({"stall": 1000})");
-  installation.Configure(server.port());
+  StalledInstallation installation;
+  FaultServer& server = installation.server;
 
   auto started = std::chrono::steady_clock::now();
   {
@@ -284,11 +290,8 @@ TEST(DlgUpdateClose, ClosingDuringTheDownloadEndsTheWorker) {
 // A second OnUpgrade while the earlier worker waits in a send to the dialog:
 // deleting that worker waits for it, so its send must be released first.
 TEST(DlgUpdateClose, UpgradingAgainWhileTheWorkerWaitsForTheWindowDoesNotHang) {
-  Installation installation;
-  installation.Publish("2.0", {{"big.dat", std::string(200000, 'x')}});
-  FaultServer server(installation.publish.path());
-  server.SetRule("/1/big.dat", R"({"stall": 1000})");
-  installation.Configure(server.port());
+  StalledInstallation installation;
+  FaultServer& server = installation.server;
 
   CDlgUpdate dialog;
   dialog.Create();
