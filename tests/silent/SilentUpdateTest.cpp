@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -487,4 +488,114 @@ TEST_F(SilentUpdateTest, RefusedFileGoesThroughBackupRemovedByTheNextRun) {
 
   EXPECT_TRUE(RunProgram());  // up to date now
   EXPECT_EQ(Installed(), NativeNames(kNew));
+}
+
+TEST_F(SilentUpdateTest, SignedReleases) {
+  const Ed25519KeyFiles trusted = MakeEd25519Key(work.path(), "trusted");
+  const Ed25519KeyFiles foreign = MakeEd25519Key(work.path(), "foreign");
+  const std::string trustedPem = ReadTextFile(trusted.publicKey);
+  const std::string foreignPem = ReadTextFile(foreign.publicKey);
+  const FileSet evil = {{"data\\strings.ini", "evil strings"}};
+  const std::string evilMd5 = CMD5::OfBytes("evil strings", 12);
+
+  using Step = std::function<void(const std::string& root, int type)>;
+  const Step signedRelease = [&](const std::string& root, int type) {
+    Publish(root, type, kNew, {"4.1.0", "GD"});
+    SignPublished(root, type, trusted.privateKey);
+  };
+  const Step tampered = [&](const std::string& root, int type) {
+    signedRelease(root, type);
+    const std::string manifest = root + (type == 1 ? "1/UpdateConfig.ini" : std::to_string(type) + "/config.ini");
+    WriteTextFile(manifest, ReadTextFile(manifest) + "[extra.dll]\nMD5=0\n");
+  };
+  const struct {
+    const char* name;
+    int type;
+    std::string keys;     // ZOLTUpdate.pub; empty: the installation has none
+    Step first;           // the first server's publication
+    Step second;          // a second server's, when given
+    bool installed;
+    const char* cause;    // on stderr, when not installed
+    int signatureRequests;  // of the first server
+  } cases[] = {
+      {"no key file: nothing beyond the manifest is fetched", 1, "",
+       [&](const std::string& root, int type) { Publish(root, type, kNew, {"4.1.0", "GD"}); }, nullptr, true, "", 0},
+      {"signed release", 1, trustedPem, signedRelease, nullptr, true, "", 1},
+      {"second key of the file signed it", 1, foreignPem + trustedPem, signedRelease, nullptr, true, "", 1},
+      {"tampered manifest", 1, trustedPem, tampered, nullptr, false, "signature does not verify", 1},
+      {"missing signature", 1, trustedPem,
+       [&](const std::string& root, int type) { Publish(root, type, kNew, {"4.1.0", "GD"}); }, nullptr, false,
+       "has no signature", 1},
+      {"foreign key", 1, trustedPem,
+       [&](const std::string& root, int type) {
+         Publish(root, type, kNew, {"4.1.0", "GD"});
+         SignPublished(root, type, foreign.privateKey);
+       },
+       nullptr, false, "signature does not verify", 1},
+      {"MD5 matches a re-signed manifest, SHA256 does not", 1, trustedPem,
+       [&](const std::string& root, int type) {
+         Publish(root, type, kNew, {"4.1.0", "GD"}, {{"data\\strings.ini", evilMd5}});
+         WriteFiles(root + "1/", evil);
+         SignPublished(root, type, trusted.privateKey);
+       },
+       nullptr, false, "arrived with SHA256", 1},
+      {"expired manifest", 1, trustedPem,
+       [&](const std::string& root, int type) {
+         Publish(root, type, kNew, {"4.1.0", "GD"});
+         const std::string manifest = root + "1/UpdateConfig.ini";
+         WriteTextFile(manifest, "[Version]\nEXPIRES=2020-01-01 00:00:00\n" + ReadTextFile(manifest).substr(10));
+         SignPublished(root, type, trusted.privateKey);
+       },
+       nullptr, false, "expired at 2020-01-01 00:00:00", 1},
+      {"bad first server, good second", 1, trustedPem, tampered, signedRelease, true, "", 1},
+      {"key file without a usable key", 1, "-----BEGIN PUBLIC KEY-----\nnot a key\n-----END PUBLIC KEY-----\n",
+       signedRelease, nullptr, false, "holds no Ed25519 public key", 0},
+      {"signed component", 5, trustedPem, signedRelease, nullptr, true, "", 1},
+      {"tampered component", 5, trustedPem, tampered, nullptr, false, "signature does not verify", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir fresh;
+    pub = fresh / "pub/";
+    const std::string secondRoot = fresh / "second/";
+    fs::create_directories(pub);
+    fs::create_directories(secondRoot);
+    server = std::make_unique<NginxServer>(pub);
+    NginxServer second(secondRoot);
+    fs::remove_all(app);
+    Install(kOld, "4.0.9");
+    if (!c.keys.empty()) WriteTextFile(app + "ZOLTUpdate.pub", c.keys);
+    c.first(pub, c.type);
+    if (c.second) {
+      c.second(secondRoot, c.type);
+      CCryptConfigFile config(app + "Config.dat", "");
+      config.WriteString("Update", "ServerIP2", "127.0.0.1");
+      config.WriteInteger("Update", "ServerPort2", second.port());
+    }
+    const std::string typePath = "/" + std::to_string(c.type) + "/";
+    const std::string manifest = c.type == 1 ? "UpdateConfig.ini" : "config.ini";
+
+    testing::internal::CaptureStderr();
+    const bool ran = c.type == 1 ? RunProgram() : RunComponent("Plugins", c.type);
+    const std::string errors = testing::internal::GetCapturedStderr();
+    const std::string target = c.type == 1 ? app : app + "Plugins/";
+    if (c.installed) {
+      EXPECT_TRUE(ran);
+      EXPECT_EQ(errors, "");
+      EXPECT_EQ(ReadTextFile(target + "data/strings.ini"), "new strings\n");
+      EXPECT_EQ(InstalledVersion(), c.type == 1 ? "4.1.0" : "4.0.9");
+    } else {
+      EXPECT_NE(errors.find(c.cause), std::string::npos) << errors;
+      EXPECT_EQ(ReadTextFile(target + "data/strings.ini"), c.type == 1 ? "old strings\n" : "");
+      EXPECT_EQ(InstalledVersion(), "4.0.9");
+      EXPECT_FALSE(fs::exists(app + "UpdateRecord.dat"));
+    }
+    EXPECT_EQ(Requests(*server, typePath + manifest + ".sig"), c.signatureRequests);
+    if (!c.installed && c.signatureRequests <= 1 && std::string(c.cause).find("SHA256") == std::string::npos) {
+      // A refused manifest: nothing of it fetched or staged.
+      EXPECT_FALSE(ran);
+      EXPECT_EQ(Requests(*server, typePath + "version.txt"), 0);
+      EXPECT_FALSE(fs::exists(app + "UPDATE/" + (c.type == 1 ? "Program/" : "Plugins/") + manifest));
+    }
+  }
 }
