@@ -51,7 +51,7 @@ struct Options {
   std::string region;
   bool notify = false;
   bool unconditional = false;
-  std::string signKey;   // path of the Ed25519 private key; empty: unsigned
+  std::string signKey;            // path of the Ed25519 private key; empty: unsigned
   unsigned long expiresDays = 0;  // 0: no EXPIRES
   std::string releaseDir;
   std::string publishRoot;
@@ -154,8 +154,7 @@ std::string RejectName(const std::string& name, const std::string& shown) {
   const std::string lower = Lower(name);
   if (lower == "version" || lower == "files")
     return "\"" + shown + "\" would share its section with the manifest's own \"" + name + "\" section";
-  if (name == "UpdateConfig.ini" || name == "config.ini" || name == "UpdateConfig.ini.sig" ||
-      name == "config.ini.sig")
+  if (name == "UpdateConfig.ini" || name == "config.ini" || name == "UpdateConfig.ini.sig" || name == "config.ini.sig")
     return "\"" + shown + "\" would collide with the manifest the publication writes";
   return std::string();
 }

@@ -1,7 +1,7 @@
 #include "transfer/DownloadFileList.h"
 
-#include "platform/core_guard.h"
 #include <ctime>
+#include "platform/core_guard.h"
 
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"

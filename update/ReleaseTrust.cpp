@@ -197,8 +197,8 @@ bool ParseExpiry(const std::string& text, std::time_t& time) {
   std::tm utc{};
   std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &utc.tm_year, &utc.tm_mon, &utc.tm_mday, &utc.tm_hour, &utc.tm_min,
               &utc.tm_sec);
-  if (utc.tm_mon < 1 || utc.tm_mon > 12 || utc.tm_mday < 1 || utc.tm_mday > 31 || utc.tm_hour > 23 ||
-      utc.tm_min > 59 || utc.tm_sec > 60)
+  if (utc.tm_mon < 1 || utc.tm_mon > 12 || utc.tm_mday < 1 || utc.tm_mday > 31 || utc.tm_hour > 23 || utc.tm_min > 59 ||
+      utc.tm_sec > 60)
     return false;
   utc.tm_year -= 1900;
   utc.tm_mon -= 1;

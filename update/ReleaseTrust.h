@@ -44,8 +44,8 @@ class CReleaseTrust {
   // against now, and a well-formed SHA256 for every file it lists ("FILES"
   // entries, or every section of a component's "config.ini" when component is
   // true). False with the cause in reason.
-  bool CheckManifest(const std::string& manifestPath, const std::string& signaturePath, bool component,
-                     std::time_t now, std::string& reason) const;
+  bool CheckManifest(const std::string& manifestPath, const std::string& signaturePath, bool component, std::time_t now,
+                     std::string& reason) const;
 
  private:
   bool required_ = false;
@@ -63,8 +63,7 @@ bool StagedCopyMatches(CMD5& hasher, const UpdateFileInfo& file, const std::stri
 // Signs content with the Ed25519 private key in PEM text (as `openssl genpkey
 // -algorithm ed25519` writes it): the raw 64-byte signature. False with the
 // cause in error when the key is not such a key.
-bool SignManifest(std::string_view privateKeyPem, std::string_view content, std::string& signature,
-                  std::string& error);
+bool SignManifest(std::string_view privateKeyPem, std::string_view content, std::string& signature, std::string& error);
 
 // "YYYY-MM-DD HH:MM:SS" in UTC, the form of "EXPIRES".
 std::string FormatExpiry(std::time_t time);

@@ -114,6 +114,4 @@ long CMD5::HashFile(const char* path, bool sha256, std::string& digest) {
 
 std::string CMD5::OfBytes(const void* data, std::size_t size) { return DigestOfBytes(data, size, EVP_md5()); }
 
-std::string CMD5::SHA256OfBytes(const void* data, std::size_t size) {
-  return DigestOfBytes(data, size, EVP_sha256());
-}
+std::string CMD5::SHA256OfBytes(const void* data, std::size_t size) { return DigestOfBytes(data, size, EVP_sha256()); }

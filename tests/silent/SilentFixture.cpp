@@ -1,7 +1,7 @@
 #include "tests/silent/SilentFixture.h"
 #include <chrono>
-#include <stdexcept>
 #include <filesystem>
+#include <stdexcept>
 #include <thread>
 
 #include "platform/configfile/ConfigFile.h"

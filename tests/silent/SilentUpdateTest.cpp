@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <functional>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -497,6 +497,7 @@ TEST_F(SilentUpdateTest, SignedReleases) {
   const std::string foreignPem = ReadTextFile(foreign.publicKey);
   const FileSet evil = {{"data\\strings.ini", "evil strings"}};
   const std::string evilMd5 = CMD5::OfBytes("evil strings", 12);
+  const TestCertificates tls = MakeCertificates(work.path(), {"localhost"});
 
   using Step = std::function<void(const std::string& root, int type)>;
   const Step signedRelease = [&](const std::string& root, int type) {
@@ -511,21 +512,29 @@ TEST_F(SilentUpdateTest, SignedReleases) {
   const struct {
     const char* name;
     int type;
-    std::string keys;     // ZOLTUpdate.pub; empty: the installation has none
-    Step first;           // the first server's publication
-    Step second;          // a second server's, when given
+    std::string keys;  // ZOLTUpdate.pub; empty: the installation has none
+    Step first;        // the first server's publication
+    Step second;       // a second server's, when given
     bool installed;
-    const char* cause;    // on stderr, when not installed
+    const char* cause;      // on stderr, when not installed
     int signatureRequests;  // of the first server
+    bool https = false;     // the first server over TLS, configured by name
   } cases[] = {
       {"no key file: nothing beyond the manifest is fetched", 1, "",
-       [&](const std::string& root, int type) { Publish(root, type, kNew, {"4.1.0", "GD"}); }, nullptr, true, "", 0},
+       [&](const std::string& root, int type) {
+         Publish(root, type, kNew, {"4.1.0", "GD"});
+       },
+       nullptr, true, "", 0},
       {"signed release", 1, trustedPem, signedRelease, nullptr, true, "", 1},
+      {"signed release over HTTPS", 1, trustedPem, signedRelease, nullptr, true, "", 1, true},
+      {"tampered manifest over HTTPS", 1, trustedPem, tampered, nullptr, false, "signature does not verify", 1, true},
       {"second key of the file signed it", 1, foreignPem + trustedPem, signedRelease, nullptr, true, "", 1},
       {"tampered manifest", 1, trustedPem, tampered, nullptr, false, "signature does not verify", 1},
       {"missing signature", 1, trustedPem,
-       [&](const std::string& root, int type) { Publish(root, type, kNew, {"4.1.0", "GD"}); }, nullptr, false,
-       "has no signature", 1},
+       [&](const std::string& root, int type) {
+         Publish(root, type, kNew, {"4.1.0", "GD"});
+       },
+       nullptr, false, "has no signature", 1},
       {"foreign key", 1, trustedPem,
        [&](const std::string& root, int type) {
          Publish(root, type, kNew, {"4.1.0", "GD"});
@@ -560,10 +569,17 @@ TEST_F(SilentUpdateTest, SignedReleases) {
     const std::string secondRoot = fresh / "second/";
     fs::create_directories(pub);
     fs::create_directories(secondRoot);
-    server = std::make_unique<NginxServer>(pub);
+    server = c.https ? std::make_unique<NginxServer>(pub, NginxOptions{"", "", tls.certificate, tls.key, ""})
+                     : std::make_unique<NginxServer>(pub);
     NginxServer second(secondRoot);
     fs::remove_all(app);
     Install(kOld, "4.0.9");
+    if (c.https) {
+      CCryptConfigFile config(app + "Config.dat", "");
+      config.WriteString("Update", "ServerIP", "localhost");
+      config.WriteInteger("Update", "UseHttps", 1);
+      config.WriteString("Update", "CAFile", tls.ca);
+    }
     if (!c.keys.empty()) WriteTextFile(app + "ZOLTUpdate.pub", c.keys);
     c.first(pub, c.type);
     if (c.second) {

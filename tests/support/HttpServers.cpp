@@ -116,19 +116,19 @@ NginxServer::NginxServer(const std::string& root, const NginxOptions& options) {
     port_ = PickFreePort();
     std::ostringstream conf;
     const std::string listen = "    listen 127.0.0.1:" + std::to_string(port_) + (tls ? " ssl" : "") + ";\n";
-    std::string servers = "  server {\n" + listen + "    root " + root + ";\n" +
-                          (options.serverName.empty() ? "" : "    server_name " + options.serverName + ";\n") +
-                          (tls ? "    ssl_certificate " + options.certificate + ";\n    ssl_certificate_key " +
-                                     options.key + ";\n"
-                               : "") +
-                          (limitRate.empty() ? "" : "    limit_rate " + limitRate + ";\n    sendfile off;\n") +
-                          options.extra + "  }\n";
+    std::string servers =
+        "  server {\n" + listen + "    root " + root + ";\n" +
+        (options.serverName.empty() ? "" : "    server_name " + options.serverName + ";\n") +
+        (tls ? "    ssl_certificate " + options.certificate + ";\n    ssl_certificate_key " + options.key + ";\n"
+             : "") +
+        (limitRate.empty() ? "" : "    limit_rate " + limitRate + ";\n    sendfile off;\n") + options.extra + "  }\n";
     // The first server of a port answers every name it does not know.
     if (!options.serverName.empty())
-      servers = "  server {\n" + listen + "    server_name _;\n" +
-                (tls ? "    ssl_certificate " + options.certificate + ";\n    ssl_certificate_key " + options.key + ";\n"
-                     : "") +
-                "    return 404;\n  }\n" + servers;
+      servers =
+          "  server {\n" + listen + "    server_name _;\n" +
+          (tls ? "    ssl_certificate " + options.certificate + ";\n    ssl_certificate_key " + options.key + ";\n"
+               : "") +
+          "    return 404;\n  }\n" + servers;
     conf << "daemon off;\nmaster_process off;\npid " << dir << "nginx.pid;\nerror_log " << dir << "error.log;\n"
          << "events { worker_connections 256; }\n"
          << "http {\n  log_format zolt '$request_method $request_uri $status $http_range $http_host $connection';\n"
@@ -224,8 +224,7 @@ std::string TinyProxy::Log() const { return ReadTextFile(dir_ / "tinyproxy.log")
 namespace {
 
 void RunOpenssl(const std::string& directory, const std::string& arguments) {
-  const std::string command =
-      "cd '" + directory + "' && openssl " + arguments + " >>openssl.log 2>&1";
+  const std::string command = "cd '" + directory + "' && openssl " + arguments + " >>openssl.log 2>&1";
   if (std::system(command.c_str()) != 0)
     throw std::runtime_error("openssl " + arguments + " failed; see " + directory + "openssl.log");
 }

@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -119,23 +119,23 @@ TEST_F(PublishTest, SignedManifestsVerifyWithOpensslAndCarryTheirExpiry) {
   WriteRelease();
   const Ed25519KeyFiles key = MakeEd25519Key(dir_.path(), "publisher");
   const std::time_t before = std::time(nullptr);
-  ASSERT_EQ(Publish("--type 3 --version 2.0 --expires 30 --sign-key " + ShellQuote(key.privateKey), release_, root_)
-                .exitCode,
-            0);
+  ASSERT_EQ(
+      Publish("--type 3 --version 2.0 --expires 30 --sign-key " + ShellQuote(key.privateKey), release_, root_).exitCode,
+      0);
   for (const char* manifest : {"UpdateConfig.ini", "config.ini"}) {
     SCOPED_TRACE(manifest);
     const std::string path = root_ + "/3/" + manifest;
     EXPECT_EQ(fs::file_size(path + ".sig"), 64u);
-    const std::string verify = "openssl pkeyutl -verify -pubin -inkey " + ShellQuote(key.publicKey) +
-                               " -rawin -in " + ShellQuote(path) + " -sigfile " + ShellQuote(path + ".sig");
+    const std::string verify = "openssl pkeyutl -verify -pubin -inkey " + ShellQuote(key.publicKey) + " -rawin -in " +
+                               ShellQuote(path) + " -sigfile " + ShellQuote(path + ".sig");
     EXPECT_EQ(RunCommand(verify + " >/dev/null 2>&1").exitCode, 0);
     // One changed byte, and openssl refuses it too.
     WriteTextFile(dir_ / "changed.ini", ReadTextFile(path) + "\n");
-    EXPECT_NE(RunCommand("openssl pkeyutl -verify -pubin -inkey " + ShellQuote(key.publicKey) + " -rawin -in " +
-                         ShellQuote(dir_ / "changed.ini") + " -sigfile " + ShellQuote(path + ".sig") +
-                         " >/dev/null 2>&1")
-                  .exitCode,
-              0);
+    EXPECT_NE(
+        RunCommand("openssl pkeyutl -verify -pubin -inkey " + ShellQuote(key.publicKey) + " -rawin -in " +
+                   ShellQuote(dir_ / "changed.ini") + " -sigfile " + ShellQuote(path + ".sig") + " >/dev/null 2>&1")
+            .exitCode,
+        0);
   }
   CConfigFile manifest(root_ + "/3/UpdateConfig.ini");
   std::string expires;

@@ -268,10 +268,9 @@ TEST_F(TransferServers, HttpsAndHostNames) {
   const TestCertificates other = MakeCertificates(otherName.path(), {"other.test"});
   fs::copy_file(good.ca, app / "ca.pem");
   NginxServer plain(root.path(), NginxOptions{"", "localhost", "", "", ""});
-  NginxServer tls(root.path(),
-                  NginxOptions{"", "", good.certificate, good.key,
-                               "    location = /1/moved.bin { return 302 http://127.0.0.1:" +
-                                   std::to_string(nginx->port()) + "/1/a.bin; }\n"});
+  NginxServer tls(root.path(), NginxOptions{"", "", good.certificate, good.key,
+                                            "    location = /1/moved.bin { return 302 http://127.0.0.1:" +
+                                                std::to_string(nginx->port()) + "/1/a.bin; }\n"});
   NginxServer wrongName(root.path(), NginxOptions{"", "", other.certificate, other.key, ""});
   CDirectoryEx::OverrideApplicationPath(app.path());
 

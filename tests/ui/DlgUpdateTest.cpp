@@ -216,19 +216,23 @@ TEST(DlgUpdateDownload, SignedReleases) {
   const std::string goodSha = CMD5::SHA256OfBytes("new b", 5);
   struct Case {
     const char* name;
-    std::string keyFile;     // ZOLTUpdate.pub
-    std::string signer;      // private key; empty: unsigned
-    PublishedFile b;         // as served and listed
-    bool offered;            // the check shows an update
-    bool installed;          // after "立即升级"
+    std::string keyFile;  // ZOLTUpdate.pub
+    std::string signer;   // private key; empty: unsigned
+    PublishedFile b;      // as served and listed
+    bool offered;         // the check shows an update
+    bool installed;       // after "立即升级"
   };
   const Case cases[] = {
       {"signed release", ReadTextFile(trusted.publicKey), trusted.privateKey, {"b.dat", "new b"}, true, true},
       {"foreign key", ReadTextFile(trusted.publicKey), foreign.privateKey, {"b.dat", "new b"}, false, false},
       {"unsigned", ReadTextFile(trusted.publicKey), "", {"b.dat", "new b"}, false, false},
       {"key file without a usable key", "no key", trusted.privateKey, {"b.dat", "new b"}, false, false},
-      {"MD5 matches a re-signed manifest, SHA256 does not", ReadTextFile(trusted.publicKey), trusted.privateKey,
-       {"b.dat", "bad b", "", "", goodSha}, true, false},
+      {"MD5 matches a re-signed manifest, SHA256 does not",
+       ReadTextFile(trusted.publicKey),
+       trusted.privateKey,
+       {"b.dat", "bad b", "", "", goodSha},
+       true,
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -247,8 +251,8 @@ TEST(DlgUpdateDownload, SignedReleases) {
       EXPECT_EQ(installation.server.AccessLog().find("/1/a.dat"), std::string::npos);
     } else {
       Click(Control(dialog, IDC_UPGRADE));
-      ASSERT_TRUE(WaitPumpingEvents(
-          [&] { return dialog.IsEnded() || dialog.statusText.GetWindowText() == kUpdateFailed; }));
+      ASSERT_TRUE(
+          WaitPumpingEvents([&] { return dialog.IsEnded() || dialog.statusText.GetWindowText() == kUpdateFailed; }));
     }
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_EQ(errors.empty(), c.installed) << errors;

@@ -17,10 +17,10 @@ bool WaitPumpingEvents(const std::function<bool()>& done, int timeoutMs = 10000)
 
 // A file of a published update.
 struct PublishedFile {
-  std::string name;       // relative, "\" between folders
-  std::string content;    // what the server serves
-  std::string size = {};  // manifest SIZE; empty: the content's size
-  std::string md5 = {};   // manifest MD5; empty: the content's digest
+  std::string name;         // relative, "\" between folders
+  std::string content;      // what the server serves
+  std::string size = {};    // manifest SIZE; empty: the content's size
+  std::string md5 = {};     // manifest MD5; empty: the content's digest
   std::string sha256 = {};  // manifest SHA256; empty: the content's digest
 };
 

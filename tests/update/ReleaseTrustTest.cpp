@@ -43,7 +43,9 @@ TEST_F(ReleaseTrustTest, KeyFiles) {
 
   const std::string rsa = dir_->path() + "rsa.pub";
   ASSERT_EQ(std::system(("openssl genpkey -algorithm rsa -pkeyopt rsa_keygen_bits:1024 2>/dev/null | openssl pkey "
-                         "-pubout -out '" + rsa + "' 2>/dev/null").c_str()),
+                         "-pubout -out '" +
+                         rsa + "' 2>/dev/null")
+                            .c_str()),
             0);
   const struct {
     const char* name;
@@ -81,7 +83,7 @@ TEST_F(ReleaseTrustTest, ManifestChecks) {
   const struct {
     const char* name;
     std::string manifest;
-    const char* signer;  // "trusted", "foreign" or "" (no .sig)
+    const char* signer;    // "trusted", "foreign" or "" (no .sig)
     std::string appended;  // after signing
     bool component;
     const char* reason;  // empty: accepted
@@ -101,8 +103,7 @@ TEST_F(ReleaseTrustTest, ManifestChecks) {
        "no SHA256"},
       {"SHA256 too short", "[FILES]\na.dll\n[a.dll]\nSHA256=" + std::string(63, 'a') + "\n", "trusted", "", false,
        "no SHA256"},
-      {"component sections", "[a.dll]\nSHA256=" + kSha + "\n[b\\c.so]\nSHA256=" + kSha + "\n", "trusted", "", true,
-       ""},
+      {"component sections", "[a.dll]\nSHA256=" + kSha + "\n[b\\c.so]\nSHA256=" + kSha + "\n", "trusted", "", true, ""},
       {"component section without SHA256", "[a.dll]\nSHA256=" + kSha + "\n[b.so]\nMD5=0\n", "trusted", "", true,
        "no SHA256 for b.so"},
   };
