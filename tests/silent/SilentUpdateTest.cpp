@@ -615,3 +615,38 @@ TEST_F(SilentUpdateTest, SignedReleases) {
     }
   }
 }
+
+TEST_F(SilentUpdateTest, KeysAreRotatedByAReleaseThatShipsZOLTUpdatePub) {
+  const Ed25519KeyFiles old = MakeEd25519Key(work.path(), "old");
+  const Ed25519KeyFiles next = MakeEd25519Key(work.path(), "next");
+  const std::string oldPem = ReadTextFile(old.publicKey), nextPem = ReadTextFile(next.publicKey);
+  Install(kOld, "4.0.9");
+  WriteTextFile(app + "ZOLTUpdate.pub", oldPem);
+
+  const struct {
+    const char* name;
+    const char* version;
+    std::string shippedKeys;
+    std::string signer;
+    bool installed;
+    std::string keysAfter;
+  } steps[] = {
+      {"signed with the old key, ships both keys", "4.1.0", oldPem + nextPem, old.privateKey, true, oldPem + nextPem},
+      {"signed with the new key, ships only it", "4.2.0", nextPem, next.privateKey, true, nextPem},
+      {"the old key is no longer trusted", "4.3.0", nextPem, old.privateKey, false, nextPem},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    FileSet release = kNew;
+    release["version.txt"] = std::string(step.version) + "\n";
+    release["ZOLTUpdate.pub"] = step.shippedKeys;
+    Publish(pub, 1, release, {step.version, "GD"});
+    SignPublished(pub, 1, step.signer);
+    testing::internal::CaptureStderr();
+    RunProgram();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(errors.empty(), step.installed) << errors;
+    EXPECT_EQ(InstalledVersion() == step.version, step.installed);
+    EXPECT_EQ(ReadTextFile(app + "ZOLTUpdate.pub"), step.keysAfter);
+  }
+}
