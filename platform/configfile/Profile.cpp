@@ -92,7 +92,7 @@ CProfile CProfile::ParseOwned(std::string text) {
   std::size_t headers = 0;
   for (std::size_t i = 0; i + 1 < rest.size(); ++i)
     if (rest[i] == '\n' && rest[i + 1] == '[') ++headers;
-  profile.lines_.reserve(lineCount);
+  profile.lines_.reserve(lineCount - headers);  // header lines are sections, not lines
   profile.sections_.reserve(headers + 2);
   profile.sections_.push_back(Section{});
   std::size_t slots = 16;
