@@ -6,6 +6,7 @@
 #include "install/StagedUpdate.h"
 #include "platform/configfile/ConfigFile.h"
 #include "platform/crypt/MD5.h"
+#include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
 #include "transfer/DownFileThread.h"
@@ -124,7 +125,9 @@ void CDlgUpdate::CheckForUpdate() {
 
   downloadList.clear();
   downloadList.push_back(manifestName);
-  if (DownloadFileList(*this, downloadList)) {
+  const bool fetched = DownloadFileList(*this, downloadList);
+  if (!fetched) exitStatus = 1;
+  if (fetched) {
     CompareUpdateConfig(UpdateCheckInfo(installDir, stagingDir + manifestName, localVersion, region), updateFiles);
     downloadList.clear();
     expectedSizes.clear();
@@ -189,6 +192,7 @@ void CDlgUpdate::OnCloseButton() { EndDialog(1); }
 
 LRESULT CDlgUpdate::OnDownloadDone(WPARAM wParam, LPARAM lParam) {
   if (lParam == -1) {
+    exitStatus = 1;
     statusText.SetWindowText("无法与服务器建立连接,请稍候重试！");
     return 0;
   }
@@ -204,6 +208,10 @@ LRESULT CDlgUpdate::OnDownloadDone(WPARAM wParam, LPARAM lParam) {
     progressBar.SetProgress(static_cast<unsigned long>(finishedCount));
   } else {
     if (downloadThread) downloadThread->Terminate();
+    exitStatus = 1;
+    diagnostics::ReportCause(downloadList[static_cast<std::size_t>(finishedCount)] + " arrived with " +
+                             std::to_string(wParam) + " bytes instead of " +
+                             std::to_string(expectedSizes[static_cast<std::size_t>(finishedCount)]));
     statusText.SetWindowText("更新过程出现错误,请稍候重试！");
   }
   if (static_cast<std::size_t>(finishedCount) == downloadList.size()) ApplyDownloadedUpdate();
@@ -214,6 +222,9 @@ void CDlgUpdate::ApplyDownloadedUpdate() {
   // A size can match while the content does not (a truncated file padded by a
   // proxy, a changed file of the same size): the digest decides.
   if (!StagedFilesMatchManifest(updateFiles, stagingDir)) {
+    exitStatus = 1;
+    diagnostics::ReportCause("a downloaded file does not match its digest in " + manifestName +
+                             "; nothing was installed");
     statusText.SetWindowText("更新过程出现错误,请稍候重试！");
     return;
   }
@@ -226,7 +237,12 @@ void CDlgUpdate::ApplyDownloadedUpdate() {
   update.installDir = installDir;
   update.stagingDir = stagingDir;
   update.localVersion = localVersion;
-  InstallStagedUpdate(update, updateFiles);
+  if (InstallStagedUpdate(update, updateFiles)) {
+    diagnostics::LogFact("installed " + std::to_string(updateFiles.size()) + " files into " + installDir);
+  } else {
+    exitStatus = 1;
+    diagnostics::ReportCause("not every file could be replaced; version " + localVersion + " stays recorded");
+  }
   StartClient(appPath);
   EndDialog(1);
 }

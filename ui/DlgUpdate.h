@@ -66,6 +66,9 @@ class CDlgUpdate : public CImageDialog {
   std::string stagingDir;
   std::string localVersion;
   std::string region;
+  // The process exit status the dialog leaves: 1 once a check, download or
+  // installation has failed, 0 otherwise (also when the user only closes it).
+  int exitStatus = 0;
 
  private:
   void HideOfferControls();

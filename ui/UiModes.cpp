@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/diagnostics/Diagnostics.h"
+#include "platform/directory/DirectoryEx.h"
 #include "platform/visual/VisualApp.h"
 #include "ui/DlgNotify.h"
 #include "ui/DlgUpdate.h"
@@ -12,12 +14,17 @@ int RunUpdateDialog(int updateType, const std::string& moduleName) {
     std::fprintf(stderr, "ZOLTUpdate: cannot show the update dialog: %s\n", why.c_str());
     return 1;
   }
+  // The module has its own copy of the core, and with it its own run log
+  // switch: the dialog's causes and facts go to the same file.
+  std::string appPath;
+  CDirectoryEx::GetApplicationPath(appPath);
+  diagnostics::OpenRunLog(appPath);
   CVisualApp app;
   CDlgUpdate dialog;
   dialog.updateType = updateType;
   dialog.moduleName = moduleName;
   dialog.DoModal();
-  return 0;
+  return dialog.exitStatus;
 }
 
 int ShowUpdateNotification(const NotifyRequest& request) {

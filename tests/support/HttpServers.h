@@ -45,8 +45,12 @@ class NginxServer {
   int port() const { return port_; }
   // The access log, read once no request has been logged for 100 ms.
   std::string AccessLog() const;
+  // One line per request: "<uri> <User-Agent header>", read the same way.
+  std::string AgentLog() const;
 
  private:
+  std::string StillLog(const std::string& name) const;
+
   TempDir dir_;
   int port_ = 0;
   std::unique_ptr<ChildProcess> process_;
