@@ -162,7 +162,7 @@ bool CSilentUpdate::RunProgramUpdate() {
   manifest.ReadString("Version", "VERSION", "", newVersion);
   manifest.ReadString("Version", "REGION", "", manifestRegion);
   diagnostics::LogFact("published version \"" + newVersion + "\", region \"" + manifestRegion + "\"; " +
-                       (files.empty() ? "nothing to install" : ListForLog(files) + " to install"));
+                       (files.empty() ? "nothing to install" : "to install: " + ListForLog(files)));
   bool succeeded = compared != -1;
   if (!succeeded) Complain(manifestName + " lists no files, or names a file outside the application directory");
 
@@ -235,7 +235,7 @@ bool CSilentUpdate::RunComponentUpdate() {
   std::vector<UpdateFileInfo> files;
   bool succeeded = CompareComponentConfig(files);
   diagnostics::LogFact("component \"" + moduleName +
-                       "\": " + (files.empty() ? "nothing to install" : ListForLog(files) + " to install"));
+                       "\": " + (files.empty() ? "nothing to install" : "to install: " + ListForLog(files)));
   if (succeeded && StageFiles(files)) {
     if (ReplaceInstalledFiles(files, stagingDir, installDir)) {
       CopyFileA((stagingDir + manifestName).c_str(), (installDir + manifestName).c_str(), FALSE);

@@ -9,16 +9,16 @@
 #include "ui/DlgUpdate.h"
 
 int RunUpdateDialog(int updateType, const std::string& moduleName) {
-  std::string why;
-  if (!IsDisplayAvailable(why)) {
-    std::fprintf(stderr, "ZOLTUpdate: cannot show the update dialog: %s\n", why.c_str());
-    return 1;
-  }
   // The module has its own copy of the core, and with it its own run log
   // switch: the dialog's causes and facts go to the same file.
   std::string appPath;
   CDirectoryEx::GetApplicationPath(appPath);
   diagnostics::OpenRunLog(appPath);
+  std::string why;
+  if (!IsDisplayAvailable(why)) {
+    diagnostics::ReportCause("cannot show the update dialog: " + why);
+    return 1;
+  }
   CVisualApp app;
   CDlgUpdate dialog;
   dialog.updateType = updateType;

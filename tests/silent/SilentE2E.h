@@ -60,6 +60,7 @@ class SilentE2ETest : public ::testing::Test {
     argv.push_back(nullptr);
     std::vector<std::string> environment{"XDG_RUNTIME_DIR=" + runtime, "ZOLT_REGISTRY_ROOT=" + registry,
                                          "PATH=/usr/bin:/bin"};
+    environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     std::vector<char*> envp;
     for (auto& e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -94,6 +95,7 @@ class SilentE2ETest : public ::testing::Test {
   }
 
   TempDir work;
+  std::vector<std::string> extraEnvironment;  // "NAME=value" for the runs Start begins
   std::string app = work / "app/";
   std::string pub = work / "pub/";
   std::string registry = work / "registry/";

@@ -96,6 +96,8 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
   NginxServer server(pub);
   const std::string served = "127.0.0.1:" + std::to_string(server.port());
   const int closedPort = PickFreePort();
+  FaultServer stalling(pub);
+  stalling.SetRule("/1/UpdateConfig.ini", R"({"stall": 10})");
   // Mounts need a user namespace of their own; without one those rows are skipped.
   const bool canMount = std::system("/usr/bin/unshare -Urm /bin/true >/dev/null 2>&1") == 0;
   const std::vector<std::string> inNamespace = {"/usr/bin/unshare", "-Urm", "/bin/sh", "-c"};
@@ -106,12 +108,22 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
     std::string mount;              // shell commands run in a mount namespace before the updater ("$A": app)
     std::vector<std::string> causes;
     bool logged = true;   // false: the application folder itself cannot be written
-    bool partly = false;  // some files are replaced before the failure
+    bool partly = false;  // the folder changes: some files replaced, or a part kept for resuming
   } cases[] = {
       {"nothing listens on the configured port",
        [&] { WriteLocalConfig(app, "4.0.9", "GD", closedPort); },
        "",
        {"cannot connect to 127.0.0.1:" + std::to_string(closedPort) + " for /1/UpdateConfig.ini: Connection refused"}},
+      {"the server stops sending",
+       [&] {
+         WriteLocalConfig(app, "4.0.9", "GD", stalling.port());
+         extraEnvironment = {"ZOLT_TRANSFER_LOW_SPEED_TIME=1"};
+       },
+       "",
+       {"127.0.0.1:" + std::to_string(stalling.port()) +
+        " sent 10 bytes of /1/UpdateConfig.ini and stopped: Operation too slow"},
+       true,
+       true},
       {"the host name does not resolve",
        [&] { CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "ServerIP", "no-such-host.invalid"); },
        "",
@@ -167,6 +179,7 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
       wrapper.push_back("A=\"$0\"; A=\"${A%/ZOLTUpdate}\"; " + c.mount + " && exec \"$0\" \"$@\"");
     }
     EXPECT_EQ(Wait(Start({"-silent"}, "run", wrapper)), 1);
+    extraEnvironment.clear();
     const std::string errors = ReadTextFile(work / "run.err");
     const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
     for (const std::string& cause : c.causes) {
