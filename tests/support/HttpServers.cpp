@@ -68,6 +68,7 @@ bool ChildProcess::Exited() {
   if (reaped_) return true;
   int status = 0;
   reaped_ = waitpid(pid_, &status, WNOHANG) == pid_;
+  if (reaped_) exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return reaped_;
 }
 

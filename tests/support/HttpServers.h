@@ -22,10 +22,13 @@ class ChildProcess {
 
   bool Exited();  // true once the process has ended (it is then reaped)
   pid_t pid() const { return pid_; }
+  // Once Exited: the exit status, or -1 when a signal ended it.
+  int exitCode() const { return exitCode_; }
 
  private:
   pid_t pid_ = -1;
   bool reaped_ = false;
+  int exitCode_ = -1;
 };
 
 // A port on 127.0.0.1 that nothing listened on a moment ago.

@@ -115,6 +115,38 @@ TEST(EndToEnd, SilentUpdateAsksThroughTheNotificationWindow) {
   EXPECT_EQ(installation.ConfiguredVersion(), "2.0");
 }
 
+// A dialog that cannot reach the server says why in the run log, and the
+// process exits 1 once the user closes it, so a script that started it knows.
+TEST(EndToEnd, DialogThatCouldNotCheckExitsOneWithTheCauseLogged) {
+  const char* exe = std::getenv("ZOLT_UPDATE_EXE");
+  ASSERT_NE(exe, nullptr);
+  ServedInstallation installation("2.0", {{"a.dat", "new a"}});
+  InstallProgram(exe, installation.app);
+  const int closedPort = PickFreePort();
+  installation.Configure(closedPort);
+
+  TempDir x;
+  const auto xvfb = StartXvfb(x);
+  ChildProcess updater({installation.app / "ZOLTUpdate"}, x / "updater.log");
+  const std::string window = FindWindowNamed("^在线更新$");
+  ASSERT_FALSE(window.empty()) << ReadTextFile(x / "updater.log");
+  // The centre of "关闭" (template rectangle 226, 129, 53, 20 in dialog units).
+  const ChildResult click =
+      RunChild({"/usr/bin/xdotool", "mousemove", "--window", window, "379", "208", "click", "1"}, {}, 10);
+  ASSERT_EQ(click.exitCode, 0) << click.err;
+  ASSERT_TRUE(WaitFor([&] { return updater.Exited(); }, 30000)) << ReadTextFile(x / "updater.log");
+  EXPECT_EQ(updater.exitCode(), 1);
+
+  const std::string log = ReadTextFile(installation.app / "ZOLTUpdate.log");
+  EXPECT_NE(log.find("started: update dialog, type 1"), std::string::npos) << log;
+  EXPECT_NE(log.find("cannot connect to 127.0.0.1:" + std::to_string(closedPort) +
+                     " for /1/UpdateConfig.ini: Connection refused"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("outcome: exit 1, failed"), std::string::npos) << log;
+  EXPECT_NE(ReadTextFile(x / "updater.log").find("Connection refused"), std::string::npos);
+}
+
 TEST(EndToEnd, WithoutADisplayTheDialogSaysSoAndTheProgramEnds) {
   const char* exe = std::getenv("ZOLT_UPDATE_EXE");
   ASSERT_NE(exe, nullptr);
