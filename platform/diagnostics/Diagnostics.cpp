@@ -10,6 +10,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "platform/core_guard.h"
 #include "platform/win32/Files.h"
 
 namespace diagnostics {
