@@ -204,6 +204,11 @@ struct CZOLTUpdateIntf::Impl {
       if (status != 200 && status != 206) {
         causes.push_back(server + " answered HTTP " + std::to_string(status) + " for " + path);
       } else {
+        if (expected < 0) {
+          curl_off_t length = -1;
+          curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+          if (length >= 0) expected = offset + length;
+        }
         causes.push_back(server + " sent " + std::to_string(received) +
                          (expected >= 0 ? " of " + std::to_string(expected) : std::string()) + " bytes of " + path +
                          " and stopped" + (result != CURLE_OK ? std::string(": ") + curlError : std::string()));
