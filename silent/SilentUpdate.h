@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/transfer/ZOLTUpdateIntf.h"
+#include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
 
 // What the notification window shows; the answer is 6 (upgrade now) or 7 (later).
@@ -32,10 +33,11 @@ class CSilentUpdate {
 
   // Both runs return true when the installation is up to date or everything
   // was installed, false when a failure left nothing or not everything
-  // installed (manifest not fetched or unusable, a file missing or damaged on
-  // the servers, a file that could not be replaced, an unsafe name). Every
-  // failure's cause goes to stderr and the run log; success is quiet on
-  // stderr and logged.
+  // installed: manifest not fetched or unusable, an installation holding
+  // ZOLTUpdate.pub that no server gave a manifest verifying under it (or whose
+  // file holds no usable key), a file missing or damaged on the servers, a
+  // file that could not be replaced, an unsafe name. Every failure's cause
+  // goes to stderr and the run log; success is quiet on stderr and logged.
   // Called on the start-up thread; they block until done (the program update
   // waits 5 s before it restarts the client).
   bool RunProgramUpdate();
@@ -64,4 +66,5 @@ class CSilentUpdate {
   void RemoveStaging();
 
   NotifyFunction notifier_;
+  CReleaseTrust trust_;  // of the run under way
 };

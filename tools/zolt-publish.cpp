@@ -2,7 +2,8 @@
 // web server can serve to the updater.
 //
 //   zolt-publish --release-version V --region R [--type N] [--notify] [--unconditional]
-//                [--allow-downgrade] [--dry-run] RELEASE_DIR PUBLISH_ROOT
+//                [--allow-downgrade] [--dry-run] [--sign-key KEY.pem] [--expires DAYS]
+//                RELEASE_DIR PUBLISH_ROOT
 //
 // Copies every regular file below RELEASE_DIR to PUBLISH_ROOT/N/ and writes
 // there "UpdateConfig.ini" (and for N other than 1 also "config.ini"). The new
@@ -35,6 +36,7 @@
 #include "platform/configfile/Profile.h"
 #include "platform/crypt/MD5.h"
 #include "platform/win32/Files.h"
+#include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
 
 namespace fs = std::filesystem;
@@ -57,6 +59,8 @@ constexpr const char* kUsage =
     "  --allow-downgrade    publish a version that sorts below the one published for the same\n"
     "                       type and region (a rollback)\n"
     "  --dry-run            list the files, sizes, digests and the manifest; write nothing\n"
+    "  --sign-key KEY.pem   sign each manifest with this Ed25519 private key into <manifest>.sig\n"
+    "  --expires DAYS       installations with a key refuse the manifest DAYS days from now\n"
     "  --help               show this text\n"
     "  --version            show the version of zolt-publish\n"
     "Exit status: 0 published, 1 refused or failed (nothing changed), 2 bad command line.\n";
@@ -69,6 +73,8 @@ struct Options {
   bool unconditional = false;
   bool allowDowngrade = false;
   bool dryRun = false;
+  std::string signKey;            // path of the Ed25519 private key; empty: unsigned
+  unsigned long expiresDays = 0;  // 0: no EXPIRES
   std::string releaseDir;
   std::string publishRoot;
 };
@@ -115,6 +121,8 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
     kUnconditional,
     kAllowDowngrade,
     kDryRun,
+    kSignKey,
+    kExpires,
     kHelp,
     kVersion,
   };
@@ -126,6 +134,8 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
       {"unconditional", no_argument, nullptr, kUnconditional},
       {"allow-downgrade", no_argument, nullptr, kAllowDowngrade},
       {"dry-run", no_argument, nullptr, kDryRun},
+      {"sign-key", required_argument, nullptr, kSignKey},
+      {"expires", required_argument, nullptr, kExpires},
       {"help", no_argument, nullptr, kHelp},
       {"version", no_argument, nullptr, kVersion},
       {nullptr, 0, nullptr, 0},
@@ -162,6 +172,13 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
         break;
       case kDryRun:
         options.dryRun = true;
+        break;
+      case kSignKey:
+        options.signKey = optarg;
+        break;
+      case kExpires:
+        if (!ParseType(optarg, options.expiresDays) || options.expiresDays > 36500)
+          return UsageError(std::string("--expires needs a number of days from 1 to 36500, not \"") + optarg + "\"");
         break;
       case 'h':
       case kHelp:
@@ -206,7 +223,7 @@ std::string RejectName(const std::string& name, const std::string& shown) {
   const std::string lower = Lower(name);
   if (lower == "version" || lower == "files")
     return "\"" + shown + "\" would share its section with the manifest's own \"" + name + "\" section";
-  if (name == "UpdateConfig.ini" || name == "config.ini")
+  if (name == "UpdateConfig.ini" || name == "config.ini" || name == "UpdateConfig.ini.sig" || name == "config.ini.sig")
     return "\"" + shown + "\" would collide with the manifest the publication writes";
   return std::string();
 }
@@ -267,7 +284,7 @@ void SetOrFail(CProfile& profile, const std::string& section, const std::string&
 }
 
 struct Entry {
-  std::string name, md5, size, modifyTime;
+  std::string name, md5, size, modifyTime, sha256;
 };
 
 // Reads the manifest text back as the updater will and checks every value.
@@ -280,9 +297,22 @@ void VerifyManifest(const std::string& text, const std::vector<Entry>& entries, 
       if ((*lines)[i] != entries[i].name) Fail("\"" + entries[i].name + "\" does not read back from \"FILES\"");
   }
   std::string value;
+  std::string sha256;
   for (const Entry& entry : entries)
-    if (!parsed.GetValue(entry.name, "MD5", value) || value != entry.md5)
+    if (!parsed.GetValue(entry.name, "MD5", value) || value != entry.md5 ||
+        !parsed.GetValue(entry.name, "SHA256", sha256) || sha256 != entry.sha256)
       Fail("the section of \"" + entry.name + "\" does not read back as written");
+}
+
+// Writes a manifest and, with a key, "<manifest>.sig" beside it: the raw
+// signature of exactly the bytes written.
+void WriteManifest(const fs::path& path, const std::string& text, const std::string& signKey) {
+  if (!WriteFileAtomically(path.string(), text)) Fail("cannot write " + path.string());
+  if (signKey.empty()) return;
+  std::string signature, error;
+  if (!SignManifest(signKey, text, signature, error)) Fail("cannot sign " + path.string() + ": " + error);
+  if (!WriteFileAtomically(path.string() + kSignatureSuffix, signature))
+    Fail("cannot write " + path.string() + kSignatureSuffix);
 }
 
 void RemoveQuietly(const fs::path& path) {
@@ -362,11 +392,23 @@ int Publish(const Options& options) {
   }
   const fs::path target = root / typeText;
 
+  // The key is read before anything is written: a bad key must not leave an
+  // unsigned publication behind for installations that require signatures.
+  std::string signKey;
+  if (!options.signKey.empty()) {
+    std::string probe, error;
+    if (!ReadWholeFile(options.signKey, signKey)) Fail("cannot read the signing key " + options.signKey);
+    if (!SignManifest(signKey, "", probe, error)) Fail(options.signKey + ": " + error);
+  }
+
   CProfile header;
   SetOrFail(header, "Version", "VERSION", options.version);
   SetOrFail(header, "Version", "REGION", options.region);
   SetOrFail(header, "Version", "UNCONDITIONALUPDATE", options.unconditional ? "1" : "0");
   SetOrFail(header, "Version", "NOTIFIY", options.notify ? "1" : "0");
+  if (options.expiresDays != 0)
+    SetOrFail(header, "Version", "EXPIRES",
+              FormatExpiry(std::time(nullptr) + static_cast<std::time_t>(options.expiresDays) * 86400));
   CheckAgainstPublished(target, options);
 
   const std::vector<ReleaseFile> files = CollectReleaseFiles(release);
@@ -394,8 +436,9 @@ int Publish(const Options& options) {
         if (!CopyFileA(file.source.c_str(), copy.c_str(), TRUE))
           Fail("cannot copy " + file.source.string() + " to " + copy.string());
       }
-      Entry entry{file.name, "", "", FormatModifyTime(file.source)};
-      if (!md5.GetFileMD5(copy.c_str(), entry.md5)) Fail("cannot read " + copy.string());
+      Entry entry{file.name, "", "", FormatModifyTime(file.source), ""};
+      if (!md5.GetFileMD5(copy.c_str(), entry.md5) || !md5.GetFileSHA256(copy.c_str(), entry.sha256))
+        Fail("cannot read " + copy.string());
       const std::uintmax_t size = fs::file_size(copy, error);
       if (error) Fail("cannot read " + copy.string() + ": " + error.message());
       entry.size = std::to_string(size);
@@ -410,6 +453,7 @@ int Publish(const Options& options) {
       SetOrFail(sections, entry.name, "MD5", entry.md5);
       SetOrFail(sections, entry.name, "SIZE", entry.size);
       SetOrFail(sections, entry.name, "MODIFYTIME", entry.modifyTime);
+      SetOrFail(sections, entry.name, "SHA256", entry.sha256);
     }
     const std::string manifest = header.Serialize() + fileList + sections.Serialize();
     VerifyManifest(manifest, entries, true);
@@ -419,10 +463,8 @@ int Publish(const Options& options) {
       ShowDryRun(entries, target, manifest, component);
       return 0;
     }
-    if (!WriteFileAtomically((staged / "UpdateConfig.ini").string(), manifest))
-      Fail("cannot write " + (staged / "UpdateConfig.ini").string());
-    if (!component.empty() && !WriteFileAtomically((staged / "config.ini").string(), component))
-      Fail("cannot write " + (staged / "config.ini").string());
+    WriteManifest(staged / "UpdateConfig.ini", manifest, signKey);
+    if (!component.empty()) WriteManifest(staged / "config.ini", component, signKey);
     if (::chmod(staged.c_str(), 0755) != 0) Fail("cannot set permissions of " + staged.string());
     PutInPlace(staged, target);
     std::cout << "published " << entries.size() << " files (" << totalBytes << " bytes) to " << target.string() << "\n";

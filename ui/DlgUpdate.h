@@ -12,6 +12,7 @@
 #include "platform/visual/PNGPicture.h"
 #include "platform/visual/ProgressBar.h"
 #include "platform/visual/StaticText.h"
+#include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
 
 class CDownFileThread;
@@ -66,10 +67,13 @@ class CDlgUpdate : public CImageDialog {
   std::string stagingDir;
   std::string localVersion;
   std::string region;
+  CReleaseTrust trust;  // read by each check from ZOLTUpdate.pub
   // The process exit status the dialog leaves: 1 once a check, download or
   // installation has failed, 0 otherwise (also when the user only closes it).
   int exitStatus = 0;
 
  private:
   void HideOfferControls();
+  // The check ends without an offer: says why on stderr and in the status line.
+  void ShowCheckFailure(const std::string& cause);
 };

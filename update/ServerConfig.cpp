@@ -46,27 +46,39 @@ void ReadServerConfig(std::string& localVersion, std::string& region, std::vecto
   // The working record starts empty for each server: a failed lookup leaves
   // ResolveHostAddress's out text alone, and that text must not be the
   // address of the server read before.
+  // Transport settings hold for both servers. A relative CA bundle lies in
+  // the application directory, so that an installer can ship it beside us.
+  server.useHttps = config.ReadInteger("Update", "UseHttps", 0) != 0;
+  config.ReadString("Update", "CAFile", "", server.caFile);
+  if (!server.caFile.empty() && server.caFile.front() != '/') server.caFile = NativePath(appPath + server.caFile);
+
   config.ReadString("Update", "ServerIP", "", host);
   server.ip.clear();
   if (!ResolveHostAddress(host, server.ip) && !host.empty())
     diagnostics::ReportCause("cannot resolve the update server \"" + host + "\" (Config.dat [Update] ServerIP)");
+  server.host = host;
   server.port = static_cast<std::uint16_t>(config.ReadInteger("Update", "ServerPort", 0));
   servers.push_back(server);
-  shown =
-      host + " = " + (server.ip.empty() ? "?" : server.ip) + ":" + std::to_string(server.port == 0 ? 80 : server.port);
+  const auto describe = [&] {
+    return host + " = " + (server.ip.empty() ? "?" : server.ip) + ":" +
+           std::to_string(server.port != 0 ? server.port : (server.useHttps ? 443 : 80));
+  };
+  shown = describe();
 
   config.ReadString("Update", "ServerIP2", "", host);
   server.ip.clear();
   if (!ResolveHostAddress(host, server.ip) && !host.empty())
     diagnostics::ReportCause("cannot resolve the update server \"" + host + "\" (Config.dat [Update] ServerIP2)");
+  server.host = host;
   server.port = static_cast<std::uint16_t>(config.ReadInteger("Update", "ServerPort2", 0));
   if (!server.ip.empty()) {
     servers.push_back(server);
-    shown += ", " + host + " = " + server.ip + ":" + std::to_string(server.port == 0 ? 80 : server.port);
+    shown += ", " + describe();
   }
 
   config.Initialize(appPath + "UserConfig.dat", "");
   useProxy = config.ReadInteger("Server", "UseProxy", 1) != 0;
   diagnostics::LogFact("installed version \"" + localVersion + "\", region \"" + region + "\"; servers " + shown +
-                       "; proxy " + (useProxy ? "from the environment" : "off"));
+                       (server.useHttps ? " over HTTPS" : "") + "; proxy " +
+                       (useProxy ? "from the environment" : "off"));
 }

@@ -151,7 +151,7 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
       {"a file on the server is not the published one",
        [&] { WriteTextFile(pub + "1/data/b.bin", "B"); },
        "",
-       {"data\\b.bin arrived with digest 9d5ed678fe57bcca610140957afab571 instead of "
+       {"data\\b.bin arrived with MD5 9d5ed678fe57bcca610140957afab571 instead of "
         "92eb5ffee6ae2fec3ad71c777531578f"}},
       {"the application folder is read-only",
        [] {},
