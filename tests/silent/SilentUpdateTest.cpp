@@ -204,7 +204,7 @@ TEST_F(SilentUpdateTest, BadDownloadInstallsNothing) {
       WriteLocalConfig(app, "4.0.9", "GD", faults->port());
     }
 
-    EXPECT_TRUE(RunProgram());
+    EXPECT_FALSE(RunProgram()) << "a run that installed nothing is a failure";
     EXPECT_EQ(Installed(), NativeNames(kOld));
     EXPECT_EQ(InstalledVersion(), "4.0.9");
     EXPECT_FALSE(fs::exists(app + "UpdateRecord.dat"));
@@ -329,7 +329,7 @@ TEST_F(SilentUpdateTest, IncompleteInstallationKeepsOldVersionAndHealsNextRun) {
   WriteTextFile(app + "version.txt/in-the-way", "x");
   WriteTextFile(app + "version.txt.bak/in-the-way", "x");
 
-  EXPECT_TRUE(RunProgram());
+  EXPECT_FALSE(RunProgram()) << "not everything was installed";
   EXPECT_EQ(InstalledVersion(), "4.0.9");
   EXPECT_EQ(Record("IsSucceed"), "0");
   EXPECT_EQ(Record("NewVersion"), "4.1.0");
@@ -444,7 +444,7 @@ TEST_F(SilentUpdateTest, ComponentWithFailedOrUnsafeEntryInstallsNothing) {
     WriteFiles(pub + "5/", c.published);
     if (c.removeFromServer) fs::remove(pub + c.removeFromServer);
 
-    EXPECT_TRUE(RunComponent("Plugins"));
+    EXPECT_FALSE(RunComponent("Plugins"));
     EXPECT_EQ(ReadTree(app + "Plugins/"), NativeNames(installed));
     EXPECT_FALSE(fs::exists(app + "evil.txt"));
     EXPECT_FALSE(fs::exists(app + "UPDATE/Plugins"));
