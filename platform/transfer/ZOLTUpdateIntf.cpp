@@ -342,10 +342,12 @@ int CZOLTUpdateIntf::GetRemoteFile(unsigned updateType, const char* remoteName, 
   const std::string part = target + ".part";
   // An older file at the target must not pass for the new one if this fetch
   // fails; the complete file replaces it by rename below.
-  ::unlink(target.c_str());
+  DeleteFileA(target.c_str());
   if (impl.curl == nullptr || impl.cancelled.load()) return -1;
 
-  impl.fd = ::open(part.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // Never through a link: a planted ".part" link would have the download
+  // written wherever it points.
+  impl.fd = OpenFileForWriting(part.c_str());
   if (impl.fd < 0) return -1;
   impl.notifyWnd = notifyWnd;
   impl.notifyMsg = notifyMsg;
@@ -366,11 +368,11 @@ int CZOLTUpdateIntf::GetRemoteFile(unsigned updateType, const char* remoteName, 
   impl.fd = -1;
 
   if (outcome != Outcome::kDone) {
-    if (empty) ::unlink(part.c_str());
+    if (empty) DeleteFileA(part.c_str());
     return -1;
   }
-  if (::rename(part.c_str(), target.c_str()) != 0) {
-    ::unlink(part.c_str());
+  if (!MoveFileExA(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    DeleteFileA(part.c_str());
     return -1;
   }
   if (notifyWnd != nullptr) {

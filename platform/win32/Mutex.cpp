@@ -2,14 +2,17 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <unordered_set>
 
 #include "platform/core_guard.h"
+#include "platform/win32/RuntimeFolder.h"
 
 namespace {
 
@@ -38,9 +41,9 @@ HANDLE Register(MutexObject* object) {
 }  // namespace
 
 std::string MutexLockPath(const std::string& name) {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::string dir = (runtime != nullptr && *runtime != '\0') ? runtime : "/tmp";
-  if (dir.back() != '/') dir += '/';
+  std::string dir = UserRuntimeFolder();
+  if (dir.empty()) return {};
+  dir += '/';
   // A "\" or "/" in the name (Windows allows "Global\..." prefixes) must not
   // lead out of the runtime folder.
   std::string file = name;
@@ -55,8 +58,21 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, const char* name) 
     return Register(new MutexObject{-1, initialOwner != FALSE});
   }
   const std::string path = MutexLockPath(name);
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+  struct stat st {};
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
+    // Only this user's own lock file stands for the name; anything else found
+    // there is not ours to lock or to trust.
+    ::close(fd);
+    std::fprintf(stderr, "%s: %s is not a lock file of this user; not using it\n", program_invocation_short_name,
+                 path.c_str());
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
   if (fd < 0) {
+    if (path.empty())
+      std::fprintf(stderr, "%s: no private runtime folder for the instance lock (set XDG_RUNTIME_DIR or HOME)\n",
+                   program_invocation_short_name);
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
