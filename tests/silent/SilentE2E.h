@@ -48,8 +48,11 @@ class SilentE2ETest : public ::testing::Test {
     std::filesystem::copy_file(Env("ZOLT_UPDATE_BIN"), app + "ZOLTUpdate");
   }
 
-  pid_t Start(const std::vector<std::string>& args = {"-silent"}, const std::string& name = "run") {
-    std::vector<std::string> arguments{app + "ZOLTUpdate"};
+  // wrapper: a program and its arguments that run the updater (strace).
+  pid_t Start(const std::vector<std::string>& args = {"-silent"}, const std::string& name = "run",
+              const std::vector<std::string>& wrapper = {}) {
+    std::vector<std::string> arguments = wrapper;
+    arguments.push_back(app + "ZOLTUpdate");
     arguments.insert(arguments.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : arguments) argv.push_back(a.data());
