@@ -198,7 +198,8 @@ void CSilentUpdate::ExplainRejectedManifest(CConfigFile& manifest) {
   manifest.ReadSection("FILES", names);
   for (const auto& name : names) {
     if (!IsSafeRelativeName(name)) {
-      Complain(manifestName + " names \"" + name + "\", which lies outside the application directory; nothing was installed");
+      Complain(manifestName + " names \"" + name +
+               "\", which lies outside the application directory; nothing was installed");
       return;
     }
   }

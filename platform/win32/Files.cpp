@@ -6,12 +6,12 @@
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <climits>
 #include <unistd.h>
+#include <climits>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <algorithm>
 #include <mutex>
 #include <random>
 #include <vector>
@@ -89,8 +89,8 @@ std::vector<std::string> Components(const std::string& nativePath) {
 // guarded root when path lies below it, else every folder of the path.
 size_t FollowedFolders(const std::string& nativePath, const std::vector<std::string>& parts) {
   const std::vector<std::string> root = Components(NativePath(GuardedRoot()));
-  const bool below = nativePath.front() == '/' && root.size() <= parts.size() &&
-                     std::equal(root.begin(), root.end(), parts.begin());
+  const bool below =
+      nativePath.front() == '/' && root.size() <= parts.size() && std::equal(root.begin(), root.end(), parts.begin());
   return below ? root.size() : parts.size();
 }
 
@@ -360,8 +360,7 @@ int OpenFileForWriting(const char* path) {
   std::string name;
   const Descriptor folder(OpenParent(path, name));
   if (!folder) return Fail(), -1;
-  Descriptor file(
-      ::openat(folder.get(), name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+  Descriptor file(::openat(folder.get(), name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
   if (!file) {
     if (errno == ELOOP) ReportLink(NativePath(path));
     return Fail(), -1;
@@ -390,8 +389,9 @@ BOOL CopyFileA(const char* src, const char* dst, BOOL failIfExists) {
   if (targetExists && (failIfExists || S_ISDIR(target.st_mode))) return Fail(S_ISDIR(target.st_mode) ? EISDIR : EEXIST);
   // Only a regular file hands its bits on; a link's target lends none. The cap
   // keeps setuid, setgid and group or world write off every file written.
-  const mode_t mode = (targetExists && S_ISREG(target.st_mode) ? target.st_mode : ModeForNewCopy(in.get(), st.st_mode)) &
-                      kMaximumFileMode;
+  const mode_t mode =
+      (targetExists && S_ISREG(target.st_mode) ? target.st_mode : ModeForNewCopy(in.get(), st.st_mode)) &
+      kMaximumFileMode;
 
   std::string tempName;
   Descriptor out(OpenTemporaryIn(folder.get(), toName, mode, tempName));
@@ -424,7 +424,8 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
   const Descriptor folder(OpenParent(path, name));
   if (!folder) return false;
   struct stat existing {};
-  const bool isFile = ::fstatat(folder.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(existing.st_mode);
+  const bool isFile =
+      ::fstatat(folder.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(existing.st_mode);
   const mode_t mode = (isFile ? existing.st_mode : 0644) & kMaximumFileMode;
   std::string tempName;
   Descriptor fd(OpenTemporaryIn(folder.get(), name, mode, tempName));

@@ -65,9 +65,9 @@ int OpenFileForWriting(const char* path);
 // old file or the complete new one, never half written. A replaced dst keeps its
 // permission bits, capped at 0755; a new one takes those of src (a program also
 // becomes executable), capped the same way. A link at dst is replaced by a
-// regular file: what it points to is never written and lends no bits. The data is not flushed to disk: callers that record a copy as
-// done call FlushFileSystem once for a whole batch first. With failIfExists non-zero an existing dst is left alone and
-// the call fails with ERROR_FILE_EXISTS. Fails when dst is a directory.
+// regular file: what it points to is never written and lends no bits. The data is not flushed to disk: callers that
+// record a copy as done call FlushFileSystem once for a whole batch first. With failIfExists non-zero an existing dst
+// is left alone and the call fails with ERROR_FILE_EXISTS. Fails when dst is a directory.
 BOOL CopyFileA(const char* src, const char* dst, BOOL failIfExists);
 
 // Temporary files that CopyFileA and other atomic writers leave only when the

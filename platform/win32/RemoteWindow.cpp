@@ -25,7 +25,6 @@ std::atomic<unsigned> g_timeoutMs{kRemoteWindowDefaultTimeoutMs};
 
 using Clock = std::chrono::steady_clock;
 
-
 bool FillAddress(const std::string& path, sockaddr_un& address) {
   std::memset(&address, 0, sizeof address);
   address.sun_family = AF_UNIX;

@@ -228,7 +228,9 @@ TEST_F(GuardedFiles, TheRootMayBeReachedThroughALink) {
 TEST_F(GuardedFiles, ModesAreCappedWhateverTheUmask) {
   SetGuardedRoot(app.path());
   ::umask(0);
-  WriteTextFile(outside / "program", "\x7f" "ELF program");
+  WriteTextFile(outside / "program",
+                "\x7f"
+                "ELF program");
   ASSERT_EQ(::chmod((outside / "program").c_str(), 0777), 0);
   WriteTextFile(app / "installed-suid", "old");
   ASSERT_EQ(::chmod((app / "installed-suid").c_str(), 06777), 0);
@@ -245,9 +247,14 @@ TEST_F(GuardedFiles, ModesAreCappedWhateverTheUmask) {
   const struct {
     fs::path path;
     mode_t mode;
-  } expected[] = {{app / "UPDATE", 0755},           {app / "UPDATE/Program", 0755}, {app / "UPDATE/Program/sub", 0755},
-                  {app / "UPDATE/Program/sub/new", 0755}, {app / "installed-suid", 0755}, {app / "Config.dat", 0644},
-                  {app / "a.part", 0644},           {app / "client.log", 0644}};
+  } expected[] = {{app / "UPDATE", 0755},
+                  {app / "UPDATE/Program", 0755},
+                  {app / "UPDATE/Program/sub", 0755},
+                  {app / "UPDATE/Program/sub/new", 0755},
+                  {app / "installed-suid", 0755},
+                  {app / "Config.dat", 0644},
+                  {app / "a.part", 0644},
+                  {app / "client.log", 0644}};
   for (const auto& e : expected) EXPECT_EQ(ModeOf(e.path), e.mode) << e.path;
 }
 

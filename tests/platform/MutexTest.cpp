@@ -1,6 +1,6 @@
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -128,7 +128,8 @@ TEST_F(MutexTest, OnlyAFolderOfTheUsersOwnHoldsTheLock) {
     bool used;
   } rows[] = {{"own", true}, {"link", false}, {"open", false}, {"other", !root}, {nullptr, false}};
   for (const auto& row : rows) {
-    const std::string xdg = row.xdg == nullptr ? "" : (row.xdg == std::string("own") ? runtime_.path() : home / row.xdg);
+    const std::string xdg =
+        row.xdg == nullptr ? "" : (row.xdg == std::string("own") ? runtime_.path() : home / row.xdg);
     if (row.xdg == nullptr)
       ::unsetenv("XDG_RUNTIME_DIR");
     else

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <sstream>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "tests/silent/SilentE2E.h"
@@ -104,15 +104,17 @@ TEST_F(SilentE2ETest, AKillAtEveryTouchOfAStoreIsCompletedByOneCleanRun) {
     std::map<std::string, int> calls;
     std::istringstream lines(ReadTextFile(work / "touches"));
     for (std::string line; std::getline(lines, line);)
-      if (const auto paren = line.find('('); paren != std::string::npos && line[0] != '+') ++calls[line.substr(0, paren)];
+      if (const auto paren = line.find('('); paren != std::string::npos && line[0] != '+')
+        ++calls[line.substr(0, paren)];
     ASSERT_FALSE(calls.empty());
 
     for (const auto& [call, count] : calls) {
       for (int n = 1; n <= count; ++n) {
         SCOPED_TRACE(call + " #" + std::to_string(n));
         reset();
-        std::vector<std::string> killer{"/usr/bin/strace", "-qq", "-o", "/dev/null", "-e",
-                                        "inject=" + call + ":signal=SIGKILL:when=" + std::to_string(n)};
+        std::vector<std::string> killer{
+            "/usr/bin/strace", "-qq", "-o",
+            "/dev/null",       "-e",  "inject=" + call + ":signal=SIGKILL:when=" + std::to_string(n)};
         for (const auto& path : store.paths) killer.insert(killer.end(), {"-P", path});
         const int killed = Wait(Start({"-silent"}, "killed", killer));
         if (killed == 0) continue;  // the run took another way and ended first

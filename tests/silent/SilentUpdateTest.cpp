@@ -576,8 +576,7 @@ TEST_F(SilentUpdateTest, ARejectedManifestSaysWhy) {
   ::testing::internal::CaptureStderr();
   RunProgram();
   const std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("names \"..\\evil.txt\", which lies outside the application directory"), std::string::npos)
-      << err;
+  EXPECT_NE(err.find("names \"..\\evil.txt\", which lies outside the application directory"), std::string::npos) << err;
   EXPECT_EQ(InstalledVersion(), "4.0.9");
 }
 
