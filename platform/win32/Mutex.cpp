@@ -38,6 +38,32 @@ HANDLE Register(MutexObject* object) {
   return object;
 }
 
+bool IsOwnRegularFile(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+// Opens (creating) the user's own lock file at path. Anything else found under
+// the name (a link, another user's file) cannot stand for the name: no
+// instance of this user can hold it, and running unguarded would let two
+// instances run at once. The folder is the user's own, so it is removed and a
+// fresh file made in its place.
+int OpenOwnLockFile(const std::string& path) {
+  constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+  int fd = ::open(path.c_str(), kFlags | O_CREAT, 0600);
+  if (fd >= 0 && IsOwnRegularFile(fd)) return fd;
+  if (fd >= 0) ::close(fd);
+  std::fprintf(stderr, "%s: %s is not a lock file of this user; replacing it\n", program_invocation_short_name,
+               path.c_str());
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
+  fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0600);
+  if (fd >= 0 && !IsOwnRegularFile(fd)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
 
 std::string MutexLockPath(const std::string& name) {
@@ -58,21 +84,14 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, const char* name) 
     return Register(new MutexObject{-1, initialOwner != FALSE});
   }
   const std::string path = MutexLockPath(name);
-  const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-  struct stat st {};
-  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
-    // Only this user's own lock file stands for the name; anything else found
-    // there is not ours to lock or to trust.
-    ::close(fd);
-    std::fprintf(stderr, "%s: %s is not a lock file of this user; not using it\n", program_invocation_short_name,
-                 path.c_str());
+  if (path.empty()) {
+    std::fprintf(stderr, "%s: no private runtime folder for the instance lock (set XDG_RUNTIME_DIR or HOME)\n",
+                 program_invocation_short_name);
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
+  const int fd = OpenOwnLockFile(path);
   if (fd < 0) {
-    if (path.empty())
-      std::fprintf(stderr, "%s: no private runtime folder for the instance lock (set XDG_RUNTIME_DIR or HOME)\n",
-                   program_invocation_short_name);
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }

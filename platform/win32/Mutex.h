@@ -2,8 +2,8 @@
 //
 // A named mutex is an exclusive flock on "<runtime dir>/<name>.lock", the
 // runtime dir being the user's own private folder (RuntimeFolder.h), never a
-// shared one such as /tmp; a lock file there that is not the user's own is
-// refused. The lock belongs to the open
+// shared one such as /tmp; anything under the lock file's name that is not the
+// user's own regular file (a link, another user's file) is replaced by one. The lock belongs to the open
 // file, so it dies with the process that holds it: a crashed instance never
 // blocks the next one. The lock file is opened close-on-exec, so programs
 // started by the holder (the client it restarts) never inherit the lock.

@@ -149,18 +149,37 @@ TEST_F(MutexTest, OnlyAFolderOfTheUsersOwnHoldsTheLock) {
   ::setenv("HOME", previousHome.c_str(), 1);
 }
 
-// A lock file that is not the user's own (left by root for another user, or
-// planted as a link) is not taken for the name.
-TEST_F(MutexTest, ALockFileNotOfTheUsersOwnIsRefused) {
-  std::filesystem::create_symlink("/etc/passwd", runtime_ / (std::string(kName) + ".lock"));
-  EXPECT_EQ(CreateMutexA(nullptr, TRUE, kName), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  if (::geteuid() != 0) GTEST_SKIP() << "another user's file needs root to make";
-  std::filesystem::remove(runtime_ / (std::string(kName) + ".lock"));
-  WriteTextFile(runtime_ / (std::string(kName) + ".lock"), "");
-  ASSERT_EQ(::chown((runtime_ / (std::string(kName) + ".lock")).c_str(), 65534, 65534), 0);
-  EXPECT_EQ(CreateMutexA(nullptr, TRUE, kName), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+// A lock file that is not the user's own (left by root, or planted as a link)
+// cannot stand for the name: it is replaced by the user's own, never written
+// through, and the mutex still keeps a second instance out.
+TEST_F(MutexTest, ALockFileNotOfTheUsersOwnIsReplaced) {
+  TempDir outside;
+  WriteTextFile(outside / "target", "kept");
+  const std::string lock = runtime_ / (std::string(kName) + ".lock");
+  const bool root = ::geteuid() == 0;
+  for (const bool link : {true, false}) {
+    if (!link && !root) GTEST_SKIP() << "another user's file needs root to make";
+    SCOPED_TRACE(link ? "link" : "another user's file");
+    std::filesystem::remove(lock);
+    if (link) {
+      std::filesystem::create_symlink(outside / "target", lock);
+    } else {
+      WriteTextFile(lock, "");
+      ASSERT_EQ(::chown(lock.c_str(), 65534, 65534), 0);
+    }
+    HANDLE first = CreateMutexA(nullptr, TRUE, kName);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    struct stat st {};
+    ASSERT_EQ(::lstat(lock.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    HANDLE second = CreateMutexA(nullptr, TRUE, kName);
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    CloseHandle(second);
+    CloseHandle(first);
+    EXPECT_EQ(ReadTextFile(outside / "target"), "kept");
+  }
 }
 
 }  // namespace
