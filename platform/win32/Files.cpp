@@ -365,9 +365,11 @@ int OpenFileForWriting(const char* path) {
     if (errno == ELOOP) ReportLink(NativePath(path));
     return Fail(), -1;
   }
-  // A second name could be a hard link planted to have another file written.
+  // A second name could be a hard link planted to have another file written;
+  // a file of another user's was not left by an earlier run of this one.
   struct stat st {};
-  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return Fail(EACCES), -1;
+  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid())
+    return Fail(EACCES), -1;
   if (::fcntl(file.get(), F_SETFL, 0) != 0) return Fail(), -1;
   return file.release();
 }

@@ -56,8 +56,8 @@ BOOL CreateDirectoryTree(const char* path);
 bool RemoveDirectoryTree(const char* path);
 
 // Opens path for reading and writing, creating it (mode 0644 at most) when
-// missing. Refuses a link or anything but a regular file with a single name at
-// path. Returns the descriptor (close-on-exec) or -1 with last error set.
+// missing. Refuses a link, or anything but a regular file of the caller's own
+// with a single name, at path. Returns the descriptor (close-on-exec) or -1 with last error set.
 int OpenFileForWriting(const char* path);
 
 // Copies src to dst. The content is written to a temporary file beside dst and

@@ -282,6 +282,11 @@ TEST_F(GuardedFiles, InstalledLinksAreReplacedAndNeverWrittenThrough) {
   fs::create_hard_link(outside / "victim", app / "hard.part");
   EXPECT_EQ(OpenFileForWriting((app / "hard.part").c_str()), -1);
   EXPECT_EQ(ReadTextFile(outside / "victim"), "root only");
+  if (::geteuid() == 0) {  // a part file another user left in a folder once open to all
+    WriteTextFile(app / "planted.part", "theirs");
+    ASSERT_EQ(::chown((app / "planted.part").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(OpenFileForWriting((app / "planted.part").c_str()), -1);
+  }
 }
 
 }  // namespace
