@@ -51,10 +51,6 @@ bool StaysInside(const std::string& appPath, const std::string& directory) {
   return true;
 }
 
-bool StagedCopyMatches(CMD5& md5, const std::string& path, const std::string& expected, std::string& digest) {
-  return PathFileExistsA(path.c_str()) && md5.GetFileMD5(path.c_str(), digest) && digest == expected;
-}
-
 // The notification window is wanted for a region change, or for a newer version
 // whose manifest asks for it.
 bool WantsNotification(const std::string& newVersion, const std::string& localVersion, const std::string& region,
@@ -95,22 +91,30 @@ CSilentUpdate::~CSilentUpdate() { delete transfer; }
 void CSilentUpdate::SetNotifier(NotifyFunction notifier) { notifier_ = std::move(notifier); }
 
 bool CSilentUpdate::PrepareRun() {
+  // A key file that names no usable key must not quietly turn signed
+  // releases off: nothing is updated until it is mended.
+  trust_ = CReleaseTrust::Load(appPath);
+  if (trust_.Required() && !trust_.Usable()) {
+    Complain(trust_.Problem() + "; no update is made until it holds a usable key");
+    return false;
+  }
   RemoveLeftovers(appPath);
   if (!StaysInside(appPath, stagingDir)) return false;
-  if (!DownloadFileList(*this, {manifestName})) {
-    Complain("cannot fetch " + manifestName + " from the update servers");
+  std::string cause;
+  if (!DownloadManifest(*this, manifestName, trust_, cause)) {
+    Complain(cause);
     return false;
   }
   return true;
 }
 
 bool CSilentUpdate::StageFiles(const std::vector<UpdateFileInfo>& files) {
-  CMD5 md5;
-  std::string digest;
+  const bool sha256 = trust_.Required();
+  CMD5 hasher;
   std::vector<std::string> downloads;
   std::vector<const UpdateFileInfo*> fetched;
   for (const auto& file : files) {
-    if (StagedCopyMatches(md5, stagingDir + file.fileName, file.md5, digest)) continue;
+    if (StagedCopyMatches(hasher, file, stagingDir, sha256)) continue;
     downloads.push_back(file.fileName);
     fetched.push_back(&file);
   }
@@ -120,10 +124,10 @@ bool CSilentUpdate::StageFiles(const std::vector<UpdateFileInfo>& files) {
   }
   // A server can deliver a complete file that is not the published one (a
   // broken mirror, a proxy's error page); such a file must never be installed.
+  std::string cause;
   for (const auto* file : fetched) {
-    if (!StagedCopyMatches(md5, stagingDir + file->fileName, file->md5, digest)) {
-      Complain(file->fileName + " arrived with digest " + digest + " instead of " + file->md5 +
-               "; nothing was installed");
+    if (!StagedCopyMatches(hasher, *file, stagingDir, sha256, &cause)) {
+      Complain(cause + "; nothing was installed");
       return false;
     }
   }

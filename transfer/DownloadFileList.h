@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/transfer/ZOLTUpdateIntf.h"
+#include "update/ReleaseTrust.h"
 
 // Creates the folder that will hold localPath when it is missing (a failure
 // shows in the fetch that follows).
@@ -21,4 +22,24 @@ bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTU
 template <class Owner>
 bool DownloadFileList(Owner& owner, const std::vector<std::string>& names) {
   return DownloadFileList(owner.stagingDir, static_cast<unsigned>(owner.updateType), *owner.transfer, names);
+}
+
+// Fetches the manifest name into stagingDir + name for an installation that
+// requires signed releases: from the first server whose manifest passes
+// trust.CheckManifest (its signature fetched from the same server right after
+// it). A server whose manifest is refused counts as failed and the next one is
+// tried. False when no server gave one; then nothing of the manifest or its
+// signature is left in stagingDir and cause says what each server gave.
+bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
+                            const std::string& name, const CReleaseTrust& trust, std::string& cause);
+
+// The manifest fetch of a run: DownloadSignedManifest when trust is required,
+// DownloadFileList of the one name otherwise (nothing more on the wire).
+template <class Owner>
+bool DownloadManifest(Owner& owner, const std::string& name, const CReleaseTrust& trust, std::string& cause) {
+  if (trust.Required())
+    return DownloadSignedManifest(owner.stagingDir, static_cast<unsigned>(owner.updateType), *owner.transfer, name,
+                                  trust, cause);
+  cause = "cannot fetch " + name + " from the update servers";
+  return DownloadFileList(owner, {name});
 }

@@ -58,6 +58,7 @@ void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& d
     manifest.ReadString(entry, "MODIFYTIME", "", info.modifyTime);
     manifest.ReadString(entry, "MD5", "", info.md5);
   }
+  manifest.ReadString(entry, "SHA256", "", info.sha256);
   files.push_back(std::move(info));
 }
 

@@ -49,6 +49,13 @@ class FileDescriptor {
   int fd_;
 };
 
+std::string DigestOfBytes(const void* data, std::size_t size, const EVP_MD* type) {
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned length = 0;
+  if (EVP_Digest(data, size, md, &length, type, nullptr) != 1) return CMD5::kUnreadable;
+  return ToHex(md, length);
+}
+
 }  // namespace
 
 struct CMD5::Buffer {
@@ -67,6 +74,12 @@ std::uint64_t CMD5::FilesHashed() { return filesHashed.load(std::memory_order_re
 
 long CMD5::GetFileMD5(const char* path, std::string& digest) {
   filesHashed.fetch_add(1, std::memory_order_relaxed);
+  return HashFile(path, false, digest);
+}
+
+long CMD5::GetFileSHA256(const char* path, std::string& digest) { return HashFile(path, true, digest); }
+
+long CMD5::HashFile(const char* path, bool sha256, std::string& digest) {
   digest = kUnreadable;
   if (path == nullptr) return 0;
   if (!buffer_) buffer_ = std::make_unique<Buffer>();
@@ -83,7 +96,7 @@ long CMD5::GetFileMD5(const char* path, std::string& digest) {
   ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
   EVP_MD_CTX* context = buffer_->context.get();
-  if (EVP_DigestInit_ex(context, EVP_md5(), nullptr) != 1) return 0;
+  if (EVP_DigestInit_ex(context, sha256 ? EVP_sha256() : EVP_md5(), nullptr) != 1) return 0;
   unsigned char* block = buffer_->data.get();
   for (;;) {
     const ssize_t n = ::read(file.get(), block, kBlockSize);
@@ -99,9 +112,6 @@ long CMD5::GetFileMD5(const char* path, std::string& digest) {
   return 1;
 }
 
-std::string CMD5::OfBytes(const void* data, std::size_t size) {
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned length = 0;
-  if (EVP_Digest(data, size, md, &length, EVP_md5(), nullptr) != 1) return kUnreadable;
-  return ToHex(md, length);
-}
+std::string CMD5::OfBytes(const void* data, std::size_t size) { return DigestOfBytes(data, size, EVP_md5()); }
+
+std::string CMD5::SHA256OfBytes(const void* data, std::size_t size) { return DigestOfBytes(data, size, EVP_sha256()); }

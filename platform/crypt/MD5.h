@@ -1,4 +1,5 @@
-// MD5 digests of files (RFC 1321), over OpenSSL's libcrypto.
+// MD5 digests of files (RFC 1321), and SHA-256 for signed releases, over
+// OpenSSL's libcrypto.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +25,11 @@ class CMD5 {
   // The digest of a buffer, in the same text form.
   static std::string OfBytes(const void* data, std::size_t size);
 
+  // The same for SHA-256: 64 lowercase hexadecimal digits, as sha256sum prints.
+  // Signed releases carry it beside the MD5, which no longer resists a forger.
+  long GetFileSHA256(const char* path, std::string& digest);
+  static std::string SHA256OfBytes(const void* data, std::size_t size);
+
   // How many files GetFileMD5 was asked to hash in this process, by any
   // object. Lets diagnostics and tests see whether a comparison hashed at all.
   static std::uint64_t FilesHashed();
@@ -32,5 +38,6 @@ class CMD5 {
 
  private:
   struct Buffer;
+  long HashFile(const char* path, bool sha256, std::string& digest);
   std::unique_ptr<Buffer> buffer_;  // allocated on first use, reused across files
 };

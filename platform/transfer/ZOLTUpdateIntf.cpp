@@ -118,6 +118,33 @@ struct CZOLTUpdateIntf::Impl {
   HWND notifyWnd = nullptr;
   UINT notifyMsg = 0;
   std::chrono::steady_clock::time_point lastReport;
+  curl_slist* resolve = nullptr;  // the address of the server under way, for its host name
+
+  ~Impl() { curl_slist_free_all(resolve); }
+
+  // The start of every URL of server: scheme, name and port. A server
+  // configured by name is asked under that name, so name-based virtual hosts,
+  // CDNs and certificates see the name they serve, while libcurl connects to
+  // the address that was resolved once for this check. A dotted address, or
+  // a text that is not a plain DNS name, is asked for as the address.
+  std::string Target(const S_UpdateSerivceAddr& server) {
+    const bool https = server.useHttps;
+    const std::string port = std::to_string(server.port != 0 ? server.port : (https ? 443 : 80));
+    std::string name = server.ip;
+    curl_slist_free_all(resolve);
+    resolve = nullptr;
+    if (!server.host.empty() && server.host != server.ip &&
+        server.host.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.-") ==
+            std::string::npos) {
+      name = server.host;
+      resolve = curl_slist_append(nullptr, (name + ":" + port + ":" + server.ip).c_str());
+    }
+    curl_easy_setopt(curl, CURLOPT_RESOLVE, resolve);
+    // A redirect must not take a request out of TLS.
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, https ? "https" : "http,https");
+    if (!server.caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, server.caFile.c_str());
+    return (https ? "https://" : "http://") + name + ":" + port;
+  }
 
   long Status() const {
     long status = 0;
@@ -337,6 +364,32 @@ std::string CZOLTUpdateIntf::RequestPath(unsigned updateType, const std::string&
 
 int CZOLTUpdateIntf::GetRemoteFile(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd,
                                    unsigned notifyMsg) {
+  return Get(updateType, remoteName, localPath, notifyWnd, notifyMsg, 0, impl_->servers.size());
+}
+
+int CZOLTUpdateIntf::GetSignedFile(unsigned updateType, const char* remoteName, const char* localPath,
+                                   const SignedFileCheck& check) {
+  const std::string signatureName = std::string(remoteName) + ".sig";
+  const std::string signaturePath = std::string(localPath) + ".sig";
+  for (std::size_t i = 0; i < impl_->servers.size(); ++i) {
+    if (impl_->servers[i].ip.empty()) continue;
+    // The signature must come from the server that gave the file: a pair from
+    // two servers could join one server's old manifest to the other's
+    // signature of it.
+    const bool arrived = Get(updateType, remoteName, localPath, nullptr, 0, i, i + 1) == 0;
+    if (arrived) Get(updateType, signatureName.c_str(), signaturePath.c_str(), nullptr, 0, i, i + 1);
+    if (impl_->cancelled.load()) break;
+    if (check(impl_->servers[i], arrived)) return 0;
+    DeleteFileA(localPath);
+    DeleteFileA(signaturePath.c_str());
+  }
+  DeleteFileA(localPath);
+  DeleteFileA(signaturePath.c_str());
+  return -1;
+}
+
+int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd,
+                         unsigned notifyMsg, std::size_t firstServer, std::size_t endServer) {
   Impl& impl = *impl_;
   const std::string target = NativePath(localPath);
   const std::string part = target + ".part";
@@ -356,9 +409,10 @@ int CZOLTUpdateIntf::GetRemoteFile(unsigned updateType, const char* remoteName, 
   const std::string path = RequestPath(updateType, remoteName);
   Outcome outcome = Outcome::kNextServer;
   curl_off_t size = 0;
-  for (const auto& server : impl.servers) {
+  for (std::size_t i = firstServer; i < endServer; ++i) {
+    const auto& server = impl.servers[i];
     if (server.ip.empty()) continue;
-    const std::string url = "http://" + server.ip + ":" + std::to_string(server.port == 0 ? 80 : server.port) + path;
+    const std::string url = impl.Target(server) + path;
     outcome = impl.Fetch(url, size);
     if (outcome == Outcome::kRestart) outcome = impl.Fetch(url, size);
     if (outcome == Outcome::kDone || outcome == Outcome::kStop) break;

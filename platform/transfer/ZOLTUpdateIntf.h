@@ -2,16 +2,28 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/Window.h"
 
 // One update server.
 struct S_UpdateSerivceAddr {
+  S_UpdateSerivceAddr() = default;
+  S_UpdateSerivceAddr(std::string ip, std::uint16_t port) : ip(std::move(ip)), port(port) {}
+
   std::string ip;          // dotted IPv4 text; may be empty
-  std::uint16_t port = 0;  // 0 means 80
+  std::uint16_t port = 0;  // 0 means 80 (443 over HTTPS)
+  // The configured text the address was resolved from. A host name here is
+  // what the request names (Host header; over HTTPS also SNI and the
+  // certificate check) while the connection goes to ip. Empty or equal to ip:
+  // the request names ip.
+  std::string host;
+  bool useHttps = false;  // https://, certificates checked; never redirected to http://
+  std::string caFile;     // PEM bundle to check certificates against; empty: the system's store
 };
 
 class CZOLTUpdateIntf {
@@ -30,7 +42,8 @@ class CZOLTUpdateIntf {
   CZOLTUpdateIntf& operator=(const CZOLTUpdateIntf&) = delete;
 
   // Fetches http://<ip>:<port>/<updateType>/<remoteName with "\" as "/", each
-  // segment percent-encoded> into localPath, trying the servers in order
+  // segment percent-encoded> (https:// and the host name instead of ip as the
+  // server record says) into localPath, trying the servers in order
   // (entries with an empty ip are skipped; a refused or timed-out connection,
   // an error status or a body cut short moves on to the next). The file is
   // received as localPath + ".part" and renamed to localPath only when
@@ -47,6 +60,18 @@ class CZOLTUpdateIntf {
   int GetRemoteFile(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd,
                     unsigned notifyMsg);
 
+  // Called for each server GetSignedFile tries, after remoteName was fetched
+  // from it (arrived true; its signature, when the server had one, is at
+  // localPath + ".sig") or could not be (arrived false). True accepts the pair.
+  using SignedFileCheck = std::function<bool(const S_UpdateSerivceAddr& server, bool arrived)>;
+
+  // Fetches remoteName and then remoteName + ".sig" from one server at a
+  // time, in list order, until check accepts what one server gave: a server
+  // whose pair is refused counts as failed, and neither of its files is left
+  // at localPath or localPath + ".sig". Returns 0 once a pair is accepted, -1
+  // when no server gave one (or on Cancel).
+  int GetSignedFile(unsigned updateType, const char* remoteName, const char* localPath, const SignedFileCheck& check);
+
   // Makes a running fetch fail within a second, and every later one at once.
   // May be called from any thread while the object exists.
   void Cancel();
@@ -55,6 +80,10 @@ class CZOLTUpdateIntf {
   static std::string RequestPath(unsigned updateType, const std::string& remoteName);
 
  private:
+  // GetRemoteFile over the servers [firstServer, endServer) of the list.
+  int Get(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd, unsigned notifyMsg,
+          std::size_t firstServer, std::size_t endServer);
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
