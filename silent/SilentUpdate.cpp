@@ -1,12 +1,12 @@
 #include "silent/SilentUpdate.h"
 
-#include <cstdio>
 #include <utility>
 
 #include "install/Installation.h"
 #include "platform/configfile/ConfigFile.h"
 #include "platform/core_guard.h"
 #include "platform/crypt/MD5.h"
+#include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/FileAttributes.h"
 #include "platform/win32/Files.h"
@@ -19,7 +19,22 @@ namespace {
 // The longest name a Linux file system gives one folder (NAME_MAX).
 constexpr size_t kMaximumFolderName = 255;
 
-void Complain(const std::string& text) { std::fprintf(stderr, "ZOLTUpdate: %s\n", text.c_str()); }
+void Complain(const std::string& text) { diagnostics::ReportCause(text); }
+
+// "3 files: a, b, c" for the log; a long list is cut after its first names.
+std::string ListForLog(const std::vector<UpdateFileInfo>& files) {
+  constexpr std::size_t kShown = 20;
+  std::string text = std::to_string(files.size()) + (files.size() == 1 ? " file: " : " files: ");
+  for (std::size_t i = 0; i < files.size() && i < kShown; ++i) text += (i == 0 ? "" : ", ") + files[i].fileName;
+  if (files.size() > kShown) text += " and " + std::to_string(files.size() - kShown) + " more";
+  return text;
+}
+
+std::string JoinNames(const std::vector<std::string>& names) {
+  std::string text;
+  for (const auto& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
 
 // Deletes what earlier runs left: backups of files that could not be
 // overwritten, and temporary files of writes cut short by a killed process.
@@ -118,8 +133,10 @@ bool CSilentUpdate::StageFiles(const std::vector<UpdateFileInfo>& files) {
     downloads.push_back(file.fileName);
     fetched.push_back(&file);
   }
-  if (!DownloadFileList(*this, downloads)) {
-    Complain("cannot fetch every changed file; nothing was installed");
+  std::vector<std::string> missing;
+  if (!DownloadFileList(*this, downloads, &missing)) {
+    Complain("cannot fetch " + std::to_string(missing.size()) + " of the " + std::to_string(downloads.size()) +
+             " changed files (" + JoinNames(missing) + "); nothing was installed");
     return false;
   }
   // A server can deliver a complete file that is not the published one (a
@@ -160,16 +177,22 @@ bool CSilentUpdate::RunProgramUpdate() {
   std::string newVersion, manifestRegion;
   manifest.ReadString("Version", "VERSION", "", newVersion);
   manifest.ReadString("Version", "REGION", "", manifestRegion);
-  if (compared == -1) ExplainRejectedManifest(manifest);
+  diagnostics::LogFact("published version \"" + newVersion + "\", region \"" + manifestRegion + "\"; " +
+                       (files.empty() ? "nothing to install" : "to install: " + ListForLog(files)));
+  bool succeeded = compared != -1;
+  if (!succeeded) ExplainRejectedManifest(manifest);
 
   const bool versionIsNewer = IsVersionGreater(newVersion, localVersion);
-  if (!files.empty() && StageFiles(files)) {
+  if (!files.empty() && !StageFiles(files)) succeeded = false;
+  if (!files.empty() && succeeded) {
     // Config.dat is opened for writing only now that the files are in place,
     // and each write changes its own key in the file as it then is.
     const bool installed = ReplaceInstalledFiles(files, stagingDir, installDir);
     if (installed) {
       RecordInstalledVersion(newVersion);
+      diagnostics::LogFact("installed version " + newVersion + ": " + ListForLog(files));
     } else {
+      succeeded = false;
       Complain("not every file could be replaced; version " + localVersion + " stays recorded");
       WriteUpdateRecord(appPath, "%Y-%m-%d", newVersion, localVersion, false);
     }
@@ -191,10 +214,11 @@ bool CSilentUpdate::RunProgramUpdate() {
     // UNCONDITIONALUPDATE makes compare, was never installed by anyone: it
     // must not be recorded as installed.
     RecordInstalledVersion(newVersion);
+    diagnostics::LogFact("recorded version " + newVersion + ", whose files were all in place already");
   }
 
   RemoveStaging();
-  return true;
+  return succeeded;
 }
 
 void CSilentUpdate::ExplainRejectedManifest(CConfigFile& manifest) {
@@ -207,7 +231,8 @@ void CSilentUpdate::ExplainRejectedManifest(CConfigFile& manifest) {
       return;
     }
   }
-  if (names.empty()) Complain(manifestName + " lists no files; nothing was installed");
+  Complain(manifestName + (names.empty() ? " lists no files; nothing was installed"
+                                         : " lists no files, or names a file outside the application directory"));
 }
 
 bool CSilentUpdate::CompareComponentConfig(std::vector<UpdateFileInfo>& files) {
@@ -248,13 +273,21 @@ bool CSilentUpdate::RunComponentUpdate() {
   if (!PrepareRun()) return false;
 
   std::vector<UpdateFileInfo> files;
-  if (CompareComponentConfig(files) && StageFiles(files)) {
-    if (ReplaceInstalledFiles(files, stagingDir, installDir))
+  bool succeeded = CompareComponentConfig(files);
+  diagnostics::LogFact("component \"" + moduleName +
+                       "\": " + (files.empty() ? "nothing to install" : "to install: " + ListForLog(files)));
+  if (succeeded && StageFiles(files)) {
+    if (ReplaceInstalledFiles(files, stagingDir, installDir)) {
       CopyFileA((stagingDir + manifestName).c_str(), (installDir + manifestName).c_str(), FALSE);
-    else
+      if (!files.empty()) diagnostics::LogFact("installed into \"" + moduleName + "\": " + ListForLog(files));
+    } else {
+      succeeded = false;
       Complain("not every file of " + moduleName + " could be replaced; its " + manifestName + " stays as it was");
+    }
+  } else {
+    succeeded = false;
   }
 
   RemoveStaging();
-  return true;
+  return succeeded;
 }

@@ -15,7 +15,9 @@
 #include <ctime>
 #include <mutex>
 
+#include "platform/Version.h"
 #include "platform/core_guard.h"
+#include "platform/diagnostics/Diagnostics.h"
 #include "platform/win32/Files.h"
 
 namespace {
@@ -28,6 +30,10 @@ constexpr long kReceiveBufferBytes = 128 * 1024;
 // saves most of the write calls on a large file.
 constexpr std::size_t kWriteBufferBytes = 256 * 1024;
 constexpr auto kReportInterval = std::chrono::milliseconds(100);
+
+// Sent with every request, so that server logs show what installations run.
+std::mutex userAgentMutex;
+std::string userAgent = std::string("ZOLTUpdate/") + ZOLT_VERSION;
 
 long LowSpeedTime() {
   if (const char* text = std::getenv("ZOLT_TRANSFER_LOW_SPEED_TIME")) {
@@ -112,7 +118,13 @@ struct CZOLTUpdateIntf::Impl {
   bool started = false;    // the response was accepted and the file positioned
   bool rejected = false;   // the response was not one to store
   bool sinkFailed = false;
+  int sinkError = 0;  // errno of the failed write
   bool windowGone = false;
+  std::string partPath;             // for the causes
+  std::string server;               // "ip:port" of the request under way
+  std::string path;                 // its request path
+  std::vector<std::string> causes;  // why each server tried for this file did not deliver it
+  bool answered = false;            // every server tried for this file answered with an HTTP status
   std::string contentRange;
   std::vector<char> pending;  // received, not yet written
   HWND notifyWnd = nullptr;
@@ -164,7 +176,7 @@ struct CZOLTUpdateIntf::Impl {
       return false;
     }
     if (::ftruncate(fd, offset) != 0 || ::lseek(fd, offset, SEEK_SET) != offset) {
-      sinkFailed = true;
+      SinkFailed();
       return false;
     }
     started = true;
@@ -197,9 +209,50 @@ struct CZOLTUpdateIntf::Impl {
   }
 
   bool Flush() {
-    if (!pending.empty() && !WriteAll(fd, pending.data(), pending.size())) sinkFailed = true;
+    if (!pending.empty() && !WriteAll(fd, pending.data(), pending.size())) SinkFailed();
     pending.clear();
     return !sinkFailed;
+  }
+
+  void SinkFailed() {
+    if (!sinkFailed) sinkError = errno;
+    sinkFailed = true;
+  }
+
+  // Why this server did not deliver, in the words an operator searches for:
+  // the address, the request path, and the system's or the server's reason.
+  void NoteFailure(CURLcode result, long status, curl_off_t received, curl_off_t expected, const char* curlError) {
+    if (sinkFailed) {
+      answered = false;
+      causes.push_back("cannot write " + partPath + ": " + diagnostics::ErrorText(sinkError));
+      return;
+    }
+    if (status != 0) {
+      if (status != 200 && status != 206) {
+        causes.push_back(server + " answered HTTP " + std::to_string(status) + " for " + path);
+      } else {
+        if (expected < 0) {
+          curl_off_t length = -1;
+          curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+          if (length >= 0) expected = offset + length;
+        }
+        causes.push_back(server + " sent " + std::to_string(received) +
+                         (expected >= 0 ? " of " + std::to_string(expected) : std::string()) + " bytes of " + path +
+                         " and stopped" + (result != CURLE_OK ? std::string(": ") + curlError : std::string()));
+      }
+      return;
+    }
+    answered = false;
+    long osError = 0;
+    curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError);
+    if (result == CURLE_COULDNT_CONNECT && osError != 0) {
+      causes.push_back("cannot connect to " + server + " for " + path + ": " +
+                       diagnostics::ErrorText(static_cast<int>(osError)));
+    } else if (result == CURLE_OPERATION_TIMEDOUT) {
+      causes.push_back(server + " timed out for " + path + ": " + curlError);
+    } else {
+      causes.push_back(server + " for " + path + ": " + (*curlError != '\0' ? curlError : curl_easy_strerror(result)));
+    }
   }
 
   static int OnProgress(void* self, curl_off_t downloadTotal, curl_off_t downloadNow, curl_off_t, curl_off_t) {
@@ -243,16 +296,23 @@ struct CZOLTUpdateIntf::Impl {
       range = std::to_string(offset) + "-";
       headers = curl_slist_append(headers, ("If-Range: " + HttpDate(status.st_mtim.tv_sec)).c_str());
     }
+    char curlError[CURL_ERROR_SIZE] = "";
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, curlError);
     const CURLcode result = curl_easy_perform(curl);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
     Flush();
 
     const long status = Status();
-    if (sinkFailed || windowGone || cancelled.load()) return Finish(Outcome::kStop);
+    if (windowGone || cancelled.load()) return Finish(Outcome::kStop);
+    if (sinkFailed) {
+      NoteFailure(result, status, 0, -1, curlError);
+      return Finish(Outcome::kStop);
+    }
     if (status == 416 && offset > 0) {
       // The ".part" file already holds all the server has, or more.
       const ContentRange whole = ParseContentRange(contentRange);
@@ -264,10 +324,14 @@ struct CZOLTUpdateIntf::Impl {
     }
     if (result == CURLE_OK && !started && !rejected) {
       // An empty body never reaches OnData.
-      if (!Begin()) return Finish(sinkFailed ? Outcome::kStop : Outcome::kNextServer);
+      if (!Begin()) {
+        NoteFailure(result, status, 0, -1, curlError);
+        return Finish(sinkFailed ? Outcome::kStop : Outcome::kNextServer);
+      }
     }
     if (result != CURLE_OK || !started) {
       if (status == 206 && !started && !sinkFailed) return Restart();  // a range we did not ask for
+      NoteFailure(result, status, offset + written, -1, curlError);
       return Finish(Outcome::kNextServer);
     }
 
@@ -278,7 +342,10 @@ struct CZOLTUpdateIntf::Impl {
       curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
     }
     size = offset + written;
-    if (expected >= 0 && size != expected) return Finish(Outcome::kNextServer);
+    if (expected >= 0 && size != expected) {
+      NoteFailure(result, status, size, expected, curlError);
+      return Finish(Outcome::kNextServer);
+    }
     return Outcome::kDone;
   }
 
@@ -319,7 +386,10 @@ CZOLTUpdateIntf::CZOLTUpdateIntf(const std::vector<S_UpdateSerivceAddr>& servers
   curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, "ZOLTUpdate/1.0");
+  {
+    std::lock_guard lock(userAgentMutex);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, userAgent.c_str());  // libcurl keeps its own copy
+  }
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, impl->lowSpeedTime);
@@ -343,6 +413,13 @@ CZOLTUpdateIntf::~CZOLTUpdateIntf() {
 }
 
 void CZOLTUpdateIntf::Cancel() { impl_->cancelled.store(true); }
+
+void CZOLTUpdateIntf::SetInstalledVersion(const std::string& version) {
+  std::lock_guard lock(userAgentMutex);
+  userAgent = std::string("ZOLTUpdate/") + ZOLT_VERSION + " (installed " + (version.empty() ? "none" : version) + ")";
+}
+
+bool CZOLTUpdateIntf::LastFetchAnswered() const { return impl_->answered; }
 
 std::string CZOLTUpdateIntf::RequestPath(unsigned updateType, const std::string& remoteName) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -396,12 +473,18 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   // An older file at the target must not pass for the new one if this fetch
   // fails; the complete file replaces it by rename below.
   DeleteFileA(target.c_str());
+  impl.causes.clear();
+  impl.answered = false;
   if (impl.curl == nullptr || impl.cancelled.load()) return -1;
 
   // Never through a link: a planted ".part" link would have the download
   // written wherever it points.
   impl.fd = OpenFileForWriting(part.c_str());
-  if (impl.fd < 0) return -1;
+  if (impl.fd < 0) {
+    diagnostics::ReportCause("cannot write " + part + ": " + diagnostics::ErrorText(errno));
+    return -1;
+  }
+  impl.partPath = part;
   impl.notifyWnd = notifyWnd;
   impl.notifyMsg = notifyMsg;
   impl.lastReport = {};
@@ -409,9 +492,14 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   const std::string path = RequestPath(updateType, remoteName);
   Outcome outcome = Outcome::kNextServer;
   curl_off_t size = 0;
+  impl.path = path;
+  impl.answered = true;
+  bool tried = false;
   for (std::size_t i = firstServer; i < endServer; ++i) {
     const auto& server = impl.servers[i];
     if (server.ip.empty()) continue;
+    tried = true;
+    impl.server = server.ip + ":" + std::to_string(server.port != 0 ? server.port : (server.useHttps ? 443 : 80));
     const std::string url = impl.Target(server) + path;
     outcome = impl.Fetch(url, size);
     if (outcome == Outcome::kRestart) outcome = impl.Fetch(url, size);
@@ -421,11 +509,25 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   ::close(impl.fd);
   impl.fd = -1;
 
+  if (outcome == Outcome::kStop) impl.answered = false;
+  if (!tried) {
+    impl.answered = false;
+    impl.causes.push_back("no update server to ask for " + path + " (no address configured or resolved)");
+  }
+  // Causes of servers that failed before another delivered are for the log
+  // only: the run itself went well.
+  for (const std::string& cause : impl.causes) {
+    if (outcome == Outcome::kDone)
+      diagnostics::LogFact(cause);
+    else
+      diagnostics::ReportCause(cause);
+  }
   if (outcome != Outcome::kDone) {
     if (empty) DeleteFileA(part.c_str());
     return -1;
   }
   if (!MoveFileExA(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    diagnostics::ReportCause("cannot rename " + part + " to " + target + ": " + diagnostics::ErrorText(errno));
     DeleteFileA(part.c_str());
     return -1;
   }

@@ -34,7 +34,9 @@ DWORD ErrorFromErrno(int error) {
   }
 }
 
+// errno keeps the system's reason as well, for the messages callers print.
 BOOL Fail(int error = errno) {
+  errno = error;
   SetLastError(ErrorFromErrno(error));
   errno = error;
   return FALSE;

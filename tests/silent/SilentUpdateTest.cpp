@@ -196,7 +196,7 @@ TEST_F(SilentUpdateTest, BadDownloadInstallsNothing) {
       fs::remove(pub + "1/data/skins/blue.skin");
     }
 
-    EXPECT_TRUE(RunProgram());
+    EXPECT_FALSE(RunProgram()) << "a run that installed nothing is a failure";
     EXPECT_EQ(Installed(), NativeNames(kOld));
     EXPECT_EQ(InstalledVersion(), "4.0.9");
     EXPECT_FALSE(fs::exists(app + "UpdateRecord.dat"));
@@ -310,7 +310,7 @@ TEST_F(SilentUpdateTest, IncompleteInstallationKeepsOldVersionAndHealsNextRun) {
   WriteTextFile(app + "version.txt/in-the-way", "x");
   WriteTextFile(app + "version.txt.bak/in-the-way", "x");
 
-  EXPECT_TRUE(RunProgram());
+  EXPECT_FALSE(RunProgram()) << "not everything was installed";
   EXPECT_EQ(InstalledVersion(), "4.0.9");
   EXPECT_EQ(Record("IsSucceed"), "0");
   EXPECT_EQ(Record("NewVersion"), "4.1.0");
@@ -345,11 +345,9 @@ TEST_F(SilentUpdateTest, LeftoversAreRemovedInsideTheApplicationDirectoryOnly) {
 // A link anywhere below staging, however deep, receives no download and loses
 // nothing when staging is removed.
 TEST_F(SilentUpdateTest, StagingBehindASymbolicLinkIsRefused) {
-  const struct {
-    const char* link;
-    bool runGoesOn;  // the link lies below the folders checked before fetching
-  } rows[] = {{"UPDATE", false}, {"UPDATE/Program", false}, {"UPDATE/Program/data", true}};
-  for (const auto& [link, runGoesOn] : rows) {
+  // The last lies below the folders checked before fetching: the file calls
+  // refuse it when the download is written.
+  for (const char* link : {"UPDATE", "UPDATE/Program", "UPDATE/Program/data"}) {
     SCOPED_TRACE(link);
     fs::remove_all(app);
     fs::remove_all(work / "outside");
@@ -362,7 +360,7 @@ TEST_F(SilentUpdateTest, StagingBehindASymbolicLinkIsRefused) {
                                  app + link);
 
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(RunProgram(), runGoesOn);
+    EXPECT_FALSE(RunProgram());
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("symbolic link"), std::string::npos);
     EXPECT_EQ(InstalledVersion(), "4.0.9");
     EXPECT_EQ(ReadTree(work / "outside"), (FileSet{{"Program/keep.txt", "keep"}, {"keep.txt", "keep"}}));
@@ -434,7 +432,7 @@ TEST_F(SilentUpdateTest, ComponentWithFailedOrUnsafeEntryInstallsNothing) {
     WriteFiles(pub + "5/", c.published);
     if (c.removeFromServer) fs::remove(pub + c.removeFromServer);
 
-    EXPECT_TRUE(RunComponent("Plugins"));
+    EXPECT_FALSE(RunComponent("Plugins"));
     EXPECT_EQ(ReadTree(app + "Plugins/"), NativeNames(installed));
     EXPECT_FALSE(fs::exists(app + "evil.txt"));
     EXPECT_FALSE(fs::exists(app + "UPDATE/Plugins"));
