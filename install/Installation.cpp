@@ -6,6 +6,7 @@
 #include "platform/core_guard.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
+#include "platform/win32/FileAttributes.h"
 #include "platform/win32/Files.h"
 #include "platform/win32/Shell.h"
 #include "platform/win32/Window.h"
@@ -27,11 +28,29 @@ BOOL CopyInstalled(const std::string& source, const std::string& target) {
   return CopyFileA(source.c_str(), target.c_str(), FALSE);
 }
 
+// A plain file standing where the release has a folder would make every run
+// fail on the same name. It goes aside to its name + ".bak", as an installed
+// file that refuses to be replaced does, and the folder is made in its place.
+// Links are left for the file calls to refuse.
+void MoveAsideFilesInTheWay(const std::string& installDir, const std::string& directory) {
+  for (size_t end = installDir.size(); end < directory.size(); ++end) {
+    end = directory.find_first_of("\\/", end);
+    if (end == std::string::npos) break;
+    const std::string folder = directory.substr(0, end);
+    if (!PathFileExistsA(folder.c_str())) return;  // the rest is created below
+    if (PathIsDirectoryA(folder.c_str()) || PathIsSymbolicLinkA(folder.c_str())) continue;
+    crt::rename(folder.c_str(), (folder + ".bak").c_str());
+    return;
+  }
+}
+
 // One record: true when installDir + name holds the staged file afterwards.
-bool ReplaceOne(const std::string& source, const std::string& target) {
+bool ReplaceOne(const std::string& installDir, const std::string& source, const std::string& target) {
   std::string directory;
-  if (CDirectoryEx::GetFilePath(target, directory) && !PathIsDirectoryA(directory.c_str()))
+  if (CDirectoryEx::GetFilePath(target, directory) && !PathIsDirectoryA(directory.c_str())) {
+    MoveAsideFilesInTheWay(installDir, directory);
     CDirectoryEx::CreateMultipleDirectory(directory);
+  }
 
   if (CopyInstalled(source, target)) return true;
   const int reason = errno;
@@ -58,7 +77,7 @@ bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::
                            const std::string& installDir) {
   bool allInPlace = true;
   for (const auto& file : files) {
-    if (!ReplaceOne(stagingDir + file.fileName, installDir + file.fileName)) allInPlace = false;
+    if (!ReplaceOne(installDir, stagingDir + file.fileName, installDir + file.fileName)) allInPlace = false;
   }
   // Callers record the new version once this returns true; the files must be
   // on disk before that record is, or a power cut could leave empty files under

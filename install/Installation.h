@@ -10,8 +10,10 @@
 // Copies stagingDir + fileName over installDir + fileName for every record,
 // creating folders. A copy that fails moves the installed file aside to its
 // name + ".bak" and copies once more; when that fails too, the backup is moved
-// back, so an installed file is never left missing. Returns true when every
-// file is in place.
+// back, so an installed file is never left missing. A plain file standing where
+// a folder of fileName belongs is moved aside to its name + ".bak" first. No
+// write goes through a link below the installation (Files.h). Returns true
+// when every file is in place.
 bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::string& stagingDir,
                            const std::string& installDir);
 
