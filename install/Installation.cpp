@@ -1,5 +1,6 @@
 #include "install/Installation.h"
 
+#include <set>
 #include <utility>
 
 #include "platform/core_guard.h"
@@ -20,9 +21,13 @@ InstallCopyFunction& CopySeam() {
   return copy;
 }
 
-BOOL CopyInstalled(const std::string& source, const std::string& target) {
+// The one place where a staged file becomes an installed one. Staging lies
+// below the application directory, so this is normally a rename: no byte is
+// copied and the target is replaced in one step. Only when they are on
+// different file systems is the file copied (atomically as well).
+BOOL InstallStaged(const std::string& source, const std::string& target) {
   if (CopySeam()) return CopySeam()(source.c_str(), target.c_str(), FALSE);
-  return CopyFileA(source.c_str(), target.c_str(), FALSE);
+  return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
 }
 
 // One record: true when installDir + name holds the staged file afterwards.
@@ -31,14 +36,14 @@ bool ReplaceOne(const std::string& source, const std::string& target) {
   if (CDirectoryEx::GetFilePath(target, directory) && !PathIsDirectoryA(directory.c_str()))
     CDirectoryEx::CreateMultipleDirectory(directory);
 
-  if (CopyInstalled(source, target)) return true;
+  if (InstallStaged(source, target)) return true;
 
   // The installed copy refuses to be replaced: move it aside and try once more.
   // crt::rename never replaces, so an older backup of the same name stays and
   // this file is then left as it is.
   const std::string backup = target + ".bak";
   if (crt::rename(target.c_str(), backup.c_str()) != 0) return false;
-  if (CopyInstalled(source, target)) return true;
+  if (InstallStaged(source, target)) return true;
 
   // Without this the installed file would be missing until the next update.
   crt::rename(backup.c_str(), target.c_str());
@@ -50,13 +55,23 @@ bool ReplaceOne(const std::string& source, const std::string& target) {
 bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::string& stagingDir,
                            const std::string& installDir) {
   bool allInPlace = true;
+  std::set<std::string> done;
+  std::vector<std::string> written;
   for (const auto& file : files) {
-    if (!ReplaceOne(stagingDir + file.fileName, installDir + file.fileName)) allInPlace = false;
+    // A name listed twice was moved into place the first time; its staged
+    // copy is gone, and the installed one is already the new file.
+    if (!done.insert(file.fileName).second) continue;
+    const std::string target = installDir + file.fileName;
+    if (ReplaceOne(stagingDir + file.fileName, target))
+      written.push_back(target);
+    else
+      allInPlace = false;
   }
   // Callers record the new version once this returns true; the files must be
   // on disk before that record is, or a power cut could leave empty files under
-  // a version that claims they are current. One flush serves the whole batch.
-  if (!files.empty() && !FlushFileSystem(installDir)) allInPlace = false;
+  // a version that claims they are current. Only what this batch wrote is
+  // flushed: other programs' unwritten data on the same disk is not waited for.
+  if (!written.empty() && !MakeDurable(written, installDir)) allInPlace = false;
   return allInPlace;
 }
 

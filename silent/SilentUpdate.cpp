@@ -11,6 +11,7 @@
 #include "platform/win32/FileAttributes.h"
 #include "platform/win32/Files.h"
 #include "transfer/DownloadFileList.h"
+#include "transfer/KeptManifest.h"
 #include "update/ServerConfig.h"
 #include "update/UpdateRecord.h"
 
@@ -94,7 +95,7 @@ void CSilentUpdate::SetNotifier(NotifyFunction notifier) { notifier_ = std::move
 bool CSilentUpdate::PrepareRun() {
   RemoveLeftovers(appPath);
   if (!StaysInside(appPath, stagingDir)) return false;
-  if (!DownloadFileList(*this, {manifestName})) {
+  if (!FetchManifest(*this)) {
     Complain("cannot fetch " + manifestName + " from the update servers");
     return false;
   }
@@ -111,15 +112,17 @@ bool CSilentUpdate::StageFiles(const std::vector<UpdateFileInfo>& files) {
     downloads.push_back(file.fileName);
     fetched.push_back(&file);
   }
-  if (!DownloadFileList(*this, downloads)) {
+  std::vector<FileDigests> digests;
+  if (!DownloadFileList(*this, downloads, &digests)) {
     Complain("cannot fetch every changed file; nothing was installed");
     return false;
   }
   // A server can deliver a complete file that is not the published one (a
   // broken mirror, a proxy's error page); such a file must never be installed.
-  for (const auto* file : fetched) {
-    if (!StagedCopyMatches(md5, stagingDir + file->fileName, file->md5, digest)) {
-      Complain(file->fileName + " arrived with digest " + digest + " instead of " + file->md5 +
+  // The digests were taken while the files were written, so this reads nothing.
+  for (std::size_t i = 0; i < fetched.size(); ++i) {
+    if (digests[i].md5 != fetched[i]->md5) {
+      Complain(fetched[i]->fileName + " arrived with digest " + digests[i].md5 + " instead of " + fetched[i]->md5 +
                "; nothing was installed");
       return false;
     }
@@ -178,7 +181,6 @@ bool CSilentUpdate::RunProgramUpdate() {
 }
 
 bool CSilentUpdate::CompareComponentConfig(std::vector<UpdateFileInfo>& files) {
-  CMD5 md5;
   CConfigFile manifest(stagingDir + manifestName);
   std::vector<std::string> sections;
   manifest.ReadSections(sections);
@@ -191,7 +193,7 @@ bool CSilentUpdate::CompareComponentConfig(std::vector<UpdateFileInfo>& files) {
       return false;
     }
   }
-  for (const auto& section : sections) CompareManifestEntry(manifest, md5, installDir, section, files);
+  CompareManifestEntries(manifest, installDir, sections, files);
   return true;
 }
 

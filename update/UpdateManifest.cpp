@@ -40,17 +40,17 @@ bool IsVersionGreater(const std::string& candidate, const std::string& installed
   return candidate.compare(installed) > 0;
 }
 
-void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& directory, const std::string& entry,
-                          std::vector<UpdateFileInfo>& files) {
-  if (!IsSafeRelativeName(entry)) return;
-  const std::string localPath = directory + entry;
+namespace {
+
+// The rule for one safe entry; installedDigest is null when the installed copy
+// is missing.
+void AppendIfChanged(CConfigFile& manifest, const std::string& entry, const std::string* installedDigest,
+                     std::vector<UpdateFileInfo>& files) {
   UpdateFileInfo info;
   info.fileName = entry;
-  if (PathFileExistsA(localPath.c_str())) {
+  if (installedDigest != nullptr) {
     manifest.ReadString(entry, "MD5", "", info.md5);
-    std::string installed;
-    md5.GetFileMD5(localPath.c_str(), installed);
-    if (installed == info.md5) return;
+    if (*installedDigest == info.md5) return;
     manifest.ReadString(entry, "SIZE", "", info.size);
     manifest.ReadString(entry, "MODIFYTIME", "", info.modifyTime);
   } else {
@@ -61,11 +61,41 @@ void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& d
   files.push_back(std::move(info));
 }
 
+}  // namespace
+
+void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& directory, const std::string& entry,
+                          std::vector<UpdateFileInfo>& files) {
+  if (!IsSafeRelativeName(entry)) return;
+  const std::string localPath = directory + entry;
+  if (!PathFileExistsA(localPath.c_str())) return AppendIfChanged(manifest, entry, nullptr, files);
+  std::string installed;
+  md5.GetFileMD5(localPath.c_str(), installed);
+  AppendIfChanged(manifest, entry, &installed, files);
+}
+
+void CompareManifestEntries(CConfigFile& manifest, const std::string& directory,
+                            const std::vector<std::string>& entries, std::vector<UpdateFileInfo>& files) {
+  constexpr std::size_t kMissing = static_cast<std::size_t>(-1);
+  std::vector<std::string> installed;
+  std::vector<std::size_t> slot(entries.size(), kMissing);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (!IsSafeRelativeName(entries[i])) continue;
+    const std::string localPath = directory + entries[i];
+    if (!PathFileExistsA(localPath.c_str())) continue;
+    slot[i] = installed.size();
+    installed.push_back(localPath);
+  }
+  const std::vector<std::string> digests = CMD5::GetFilesMD5(installed);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (!IsSafeRelativeName(entries[i])) continue;
+    AppendIfChanged(manifest, entries[i], slot[i] == kMissing ? nullptr : &digests[slot[i]], files);
+  }
+}
+
 int CompareUpdateConfig(const UpdateCheckInfo& request, std::vector<UpdateFileInfo>& files) {
   if (request.installDir.empty()) return -1;
   if (!PathFileExistsA(request.manifestPath.c_str())) return -1;
 
-  CMD5 md5;
   CConfigFile manifest(request.manifestPath);
   std::string remoteVersion;
   std::string remoteRegion;
@@ -82,6 +112,6 @@ int CompareUpdateConfig(const UpdateCheckInfo& request, std::vector<UpdateFileIn
   // suspect: nothing of it is installed, not even the harmless entries.
   if (!AreSafeRelativeNames(entries)) return -1;
 
-  for (const std::string& entry : entries) CompareManifestEntry(manifest, md5, request.installDir, entry, files);
+  CompareManifestEntries(manifest, request.installDir, entries, files);
   return 0;
 }

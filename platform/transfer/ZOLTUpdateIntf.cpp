@@ -89,8 +89,17 @@ curl_off_t FileSize(int fd) {
   return ::fstat(fd, &status) == 0 ? static_cast<curl_off_t>(status.st_size) : -1;
 }
 
+// A header's value without the blanks and line end around it.
+std::string HeaderValue(std::string_view line, std::size_t nameLength) {
+  std::string_view value = line.substr(nameLength);
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back())) != 0) value.remove_suffix(1);
+  return std::string(value);
+}
+
 enum class Outcome {
-  kDone,        // the whole file is in the ".part" file
+  kDone,         // the whole file is in the ".part" file
+  kNotModified,  // a conditional request found the kept copy current
   kRestart,     // the ".part" file does not fit the server's file: start over on this server
   kNextServer,  // this server did not deliver
   kStop,        // cancelled, window gone or a local failure: no other server can help
@@ -114,6 +123,10 @@ struct CZOLTUpdateIntf::Impl {
   bool sinkFailed = false;
   bool windowGone = false;
   std::string contentRange;
+  bool encoded = false;  // the body came with a Content-Encoding that libcurl decoded
+  std::string etag, lastModified, date;
+  CStreamDigest digest;
+  FileDigests lastDigests;
   std::vector<char> pending;  // received, not yet written
   HWND notifyWnd = nullptr;
   UINT notifyMsg = 0;
@@ -136,13 +149,17 @@ struct CZOLTUpdateIntf::Impl {
     } else {
       return false;
     }
-    if (::ftruncate(fd, offset) != 0 || ::lseek(fd, offset, SEEK_SET) != offset) {
+    if (::ftruncate(fd, offset) != 0 || ::lseek(fd, offset, SEEK_SET) != offset || !StartDigest(offset)) {
       sinkFailed = true;
       return false;
     }
     started = true;
     return true;
   }
+
+  // The digests cover the whole file: a continued ".part" file is read once
+  // for its earlier bytes, the rest is taken as it is written.
+  bool StartDigest(curl_off_t earlier) { return digest.Reset() && (earlier == 0 || digest.UpdateFromFile(fd, earlier)); }
 
   static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
     auto* impl = static_cast<Impl*>(self);
@@ -151,8 +168,21 @@ struct CZOLTUpdateIntf::Impl {
     // response's Content-Range counts.
     if (StartsWithNoCase(line, "http/")) {
       impl->contentRange.clear();
+      impl->encoded = false;
+      impl->etag.clear();
+      impl->lastModified.clear();
+      impl->date.clear();
     } else if (StartsWithNoCase(line, "content-range:")) {
       impl->contentRange.assign(line.substr(14));
+    } else if (StartsWithNoCase(line, "content-encoding:")) {
+      const std::string coding = HeaderValue(line, 17);
+      impl->encoded = !coding.empty() && coding != "identity";
+    } else if (StartsWithNoCase(line, "etag:")) {
+      impl->etag = HeaderValue(line, 5);
+    } else if (StartsWithNoCase(line, "last-modified:")) {
+      impl->lastModified = HeaderValue(line, 14);
+    } else if (StartsWithNoCase(line, "date:")) {
+      impl->date = HeaderValue(line, 5);
     }
     return size * count;
   }
@@ -170,7 +200,9 @@ struct CZOLTUpdateIntf::Impl {
   }
 
   bool Flush() {
-    if (!pending.empty() && !WriteAll(fd, pending.data(), pending.size())) sinkFailed = true;
+    if (!pending.empty() &&
+        (!digest.Update(pending.data(), pending.size()) || !WriteAll(fd, pending.data(), pending.size())))
+      sinkFailed = true;
     pending.clear();
     return !sinkFailed;
   }
@@ -197,7 +229,8 @@ struct CZOLTUpdateIntf::Impl {
     return impl->cancelled.load() ? 1 : 0;
   }
 
-  Outcome Fetch(const std::string& url, curl_off_t& size) {
+  // conditional: the validators to send with this request, or null.
+  Outcome Fetch(const std::string& url, curl_off_t& size, const CZOLTUpdateIntf::Validators* conditional) {
     offset = FileSize(fd);
     if (offset < 0) return Outcome::kStop;
     written = 0;
@@ -216,6 +249,10 @@ struct CZOLTUpdateIntf::Impl {
       range = std::to_string(offset) + "-";
       headers = curl_slist_append(headers, ("If-Range: " + HttpDate(status.st_mtim.tv_sec)).c_str());
     }
+    if (conditional != nullptr && !conditional->etag.empty())
+      headers = curl_slist_append(headers, ("If-None-Match: " + conditional->etag).c_str());
+    if (conditional != nullptr && !conditional->lastModified.empty())
+      headers = curl_slist_append(headers, ("If-Modified-Since: " + conditional->lastModified).c_str());
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
@@ -226,12 +263,13 @@ struct CZOLTUpdateIntf::Impl {
 
     const long status = Status();
     if (sinkFailed || windowGone || cancelled.load()) return Finish(Outcome::kStop);
+    if (conditional != nullptr && status == 304 && result == CURLE_OK) return Outcome::kNotModified;
     if (status == 416 && offset > 0) {
       // The ".part" file already holds all the server has, or more.
       const ContentRange whole = ParseContentRange(contentRange);
       if (whole.total == offset) {
         size = offset;
-        return Outcome::kDone;
+        return StartDigest(offset) ? Outcome::kDone : Outcome::kStop;
       }
       return Restart();
     }
@@ -247,12 +285,28 @@ struct CZOLTUpdateIntf::Impl {
     curl_off_t expected = -1;
     if (status == 206) {
       expected = ParseContentRange(contentRange).total;
-    } else {
+    } else if (!encoded) {
+      // A decoded body has its own length; libcurl itself reports an encoded
+      // body that was cut short.
       curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
     }
     size = offset + written;
     if (expected >= 0 && size != expected) return Finish(Outcome::kNextServer);
     return Outcome::kDone;
+  }
+
+  // Validators are only worth keeping when they will change with the file. A
+  // file modified in the second it was served may change again within that
+  // second, keeping its Last-Modified and (on servers that derive it from the
+  // time and size, as nginx does) its ETag: such validators are dropped, as
+  // web servers themselves treat them as weak.
+  CZOLTUpdateIntf::Validators ValidatorsOfResponse(const std::string& server) const {
+    if (!lastModified.empty()) {
+      const time_t modified = curl_getdate(lastModified.c_str(), nullptr);
+      const time_t served = curl_getdate(date.c_str(), nullptr);
+      if (modified < 0 || served < 0 || served - modified < 2) return {server, "", ""};
+    }
+    return {server, etag, lastModified};
   }
 
   Outcome Restart() {
@@ -337,12 +391,33 @@ std::string CZOLTUpdateIntf::RequestPath(unsigned updateType, const std::string&
 
 int CZOLTUpdateIntf::GetRemoteFile(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd,
                                    unsigned notifyMsg) {
+  return Get(updateType, remoteName, localPath, notifyWnd, notifyMsg, nullptr);
+}
+
+int CZOLTUpdateIntf::GetRemoteManifest(unsigned updateType, const char* remoteName, const char* localPath,
+                                       Validators& kept) {
+  // A manifest is small and may come compressed; a range of its encoded form
+  // cannot continue a decoded ".part", so it is always fetched whole.
+  ::unlink((NativePath(localPath) + ".part").c_str());
+  if (impl_->curl != nullptr) curl_easy_setopt(impl_->curl, CURLOPT_ACCEPT_ENCODING, "gzip");
+  const int result = Get(updateType, remoteName, localPath, nullptr, 0, &kept);
+  if (impl_->curl != nullptr) curl_easy_setopt(impl_->curl, CURLOPT_ACCEPT_ENCODING, nullptr);
+  return result;
+}
+
+void CZOLTUpdateIntf::SetDigestKinds(unsigned kinds) { impl_->digest.SetKinds(kinds); }
+
+const FileDigests& CZOLTUpdateIntf::LastDigests() const { return impl_->lastDigests; }
+
+int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd,
+                         unsigned notifyMsg, Validators* conditional) {
   Impl& impl = *impl_;
   const std::string target = NativePath(localPath);
   const std::string part = target + ".part";
   // An older file at the target must not pass for the new one if this fetch
   // fails; the complete file replaces it by rename below.
   ::unlink(target.c_str());
+  impl.lastDigests = {};
   if (impl.curl == nullptr || impl.cancelled.load()) return -1;
 
   impl.fd = ::open(part.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -354,17 +429,29 @@ int CZOLTUpdateIntf::GetRemoteFile(unsigned updateType, const char* remoteName, 
   const std::string path = RequestPath(updateType, remoteName);
   Outcome outcome = Outcome::kNextServer;
   curl_off_t size = 0;
+  std::string deliveredBy;
   for (const auto& server : impl.servers) {
     if (server.ip.empty()) continue;
-    const std::string url = "http://" + server.ip + ":" + std::to_string(server.port == 0 ? 80 : server.port) + path;
-    outcome = impl.Fetch(url, size);
-    if (outcome == Outcome::kRestart) outcome = impl.Fetch(url, size);
-    if (outcome == Outcome::kDone || outcome == Outcome::kStop) break;
+    const std::string address = server.ip + ":" + std::to_string(server.port == 0 ? 80 : server.port);
+    const std::string url = "http://" + address + path;
+    // Only the server that delivered the kept copy can vouch for it.
+    const Validators* ask = conditional != nullptr && conditional->server == address ? conditional : nullptr;
+    outcome = impl.Fetch(url, size, ask);
+    if (outcome == Outcome::kRestart) outcome = impl.Fetch(url, size, ask);
+    deliveredBy = address;
+    if (outcome == Outcome::kDone || outcome == Outcome::kStop || outcome == Outcome::kNotModified) break;
   }
+  // Write-back of a complete file starts now, so that making it durable at
+  // the end of the installation finds little left to wait for.
+  if (outcome == Outcome::kDone) StartWriteBack(impl.fd);
   const bool empty = FileSize(impl.fd) == 0;
   ::close(impl.fd);
   impl.fd = -1;
 
+  if (outcome == Outcome::kNotModified) {
+    ::unlink(part.c_str());
+    return 1;
+  }
   if (outcome != Outcome::kDone) {
     if (empty) ::unlink(part.c_str());
     return -1;
@@ -373,6 +460,8 @@ int CZOLTUpdateIntf::GetRemoteFile(unsigned updateType, const char* remoteName, 
     ::unlink(part.c_str());
     return -1;
   }
+  impl.lastDigests = impl.digest.Finish();
+  if (conditional != nullptr) *conditional = impl.ValidatorsOfResponse(deliveredBy);
   if (notifyWnd != nullptr) {
     SendMessageA(notifyWnd, notifyMsg, static_cast<WPARAM>(size), static_cast<LPARAM>(size));
   }

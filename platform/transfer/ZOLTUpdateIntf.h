@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/crypt/StreamDigest.h"
 #include "platform/win32/Window.h"
 
 // One update server.
@@ -47,6 +48,34 @@ class CZOLTUpdateIntf {
   int GetRemoteFile(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd,
                     unsigned notifyMsg);
 
+  // What a server said about a copy of a file it delivered, so that the next
+  // request can ask whether it changed: the server ("ip:port") and its ETag and
+  // Last-Modified header values (either may be empty).
+  struct Validators {
+    std::string server;
+    std::string etag;
+    std::string lastModified;
+  };
+
+  // Fetches a manifest into localPath like GetRemoteFile without reports, with
+  // three differences: the server may send it gzip-compressed (it is stored
+  // decoded, and any size limit counts decoded bytes); nothing is resumed; and
+  // the server named by kept.server, when it is asked, is asked conditionally
+  // (If-None-Match, If-Modified-Since). Returns 0 when a copy is at localPath,
+  // with kept then describing it (its ETag and Last-Modified empty when they
+  // could not tell a change: the file was modified within a second of being
+  // served); 1 when that server answered 304 Not Modified (nothing at
+  // localPath: the kept copy is current); -1 on failure.
+  int GetRemoteManifest(unsigned updateType, const char* remoteName, const char* localPath, Validators& kept);
+
+  // Which digests (DigestKind values) are taken of each file while it is
+  // stored; MD5 unless set.
+  void SetDigestKinds(unsigned kinds);
+  // The digests of the file that the last successful fetch stored, computed
+  // from the bytes as they were written (a resumed file includes its earlier
+  // part). Empty texts before any fetch succeeded.
+  const FileDigests& LastDigests() const;
+
   // Makes a running fetch fail within a second, and every later one at once.
   // May be called from any thread while the object exists.
   void Cancel();
@@ -57,4 +86,6 @@ class CZOLTUpdateIntf {
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
+  int Get(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd, unsigned notifyMsg,
+          Validators* conditional);
 };

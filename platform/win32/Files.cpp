@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <random>
+#include <set>
 
 #include "platform/core_guard.h"
 
@@ -198,6 +199,41 @@ BOOL CopyFileA(const char* src, const char* dst, BOOL failIfExists) {
   return TRUE;
 }
 
+BOOL MoveFileExA(const char* src, const char* dst, DWORD flags) {
+  if (src == nullptr || dst == nullptr) return Fail(ENOENT);
+  const std::string from = NativePath(src);
+  const std::string to = NativePath(dst);
+  const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
+
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (in < 0) return Fail();
+  struct stat st {};
+  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int error = S_ISDIR(st.st_mode) ? EISDIR : (errno != 0 ? errno : EINVAL);
+    ::close(in);
+    return Fail(error);
+  }
+  struct stat target {};
+  const bool targetExists = ::stat(to.c_str(), &target) == 0;
+  if (targetExists && (!replace || S_ISDIR(target.st_mode))) {
+    ::close(in);
+    return Fail(S_ISDIR(target.st_mode) ? EISDIR : EEXIST);
+  }
+  // The bits are set before the rename, so the new name never shows a file
+  // with the wrong mode, not even for a moment.
+  const mode_t mode = targetExists ? (target.st_mode & 07777) : ModeForNewCopy(in, st.st_mode & 07777);
+  const bool moded = (st.st_mode & 07777) == mode || ::fchmod(in, mode) == 0;
+  const int modeError = errno;
+  ::close(in);
+  if (!moded) return Fail(modeError);
+
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), replace ? 0 : RENAME_NOREPLACE) == 0) return TRUE;
+  if (errno != EXDEV || (flags & MOVEFILE_COPY_ALLOWED) == 0) return Fail();
+  if (!CopyFileA(src, dst, replace ? FALSE : TRUE)) return FALSE;
+  ::unlink(from.c_str());
+  return TRUE;
+}
+
 namespace crt {
 int rename(const char* oldName, const char* newName) {
   if (oldName == nullptr || newName == nullptr) return -1;
@@ -235,11 +271,39 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
   return true;
 }
 
-bool FlushFileSystem(const std::string& path) {
-  const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::syncfs(fd) == 0;
-  ::close(fd);
+void StartWriteBack(int fd) { ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); }
+
+bool MakeDurable(const std::vector<std::string>& files, const std::string& root) {
+  std::string top = NativePath(root);
+  while (top.size() > 1 && top.back() == '/') top.pop_back();
+  std::set<std::string> folders;
+  // Two passes, each opening the files anew: a batch can hold more files than
+  // a process may keep open.
+  for (const auto& file : files) {
+    const std::string native = NativePath(file);
+    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd >= 0) {
+      StartWriteBack(fd);
+      ::close(fd);
+    }
+    for (std::string folder = ParentOf(native);; folder = ParentOf(folder)) {
+      folders.insert(folder);
+      if (folder == top || folder.size() <= top.size() || folder.compare(0, top.size(), top) != 0) break;
+    }
+  }
+  bool ok = true;
+  for (const auto& file : files) {
+    const int fd = ::open(NativePath(file).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) continue;  // gone (or never written): nothing of it to keep
+    if (::fdatasync(fd) != 0) ok = false;
+    ::close(fd);
+  }
+  for (const auto& folder : folders) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (::fsync(fd) != 0) ok = false;
+    ::close(fd);
+  }
   return ok;
 }
 

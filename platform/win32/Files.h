@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/win32/Win32Types.h"
 
@@ -28,9 +29,24 @@ BOOL DeleteFileA(const char* path);
 // old file or the complete new one, never half written. A replaced dst keeps its
 // permission bits; a new one takes those of src (a program also becomes
 // executable). The data is not flushed to disk: callers that record a copy as
-// done call FlushFileSystem once for a whole batch first. With failIfExists non-zero an existing dst is left alone and
+// done call MakeDurable once for a whole batch first. With failIfExists non-zero an existing dst is left alone and
 // the call fails with ERROR_FILE_EXISTS. Fails when dst is a directory.
 BOOL CopyFileA(const char* src, const char* dst, BOOL failIfExists);
+
+// MoveFileExA flags.
+inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+inline constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x2;
+
+// Moves the file src to dst by renaming it, in one step: a process that dies
+// at any moment leaves dst either the old file or the complete new one. With
+// MOVEFILE_REPLACE_EXISTING an existing dst (not a directory) is replaced,
+// otherwise the call fails with ERROR_FILE_EXISTS. Across file systems the move
+// fails unless MOVEFILE_COPY_ALLOWED is given; then src is copied as CopyFileA
+// copies (temporary file renamed over dst) and removed afterwards. Permission
+// bits as for CopyFileA: a replaced dst keeps its own, a new one takes those
+// of src (a program also becomes executable). src must be a regular file; it
+// is never followed through a symbolic link. Nothing is flushed to disk.
+BOOL MoveFileExA(const char* src, const char* dst, DWORD flags);
 
 // Temporary files that CopyFileA and other atomic writers leave only when the
 // process dies mid-write are named "." + name + kTempFileInfix + six random
@@ -49,9 +65,17 @@ int rename(const char* oldName, const char* newName);
 // disk, renamed over path. Returns false (and leaves path as it was) on failure.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes);
 
-// Flushes every written file of the file system that holds path to disk (one
-// flush for a batch of copies, instead of one per file). False on failure.
-bool FlushFileSystem(const std::string& path);
+// Starts writing the descriptor's unwritten data to disk and returns without
+// waiting, so that a later MakeDurable of the file has little left to do.
+void StartWriteBack(int fd);
+
+// Makes what a batch of writes changed durable, and nothing else: the data of
+// every file in files, and the entries of every folder from each file's folder
+// up to and including root (new folders and renamed names live there). Write-
+// back of all files is started first and waited for afterwards, so the disk
+// sees one stream rather than one request per file. Files that are gone are
+// skipped. False when a flush fails.
+bool MakeDurable(const std::vector<std::string>& files, const std::string& root);
 
 // Writes all of data to the descriptor, resuming after short writes and
 // interruptions. False on a write error.

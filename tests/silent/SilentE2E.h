@@ -48,8 +48,11 @@ class SilentE2ETest : public ::testing::Test {
     std::filesystem::copy_file(Env("ZOLT_UPDATE_BIN"), app + "ZOLTUpdate");
   }
 
-  pid_t Start(const std::vector<std::string>& args = {"-silent"}, const std::string& name = "run") {
-    std::vector<std::string> arguments{app + "ZOLTUpdate"};
+  // wrapper: a command that runs the updater (such as strace), or nothing.
+  pid_t Start(const std::vector<std::string>& args = {"-silent"}, const std::string& name = "run",
+              const std::vector<std::string>& wrapper = {}) {
+    std::vector<std::string> arguments = wrapper;
+    arguments.push_back(app + "ZOLTUpdate");
     arguments.insert(arguments.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : arguments) argv.push_back(a.data());
@@ -82,7 +85,7 @@ class SilentE2ETest : public ::testing::Test {
   }
 
   FileSet Installed() const {
-    FileSet tree = ReadTree(app);
+    FileSet tree = ReadTree(app, "UPDATE.kept/");
     for (const char* own : {"Config.dat", "UserConfig.dat", "UpdateRecord.dat", "ZOLTUpdate", "client.log"})
       tree.erase(own);
     return tree;

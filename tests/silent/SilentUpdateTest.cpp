@@ -82,7 +82,7 @@ class SilentUpdateTest : public ::testing::Test {
   }
 
   FileSet Installed() const {
-    FileSet tree = ReadTree(app, "UPDATE/");
+    FileSet tree = ReadTree(app, "UPDATE");  // staging, and the kept manifests beside it
     for (const char* own : {"Config.dat", "UserConfig.dat", "UpdateRecord.dat"}) tree.erase(own);
     return tree;
   }

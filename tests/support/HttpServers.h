@@ -33,13 +33,16 @@ int PickFreePort();
 // Waits until something accepts connections on 127.0.0.1:port (false after timeoutMs).
 bool WaitUntilAccepting(int port, int timeoutMs, ChildProcess* server = nullptr);
 
-// nginx serving root (with HTTP/1.1 keep-alive and byte ranges). The access log
-// has one line per request: "<method> <uri> <status> <Range header or -> <connection number>".
+// nginx serving root (with HTTP/1.1 keep-alive, byte ranges, ETag and
+// Last-Modified). The access log has one line per request: "<method> <uri>
+// <status> <Range header or -> <body bytes sent> <connection number>".
 class NginxServer {
  public:
   // limitRate (nginx syntax, e.g. "256k") slows every response down (without
   // sendfile, whose large writes would let small files through at once).
-  explicit NginxServer(const std::string& root, const std::string& limitRate = "");
+  // gzipIni: ".ini" files go out gzip-compressed to clients that accept it, as
+  // a server set up to save bandwidth on manifests would send them.
+  explicit NginxServer(const std::string& root, const std::string& limitRate = "", bool gzipIni = false);
   ~NginxServer();
 
   int port() const { return port_; }
