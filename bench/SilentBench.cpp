@@ -108,6 +108,21 @@ std::vector<long> BodyBytes(const NginxServer& server, const std::string& urlPat
   return bytes;
 }
 
+// A file's content, different for every index, so that the manifest's digests
+// are as varied (and compress as badly) as a real release's.
+std::string Content(std::size_t size, int index, char base) {
+  std::string content(size, char(base + index % 26));
+  const std::string tag = std::to_string(index) + "-" + base;
+  content.replace(0, tag.size(), tag);
+  return content;
+}
+
+// $BENCH_CASES picks cases by letter (e.g. "AD"); all when unset. E needs B.
+bool Wanted(char letter) {
+  const char* cases = std::getenv("BENCH_CASES");
+  return cases == nullptr || std::string(cases).find(letter) != std::string::npos;
+}
+
 class Bench {
  public:
   Bench(std::string updater, std::string older, int repeats)
@@ -120,12 +135,29 @@ class Bench {
   // A fresh installation of files at version, with the updater to measure.
   void Install(const FileSet& files, const std::string& version, int port, const std::string& binary) {
     fs::remove_all(app_);
+    fs::create_directories(app_);
     WriteFiles(app_, files);
     WriteLocalConfig(app_, version, "GD", port);
     fs::copy_file(binary, app_ + "ZOLTUpdate");
   }
 
-  Run Update() { return Timed({app_ + "ZOLTUpdate", "-silent"}, env_); }
+  // measureMemory: through /usr/bin/time, whose own fork gives the updater a
+  // memory of its own (a child spawned straight from this process would count
+  // the benchmark's data in its peak). $BENCH_WRAP prefixes a command (e.g. a
+  // profiler) to every run of the updater.
+  Run Update(bool measureMemory = false) {
+    std::vector<std::string> command;
+    if (const char* wrap = std::getenv("BENCH_WRAP")) {
+      std::istringstream words(wrap);
+      for (std::string word; words >> word;) command.push_back(word);
+    }
+    const std::string peakFile = work_ / "peak.txt";
+    if (measureMemory) command.insert(command.end(), {"/usr/bin/time", "-f", "%M", "-o", peakFile});
+    command.insert(command.end(), {app_ + "ZOLTUpdate", "-silent"});
+    Run run = Timed(command, env_);
+    if (measureMemory) run.peakKiB = std::atol(ReadTextFile(peakFile).c_str());
+    return run;
+  }
 
   void Check(const FileSet& release, const char* name) {
     for (const auto& [file, content] : release) {
@@ -173,8 +205,8 @@ class Bench {
     FileSet release, old;
     for (int i = 0; i < kFiles; ++i) {
       const std::string name = "d" + std::to_string(i % 10) + "\\f" + std::to_string(i) + ".bin";
-      release[name] = std::string(kSize, char('A' + i % 50));
-      old[name] = std::string(kSize, char('a' + i % 20));
+      release[name] = Content(kSize, i, 'A');
+      old[name] = Content(kSize, i, 'a');
     }
     fs::remove_all(pub_);
     Publish(pub_, 1, release, {"4.2.0", "GD"});
@@ -185,7 +217,7 @@ class Bench {
       Series ours, reference;
       for (int i = 0; i < repeats; ++i) {
         Install(old, "4.1.0", server.port(), binary);
-        ours.Add(Update());
+        ours.Add(Update(true));
         Check(release, name.c_str());
         if (binary != updater_) continue;
         fs::remove_all(work_ / "staging");
@@ -211,8 +243,8 @@ class Bench {
     FileSet release, old, changed;
     for (int i = 0; i < kFiles; ++i) {
       const std::string name = "d" + std::to_string(i % 20) + "\\f" + std::to_string(i) + ".bin";
-      release[name] = std::string(kSize, char('A' + i % 50));
-      old[name] = i % 10 == 0 ? std::string(kSize, char('a' + i % 20)) : release[name];
+      release[name] = Content(kSize, i, 'A');
+      old[name] = i % 10 == 0 ? Content(kSize, i, 'a') : release[name];
       if (i % 10 == 0) changed[name] = release[name];
     }
     fs::remove_all(pub_);
@@ -230,7 +262,8 @@ class Bench {
         if (binary != updater_) continue;
         Install(old, "4.1.0", server.port(), binary);
         fs::remove_all(work_ / "staging");
-        const Run digests = Timed({"sh", "-c", "find '" + app_ + "' -name '*.bin' -print0 | xargs -0 md5sum >/dev/null"});
+        const Run digests =
+            Timed({"sh", "-c", "find '" + app_ + "' -name '*.bin' -print0 | xargs -0 md5sum >/dev/null"});
         const Run fetch = Timed({"curl", "-sf", "--create-dirs", "--config", work_ / "curl.conf"});
         reference.Add({digests.seconds + fetch.seconds, 0});
       }
@@ -254,9 +287,7 @@ class Bench {
     fs::remove_all(pub_);
     Publish(pub_, 1, release, {"4.2.0", "GD"});
     const std::string dirt = work_ / "dirt.bin";
-    const auto dirty = [&] {
-      Timed({"dd", "if=/dev/zero", "of=" + dirt, "bs=1M", "count=1024", "conv=notrunc"});
-    };
+    const auto dirty = [&] { Timed({"dd", "if=/dev/zero", "of=" + dirt, "bs=1M", "count=1024", "conv=notrunc"}); };
     std::printf("D. 64 MiB update; the flush beside 1 GiB that another process has just written\n");
     const int repeats = std::max(1, repeats_ / 5);
     Series syncBeside;
@@ -330,6 +361,7 @@ class Bench {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // figures appear as each case ends
   std::string updater = argc > 1 ? argv[1] : (fs::path(argv[0]).parent_path() / "../app/ZOLTUpdate").string();
   const int repeats = argc > 2 ? std::atoi(argv[2]) : 15;
   const std::string older = argc > 3 ? argv[3] : "";
@@ -338,10 +370,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   Bench bench(fs::absolute(updater), older.empty() ? "" : fs::absolute(older).string(), repeats);
-  bench.CaseC();
-  bench.CaseA();
-  bench.CaseB();
-  bench.CaseE();
-  bench.CaseD();
+  if (Wanted('C')) bench.CaseC();
+  if (Wanted('A')) bench.CaseA();
+  if (Wanted('B')) bench.CaseB();
+  if (Wanted('B') && Wanted('E')) bench.CaseE();
+  if (Wanted('D')) bench.CaseD();
   return 0;
 }

@@ -75,9 +75,7 @@ bool CKeptFiles::Keep(const std::string& name, const std::string& path,
   return WriteFileAtomically(folder_ + name + kValidatorsSuffix, Lines(validators, digest));
 }
 
-void CKeptFiles::Forget(const std::string& name) const {
-  DeleteFileA((folder_ + name + kValidatorsSuffix).c_str());
-}
+void CKeptFiles::Forget(const std::string& name) const { DeleteFileA((folder_ + name + kValidatorsSuffix).c_str()); }
 
 bool FetchManifest(const std::string& appPath, const std::string& stagingDir, unsigned updateType,
                    CZOLTUpdateIntf& transfer, const std::string& manifestName) {

@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include "install/Installation.h"
@@ -487,4 +490,63 @@ TEST_F(SilentUpdateTest, RefusedFileGoesThroughBackupRemovedByTheNextRun) {
 
   EXPECT_TRUE(RunProgram());  // up to date now
   EXPECT_EQ(Installed(), NativeNames(kNew));
+}
+
+namespace {
+
+// The statuses nginx answered for urlPath, in order.
+std::vector<std::string> Statuses(const NginxServer& server, const std::string& urlPath) {
+  std::vector<std::string> statuses;
+  std::istringstream log(server.AccessLog());
+  for (std::string method, uri, status, rest; log >> method >> uri >> status && std::getline(log, rest);)
+    if (uri == urlPath) statuses.push_back(status);
+  return statuses;
+}
+
+}  // namespace
+
+// A check asks whether the manifest changed since the kept copy; on "not
+// modified" the kept copy is read exactly as a fetched one would be. A kept
+// copy that no longer has its recorded digest is never trusted, and a manifest
+// changed since is fetched and acted on.
+TEST_F(SilentUpdateTest, ChecksAskWhetherTheKeptManifestChanged) {
+  Install(kNew, "4.1.0");
+  Publish(pub, 1, kNew, {"4.1.0", "GD"});
+  const std::string published = pub + "1/UpdateConfig.ini";
+  fs::last_write_time(published, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  const std::string kept = app + "UPDATE.kept/1/UpdateConfig.ini";
+
+  const struct {
+    const char* name;
+    std::function<void()> before;
+    const char* status;
+  } steps[] = {
+      {"first check: the whole manifest", [] {}, "200"},
+      {"second check: not modified", [] {}, "304"},
+      {"kept copy damaged: asked in full", [&] { WriteTextFile(kept, "[Version]\nVERSION=9.9.9\n"); }, "200"},
+      {"kept copy missing: asked in full", [&] { fs::remove(kept); }, "200"},
+      {"after that, not modified again", [] {}, "304"},
+  };
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    SCOPED_TRACE(steps[i].name);
+    steps[i].before();
+    EXPECT_TRUE(RunProgram());
+    const auto statuses = Statuses(*server, "/1/UpdateConfig.ini");
+    ASSERT_EQ(statuses.size(), i + 1);
+    EXPECT_EQ(statuses.back(), steps[i].status);
+    EXPECT_EQ(InstalledVersion(), "4.1.0");
+    EXPECT_FALSE(fs::exists(app + "UpdateRecord.dat")) << "an up-to-date check records nothing";
+    EXPECT_EQ(ReadTextFile(kept), ReadTextFile(published));
+  }
+
+  // A new release: the server answers in full and the files are installed.
+  FileSet next = kNew;
+  next["version.txt"] = "4.1.1\n";
+  Publish(pub, 1, next, {"4.1.1", "GD"});
+  fs::last_write_time(published, fs::file_time_type::clock::now() - std::chrono::minutes(1));
+  EXPECT_TRUE(RunProgram());
+  EXPECT_EQ(Statuses(*server, "/1/UpdateConfig.ini").back(), "200");
+  EXPECT_EQ(InstalledVersion(), "4.1.1");
+  EXPECT_EQ(Installed(), NativeNames(next));
+  EXPECT_EQ(ReadTextFile(kept), ReadTextFile(published));
 }
