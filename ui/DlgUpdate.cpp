@@ -10,6 +10,7 @@
 #include "platform/win32/Files.h"
 #include "transfer/DownFileThread.h"
 #include "transfer/DownloadFileList.h"
+#include "transfer/KeptManifest.h"
 #include "ui/DialogSkin.h"
 #include "ui/DialogTemplates.h"
 #include "update/ServerConfig.h"
@@ -124,7 +125,7 @@ void CDlgUpdate::CheckForUpdate() {
 
   downloadList.clear();
   downloadList.push_back(manifestName);
-  if (DownloadFileList(*this, downloadList)) {
+  if (FetchManifest(*this)) {
     CompareUpdateConfig(UpdateCheckInfo(installDir, stagingDir + manifestName, localVersion, region), updateFiles);
     downloadList.clear();
     expectedSizes.clear();

@@ -100,9 +100,9 @@ std::string HeaderValue(std::string_view line, std::size_t nameLength) {
 enum class Outcome {
   kDone,         // the whole file is in the ".part" file
   kNotModified,  // a conditional request found the kept copy current
-  kRestart,     // the ".part" file does not fit the server's file: start over on this server
-  kNextServer,  // this server did not deliver
-  kStop,        // cancelled, window gone or a local failure: no other server can help
+  kRestart,      // the ".part" file does not fit the server's file: start over on this server
+  kNextServer,   // this server did not deliver
+  kStop,         // cancelled, window gone or a local failure: no other server can help
 };
 
 }  // namespace
@@ -159,7 +159,9 @@ struct CZOLTUpdateIntf::Impl {
 
   // The digests cover the whole file: a continued ".part" file is read once
   // for its earlier bytes, the rest is taken as it is written.
-  bool StartDigest(curl_off_t earlier) { return digest.Reset() && (earlier == 0 || digest.UpdateFromFile(fd, earlier)); }
+  bool StartDigest(curl_off_t earlier) {
+    return digest.Reset() && (earlier == 0 || digest.UpdateFromFile(fd, earlier));
+  }
 
   static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
     auto* impl = static_cast<Impl*>(self);

@@ -82,9 +82,9 @@ TEST_F(SilentE2ETest, KillBetweenTwoInstallRenamesIsHealedByTheNextRun) {
     SCOPED_TRACE("killed at rename call " + std::to_string(when));
     Install(old, "4.0.9", server.port());
     const std::string inject = "inject=renameat:signal=SIGKILL:when=" + std::to_string(when);
-    const int status = Wait(Start({"-silent"}, "killed",
-                                  {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=renameat", "-e",
-                                   inject}));
+    const int status =
+        Wait(Start({"-silent"}, "killed",
+                   {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=renameat", "-e", inject}));
     ASSERT_NE(status, 0) << "the run was not killed: " << ReadTextFile(work / "killed.err");
     int installed = 0;
     for (const auto& [name, content] : release) installed += ReadTextFile(app + Native(name)) == content;

@@ -112,7 +112,8 @@ NginxServer::NginxServer(const std::string& root, const std::string& limitRate, 
     std::ostringstream conf;
     conf << "daemon off;\nmaster_process off;\npid " << dir << "nginx.pid;\nerror_log " << dir << "error.log;\n"
          << "events { worker_connections 256; }\n"
-         << "http {\n  log_format zolt '$request_method $request_uri $status $http_range $body_bytes_sent $connection';\n"
+         << "http {\n  log_format zolt '$request_method $request_uri $status $http_range $body_bytes_sent "
+            "$connection';\n"
          << "  access_log " << dir << "access.log zolt;\n"
          << "  client_body_temp_path " << dir << "tmp/body;\n  proxy_temp_path " << dir << "tmp/proxy;\n"
          << "  fastcgi_temp_path " << dir << "tmp/fastcgi;\n  uwsgi_temp_path " << dir << "tmp/uwsgi;\n"
@@ -120,8 +121,9 @@ NginxServer::NginxServer(const std::string& root, const std::string& limitRate, 
          << "  default_type application/octet-stream;\n  sendfile on;\n  keepalive_requests 100000;\n"
          << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << root << ";\n"
          << (limitRate.empty() ? "" : "    limit_rate " + limitRate + ";\n    sendfile off;\n")
-         << (gzipIni ? "    types { text/plain ini; }\n    gzip on;\n    gzip_types text/plain;\n    gzip_min_length 1;\n"
-                     : "")
+         << (gzipIni
+                 ? "    types { text/plain ini; }\n    gzip on;\n    gzip_types text/plain;\n    gzip_min_length 1;\n"
+                 : "")
          << "  }\n}\n";
     WriteTextFile(dir + "tmp/.keep", "");
     WriteTextFile(dir + "nginx.conf", conf.str());
