@@ -71,10 +71,10 @@ void StartWriteBack(int fd);
 
 // Makes what a batch of writes changed durable, and nothing else: the data of
 // every file in files, and the entries of every folder from each file's folder
-// up to and including root (new folders and renamed names live there). Write-
-// back of all files is started first and waited for afterwards, so the disk
-// sees one stream rather than one request per file. Files that are gone are
-// skipped. False when a flush fails.
+// up to and including root (new folders and renamed names live there). Files
+// whose write-back was started when they were written (StartWriteBack) cost
+// little more than the wait. Files that are gone are skipped. False when a
+// flush fails.
 bool MakeDurable(const std::vector<std::string>& files, const std::string& root);
 
 // Writes all of data to the descriptor, resuming after short writes and
