@@ -181,6 +181,9 @@ class Bench {
     for (int i = 0; i < 20; ++i) small["f" + std::to_string(i) + ".dll"] = std::string(4096, char('a' + i));
     fs::remove_all(pub_);
     Publish(pub_, 1, small, {"4.1.0", "GD"});
+    // A release published a while ago: validators of a file changed within
+    // the second it is served are not kept.
+    fs::last_write_time(pub_ + "1/UpdateConfig.ini", fs::file_time_type::clock::now() - std::chrono::hours(1));
     const std::string url = Base(server) + "UpdateConfig.ini";
     std::printf("C. installation current (20 files; whole process)\n");
     Series reference;
