@@ -6,17 +6,14 @@
 #include "platform/crypt/MD5.h"
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
+#include "update/ReleaseTrust.h"
 #include "update/UpdateRecord.h"
 
-bool StagedFilesMatchManifest(const std::vector<UpdateFileInfo>& files, const std::string& stagingDir) {
-  CMD5 md5;
-  std::string digest;
-  for (const auto& file : files) {
-    const std::string staged = stagingDir + file.fileName;
-    if (!PathFileExistsA(staged.c_str())) return false;
-    md5.GetFileMD5(staged.c_str(), digest);
-    if (digest != file.md5) return false;
-  }
+bool StagedFilesMatchManifest(const std::vector<UpdateFileInfo>& files, const std::string& stagingDir, bool sha256,
+                              std::string* cause) {
+  CMD5 hasher;
+  for (const auto& file : files)
+    if (!StagedCopyMatches(hasher, file, stagingDir, sha256, cause)) return false;
   return true;
 }
 

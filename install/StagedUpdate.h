@@ -8,8 +8,10 @@
 #include "update/UpdateManifest.h"
 
 // True when the staged copy of every file (stagingDir + fileName) has the
-// manifest's digest; a missing or unreadable copy does not.
-bool StagedFilesMatchManifest(const std::vector<UpdateFileInfo>& files, const std::string& stagingDir);
+// manifest's MD5, and with sha256 also its SHA256; a missing or unreadable copy
+// does not. cause (if given) names the first copy that does not match.
+bool StagedFilesMatchManifest(const std::vector<UpdateFileInfo>& files, const std::string& stagingDir,
+                              bool sha256 = false, std::string* cause = nullptr);
 
 struct StagedUpdate {
   int updateType = 1;

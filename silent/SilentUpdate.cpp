@@ -49,10 +49,6 @@ bool StaysInside(const std::string& appPath, const std::string& directory) {
   return true;
 }
 
-bool StagedCopyMatches(CMD5& md5, const std::string& path, const std::string& expected, std::string& digest) {
-  return PathFileExistsA(path.c_str()) && md5.GetFileMD5(path.c_str(), digest) && digest == expected;
-}
-
 // The notification window is wanted for a region change, or for a newer version
 // whose manifest asks for it.
 bool WantsNotification(const std::string& newVersion, const std::string& localVersion, const std::string& region,
@@ -93,25 +89,34 @@ CSilentUpdate::~CSilentUpdate() { delete transfer; }
 void CSilentUpdate::SetNotifier(NotifyFunction notifier) { notifier_ = std::move(notifier); }
 
 bool CSilentUpdate::PrepareRun() {
+  // A key file that names no usable key must not quietly turn signed
+  // releases off: nothing is updated until it is mended.
+  trust_ = CReleaseTrust::Load(appPath);
+  if (trust_.Required() && !trust_.Usable()) {
+    Complain(trust_.Problem() + "; no update is made until it holds a usable key");
+    return false;
+  }
   RemoveLeftovers(appPath);
   if (!StaysInside(appPath, stagingDir)) return false;
-  if (!FetchManifest(*this)) {
-    Complain("cannot fetch " + manifestName + " from the update servers");
+  std::string cause;
+  if (!DownloadManifest(*this, manifestName, trust_, cause)) {
+    Complain(cause);
     return false;
   }
   return true;
 }
 
 bool CSilentUpdate::StageFiles(const std::vector<UpdateFileInfo>& files) {
-  CMD5 md5;
-  std::string digest;
+  const bool sha256 = trust_.Required();
+  CMD5 hasher;
   std::vector<std::string> downloads;
   std::vector<const UpdateFileInfo*> fetched;
   for (const auto& file : files) {
-    if (StagedCopyMatches(md5, stagingDir + file.fileName, file.md5, digest)) continue;
+    if (StagedCopyMatches(hasher, file, stagingDir, sha256)) continue;
     downloads.push_back(file.fileName);
     fetched.push_back(&file);
   }
+  transfer->SetDigestKinds(sha256 ? kDigestMD5 | kDigestSHA256 : kDigestMD5);
   std::vector<FileDigests> digests;
   if (!DownloadFileList(*this, downloads, &digests)) {
     Complain("cannot fetch every changed file; nothing was installed");
@@ -120,10 +125,10 @@ bool CSilentUpdate::StageFiles(const std::vector<UpdateFileInfo>& files) {
   // A server can deliver a complete file that is not the published one (a
   // broken mirror, a proxy's error page); such a file must never be installed.
   // The digests were taken while the files were written, so this reads nothing.
+  std::string cause;
   for (std::size_t i = 0; i < fetched.size(); ++i) {
-    if (digests[i].md5 != fetched[i]->md5) {
-      Complain(fetched[i]->fileName + " arrived with digest " + digests[i].md5 + " instead of " + fetched[i]->md5 +
-               "; nothing was installed");
+    if (!DigestsMatch(*fetched[i], digests[i], sha256, &cause)) {
+      Complain(cause + "; nothing was installed");
       return false;
     }
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/transfer/ZOLTUpdateIntf.h"
+#include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
 
 // What the notification window shows; the answer is 6 (upgrade now) or 7 (later).
@@ -31,7 +32,9 @@ class CSilentUpdate {
   void SetNotifier(NotifyFunction notifier);
 
   // Both runs return false when the manifest could not be fetched (or, for a
-  // component, the directory name or the staging folder is unsafe), true
+  // component, the directory name or the staging folder is unsafe), or when
+  // the installation holds ZOLTUpdate.pub and no server gave a manifest that
+  // verifies under it (or the file holds no usable key), true
   // otherwise. A failure is explained by one line on stderr; success is quiet.
   // Called on the start-up thread; they block until done (the program update
   // waits 5 s before it restarts the client).
@@ -61,4 +64,5 @@ class CSilentUpdate {
   void RemoveStaging();
 
   NotifyFunction notifier_;
+  CReleaseTrust trust_;  // of the run under way
 };

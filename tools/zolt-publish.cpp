@@ -2,7 +2,7 @@
 // web server can serve to the updater.
 //
 //   zolt-publish [--type N] [--version V] [--region R] [--notify] [--unconditional]
-//                RELEASE_DIR PUBLISH_ROOT
+//                [--sign-key KEY.pem] [--expires DAYS] RELEASE_DIR PUBLISH_ROOT
 //
 // Copies every regular file below RELEASE_DIR to PUBLISH_ROOT/N/ and writes
 // there "UpdateConfig.ini" (and for N other than 1 also "config.ini"). The new
@@ -30,6 +30,7 @@
 #include "platform/configfile/Profile.h"
 #include "platform/crypt/MD5.h"
 #include "platform/win32/Files.h"
+#include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
 
 namespace fs = std::filesystem;
@@ -38,9 +39,11 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: zolt-publish [--type N] [--version V] [--region R] [--notify] [--unconditional]\n"
-    "                    RELEASE_DIR PUBLISH_ROOT\n"
+    "                    [--sign-key KEY.pem] [--expires DAYS] RELEASE_DIR PUBLISH_ROOT\n"
     "Copies the files of RELEASE_DIR to PUBLISH_ROOT/N/ (N defaults to 1) and writes the manifest\n"
-    "\"UpdateConfig.ini\" there (and \"config.ini\" when N is not 1).\n";
+    "\"UpdateConfig.ini\" there (and \"config.ini\" when N is not 1).\n"
+    "  --sign-key KEY.pem  sign each manifest with this Ed25519 private key into <manifest>.sig\n"
+    "  --expires DAYS      installations with a key refuse the manifest DAYS days from now\n";
 
 struct Options {
   unsigned long type = 1;
@@ -48,6 +51,8 @@ struct Options {
   std::string region;
   bool notify = false;
   bool unconditional = false;
+  std::string signKey;            // path of the Ed25519 private key; empty: unsigned
+  unsigned long expiresDays = 0;  // 0: no EXPIRES
   std::string releaseDir;
   std::string publishRoot;
 };
@@ -102,6 +107,17 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
       const auto text = value(arg.c_str());
       if (!text) return std::nullopt;
       (arg == "--version" ? options.version : options.region) = *text;
+    } else if (arg == "--sign-key") {
+      const auto text = value("--sign-key");
+      if (!text) return std::nullopt;
+      options.signKey = *text;
+    } else if (arg == "--expires") {
+      const auto text = value("--expires");
+      if (!text) return std::nullopt;
+      if (!ParseType(*text, options.expiresDays) || options.expiresDays > 36500) {
+        std::cerr << "zolt-publish: --expires needs a number of days from 1 to 36500, not \"" << *text << "\"\n";
+        return std::nullopt;
+      }
     } else if (arg == "--notify") {
       options.notify = true;
     } else if (arg == "--unconditional") {
@@ -138,7 +154,7 @@ std::string RejectName(const std::string& name, const std::string& shown) {
   const std::string lower = Lower(name);
   if (lower == "version" || lower == "files")
     return "\"" + shown + "\" would share its section with the manifest's own \"" + name + "\" section";
-  if (name == "UpdateConfig.ini" || name == "config.ini")
+  if (name == "UpdateConfig.ini" || name == "config.ini" || name == "UpdateConfig.ini.sig" || name == "config.ini.sig")
     return "\"" + shown + "\" would collide with the manifest the publication writes";
   return std::string();
 }
@@ -199,7 +215,7 @@ void SetOrFail(CProfile& profile, const std::string& section, const std::string&
 }
 
 struct Entry {
-  std::string name, md5, size, modifyTime;
+  std::string name, md5, size, modifyTime, sha256;
 };
 
 // Reads the manifest text back as the updater will and checks every value.
@@ -212,9 +228,22 @@ void VerifyManifest(const std::string& text, const std::vector<Entry>& entries, 
       if ((*lines)[i] != entries[i].name) Fail("\"" + entries[i].name + "\" does not read back from \"FILES\"");
   }
   std::string value;
+  std::string sha256;
   for (const Entry& entry : entries)
-    if (!parsed.GetValue(entry.name, "MD5", value) || value != entry.md5)
+    if (!parsed.GetValue(entry.name, "MD5", value) || value != entry.md5 ||
+        !parsed.GetValue(entry.name, "SHA256", sha256) || sha256 != entry.sha256)
       Fail("the section of \"" + entry.name + "\" does not read back as written");
+}
+
+// Writes a manifest and, with a key, "<manifest>.sig" beside it: the raw
+// signature of exactly the bytes written.
+void WriteManifest(const fs::path& path, const std::string& text, const std::string& signKey) {
+  if (!WriteFileAtomically(path.string(), text)) Fail("cannot write " + path.string());
+  if (signKey.empty()) return;
+  std::string signature, error;
+  if (!SignManifest(signKey, text, signature, error)) Fail("cannot sign " + path.string() + ": " + error);
+  if (!WriteFileAtomically(path.string() + kSignatureSuffix, signature))
+    Fail("cannot write " + path.string() + kSignatureSuffix);
 }
 
 void RemoveQuietly(const fs::path& path) {
@@ -257,11 +286,23 @@ int Publish(const Options& options) {
   if (error) Fail("cannot use " + options.publishRoot + ": " + error.message());
   const fs::path target = root / typeText;
 
+  // The key is read before anything is written: a bad key must not leave an
+  // unsigned publication behind for installations that require signatures.
+  std::string signKey;
+  if (!options.signKey.empty()) {
+    std::string probe, error;
+    if (!ReadWholeFile(options.signKey, signKey)) Fail("cannot read the signing key " + options.signKey);
+    if (!SignManifest(signKey, "", probe, error)) Fail(options.signKey + ": " + error);
+  }
+
   CProfile header;
   SetOrFail(header, "Version", "VERSION", options.version);
   SetOrFail(header, "Version", "REGION", options.region);
   SetOrFail(header, "Version", "UNCONDITIONALUPDATE", options.unconditional ? "1" : "0");
   SetOrFail(header, "Version", "NOTIFIY", options.notify ? "1" : "0");
+  if (options.expiresDays != 0)
+    SetOrFail(header, "Version", "EXPIRES",
+              FormatExpiry(std::time(nullptr) + static_cast<std::time_t>(options.expiresDays) * 86400));
 
   const std::vector<ReleaseFile> files = CollectReleaseFiles(release);
   if (files.empty()) Fail(options.releaseDir + " holds no files");
@@ -282,8 +323,9 @@ int Publish(const Options& options) {
         Fail("cannot copy " + file.source.string() + " to " + copy.string());
       // The digest and size describe the copy that will be served, even if the
       // release changes while it is being published.
-      Entry entry{file.name, "", "", FormatModifyTime(file.source)};
-      if (!md5.GetFileMD5(copy.c_str(), entry.md5)) Fail("cannot read " + copy.string());
+      Entry entry{file.name, "", "", FormatModifyTime(file.source), ""};
+      if (!md5.GetFileMD5(copy.c_str(), entry.md5) || !md5.GetFileSHA256(copy.c_str(), entry.sha256))
+        Fail("cannot read " + copy.string());
       const std::uintmax_t size = fs::file_size(copy, error);
       if (error) Fail("cannot read " + copy.string() + ": " + error.message());
       entry.size = std::to_string(size);
@@ -298,16 +340,15 @@ int Publish(const Options& options) {
       SetOrFail(sections, entry.name, "MD5", entry.md5);
       SetOrFail(sections, entry.name, "SIZE", entry.size);
       SetOrFail(sections, entry.name, "MODIFYTIME", entry.modifyTime);
+      SetOrFail(sections, entry.name, "SHA256", entry.sha256);
     }
     const std::string manifest = header.Serialize() + fileList + sections.Serialize();
     VerifyManifest(manifest, entries, true);
-    if (!WriteFileAtomically((staged / "UpdateConfig.ini").string(), manifest))
-      Fail("cannot write " + (staged / "UpdateConfig.ini").string());
+    WriteManifest(staged / "UpdateConfig.ini", manifest, signKey);
     if (options.type != 1) {
       const std::string component = sections.Serialize();
       VerifyManifest(component, entries, false);
-      if (!WriteFileAtomically((staged / "config.ini").string(), component))
-        Fail("cannot write " + (staged / "config.ini").string());
+      WriteManifest(staged / "config.ini", component, signKey);
     }
     if (::chmod(staged.c_str(), 0755) != 0) Fail("cannot set permissions of " + staged.string());
     PutInPlace(staged, target);

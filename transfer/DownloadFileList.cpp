@@ -1,6 +1,8 @@
 #include "transfer/DownloadFileList.h"
 
+#include <ctime>
 #include "platform/core_guard.h"
+
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
 
@@ -20,4 +22,29 @@ bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTU
     if (digests != nullptr) digests->push_back(transfer.LastDigests());
   }
   return true;
+}
+
+bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
+                            const std::string& name, const CReleaseTrust& trust, std::string& cause,
+                            CZOLTUpdateIntf::Validators* kept, const std::function<bool()>& useKept,
+                            bool* notModified) {
+  const std::string localPath = stagingDir + name;
+  const std::string signaturePath = localPath + kSignatureSuffix;
+  PrepareLocalDirectory(localPath);
+  // A component's "config.ini" lists its files as sections; every other
+  // manifest has "FILES".
+  const bool component = name == "config.ini";
+  std::string causes;
+  const auto check = [&](const S_UpdateSerivceAddr& server, bool arrived) {
+    std::string reason = "cannot be fetched";
+    if (arrived && trust.CheckManifest(localPath, signaturePath, component, std::time(nullptr), reason)) return true;
+    causes += (causes.empty() ? "" : "; ") + (server.host.empty() ? server.ip : server.host) + ":" +
+              std::to_string(server.port) + ": " + reason;
+    return false;
+  };
+  const int result = transfer.GetSignedFile(updateType, name.c_str(), localPath.c_str(), check, kept, useKept);
+  if (notModified != nullptr) *notModified = result == 1;
+  if (result >= 0) return true;
+  cause = "no update server gave a verified " + name + (causes.empty() ? std::string() : " (" + causes + ")");
+  return false;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/transfer/ZOLTUpdateIntf.h"
+#include "update/ReleaseTrust.h"
 
 // Creates the folder that will hold localPath when it is missing (a failure
 // shows in the fetch that follows).
@@ -25,3 +26,19 @@ bool DownloadFileList(Owner& owner, const std::vector<std::string>& names,
                       std::vector<FileDigests>* digests = nullptr) {
   return DownloadFileList(owner.stagingDir, static_cast<unsigned>(owner.updateType), *owner.transfer, names, digests);
 }
+
+// Fetches the manifest name into stagingDir + name for an installation that
+// requires signed releases: from the first server whose manifest passes
+// trust.CheckManifest (its signature fetched from the same server right after
+// it). A server whose manifest is refused counts as failed and the next one is
+// tried. False when no server gave one; then nothing of the manifest or its
+// signature is left in stagingDir and cause says what each server gave.
+//
+// With kept and useKept given, the manifest is asked for conditionally (see
+// CZOLTUpdateIntf::GetSignedFile) and a 304 puts the kept pair in staging to
+// be checked again; notModified then says whether it was the kept pair that
+// passed.
+bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
+                            const std::string& name, const CReleaseTrust& trust, std::string& cause,
+                            CZOLTUpdateIntf::Validators* kept = nullptr, const std::function<bool()>& useKept = {},
+                            bool* notModified = nullptr);

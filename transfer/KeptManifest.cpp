@@ -78,13 +78,40 @@ bool CKeptFiles::Keep(const std::string& name, const std::string& path,
 void CKeptFiles::Forget(const std::string& name) const { DeleteFileA((folder_ + name + kValidatorsSuffix).c_str()); }
 
 bool FetchManifest(const std::string& appPath, const std::string& stagingDir, unsigned updateType,
-                   CZOLTUpdateIntf& transfer, const std::string& manifestName) {
+                   CZOLTUpdateIntf& transfer, const std::string& manifestName, const CReleaseTrust& trust,
+                   std::string& cause) {
   const CKeptFiles kept(appPath, updateType);
+  const std::string signatureName = manifestName + kSignatureSuffix;
   const std::string localPath = stagingDir + manifestName;
   PrepareLocalDirectory(localPath);
-  CZOLTUpdateIntf::Validators validators;
-  const bool conditional = kept.Lookup(manifestName, validators);
+  CZOLTUpdateIntf::Validators validators, signatureValidators;
+  // A signed manifest is only asked about when its signature is kept with it.
+  const bool conditional =
+      kept.Lookup(manifestName, validators) && (!trust.Required() || kept.Lookup(signatureName, signatureValidators));
   if (!conditional) validators = {};
+
+  if (trust.Required()) {
+    bool notModified = false;
+    const auto useKept = [&] {
+      return kept.CopyOut(manifestName, localPath) && kept.CopyOut(signatureName, localPath + kSignatureSuffix);
+    };
+    bool fetched = DownloadSignedManifest(stagingDir, updateType, transfer, manifestName, trust, cause, &validators,
+                                          useKept, &notModified);
+    if (!fetched && conditional) {
+      // The kept pair was refused (a key rotated away, an expiry passed, a
+      // damaged copy): it must not stand in for the server's answer again.
+      kept.Forget(manifestName);
+      validators = {};
+      fetched = DownloadSignedManifest(stagingDir, updateType, transfer, manifestName, trust, cause, &validators,
+                                       useKept, &notModified);
+    }
+    if (!fetched) return false;
+    if (!notModified && kept.Keep(manifestName, localPath, validators))
+      kept.Keep(signatureName, localPath + kSignatureSuffix, validators);
+    return true;
+  }
+
+  cause = "cannot fetch " + manifestName + " from the update servers";
   int result = transfer.GetRemoteManifest(updateType, manifestName.c_str(), localPath.c_str(), validators);
   if (result == 1) {
     if (kept.CopyOut(manifestName, localPath)) return true;

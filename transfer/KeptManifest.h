@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/transfer/ZOLTUpdateIntf.h"
+#include "update/ReleaseTrust.h"
 
 class CKeptFiles {
  public:
@@ -40,18 +41,21 @@ class CKeptFiles {
 };
 
 // Fetches manifestName into stagingDir + manifestName (its folder created
-// first) with GetRemoteManifest: conditionally when a copy of it is kept, and
-// on 304 Not Modified the kept copy is put there instead, byte for byte, so
-// what follows reads exactly what a full fetch would have stored. A newly
-// fetched manifest is kept for the next run. True when the manifest is in
-// staging; false when no server delivered it (nothing kept changes then).
+// first): conditionally when a copy of it is kept, and on 304 Not Modified the
+// kept copy is put there instead, byte for byte, so what follows reads exactly
+// what a full fetch would have stored. When trust requires signed releases the
+// signature comes with it (DownloadSignedManifest): on 304 the kept signature
+// too, and the pair is checked again as a fresh one would be. A newly fetched
+// manifest (and signature) is kept for the next run. True when the manifest is
+// in staging; false (with cause) when no server delivered one.
 bool FetchManifest(const std::string& appPath, const std::string& stagingDir, unsigned updateType,
-                   CZOLTUpdateIntf& transfer, const std::string& manifestName);
+                   CZOLTUpdateIntf& transfer, const std::string& manifestName, const CReleaseTrust& trust,
+                   std::string& cause);
 
-// The same for an owner with appPath, stagingDir, updateType, transfer and
-// manifestName members (the update dialog, the silent-update object).
+// The manifest fetch of a run, for an owner with appPath, stagingDir,
+// updateType and transfer members (the update dialog, the silent-update object).
 template <class Owner>
-bool FetchManifest(Owner& owner) {
-  return FetchManifest(owner.appPath, owner.stagingDir, static_cast<unsigned>(owner.updateType), *owner.transfer,
-                       owner.manifestName);
+bool DownloadManifest(Owner& owner, const std::string& name, const CReleaseTrust& trust, std::string& cause) {
+  return FetchManifest(owner.appPath, owner.stagingDir, static_cast<unsigned>(owner.updateType), *owner.transfer, name,
+                       trust, cause);
 }

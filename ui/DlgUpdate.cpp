@@ -1,5 +1,6 @@
 #include "ui/DlgUpdate.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "install/Installation.h"
@@ -119,24 +120,33 @@ void CDlgUpdate::CheckForUpdate() {
   transfer = new CZOLTUpdateIntf(servers, useProxy);
   manifestName = "UpdateConfig.ini";
 
+  trust = CReleaseTrust::Load(appPath);
+  if (trust.Required() && !trust.Usable()) {
+    ShowCheckFailure(trust.Problem() + "; no update is made until it holds a usable key");
+    return;
+  }
+
   std::vector<std::string> backups;
   CDirectoryEx::SearchFile(appPath, true, "*.bak", backups);
   for (const auto& backup : backups) DeleteFileA(backup.c_str());
 
   downloadList.clear();
   downloadList.push_back(manifestName);
-  if (FetchManifest(*this)) {
+  std::string cause;
+  const bool fetched = DownloadManifest(*this, manifestName, trust, cause);
+  if (!fetched && trust.Required()) {
+    // Unlike an unreachable server, a refused manifest is not "up to date".
+    ShowCheckFailure(cause);
+    return;
+  }
+  if (fetched) {
     CompareUpdateConfig(UpdateCheckInfo(installDir, stagingDir + manifestName, localVersion, region), updateFiles);
     downloadList.clear();
     expectedSizes.clear();
     CMD5 md5;
-    std::string digest;
     for (const auto& file : updateFiles) {
-      const std::string staged = stagingDir + file.fileName;
-      if (PathFileExistsA(staged.c_str())) {
-        md5.GetFileMD5(staged.c_str(), digest);
-        if (digest == file.md5) continue;  // already downloaded by an earlier run
-      }
+      // Already downloaded by an earlier run.
+      if (StagedCopyMatches(md5, file, stagingDir, trust.Required())) continue;
       expectedSizes.push_back(std::atoi(file.size.c_str()));
       downloadList.push_back(file.fileName);
     }
@@ -153,6 +163,14 @@ void CDlgUpdate::CheckForUpdate() {
   iconPicture.SetPicture(kIconNoUpdate, nullptr);
   bannerPicture.SetPicture(kBannerNoUpdate, nullptr);
   statusText.SetWindowText("您安装的Tovaro已经是最新版本！");
+  HideOfferControls();
+}
+
+void CDlgUpdate::ShowCheckFailure(const std::string& cause) {
+  std::fprintf(stderr, "ZOLTUpdate: %s\n", cause.c_str());
+  iconPicture.SetPicture(kIconNoUpdate, nullptr);
+  bannerPicture.SetPicture(kBannerNoUpdate, nullptr);
+  statusText.SetWindowText("更新过程出现错误,请稍候重试！");
   HideOfferControls();
 }
 
@@ -214,7 +232,9 @@ LRESULT CDlgUpdate::OnDownloadDone(WPARAM wParam, LPARAM lParam) {
 void CDlgUpdate::ApplyDownloadedUpdate() {
   // A size can match while the content does not (a truncated file padded by a
   // proxy, a changed file of the same size): the digest decides.
-  if (!StagedFilesMatchManifest(updateFiles, stagingDir)) {
+  std::string cause;
+  if (!StagedFilesMatchManifest(updateFiles, stagingDir, trust.Required(), &cause)) {
+    std::fprintf(stderr, "ZOLTUpdate: %s; nothing was installed\n", cause.c_str());
     statusText.SetWindowText("更新过程出现错误,请稍候重试！");
     return;
   }

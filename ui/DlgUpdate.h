@@ -12,6 +12,7 @@
 #include "platform/visual/PNGPicture.h"
 #include "platform/visual/ProgressBar.h"
 #include "platform/visual/StaticText.h"
+#include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
 
 class CDownFileThread;
@@ -66,7 +67,10 @@ class CDlgUpdate : public CImageDialog {
   std::string stagingDir;
   std::string localVersion;
   std::string region;
+  CReleaseTrust trust;  // read by each check from ZOLTUpdate.pub
 
  private:
   void HideOfferControls();
+  // The check ends without an offer: says why on stderr and in the status line.
+  void ShowCheckFailure(const std::string& cause);
 };

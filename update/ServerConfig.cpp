@@ -3,6 +3,7 @@
 #include "platform/configfile/ConfigFile.h"
 #include "platform/core_guard.h"
 #include "platform/directory/DirectoryEx.h"
+#include "platform/win32/Files.h"
 #include "platform/win32/Winsock.h"
 
 bool ResolveHostAddress(const std::string& host, std::string& address) {
@@ -36,15 +37,23 @@ void ReadServerConfig(std::string& localVersion, std::string& region, std::vecto
   // The working record starts empty for each server: a failed lookup leaves
   // ResolveHostAddress's out text alone, and that text must not be the
   // address of the server read before.
+  // Transport settings hold for both servers. A relative CA bundle lies in
+  // the application directory, so that an installer can ship it beside us.
+  server.useHttps = config.ReadInteger("Update", "UseHttps", 0) != 0;
+  config.ReadString("Update", "CAFile", "", server.caFile);
+  if (!server.caFile.empty() && server.caFile.front() != '/') server.caFile = NativePath(appPath + server.caFile);
+
   config.ReadString("Update", "ServerIP", "", host);
   server.ip.clear();
   ResolveHostAddress(host, server.ip);
+  server.host = host;
   server.port = static_cast<std::uint16_t>(config.ReadInteger("Update", "ServerPort", 0));
   servers.push_back(server);
 
   config.ReadString("Update", "ServerIP2", "", host);
   server.ip.clear();
   ResolveHostAddress(host, server.ip);
+  server.host = host;
   server.port = static_cast<std::uint16_t>(config.ReadInteger("Update", "ServerPort2", 0));
   if (!server.ip.empty()) servers.push_back(server);
 

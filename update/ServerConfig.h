@@ -17,6 +17,10 @@
 // leaves that server's address empty, never the other server's address. So an
 // unresolvable first host gives a first entry with an empty ip (the transfer
 // skips it), and an unresolvable second host adds no second entry.
+// Each record also keeps the configured text in host, and the transport of
+// [Update] "UseHttps" (integer, non-zero: HTTPS) and "CAFile" (a PEM bundle,
+// absolute or relative to the application directory; empty: the system's
+// store).
 // Runs on the caller's thread; a host name lookup may block for as long as the
 // system resolver takes.
 void ReadServerConfig(std::string& localVersion, std::string& region, std::vector<S_UpdateSerivceAddr>& servers,

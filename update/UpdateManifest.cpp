@@ -58,6 +58,7 @@ void AppendIfChanged(CConfigFile& manifest, const std::string& entry, const std:
     manifest.ReadString(entry, "MODIFYTIME", "", info.modifyTime);
     manifest.ReadString(entry, "MD5", "", info.md5);
   }
+  manifest.ReadString(entry, "SHA256", "", info.sha256);
   files.push_back(std::move(info));
 }
 

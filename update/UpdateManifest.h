@@ -21,6 +21,7 @@ struct UpdateFileInfo {
   std::string modifyTime;  // "MODIFYTIME"
   std::string size;        // "SIZE", decimal text
   std::string md5;         // "MD5" of the published file
+  std::string sha256;      // "SHA256"; checked only by installations that hold ZOLTUpdate.pub
 };
 
 // The request of CompareUpdateConfig.
@@ -46,7 +47,7 @@ bool AreSafeRelativeNames(const std::vector<std::string>& names);
 // The per-file rule: reads the entry's "MD5" and appends the entry's record to
 // files when directory + entry is missing or its digest text differs from the
 // manifest's (byte for byte, so letter case matters). The record carries the
-// manifest's "MD5", "SIZE" and "MODIFYTIME". directory ends with a separator.
+// manifest's "MD5", "SIZE", "MODIFYTIME" and "SHA256". directory ends with a separator.
 // An entry that fails IsSafeRelativeName is ignored (callers reject such a
 // manifest as a whole before comparing anything).
 void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& directory, const std::string& entry,

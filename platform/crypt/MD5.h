@@ -1,4 +1,5 @@
-// MD5 digests of files (RFC 1321), over OpenSSL's libcrypto.
+// MD5 digests of files (RFC 1321), and SHA-256 for signed releases, over
+// OpenSSL's libcrypto.
 #pragma once
 
 #include <cstddef>
@@ -25,10 +26,15 @@ class CMD5 {
   // The digest of a buffer, in the same text form.
   static std::string OfBytes(const void* data, std::size_t size);
 
-  // The digests of many files, as GetFileMD5 gives them, in the order of paths.
-  // Up to threads files (0: one per processor) are hashed at a time, each by a
-  // worker with its own buffer, so memory stays bounded however long the list
-  // is. Returns when every file is done; may be called from any thread.
+  // The same for SHA-256: 64 lowercase hexadecimal digits, as sha256sum prints.
+  // Signed releases carry it beside the MD5, which no longer resists a forger.
+  long GetFileSHA256(const char* path, std::string& digest);
+  static std::string SHA256OfBytes(const void* data, std::size_t size);
+
+  // The MD5 digests of many files, as GetFileMD5 gives them, in the order of
+  // paths. Up to threads files (0: one per processor) are hashed at a time,
+  // each by a worker with its own buffer, so memory stays bounded however long
+  // the list is. Returns when every file is done; may be called from any thread.
   static std::vector<std::string> GetFilesMD5(const std::vector<std::string>& paths, unsigned threads = 0);
 
   // How many files GetFileMD5 was asked to hash in this process, by any
@@ -39,5 +45,6 @@ class CMD5 {
 
  private:
   struct Buffer;
+  long HashFile(const char* path, bool sha256, std::string& digest);
   std::unique_ptr<Buffer> buffer_;  // allocated on first use, reused across files
 };

@@ -131,6 +131,33 @@ struct CZOLTUpdateIntf::Impl {
   HWND notifyWnd = nullptr;
   UINT notifyMsg = 0;
   std::chrono::steady_clock::time_point lastReport;
+  curl_slist* resolve = nullptr;  // the address of the server under way, for its host name
+
+  ~Impl() { curl_slist_free_all(resolve); }
+
+  // The start of every URL of server: scheme, name and port. A server
+  // configured by name is asked under that name, so name-based virtual hosts,
+  // CDNs and certificates see the name they serve, while libcurl connects to
+  // the address that was resolved once for this check. A dotted address, or
+  // a text that is not a plain DNS name, is asked for as the address.
+  std::string Target(const S_UpdateSerivceAddr& server) {
+    const bool https = server.useHttps;
+    const std::string port = std::to_string(server.port != 0 ? server.port : (https ? 443 : 80));
+    std::string name = server.ip;
+    curl_slist_free_all(resolve);
+    resolve = nullptr;
+    if (!server.host.empty() && server.host != server.ip &&
+        server.host.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.-") ==
+            std::string::npos) {
+      name = server.host;
+      resolve = curl_slist_append(nullptr, (name + ":" + port + ":" + server.ip).c_str());
+    }
+    curl_easy_setopt(curl, CURLOPT_RESOLVE, resolve);
+    // A redirect must not take a request out of TLS.
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, https ? "https" : "http,https");
+    if (!server.caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, server.caFile.c_str());
+    return (https ? "https://" : "http://") + name + ":" + port;
+  }
 
   long Status() const {
     long status = 0;
@@ -393,26 +420,47 @@ std::string CZOLTUpdateIntf::RequestPath(unsigned updateType, const std::string&
 
 int CZOLTUpdateIntf::GetRemoteFile(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd,
                                    unsigned notifyMsg) {
-  return Get(updateType, remoteName, localPath, notifyWnd, notifyMsg, nullptr);
+  return Get(updateType, remoteName, localPath, notifyWnd, notifyMsg, 0, impl_->servers.size(), nullptr);
 }
 
 int CZOLTUpdateIntf::GetRemoteManifest(unsigned updateType, const char* remoteName, const char* localPath,
                                        Validators& kept) {
-  // A manifest is small and may come compressed; a range of its encoded form
-  // cannot continue a decoded ".part", so it is always fetched whole.
-  ::unlink((NativePath(localPath) + ".part").c_str());
-  if (impl_->curl != nullptr) curl_easy_setopt(impl_->curl, CURLOPT_ACCEPT_ENCODING, "gzip");
-  const int result = Get(updateType, remoteName, localPath, nullptr, 0, &kept);
-  if (impl_->curl != nullptr) curl_easy_setopt(impl_->curl, CURLOPT_ACCEPT_ENCODING, nullptr);
-  return result;
+  return Get(updateType, remoteName, localPath, nullptr, 0, 0, impl_->servers.size(), &kept);
 }
 
 void CZOLTUpdateIntf::SetDigestKinds(unsigned kinds) { impl_->digest.SetKinds(kinds); }
 
 const FileDigests& CZOLTUpdateIntf::LastDigests() const { return impl_->lastDigests; }
 
+int CZOLTUpdateIntf::GetSignedFile(unsigned updateType, const char* remoteName, const char* localPath,
+                                   const SignedFileCheck& check, Validators* kept,
+                                   const std::function<bool()>& useKept) {
+  const std::string signatureName = std::string(remoteName) + ".sig";
+  const std::string signaturePath = std::string(localPath) + ".sig";
+  for (std::size_t i = 0; i < impl_->servers.size(); ++i) {
+    if (impl_->servers[i].ip.empty()) continue;
+    // The signature must come from the server that gave the file: a pair from
+    // two servers could join one server's old manifest to the other's
+    // signature of it.
+    const int got = Get(updateType, remoteName, localPath, nullptr, 0, i, i + 1, kept);
+    // Not modified: the kept pair stands in for what this server would give,
+    // and is checked again like a fresh one.
+    const bool notModified = got == 1;
+    const bool arrived = notModified ? (useKept && useKept()) : got == 0;
+    if (arrived && !notModified)
+      Get(updateType, signatureName.c_str(), signaturePath.c_str(), nullptr, 0, i, i + 1, nullptr);
+    if (impl_->cancelled.load()) break;
+    if (check(impl_->servers[i], arrived)) return notModified ? 1 : 0;
+    ::unlink(NativePath(localPath).c_str());
+    ::unlink(NativePath(signaturePath).c_str());
+  }
+  ::unlink(NativePath(localPath).c_str());
+  ::unlink(NativePath(signaturePath).c_str());
+  return -1;
+}
+
 int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd,
-                         unsigned notifyMsg, Validators* conditional) {
+                         unsigned notifyMsg, std::size_t firstServer, std::size_t endServer, Validators* conditional) {
   Impl& impl = *impl_;
   const std::string target = NativePath(localPath);
   const std::string part = target + ".part";
@@ -421,6 +469,9 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   ::unlink(target.c_str());
   impl.lastDigests = {};
   if (impl.curl == nullptr || impl.cancelled.load()) return -1;
+  // A manifest is small and may come compressed; a range of its encoded form
+  // cannot continue a decoded ".part", so it is always fetched whole.
+  if (conditional != nullptr) ::unlink(part.c_str());
 
   impl.fd = ::open(part.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (impl.fd < 0) return -1;
@@ -432,17 +483,20 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   Outcome outcome = Outcome::kNextServer;
   curl_off_t size = 0;
   std::string deliveredBy;
-  for (const auto& server : impl.servers) {
+  if (conditional != nullptr) curl_easy_setopt(impl.curl, CURLOPT_ACCEPT_ENCODING, "gzip");
+  for (std::size_t i = firstServer; i < endServer; ++i) {
+    const auto& server = impl.servers[i];
     if (server.ip.empty()) continue;
-    const std::string address = server.ip + ":" + std::to_string(server.port == 0 ? 80 : server.port);
-    const std::string url = "http://" + address + path;
+    const std::string base = impl.Target(server);
+    const std::string url = base + path;
     // Only the server that delivered the kept copy can vouch for it.
-    const Validators* ask = conditional != nullptr && conditional->server == address ? conditional : nullptr;
+    const Validators* ask = conditional != nullptr && conditional->server == base ? conditional : nullptr;
     outcome = impl.Fetch(url, size, ask);
     if (outcome == Outcome::kRestart) outcome = impl.Fetch(url, size, ask);
-    deliveredBy = address;
+    deliveredBy = base;
     if (outcome == Outcome::kDone || outcome == Outcome::kStop || outcome == Outcome::kNotModified) break;
   }
+  if (conditional != nullptr) curl_easy_setopt(impl.curl, CURLOPT_ACCEPT_ENCODING, nullptr);
   // Write-back of a complete file starts now, so that making it durable at
   // the end of the installation finds little left to wait for.
   if (outcome == Outcome::kDone) StartWriteBack(impl.fd);

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/crypt/StreamDigest.h"
@@ -11,8 +13,18 @@
 
 // One update server.
 struct S_UpdateSerivceAddr {
+  S_UpdateSerivceAddr() = default;
+  S_UpdateSerivceAddr(std::string ip, std::uint16_t port) : ip(std::move(ip)), port(port) {}
+
   std::string ip;          // dotted IPv4 text; may be empty
-  std::uint16_t port = 0;  // 0 means 80
+  std::uint16_t port = 0;  // 0 means 80 (443 over HTTPS)
+  // The configured text the address was resolved from. A host name here is
+  // what the request names (Host header; over HTTPS also SNI and the
+  // certificate check) while the connection goes to ip. Empty or equal to ip:
+  // the request names ip.
+  std::string host;
+  bool useHttps = false;  // https://, certificates checked; never redirected to http://
+  std::string caFile;     // PEM bundle to check certificates against; empty: the system's store
 };
 
 class CZOLTUpdateIntf {
@@ -31,7 +43,8 @@ class CZOLTUpdateIntf {
   CZOLTUpdateIntf& operator=(const CZOLTUpdateIntf&) = delete;
 
   // Fetches http://<ip>:<port>/<updateType>/<remoteName with "\" as "/", each
-  // segment percent-encoded> into localPath, trying the servers in order
+  // segment percent-encoded> (https:// and the host name instead of ip as the
+  // server record says) into localPath, trying the servers in order
   // (entries with an empty ip are skipped; a refused or timed-out connection,
   // an error status or a body cut short moves on to the next). The file is
   // received as localPath + ".part" and renamed to localPath only when
@@ -49,8 +62,8 @@ class CZOLTUpdateIntf {
                     unsigned notifyMsg);
 
   // What a server said about a copy of a file it delivered, so that the next
-  // request can ask whether it changed: the server ("ip:port") and its ETag and
-  // Last-Modified header values (either may be empty).
+  // request can ask whether it changed: the server (scheme, name and port as
+  // requested) and its ETag and Last-Modified header values (either may be empty).
   struct Validators {
     std::string server;
     std::string etag;
@@ -76,6 +89,26 @@ class CZOLTUpdateIntf {
   // part). Empty texts before any fetch succeeded.
   const FileDigests& LastDigests() const;
 
+  // Called for each server GetSignedFile tries, after remoteName was fetched
+  // from it (arrived true; its signature, when the server had one, is at
+  // localPath + ".sig") or could not be (arrived false). True accepts the pair.
+  using SignedFileCheck = std::function<bool(const S_UpdateSerivceAddr& server, bool arrived)>;
+
+  // Fetches remoteName and then remoteName + ".sig" from one server at a
+  // time, in list order, until check accepts what one server gave: a server
+  // whose pair is refused counts as failed, and neither of its files is left
+  // at localPath or localPath + ".sig". Returns 0 once a pair is accepted, -1
+  // when no server gave one (or on Cancel).
+  //
+  // With kept given, remoteName is fetched as GetRemoteManifest fetches it
+  // (kept describes the answer afterwards). When the server that delivered the
+  // kept copy answers 304, useKept must put the kept file and its kept
+  // signature at localPath and localPath + ".sig" (false: none kept), and check
+  // judges them as it judges a fresh pair; 1 is returned when that pair is
+  // accepted.
+  int GetSignedFile(unsigned updateType, const char* remoteName, const char* localPath, const SignedFileCheck& check,
+                    Validators* kept = nullptr, const std::function<bool()>& useKept = {});
+
   // Makes a running fetch fail within a second, and every later one at once.
   // May be called from any thread while the object exists.
   void Cancel();
@@ -84,8 +117,11 @@ class CZOLTUpdateIntf {
   static std::string RequestPath(unsigned updateType, const std::string& remoteName);
 
  private:
+  // GetRemoteFile over the servers [firstServer, endServer) of the list.
+  // conditional: fetch as a manifest (see GetRemoteManifest), or null.
+  int Get(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd, unsigned notifyMsg,
+          std::size_t firstServer, std::size_t endServer, Validators* conditional);
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
-  int Get(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd, unsigned notifyMsg,
-          Validators* conditional);
 };

@@ -34,7 +34,7 @@ bool WaitUntil(Predicate done, std::chrono::milliseconds limit = std::chrono::se
   return true;
 }
 
-UpdateFileInfo Record(const std::string& name) { return UpdateFileInfo{name, "", "", ""}; }
+UpdateFileInfo Record(const std::string& name) { return UpdateFileInfo{name, "", "", "", ""}; }
 
 // Each test gets its own runtime folder, so windows of parallel tests and of a
 // real desktop never meet.

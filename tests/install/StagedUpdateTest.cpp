@@ -14,7 +14,7 @@
 namespace {
 
 UpdateFileInfo Entry(const std::string& name, const std::string& content) {
-  return {name, "", std::to_string(content.size()), CMD5::OfBytes(content.data(), content.size())};
+  return {name, "", std::to_string(content.size()), CMD5::OfBytes(content.data(), content.size()), ""};
 }
 
 std::string ReadConfig(const std::string& path, const std::string& section, const std::string& key) {

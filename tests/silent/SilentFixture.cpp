@@ -1,10 +1,12 @@
 #include "tests/silent/SilentFixture.h"
 #include <chrono>
 #include <filesystem>
+#include <stdexcept>
 #include <thread>
 
 #include "platform/configfile/ConfigFile.h"
 #include "platform/crypt/MD5.h"
+#include "update/ReleaseTrust.h"
 
 namespace fs = std::filesystem;
 
@@ -42,7 +44,8 @@ void Publish(const std::string& root, int type, const FileSet& files, const Mani
     const auto forced = digests.find(name);
     const std::string md5 = forced != digests.end() ? forced->second : CMD5::OfBytes(content.data(), content.size());
     manifest += "[" + name + "]\nMD5=" + md5 + "\nSIZE=" + std::to_string(content.size()) +
-                "\nMODIFYTIME=2026-12-01 10:00:00\n";
+                "\nMODIFYTIME=2026-12-01 10:00:00\nSHA256=" + CMD5::SHA256OfBytes(content.data(), content.size()) +
+                "\n";
   }
   WriteTextFile(folder + (type == 1 ? "UpdateConfig.ini" : "config.ini"), manifest);
 }
@@ -74,4 +77,12 @@ std::string ReadConfig(const std::string& path, const std::string& section, cons
   std::string value;
   file.ReadString(section, key, "", value);
   return value;
+}
+
+void SignPublished(const std::string& root, int type, const std::string& privateKey) {
+  const std::string manifest = root + std::to_string(type) + "/" + (type == 1 ? "UpdateConfig.ini" : "config.ini");
+  std::string signature, error;
+  if (!SignManifest(ReadTextFile(privateKey), ReadTextFile(manifest), signature, error))
+    throw std::runtime_error(error);
+  WriteTextFile(manifest + ".sig", signature);
 }

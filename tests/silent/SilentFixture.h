@@ -24,8 +24,9 @@ struct ManifestHeader {
 };
 
 // Publishes files under root/<type>/ with the manifest: "UpdateConfig.ini" with
-// header for type 1, "config.ini" (one section per file) otherwise. digests
-// overrides the published "MD5" of some files.
+// header for type 1, "config.ini" (one section per file) otherwise, with MD5,
+// SIZE, MODIFYTIME and SHA256 for each file. digests overrides the published
+// "MD5" of some files.
 void Publish(const std::string& root, int type, const FileSet& files, const ManifestHeader& header,
              const FileSet& digests = {});
 
@@ -43,3 +44,7 @@ std::string ReadConfig(const std::string& path, const std::string& section, cons
 
 // The text of path with "\" as "/".
 std::string Native(const std::string& name);
+
+// Writes <manifest>.sig beside the manifest of root/<type>/, signed with the
+// Ed25519 private key in the PEM file privateKey.
+void SignPublished(const std::string& root, int type, const std::string& privateKey);

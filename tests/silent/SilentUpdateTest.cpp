@@ -550,3 +550,218 @@ TEST_F(SilentUpdateTest, ChecksAskWhetherTheKeptManifestChanged) {
   EXPECT_EQ(Installed(), NativeNames(next));
   EXPECT_EQ(ReadTextFile(kept), ReadTextFile(published));
 }
+
+TEST_F(SilentUpdateTest, SignedReleases) {
+  const Ed25519KeyFiles trusted = MakeEd25519Key(work.path(), "trusted");
+  const Ed25519KeyFiles foreign = MakeEd25519Key(work.path(), "foreign");
+  const std::string trustedPem = ReadTextFile(trusted.publicKey);
+  const std::string foreignPem = ReadTextFile(foreign.publicKey);
+  const FileSet evil = {{"data\\strings.ini", "evil strings"}};
+  const std::string evilMd5 = CMD5::OfBytes("evil strings", 12);
+  const TestCertificates tls = MakeCertificates(work.path(), {"localhost"});
+
+  using Step = std::function<void(const std::string& root, int type)>;
+  const Step signedRelease = [&](const std::string& root, int type) {
+    Publish(root, type, kNew, {"4.1.0", "GD"});
+    SignPublished(root, type, trusted.privateKey);
+  };
+  const Step tampered = [&](const std::string& root, int type) {
+    signedRelease(root, type);
+    const std::string manifest = root + (type == 1 ? "1/UpdateConfig.ini" : std::to_string(type) + "/config.ini");
+    WriteTextFile(manifest, ReadTextFile(manifest) + "[extra.dll]\nMD5=0\n");
+  };
+  const struct {
+    const char* name;
+    int type;
+    std::string keys;  // ZOLTUpdate.pub; empty: the installation has none
+    Step first;        // the first server's publication
+    Step second;       // a second server's, when given
+    bool installed;
+    const char* cause;      // on stderr, when not installed
+    int signatureRequests;  // of the first server
+    bool https = false;     // the first server over TLS, configured by name
+  } cases[] = {
+      {"no key file: nothing beyond the manifest is fetched", 1, "",
+       [&](const std::string& root, int type) {
+         Publish(root, type, kNew, {"4.1.0", "GD"});
+       },
+       nullptr, true, "", 0},
+      {"signed release", 1, trustedPem, signedRelease, nullptr, true, "", 1},
+      {"signed release over HTTPS", 1, trustedPem, signedRelease, nullptr, true, "", 1, true},
+      {"tampered manifest over HTTPS", 1, trustedPem, tampered, nullptr, false, "signature does not verify", 1, true},
+      {"second key of the file signed it", 1, foreignPem + trustedPem, signedRelease, nullptr, true, "", 1},
+      {"tampered manifest", 1, trustedPem, tampered, nullptr, false, "signature does not verify", 1},
+      {"missing signature", 1, trustedPem,
+       [&](const std::string& root, int type) {
+         Publish(root, type, kNew, {"4.1.0", "GD"});
+       },
+       nullptr, false, "has no signature", 1},
+      {"foreign key", 1, trustedPem,
+       [&](const std::string& root, int type) {
+         Publish(root, type, kNew, {"4.1.0", "GD"});
+         SignPublished(root, type, foreign.privateKey);
+       },
+       nullptr, false, "signature does not verify", 1},
+      {"MD5 matches a re-signed manifest, SHA256 does not", 1, trustedPem,
+       [&](const std::string& root, int type) {
+         Publish(root, type, kNew, {"4.1.0", "GD"}, {{"data\\strings.ini", evilMd5}});
+         WriteFiles(root + "1/", evil);
+         SignPublished(root, type, trusted.privateKey);
+       },
+       nullptr, false, "arrived with SHA256", 1},
+      {"expired manifest", 1, trustedPem,
+       [&](const std::string& root, int type) {
+         Publish(root, type, kNew, {"4.1.0", "GD"});
+         const std::string manifest = root + "1/UpdateConfig.ini";
+         WriteTextFile(manifest, "[Version]\nEXPIRES=2020-01-01 00:00:00\n" + ReadTextFile(manifest).substr(10));
+         SignPublished(root, type, trusted.privateKey);
+       },
+       nullptr, false, "expired at 2020-01-01 00:00:00", 1},
+      {"bad first server, good second", 1, trustedPem, tampered, signedRelease, true, "", 1},
+      {"key file without a usable key", 1, "-----BEGIN PUBLIC KEY-----\nnot a key\n-----END PUBLIC KEY-----\n",
+       signedRelease, nullptr, false, "holds no Ed25519 public key", 0},
+      {"signed component", 5, trustedPem, signedRelease, nullptr, true, "", 1},
+      {"tampered component", 5, trustedPem, tampered, nullptr, false, "signature does not verify", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir fresh;
+    pub = fresh / "pub/";
+    const std::string secondRoot = fresh / "second/";
+    fs::create_directories(pub);
+    fs::create_directories(secondRoot);
+    server = c.https ? std::make_unique<NginxServer>(pub, NginxOptions{"", "", tls.certificate, tls.key, ""})
+                     : std::make_unique<NginxServer>(pub);
+    NginxServer second(secondRoot);
+    fs::remove_all(app);
+    Install(kOld, "4.0.9");
+    if (c.https) {
+      CCryptConfigFile config(app + "Config.dat", "");
+      config.WriteString("Update", "ServerIP", "localhost");
+      config.WriteInteger("Update", "UseHttps", 1);
+      config.WriteString("Update", "CAFile", tls.ca);
+    }
+    if (!c.keys.empty()) WriteTextFile(app + "ZOLTUpdate.pub", c.keys);
+    c.first(pub, c.type);
+    if (c.second) {
+      c.second(secondRoot, c.type);
+      CCryptConfigFile config(app + "Config.dat", "");
+      config.WriteString("Update", "ServerIP2", "127.0.0.1");
+      config.WriteInteger("Update", "ServerPort2", second.port());
+    }
+    const std::string typePath = "/" + std::to_string(c.type) + "/";
+    const std::string manifest = c.type == 1 ? "UpdateConfig.ini" : "config.ini";
+
+    testing::internal::CaptureStderr();
+    const bool ran = c.type == 1 ? RunProgram() : RunComponent("Plugins", c.type);
+    const std::string errors = testing::internal::GetCapturedStderr();
+    const std::string target = c.type == 1 ? app : app + "Plugins/";
+    if (c.installed) {
+      EXPECT_TRUE(ran);
+      EXPECT_EQ(errors, "");
+      EXPECT_EQ(ReadTextFile(target + "data/strings.ini"), "new strings\n");
+      EXPECT_EQ(InstalledVersion(), c.type == 1 ? "4.1.0" : "4.0.9");
+    } else {
+      EXPECT_NE(errors.find(c.cause), std::string::npos) << errors;
+      EXPECT_EQ(ReadTextFile(target + "data/strings.ini"), c.type == 1 ? "old strings\n" : "");
+      EXPECT_EQ(InstalledVersion(), "4.0.9");
+      EXPECT_FALSE(fs::exists(app + "UpdateRecord.dat"));
+    }
+    EXPECT_EQ(Requests(*server, typePath + manifest + ".sig"), c.signatureRequests);
+    if (!c.installed && c.signatureRequests <= 1 && std::string(c.cause).find("SHA256") == std::string::npos) {
+      // A refused manifest: nothing of it fetched or staged.
+      EXPECT_FALSE(ran);
+      EXPECT_EQ(Requests(*server, typePath + "version.txt"), 0);
+      EXPECT_FALSE(fs::exists(app + "UPDATE/" + (c.type == 1 ? "Program/" : "Plugins/") + manifest));
+    }
+  }
+}
+
+TEST_F(SilentUpdateTest, KeysAreRotatedByAReleaseThatShipsZOLTUpdatePub) {
+  const Ed25519KeyFiles old = MakeEd25519Key(work.path(), "old");
+  const Ed25519KeyFiles next = MakeEd25519Key(work.path(), "next");
+  const std::string oldPem = ReadTextFile(old.publicKey), nextPem = ReadTextFile(next.publicKey);
+  Install(kOld, "4.0.9");
+  WriteTextFile(app + "ZOLTUpdate.pub", oldPem);
+
+  const struct {
+    const char* name;
+    const char* version;
+    std::string shippedKeys;
+    std::string signer;
+    bool installed;
+    std::string keysAfter;
+  } steps[] = {
+      {"signed with the old key, ships both keys", "4.1.0", oldPem + nextPem, old.privateKey, true, oldPem + nextPem},
+      {"signed with the new key, ships only it", "4.2.0", nextPem, next.privateKey, true, nextPem},
+      {"the old key is no longer trusted", "4.3.0", nextPem, old.privateKey, false, nextPem},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    FileSet release = kNew;
+    release["version.txt"] = std::string(step.version) + "\n";
+    release["ZOLTUpdate.pub"] = step.shippedKeys;
+    Publish(pub, 1, release, {step.version, "GD"});
+    SignPublished(pub, 1, step.signer);
+    testing::internal::CaptureStderr();
+    RunProgram();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(errors.empty(), step.installed) << errors;
+    EXPECT_EQ(InstalledVersion() == step.version, step.installed);
+    EXPECT_EQ(ReadTextFile(app + "ZOLTUpdate.pub"), step.keysAfter);
+  }
+}
+
+// With signed releases the kept signature serves with the kept manifest on
+// 304, and the pair is checked again: a kept pair that no longer verifies is
+// dropped and the server asked in full.
+TEST_F(SilentUpdateTest, SignedChecksReuseTheKeptPairAndCheckItAgain) {
+  const Ed25519KeyFiles trusted = MakeEd25519Key(work.path(), "trusted");
+  const Ed25519KeyFiles foreign = MakeEd25519Key(work.path(), "foreign");
+  Install(kNew, "4.1.0");
+  WriteTextFile(app + "ZOLTUpdate.pub", ReadTextFile(trusted.publicKey));
+  Publish(pub, 1, kNew, {"4.1.0", "GD"});
+  SignPublished(pub, 1, trusted.privateKey);
+  for (const char* file : {"UpdateConfig.ini", "UpdateConfig.ini.sig"})
+    fs::last_write_time(pub + "1/" + file, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  const std::string kept = app + "UPDATE.kept/1/UpdateConfig.ini";
+
+  const struct {
+    const char* name;
+    std::function<void()> before;
+    std::vector<std::string> statuses;  // of the manifest in this run
+    int signatureRequests;              // in all runs so far
+  } steps[] = {
+      {"first check: manifest and signature", [] {}, {"200"}, 1},
+      {"second check: both kept", [] {}, {"304"}, 1},
+      {"kept signature forged (its record updated too): refused, asked in full",
+       [&] {
+         SignPublished(pub, 1, foreign.privateKey);
+         fs::copy_file(pub + "1/UpdateConfig.ini.sig", kept + ".sig", fs::copy_options::overwrite_existing);
+         SignPublished(pub, 1, trusted.privateKey);
+         fs::last_write_time(pub + "1/UpdateConfig.ini", fs::file_time_type::clock::now() - std::chrono::hours(1));
+         std::string record = ReadTextFile(kept + ".sig.validators");
+         const std::string sig = ReadTextFile(kept + ".sig");
+         record =
+             record.substr(0, record.rfind('\n', record.size() - 2) + 1) + CMD5::OfBytes(sig.data(), sig.size()) + "\n";
+         WriteTextFile(kept + ".sig.validators", record);
+       },
+       {"304", "200"},
+       2},
+  };
+  std::size_t seen = 0;
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    step.before();
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(RunProgram());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    const auto statuses = Statuses(*server, "/1/UpdateConfig.ini");
+    ASSERT_EQ(statuses.size(), seen + step.statuses.size());
+    EXPECT_EQ(std::vector<std::string>(statuses.begin() + seen, statuses.end()), step.statuses);
+    seen = statuses.size();
+    EXPECT_EQ(Requests(*server, "/1/UpdateConfig.ini.sig"), step.signatureRequests);
+    EXPECT_EQ(ReadTextFile(kept + ".sig"), ReadTextFile(pub + "1/UpdateConfig.ini.sig"));
+    EXPECT_EQ(InstalledVersion(), "4.1.0");
+  }
+}

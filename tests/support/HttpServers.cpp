@@ -103,28 +103,42 @@ bool WaitUntilAccepting(int port, int timeoutMs, ChildProcess* server) {
          (server == nullptr || !server->Exited());
 }
 
-NginxServer::NginxServer(const std::string& root, const std::string& limitRate, bool gzipIni) {
+NginxServer::NginxServer(const std::string& root, const std::string& limitRate)
+    : NginxServer(root, NginxOptions{limitRate, "", "", "", ""}) {}
+
+NginxServer::NginxServer(const std::string& root, const NginxOptions& options) {
   const std::string dir = dir_.path();
+  const std::string& limitRate = options.limitRate;
+  const bool tls = !options.certificate.empty();
   // The port is free when picked but another process may take it before nginx
   // binds it; nginx then exits and the next port is tried.
   for (int attempt = 0; attempt < 10 && !process_; ++attempt) {
     port_ = PickFreePort();
     std::ostringstream conf;
+    const std::string listen = "    listen 127.0.0.1:" + std::to_string(port_) + (tls ? " ssl" : "") + ";\n";
+    std::string servers =
+        "  server {\n" + listen + "    root " + root + ";\n" +
+        (options.serverName.empty() ? "" : "    server_name " + options.serverName + ";\n") +
+        (tls ? "    ssl_certificate " + options.certificate + ";\n    ssl_certificate_key " + options.key + ";\n"
+             : "") +
+        (limitRate.empty() ? "" : "    limit_rate " + limitRate + ";\n    sendfile off;\n") + options.extra + "  }\n";
+    // The first server of a port answers every name it does not know.
+    if (!options.serverName.empty())
+      servers =
+          "  server {\n" + listen + "    server_name _;\n" +
+          (tls ? "    ssl_certificate " + options.certificate + ";\n    ssl_certificate_key " + options.key + ";\n"
+               : "") +
+          "    return 404;\n  }\n" + servers;
     conf << "daemon off;\nmaster_process off;\npid " << dir << "nginx.pid;\nerror_log " << dir << "error.log;\n"
          << "events { worker_connections 256; }\n"
-         << "http {\n  log_format zolt '$request_method $request_uri $status $http_range $body_bytes_sent "
+         << "http {\n  log_format zolt '$request_method $request_uri $status $http_range $http_host $body_bytes_sent "
             "$connection';\n"
          << "  access_log " << dir << "access.log zolt;\n"
          << "  client_body_temp_path " << dir << "tmp/body;\n  proxy_temp_path " << dir << "tmp/proxy;\n"
          << "  fastcgi_temp_path " << dir << "tmp/fastcgi;\n  uwsgi_temp_path " << dir << "tmp/uwsgi;\n"
          << "  scgi_temp_path " << dir << "tmp/scgi;\n"
          << "  default_type application/octet-stream;\n  sendfile on;\n  keepalive_requests 100000;\n"
-         << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << root << ";\n"
-         << (limitRate.empty() ? "" : "    limit_rate " + limitRate + ";\n    sendfile off;\n")
-         << (gzipIni
-                 ? "    types { text/plain ini; }\n    gzip on;\n    gzip_types text/plain;\n    gzip_min_length 1;\n"
-                 : "")
-         << "  }\n}\n";
+         << servers << "}\n";
     WriteTextFile(dir + "tmp/.keep", "");
     WriteTextFile(dir + "nginx.conf", conf.str());
     auto process = std::make_unique<ChildProcess>(
@@ -207,3 +221,34 @@ TinyProxy::TinyProxy() {
 TinyProxy::~TinyProxy() = default;
 
 std::string TinyProxy::Log() const { return ReadTextFile(dir_ / "tinyproxy.log"); }
+
+namespace {
+
+void RunOpenssl(const std::string& directory, const std::string& arguments) {
+  const std::string command = "cd '" + directory + "' && openssl " + arguments + " >>openssl.log 2>&1";
+  if (std::system(command.c_str()) != 0)
+    throw std::runtime_error("openssl " + arguments + " failed; see " + directory + "openssl.log");
+}
+
+}  // namespace
+
+TestCertificates MakeCertificates(const std::string& directory, const std::vector<std::string>& names) {
+  std::string alternatives;
+  for (const auto& name : names)
+    alternatives += (alternatives.empty() ? "" : ",") + (name.starts_with("IP:") ? name : "DNS:" + name);
+  RunOpenssl(directory,
+             "req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=ZOLT-test-CA "
+             "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign");
+  RunOpenssl(directory, "req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=" + names.front());
+  WriteTextFile(directory + "server.ext", "subjectAltName=" + alternatives + "\n");
+  RunOpenssl(directory,
+             "x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 "
+             "-extfile server.ext");
+  return {directory + "ca.pem", directory + "server.pem", directory + "server.key"};
+}
+
+Ed25519KeyFiles MakeEd25519Key(const std::string& directory, const std::string& name) {
+  RunOpenssl(directory, "genpkey -algorithm ed25519 -out " + name + ".key");
+  RunOpenssl(directory, "pkey -in " + name + ".key -pubout -out " + name + ".pub");
+  return {directory + name + ".key", directory + name + ".pub"};
+}

@@ -33,16 +33,31 @@ int PickFreePort();
 // Waits until something accepts connections on 127.0.0.1:port (false after timeoutMs).
 bool WaitUntilAccepting(int port, int timeoutMs, ChildProcess* server = nullptr);
 
-// nginx serving root (with HTTP/1.1 keep-alive, byte ranges, ETag and
-// Last-Modified). The access log has one line per request: "<method> <uri>
-// <status> <Range header or -> <body bytes sent> <connection number>".
+// NginxOptions::extra for a server that sends ".ini" files gzip-compressed to
+// clients that accept it, as one set up to save bandwidth on manifests does.
+inline constexpr const char* kNginxGzipIni =
+    "    types { text/plain ini; }\n    gzip on;\n    gzip_types text/plain;\n    gzip_min_length 1;\n";
+
+struct NginxOptions {
+  // nginx syntax, e.g. "256k": slows every response down (without sendfile,
+  // whose large writes would let small files through at once).
+  std::string limitRate;
+  // Serve root only to requests whose Host names this; any other name gets 404.
+  std::string serverName;
+  // PEM files: the port speaks TLS only.
+  std::string certificate, key;
+  // Extra directives inside the server block (e.g. a location that redirects).
+  std::string extra;
+};
+
+// nginx serving root (with HTTP/1.1 keep-alive and byte ranges). The access log
+// has one line per request:
+// "<method> <uri> <status> <Range header or -> <Host header or -> <body bytes sent>
+// <connection number>".
 class NginxServer {
  public:
-  // limitRate (nginx syntax, e.g. "256k") slows every response down (without
-  // sendfile, whose large writes would let small files through at once).
-  // gzipIni: ".ini" files go out gzip-compressed to clients that accept it, as
-  // a server set up to save bandwidth on manifests would send them.
-  explicit NginxServer(const std::string& root, const std::string& limitRate = "", bool gzipIni = false);
+  explicit NginxServer(const std::string& root, const std::string& limitRate = "");
+  NginxServer(const std::string& root, const NginxOptions& options);
   ~NginxServer();
 
   int port() const { return port_; }
@@ -91,3 +106,17 @@ class TinyProxy {
   int port_ = 0;
   std::unique_ptr<ChildProcess> process_;
 };
+
+// A certificate authority and a server certificate it signed for names (DNS
+// names, or IP addresses as "IP:127.0.0.1"), made with the openssl command in
+// directory: ca.pem, server.pem, server.key. Throws when openssl fails.
+struct TestCertificates {
+  std::string ca, certificate, key;
+};
+TestCertificates MakeCertificates(const std::string& directory, const std::vector<std::string>& names);
+
+// An Ed25519 key pair made with openssl genpkey: <name>.key (private), <name>.pub (public PEM).
+struct Ed25519KeyFiles {
+  std::string privateKey, publicKey;
+};
+Ed25519KeyFiles MakeEd25519Key(const std::string& directory, const std::string& name);

@@ -5,14 +5,17 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "platform/configfile/ConfigFile.h"
+#include "tests/support/HttpServers.h"
 #include "tests/support/TempDir.h"
 #include "tests/update/ShellCommand.h"
+#include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
 
 namespace fs = std::filesystem;
@@ -86,6 +89,8 @@ TEST_F(PublishTest, ManifestReadsBackThroughTheUpdatersReader) {
     manifest.ReadString(name, "MD5", "", value);
     EXPECT_EQ(value, Md5sumOf(published + native)) << name;
     EXPECT_EQ(value, Md5sumOf(release_ + native)) << name;
+    manifest.ReadString(name, "SHA256", "", value);
+    EXPECT_EQ(value, RunCommand("sha256sum -b " + ShellQuote(published + native)).output.substr(0, 64)) << name;
     manifest.ReadString(name, "SIZE", "", value);
     EXPECT_EQ(value, std::to_string(fs::file_size(release_ + native))) << name;
     manifest.ReadString(name, "MODIFYTIME", "", value);
@@ -110,6 +115,45 @@ TEST_F(PublishTest, ComponentTypeAlsoWritesConfigIni) {
   EXPECT_EQ(manifest.ReadInteger("Version", "UNCONDITIONALUPDATE", -1), 1);
 }
 
+TEST_F(PublishTest, SignedManifestsVerifyWithOpensslAndCarryTheirExpiry) {
+  WriteRelease();
+  const Ed25519KeyFiles key = MakeEd25519Key(dir_.path(), "publisher");
+  const std::time_t before = std::time(nullptr);
+  ASSERT_EQ(
+      Publish("--type 3 --version 2.0 --expires 30 --sign-key " + ShellQuote(key.privateKey), release_, root_).exitCode,
+      0);
+  for (const char* manifest : {"UpdateConfig.ini", "config.ini"}) {
+    SCOPED_TRACE(manifest);
+    const std::string path = root_ + "/3/" + manifest;
+    EXPECT_EQ(fs::file_size(path + ".sig"), 64u);
+    const std::string verify = "openssl pkeyutl -verify -pubin -inkey " + ShellQuote(key.publicKey) + " -rawin -in " +
+                               ShellQuote(path) + " -sigfile " + ShellQuote(path + ".sig");
+    EXPECT_EQ(RunCommand(verify + " >/dev/null 2>&1").exitCode, 0);
+    // One changed byte, and openssl refuses it too.
+    WriteTextFile(dir_ / "changed.ini", ReadTextFile(path) + "\n");
+    EXPECT_NE(
+        RunCommand("openssl pkeyutl -verify -pubin -inkey " + ShellQuote(key.publicKey) + " -rawin -in " +
+                   ShellQuote(dir_ / "changed.ini") + " -sigfile " + ShellQuote(path + ".sig") + " >/dev/null 2>&1")
+            .exitCode,
+        0);
+  }
+  CConfigFile manifest(root_ + "/3/UpdateConfig.ini");
+  std::string expires;
+  manifest.ReadString("Version", "EXPIRES", "", expires);
+  std::time_t expiry = 0;
+  ASSERT_TRUE(ParseExpiry(expires, expiry)) << expires;
+  EXPECT_GE(expiry, before + 30 * 86400);
+  EXPECT_LE(expiry, std::time(nullptr) + 30 * 86400);
+  CConfigFile component(root_ + "/3/config.ini");
+  std::vector<std::string> sections;
+  component.ReadSections(sections);
+  EXPECT_EQ(sections.size(), 4u) << "a component manifest stays sections of files only";
+
+  ASSERT_EQ(Publish("--type 3 --version 2.1", release_, root_).exitCode, 0);
+  EXPECT_FALSE(fs::exists(root_ + "/3/UpdateConfig.ini.sig")) << "no key, no signature";
+  EXPECT_EQ(ReadTextFile(root_ + "/3/UpdateConfig.ini").find("EXPIRES"), std::string::npos);
+}
+
 TEST_F(PublishTest, RepublishingReplacesTheWholeFolder) {
   WriteRelease();
   ASSERT_EQ(Publish("", release_, root_).exitCode, 0);
@@ -126,6 +170,7 @@ TEST_F(PublishTest, BadInputFailsAndLeavesTheEarlierPublication) {
   ASSERT_EQ(Publish("--version 1.0", release_, root_).exitCode, 0);
   const std::vector<std::string> before = Listing(root_);
   const std::string manifestBefore = ReadTextFile(root_ + "/1/UpdateConfig.ini");
+  const Ed25519KeyFiles key = MakeEd25519Key(dir_.path(), "publisher");
 
   const struct {
     const char* what;
@@ -148,6 +193,14 @@ TEST_F(PublishTest, BadInputFailsAndLeavesTheEarlierPublication) {
       {"version with blanks around it", "", "--version ' 2.0'"},
       {"type not a number", "", "--type x"},
       {"unknown option", "", "--force"},
+      {"signature name in the release", "UpdateConfig.ini.sig"},
+      {"component signature name in the release", "config.ini.sig"},
+      {"signing key missing", "", "--sign-key " + ShellQuote(dir_ / "none.key")},
+      {"public key given to sign", "", "--sign-key " + ShellQuote(key.publicKey)},
+      {"signing key file empty", "", "--sign-key /dev/null"},
+      {"expiry of no days", "", "--expires 0"},
+      {"expiry not a number", "", "--expires soon"},
+      {"expiry without a value", "", "--expires"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -10,10 +10,13 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/configfile/ConfigFile.h"
+#include "platform/directory/DirectoryEx.h"
 #include "platform/transfer/ZOLTUpdateIntf.h"
 #include "tests/transfer/ReportWindow.h"
 #include "tests/transfer/TransferFixture.h"
 #include "transfer/DownloadFileList.h"
+#include "update/ServerConfig.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -118,9 +121,9 @@ TEST_F(TransferServers, ManifestComesCompressedAndIsAskedConditionally) {
   for (int i = 0; i < 300; ++i) manifest += "[f" + std::to_string(i) + ".bin]\nMD5=" + RandomHex(i) + "\nSIZE=10\n";
   Publish("UpdateConfig.ini", manifest);
   fs::last_write_time(SourcePath("UpdateConfig.ini"), fs::file_time_type::clock::now() - 1h);
-  NginxServer gzip(root.path(), "", true);
+  NginxServer gzip(root.path(), NginxOptions{"", "", "", "", kNginxGzipIni});
   const std::string target = staging / "UpdateConfig.ini";
-  const std::string self = "127.0.0.1:" + std::to_string(gzip.port());
+  const std::string self = "http://127.0.0.1:" + std::to_string(gzip.port());
   CZOLTUpdateIntf transfer({Local(gzip.port())}, false);
 
   CZOLTUpdateIntf::Validators kept;
@@ -138,7 +141,7 @@ TEST_F(TransferServers, ManifestComesCompressedAndIsAskedConditionally) {
     const char* logged;
   } cases[] = {
       {"same server, unchanged: not modified", self, 1, " 304 "},
-      {"kept copy came from another server: asked in full", "127.0.0.1:1", 0, " 200 "},
+      {"kept copy came from another server: asked in full", "http://127.0.0.1:1", 0, " 200 "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -150,9 +153,9 @@ TEST_F(TransferServers, ManifestComesCompressedAndIsAskedConditionally) {
     EXPECT_NE(log.substr(log.rfind("GET ")).find(c.logged), std::string::npos) << log;
   }
   std::istringstream log(gzip.AccessLog());
-  std::string method, uri, status, range;
+  std::string method, uri, status, range, host;
   long body = 0;
-  ASSERT_TRUE(log >> method >> uri >> status >> range >> body);
+  ASSERT_TRUE(log >> method >> uri >> status >> range >> host >> body);
   EXPECT_LT(body * 2, static_cast<long>(manifest.size())) << "the first answer was not compressed";
 
   // Changed within the second it is served: its time and size may not change
@@ -318,3 +321,75 @@ TEST_F(TransferServers, UsesTheEnvironmentsProxyOnlyWhenAskedTo) {
 }
 
 }  // namespace
+
+// Servers as Config.dat names them: by name or address, over HTTP or HTTPS,
+// read by ReadServerConfig as every run does.
+TEST_F(TransferServers, HttpsAndHostNames) {
+  TempDir certificates, otherName, app;
+  const TestCertificates good = MakeCertificates(certificates.path(), {"localhost", "IP:127.0.0.1"});
+  const TestCertificates other = MakeCertificates(otherName.path(), {"other.test"});
+  fs::copy_file(good.ca, app / "ca.pem");
+  NginxServer plain(root.path(), NginxOptions{"", "localhost", "", "", ""});
+  NginxServer tls(root.path(), NginxOptions{"", "", good.certificate, good.key,
+                                            "    location = /1/moved.bin { return 302 http://127.0.0.1:" +
+                                                std::to_string(nginx->port()) + "/1/a.bin; }\n"});
+  NginxServer wrongName(root.path(), NginxOptions{"", "", other.certificate, other.key, ""});
+  CDirectoryEx::OverrideApplicationPath(app.path());
+
+  const struct {
+    const char* name;
+    const char* host;
+    const NginxServer* server;
+    const char* host2;  // a second server, when not null
+    const NginxServer* server2;
+    int useHttps;
+    std::string caFile;
+    const char* remote;
+    bool fetched;
+    const char* hostHeader;  // as the serving nginx logged it; empty: not checked
+  } cases[] = {
+      {"https by name, CA file beside the updater", "localhost", &tls, nullptr, nullptr, 1, "ca.pem", "a.bin", true,
+       "localhost"},
+      {"https by address, CA file by absolute path", "127.0.0.1", &tls, nullptr, nullptr, 1, app / "ca.pem", "a.bin",
+       true, "127.0.0.1"},
+      {"wrong CA", "localhost", &tls, nullptr, nullptr, 1, other.ca, "a.bin", false, ""},
+      {"the system's store does not know the test CA", "localhost", &tls, nullptr, nullptr, 1, "", "a.bin", false, ""},
+      {"CA file missing", "localhost", &tls, nullptr, nullptr, 1, "missing.pem", "a.bin", false, ""},
+      {"certificate for another name", "localhost", &wrongName, nullptr, nullptr, 1, "ca.pem", "a.bin", false, ""},
+      {"failed certificate, then a good second server", "localhost", &wrongName, "localhost", &tls, 1, "ca.pem",
+       "a.bin", true, "localhost"},
+      {"https to a plain server", "localhost", &plain, nullptr, nullptr, 1, "ca.pem", "a.bin", false, ""},
+      {"no redirect from https to http", "localhost", &tls, nullptr, nullptr, 1, "ca.pem", "moved.bin", false, ""},
+      {"plain http by name reaches the virtual host", "localhost", &plain, nullptr, nullptr, 0, "", "a.bin", true,
+       "localhost"},
+      {"plain http by address stays the address", "127.0.0.1", &plain, nullptr, nullptr, 0, "", "a.bin", false,
+       "127.0.0.1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      CCryptConfigFile config(app / "Config.dat", "");
+      config.WriteString("Update", "ServerIP", c.host);
+      config.WriteInteger("Update", "ServerPort", c.server->port());
+      config.WriteString("Update", "ServerIP2", c.host2 ? c.host2 : "");
+      config.WriteInteger("Update", "ServerPort2", c.server2 ? c.server2->port() : 0);
+      config.WriteInteger("Update", "UseHttps", c.useHttps);
+      config.WriteString("Update", "CAFile", c.caFile);
+    }
+    std::string version, region;
+    std::vector<S_UpdateSerivceAddr> servers;
+    bool useProxy = true;
+    ReadServerConfig(version, region, servers, useProxy);
+    CZOLTUpdateIntf transfer(servers, false);
+    const std::string local = staging / "a.bin";
+    EXPECT_EQ(transfer.GetRemoteFile(1, c.remote, local.c_str(), nullptr, 0), c.fetched ? 0 : -1);
+    EXPECT_EQ(ReadTextFile(local), c.fetched ? Source("a.bin") : "");
+    if (*c.hostHeader != '\0') {
+      const NginxServer& served = c.server2 ? *c.server2 : *c.server;
+      const std::string expected = std::string(" ") + c.hostHeader + ":" + std::to_string(served.port()) + " ";
+      EXPECT_NE(served.AccessLog().find(expected), std::string::npos) << served.AccessLog();
+    }
+  }
+  EXPECT_EQ(CountOf(nginx->AccessLog(), "/1/a.bin"), 0) << "the redirect to http was not followed";
+  CDirectoryEx::OverrideApplicationPath("");
+}

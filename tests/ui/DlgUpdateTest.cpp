@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "platform/crypt/MD5.h"
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
 #include "tests/support/HttpServers.h"
@@ -205,6 +206,59 @@ TEST(DlgUpdateDownload, FailuresShowTheirTextAndInstallNothing) {
     EXPECT_EQ(installation.Installed("b.dat"), "old b");
     EXPECT_EQ(installation.ConfiguredVersion(), "1.0");
     EXPECT_TRUE(installation.RecordOutcomes().empty());
+  }
+}
+
+TEST(DlgUpdateDownload, SignedReleases) {
+  TempDir keys;
+  const Ed25519KeyFiles trusted = MakeEd25519Key(keys.path(), "trusted");
+  const Ed25519KeyFiles foreign = MakeEd25519Key(keys.path(), "foreign");
+  const std::string goodSha = CMD5::SHA256OfBytes("new b", 5);
+  struct Case {
+    const char* name;
+    std::string keyFile;  // ZOLTUpdate.pub
+    std::string signer;   // private key; empty: unsigned
+    PublishedFile b;      // as served and listed
+    bool offered;         // the check shows an update
+    bool installed;       // after "立即升级"
+  };
+  const Case cases[] = {
+      {"signed release", ReadTextFile(trusted.publicKey), trusted.privateKey, {"b.dat", "new b"}, true, true},
+      {"foreign key", ReadTextFile(trusted.publicKey), foreign.privateKey, {"b.dat", "new b"}, false, false},
+      {"unsigned", ReadTextFile(trusted.publicKey), "", {"b.dat", "new b"}, false, false},
+      {"key file without a usable key", "no key", trusted.privateKey, {"b.dat", "new b"}, false, false},
+      {"MD5 matches a re-signed manifest, SHA256 does not",
+       ReadTextFile(trusted.publicKey),
+       trusted.privateKey,
+       {"b.dat", "bad b", "", "", goodSha},
+       true,
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ServedInstallation installation("2.0", {{"a.dat", "new a"}, c.b});
+    if (!c.signer.empty()) installation.Sign(c.signer);
+    WriteTextFile(installation.app / "ZOLTUpdate.pub", c.keyFile);
+    installation.Install("a.dat", "old a");
+    installation.Install("b.dat", "old b");
+
+    testing::internal::CaptureStderr();
+    CDlgUpdate dialog;
+    dialog.Create();
+    EXPECT_EQ(Shown(dialog, IDC_UPGRADE), c.offered);
+    if (!c.offered) {
+      EXPECT_EQ(dialog.statusText.GetWindowText(), kUpdateFailed) << "a refused release is not \"up to date\"";
+      EXPECT_EQ(installation.server.AccessLog().find("/1/a.dat"), std::string::npos);
+    } else {
+      Click(Control(dialog, IDC_UPGRADE));
+      ASSERT_TRUE(
+          WaitPumpingEvents([&] { return dialog.IsEnded() || dialog.statusText.GetWindowText() == kUpdateFailed; }));
+    }
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(errors.empty(), c.installed) << errors;
+    EXPECT_EQ(installation.Installed("b.dat"), c.installed ? "new b" : "old b");
+    EXPECT_EQ(installation.Installed("a.dat"), c.installed ? "new a" : "old a");
+    EXPECT_EQ(installation.ConfiguredVersion(), c.installed ? "2.0" : "1.0");
   }
 }
 

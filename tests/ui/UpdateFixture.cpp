@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <regex>
+#include <stdexcept>
 
 #include "platform/configfile/ConfigFile.h"
 #include "platform/crypt/MD5.h"
 #include "platform/directory/DirectoryEx.h"
+#include "update/ReleaseTrust.h"
 
 bool WaitPumpingEvents(const std::function<bool()>& done, int timeoutMs) {
   QElapsedTimer timer;
@@ -55,9 +57,20 @@ void Installation::Publish(const std::string& version, const std::vector<Publish
     manifest += "MD5=" + (file.md5.empty() ? CMD5::OfBytes(file.content.data(), file.content.size()) : file.md5) + "\n";
     manifest += "SIZE=" + (file.size.empty() ? std::to_string(file.content.size()) : file.size) + "\n";
     manifest += "MODIFYTIME=2026-12-01 10:00:00\n";
+    manifest += "SHA256=" +
+                (file.sha256.empty() ? CMD5::SHA256OfBytes(file.content.data(), file.content.size()) : file.sha256) +
+                "\n";
     WriteTextFile(root + Slashed(file.name), file.content);
   }
   WriteTextFile(root + "UpdateConfig.ini", manifest);
+}
+
+void Installation::Sign(const std::string& privateKey, int type) {
+  const std::string manifest = publish / (std::to_string(type) + "/UpdateConfig.ini");
+  std::string signature, error;
+  if (!SignManifest(ReadTextFile(privateKey), ReadTextFile(manifest), signature, error))
+    throw std::runtime_error(error);
+  WriteTextFile(manifest + ".sig", signature);
 }
 
 void Installation::Install(const std::string& name, const std::string& content) {

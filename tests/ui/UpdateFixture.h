@@ -17,10 +17,11 @@ bool WaitPumpingEvents(const std::function<bool()>& done, int timeoutMs = 10000)
 
 // A file of a published update.
 struct PublishedFile {
-  std::string name;       // relative, "\" between folders
-  std::string content;    // what the server serves
-  std::string size = {};  // manifest SIZE; empty: the content's size
-  std::string md5 = {};   // manifest MD5; empty: the content's digest
+  std::string name;         // relative, "\" between folders
+  std::string content;      // what the server serves
+  std::string size = {};    // manifest SIZE; empty: the content's size
+  std::string md5 = {};     // manifest MD5; empty: the content's digest
+  std::string sha256 = {};  // manifest SHA256; empty: the content's digest
 };
 
 class Installation {
@@ -34,6 +35,9 @@ class Installation {
   void Configure(int port, const std::string& version = "1.0");
   // Writes publish/<type>/UpdateConfig.ini and the files' contents.
   void Publish(const std::string& version, const std::vector<PublishedFile>& files, int type = 1);
+  // Writes publish/<type>/UpdateConfig.ini.sig, signed with the Ed25519
+  // private key in the PEM file privateKey.
+  void Sign(const std::string& privateKey, int type = 1);
   // Writes app + name (or stagingDir + name) with "\" as "/".
   void Install(const std::string& name, const std::string& content);
   void Stage(const std::string& name, const std::string& content, const std::string& stagingFolder = "UPDATE/Program/");

@@ -90,6 +90,50 @@ TEST_F(ServerConfigTest, ServerListFromConfigDat) {
   }
 }
 
+TEST_F(ServerConfigTest, EveryServerKeepsItsConfiguredTextAndTheTransport) {
+  const struct {
+    const char* what;
+    Keys keys;
+    std::vector<std::string> hosts;
+    bool https;
+    std::string caFile;
+  } cases[] = {
+      {"plain HTTP by default",
+       {{"ServerIP", "localhost"}, {"ServerIP2", "192.0.2.2"}},
+       {"localhost", "192.0.2.2"},
+       false,
+       ""},
+      {"HTTPS with the system's store", {{"ServerIP", "localhost"}, {"UseHttps", "1"}}, {"localhost"}, true, ""},
+      {"any non-zero UseHttps", {{"ServerIP", "localhost"}, {"UseHttps", "-3"}}, {"localhost"}, true, ""},
+      {"relative CA file lies in the application folder",
+       {{"ServerIP", "localhost"}, {"UseHttps", "1"}, {"CAFile", "certs\\ca.pem"}},
+       {"localhost"},
+       true,
+       dir_ / "certs/ca.pem"},
+      {"absolute CA file as written",
+       {{"ServerIP", "localhost"}, {"CAFile", "/etc/zolt/ca.pem"}},
+       {"localhost"},
+       false,
+       "/etc/zolt/ca.pem"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::remove((dir_ / "Config.dat").c_str());
+    WriteDat("Config.dat", "Update", c.keys);
+    std::string version, region;
+    std::vector<S_UpdateSerivceAddr> servers;
+    bool useProxy = false;
+    ReadServerConfig(version, region, servers, useProxy);
+    ASSERT_EQ(servers.size(), c.hosts.size());
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+      EXPECT_EQ(servers[i].host, c.hosts[i]);
+      EXPECT_EQ(servers[i].useHttps, c.https);
+      EXPECT_EQ(servers[i].caFile, c.caFile);
+    }
+    EXPECT_EQ(servers[0].ip, "127.0.0.1") << "the address is resolved as before";
+  }
+}
+
 TEST_F(ServerConfigTest, UseProxyFromUserConfigDat) {
   const struct {
     const char* value;  // nullptr: key missing from an existing file
