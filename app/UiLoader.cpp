@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
 #include "ui/UiModule.h"
 
@@ -40,7 +41,7 @@ int RunUpdateDialogFromModule(int updateType, const std::string& moduleName) {
   std::string why;
   auto run = Lookup<ZoltUiRunUpdateDialogFunction>("ZoltUiRunUpdateDialog", why);
   if (run == nullptr) {
-    std::fprintf(stderr, "ZOLTUpdate: the update dialog is not available (%s)\n", why.c_str());
+    diagnostics::ReportCause("the update dialog is not available (" + why + ")");
     return 2;
   }
   return run(updateType, moduleName.c_str());

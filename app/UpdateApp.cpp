@@ -4,7 +4,52 @@
 
 #include "app/CommandLine.h"
 #include "app/RunModes.h"
+#include "platform/Version.h"
+#include "platform/diagnostics/Diagnostics.h"
+#include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Mutex.h"
+
+namespace {
+
+constexpr const char* kHelp =
+    "usage: ZOLTUpdate                      the update dialog (needs a display)\n"
+    "       ZOLTUpdate -silent              silent update of the client program\n"
+    "       ZOLTUpdate -silent -t:N -d:NAME silent update of the component folder NAME (type N, not 1)\n"
+    "       ZOLTUpdate --help | --version\n"
+    "Runs from the client's application folder, which holds Config.dat and UserConfig.dat;\n"
+    "every run is logged to ZOLTUpdate.log there.\n"
+    "Exit status: 0 up to date or everything installed; 1 a failure (nothing or not everything\n"
+    "installed); 2 a bad command line or a refused name; 3 another instance is running.\n";
+
+std::string Describe(const StartupOptions& options) {
+  switch (options.mode) {
+    case RunMode::Interactive:
+      return "update dialog, type " + std::to_string(options.updateType) +
+             (options.moduleName.empty() ? "" : ", folder \"" + options.moduleName + "\"");
+    case RunMode::SilentProgram:
+      return "silent program update";
+    case RunMode::SilentComponent:
+      return "silent component update, type " + std::to_string(options.updateType) + ", folder \"" +
+             options.moduleName + "\"";
+  }
+  return "";
+}
+
+const char* Outcome(int exitCode) {
+  switch (exitCode) {
+    case kExitOk:
+      return "up to date or everything installed";
+    case kExitFailed:
+      return "failed: nothing or not everything installed";
+    case kExitRefusedName:
+      return "refused";
+    case kExitOtherInstance:
+      return "another instance is running";
+  }
+  return "unknown";
+}
+
+}  // namespace
 
 CUpdateApp::CUpdateApp() : instanceMutex(INVALID_HANDLE_VALUE) {}
 
@@ -20,35 +65,56 @@ void CUpdateApp::SetCommandLine(int argc, char** argv) {
 }
 
 BOOL CUpdateApp::InitInstance() {
+  // Asked for by people and scripts at a terminal: neither takes the mutex nor
+  // touches the installation.
+  for (const std::string& argument : arguments_) {
+    if (argument == "--help") {
+      std::fputs(kHelp, stdout);
+      exitCode_ = kExitOk;
+      return FALSE;
+    }
+    if (argument == "--version") {
+      std::printf("ZOLTUpdate %s\n", ZOLT_VERSION);
+      exitCode_ = kExitOk;
+      return FALSE;
+    }
+  }
+
+  std::string appPath;
+  CDirectoryEx::GetApplicationPath(appPath);
+  diagnostics::OpenRunLog(appPath);
+  const StartupOptions options = ParseCommandLine(arguments_);
+  diagnostics::LogFact("ZOLTUpdate " + std::string(ZOLT_VERSION) + " started: " + Describe(options));
+  exitCode_ = Run(options);
+  diagnostics::LogFact("outcome: exit " + std::to_string(exitCode_) + ", " + Outcome(exitCode_));
+  diagnostics::CloseRunLog();
+  return FALSE;
+}
+
+int CUpdateApp::Run(const StartupOptions& options) {
   instanceMutex = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     if (instanceMutex != nullptr) ReleaseMutex(instanceMutex);
-    exitCode_ = kExitOk;
-    return FALSE;
+    diagnostics::LogFact("another instance is running; this one ends");
+    return kExitOtherInstance;
   }
   // Any other failure to create the mutex leaves the run unguarded, which is
   // better than no update at all.
 
-  const StartupOptions options = ParseCommandLine(arguments_);
   if (UsesModuleName(options) && !IsPlainDirectoryName(options.moduleName)) {
-    std::fprintf(stderr,
-                 "ZOLTUpdate: refusing directory name \"%s\": -d: takes one folder name below the "
-                 "application directory (no \\, /, drive or \".\"/\"..\")\n",
-                 options.moduleName.c_str());
-    exitCode_ = kExitRefusedName;
-    return FALSE;
+    diagnostics::ReportCause("refusing directory name \"" + options.moduleName +
+                             "\": -d: takes one folder name below the application directory (no \\, /, drive or "
+                             "\".\"/\"..\")");
+    return kExitRefusedName;
   }
 
   switch (options.mode) {
     case RunMode::Interactive:
-      exitCode_ = RunInteractiveMode(options.updateType, options.moduleName);
-      break;
+      return RunInteractiveMode(options.updateType, options.moduleName);
     case RunMode::SilentProgram:
-      exitCode_ = RunSilentProgramMode();
-      break;
+      return RunSilentProgramMode();
     case RunMode::SilentComponent:
-      exitCode_ = RunSilentComponentMode(options.updateType, options.moduleName);
-      break;
+      return RunSilentComponentMode(options.updateType, options.moduleName);
   }
-  return FALSE;
+  return kExitFailed;
 }

@@ -4,13 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "app/CommandLine.h"
 #include "platform/win32/Win32Types.h"
 
 inline constexpr const char* kInstanceMutexName = "WIN32.ZLOTUpdateWizard.Instance.Once";
 
 // Exit codes of the process.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitRefusedName = 2;  // a "-d:" name that is not one plain folder name
+inline constexpr int kExitOk = 0;             // up to date, or everything installed
+inline constexpr int kExitFailed = 1;         // nothing, or not everything, installed because of a failure
+inline constexpr int kExitRefusedName = 2;    // a "-d:" name that is not one plain folder name
+inline constexpr int kExitOtherInstance = 3;  // another instance is running
 
 class CUpdateApp {
  public:
@@ -22,18 +25,24 @@ class CUpdateApp {
   // The process's arguments, program name first, as main receives them.
   void SetCommandLine(int argc, char** argv);
 
-  // Does the whole work of the process: takes the single-instance mutex, reads
-  // the command line and runs one mode. Always FALSE: there is no message loop
-  // to enter afterwards. A second instance returns at once, touching nothing.
+  // Does the whole work of the process: answers --help and --version without
+  // starting anything, takes the single-instance mutex, reads the command line
+  // and runs one mode, logging the run to ZOLTUpdate.log in the application
+  // directory. Always FALSE: there is no message loop to enter afterwards. A
+  // second instance returns at once, touching nothing but the log.
   virtual BOOL InitInstance();
 
-  // The process exit code after InitInstance: the mode's result, kExitOk for
-  // a second instance, kExitRefusedName for an unsafe directory name.
+  // The process exit code after InitInstance: the mode's result (kExitOk or
+  // kExitFailed), kExitOtherInstance for a second instance, kExitRefusedName
+  // for an unsafe directory name.
   virtual int ExitInstance() { return exitCode_; }
 
   HANDLE instanceMutex;
 
  private:
+  // One mode, after the mutex; returns the exit code.
+  int Run(const StartupOptions& options);
+
   std::vector<std::string> arguments_;  // without the program name
   int exitCode_ = kExitOk;
 };

@@ -1,9 +1,11 @@
 #include "install/Installation.h"
 
+#include <cerrno>
 #include <set>
 #include <utility>
 
 #include "platform/core_guard.h"
+#include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
 #include "platform/win32/Shell.h"
@@ -37,17 +39,22 @@ bool ReplaceOne(const std::string& source, const std::string& target) {
     CDirectoryEx::CreateMultipleDirectory(directory);
 
   if (InstallStaged(source, target)) return true;
+  const int reason = errno;
+  const auto refused = [&] {
+    diagnostics::ReportCause("cannot replace " + NativePath(target) + ": " + diagnostics::ErrorText(reason));
+    return false;
+  };
 
   // The installed copy refuses to be replaced: move it aside and try once more.
   // crt::rename never replaces, so an older backup of the same name stays and
   // this file is then left as it is.
   const std::string backup = target + ".bak";
-  if (crt::rename(target.c_str(), backup.c_str()) != 0) return false;
+  if (crt::rename(target.c_str(), backup.c_str()) != 0) return refused();
   if (InstallStaged(source, target)) return true;
 
   // Without this the installed file would be missing until the next update.
   crt::rename(backup.c_str(), target.c_str());
-  return false;
+  return refused();
 }
 
 }  // namespace

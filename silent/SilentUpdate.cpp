@@ -1,12 +1,12 @@
 #include "silent/SilentUpdate.h"
 
-#include <cstdio>
 #include <utility>
 
 #include "install/Installation.h"
 #include "platform/configfile/ConfigFile.h"
 #include "platform/core_guard.h"
 #include "platform/crypt/MD5.h"
+#include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/FileAttributes.h"
 #include "platform/win32/Files.h"
@@ -17,7 +17,22 @@
 
 namespace {
 
-void Complain(const std::string& text) { std::fprintf(stderr, "ZOLTUpdate: %s\n", text.c_str()); }
+void Complain(const std::string& text) { diagnostics::ReportCause(text); }
+
+// "3 files: a, b, c" for the log; a long list is cut after its first names.
+std::string ListForLog(const std::vector<UpdateFileInfo>& files) {
+  constexpr std::size_t kShown = 20;
+  std::string text = std::to_string(files.size()) + (files.size() == 1 ? " file: " : " files: ");
+  for (std::size_t i = 0; i < files.size() && i < kShown; ++i) text += (i == 0 ? "" : ", ") + files[i].fileName;
+  if (files.size() > kShown) text += " and " + std::to_string(files.size() - kShown) + " more";
+  return text;
+}
+
+std::string JoinNames(const std::vector<std::string>& names) {
+  std::string text;
+  for (const auto& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
 
 // Deletes what earlier runs left: backups of files that could not be
 // overwritten, and temporary files of writes cut short by a killed process.
@@ -118,8 +133,10 @@ bool CSilentUpdate::StageFiles(const std::vector<UpdateFileInfo>& files) {
   }
   transfer->SetDigestKinds(sha256 ? kDigestMD5 | kDigestSHA256 : kDigestMD5);
   std::vector<FileDigests> digests;
-  if (!DownloadFileList(*this, downloads, &digests)) {
-    Complain("cannot fetch every changed file; nothing was installed");
+  std::vector<std::string> missing;
+  if (!DownloadFileList(*this, downloads, &missing, &digests)) {
+    Complain("cannot fetch " + std::to_string(missing.size()) + " of the " + std::to_string(downloads.size()) +
+             " changed files (" + JoinNames(missing) + "); nothing was installed");
     return false;
   }
   // A server can deliver a complete file that is not the published one (a
@@ -152,16 +169,24 @@ bool CSilentUpdate::RunProgramUpdate() {
   std::string newVersion, manifestRegion;
   manifest.ReadString("Version", "VERSION", "", newVersion);
   manifest.ReadString("Version", "REGION", "", manifestRegion);
+  diagnostics::LogFact("published version \"" + newVersion + "\", region \"" + manifestRegion + "\"; " +
+                       (files.empty() ? "nothing to install" : "to install: " + ListForLog(files)));
+  bool succeeded = compared != -1;
+  if (!succeeded) Complain(manifestName + " lists no files, or names a file outside the application directory");
 
-  if (!files.empty() && StageFiles(files)) {
+  if (!files.empty() && !StageFiles(files)) succeeded = false;
+  if (!files.empty() && succeeded) {
     // The new version is stored only once every file is in place: a run that
     // could not install everything leaves the old version, so the next run
     // finds the difference and completes the installation.
     const bool installed = ReplaceInstalledFiles(files, stagingDir, installDir);
-    if (installed)
+    if (installed) {
       config.WriteString("Update", "Version", newVersion);
-    else
+      diagnostics::LogFact("installed version " + newVersion + ": " + ListForLog(files));
+    } else {
+      succeeded = false;
       Complain("not every file could be replaced; version " + localVersion + " stays recorded");
+    }
     WriteUpdateRecord(appPath, "%Y-%m-%d", newVersion, localVersion, installed);
     if (installed) WriteInstalledVersion(appPath, newVersion);
 
@@ -179,10 +204,11 @@ bool CSilentUpdate::RunProgramUpdate() {
     config.WriteString("Update", "Version", newVersion);
     WriteUpdateRecord(appPath, "%Y-%m-%d", newVersion, localVersion, true);
     WriteInstalledVersion(appPath, newVersion);
+    diagnostics::LogFact("recorded version " + newVersion + ", whose files were all in place already");
   }
 
   RemoveStaging();
-  return true;
+  return succeeded;
 }
 
 bool CSilentUpdate::CompareComponentConfig(std::vector<UpdateFileInfo>& files) {
@@ -214,13 +240,21 @@ bool CSilentUpdate::RunComponentUpdate() {
   if (!PrepareRun()) return false;
 
   std::vector<UpdateFileInfo> files;
-  if (CompareComponentConfig(files) && StageFiles(files)) {
-    if (ReplaceInstalledFiles(files, stagingDir, installDir))
+  bool succeeded = CompareComponentConfig(files);
+  diagnostics::LogFact("component \"" + moduleName +
+                       "\": " + (files.empty() ? "nothing to install" : "to install: " + ListForLog(files)));
+  if (succeeded && StageFiles(files)) {
+    if (ReplaceInstalledFiles(files, stagingDir, installDir)) {
       CopyFileA((stagingDir + manifestName).c_str(), (installDir + manifestName).c_str(), FALSE);
-    else
+      if (!files.empty()) diagnostics::LogFact("installed into \"" + moduleName + "\": " + ListForLog(files));
+    } else {
+      succeeded = false;
       Complain("not every file of " + moduleName + " could be replaced; its " + manifestName + " stays as it was");
+    }
+  } else {
+    succeeded = false;
   }
 
   RemoveStaging();
-  return true;
+  return succeeded;
 }

@@ -31,11 +31,13 @@ class CSilentUpdate {
   // the answer is 7 at once.
   void SetNotifier(NotifyFunction notifier);
 
-  // Both runs return false when the manifest could not be fetched (or, for a
-  // component, the directory name or the staging folder is unsafe), or when
-  // the installation holds ZOLTUpdate.pub and no server gave a manifest that
-  // verifies under it (or the file holds no usable key), true
-  // otherwise. A failure is explained by one line on stderr; success is quiet.
+  // Both runs return true when the installation is up to date or everything
+  // was installed, false when a failure left nothing or not everything
+  // installed: manifest not fetched or unusable, an installation holding
+  // ZOLTUpdate.pub that no server gave a manifest verifying under it (or whose
+  // file holds no usable key), a file missing or damaged on the servers, a
+  // file that could not be replaced, an unsafe name. Every failure's cause
+  // goes to stderr and the run log; success is quiet on stderr and logged.
   // Called on the start-up thread; they block until done (the program update
   // waits 5 s before it restarts the client).
   bool RunProgramUpdate();

@@ -1,14 +1,19 @@
 // zolt-publish: turns a release folder into a publish folder that any static
 // web server can serve to the updater.
 //
-//   zolt-publish [--type N] [--version V] [--region R] [--notify] [--unconditional]
-//                [--sign-key KEY.pem] [--expires DAYS] RELEASE_DIR PUBLISH_ROOT
+//   zolt-publish --release-version V --region R [--type N] [--notify] [--unconditional]
+//                [--allow-downgrade] [--dry-run] [--sign-key KEY.pem] [--expires DAYS]
+//                RELEASE_DIR PUBLISH_ROOT
 //
 // Copies every regular file below RELEASE_DIR to PUBLISH_ROOT/N/ and writes
 // there "UpdateConfig.ini" (and for N other than 1 also "config.ini"). The new
 // folder is assembled beside PUBLISH_ROOT/N and put in place only when complete,
 // so a failed run leaves an earlier publication as it was.
+//
+// Exit status: 0 published (or shown, with --dry-run); 1 refused or failed,
+// the publish folder unchanged; 2 a bad command line.
 #include <fcntl.h>
+#include <getopt.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,6 +32,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/Version.h"
 #include "platform/configfile/Profile.h"
 #include "platform/crypt/MD5.h"
 #include "platform/win32/Files.h"
@@ -37,13 +43,27 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
 constexpr const char* kUsage =
-    "usage: zolt-publish [--type N] [--version V] [--region R] [--notify] [--unconditional]\n"
-    "                    [--sign-key KEY.pem] [--expires DAYS] RELEASE_DIR PUBLISH_ROOT\n"
-    "Copies the files of RELEASE_DIR to PUBLISH_ROOT/N/ (N defaults to 1) and writes the manifest\n"
-    "\"UpdateConfig.ini\" there (and \"config.ini\" when N is not 1).\n"
-    "  --sign-key KEY.pem  sign each manifest with this Ed25519 private key into <manifest>.sig\n"
-    "  --expires DAYS      installations with a key refuse the manifest DAYS days from now\n";
+    "usage: zolt-publish --release-version V --region R [options] RELEASE_DIR PUBLISH_ROOT\n"
+    "Copies the files of RELEASE_DIR to PUBLISH_ROOT/N/ and writes the manifest \"UpdateConfig.ini\"\n"
+    "there (and \"config.ini\" when N is not 1).\n"
+    "\n"
+    "  --release-version V  the version installations compare with theirs, byte by byte (required)\n"
+    "  --region R           the region installations compare with theirs (required)\n"
+    "  --type N             the update type, a positive whole number (default 1, the program)\n"
+    "  --notify             ask silent runs to show the notification window\n"
+    "  --unconditional      installations update whatever their version\n"
+    "  --allow-downgrade    publish a version that sorts below the one published for the same\n"
+    "                       type and region (a rollback)\n"
+    "  --dry-run            list the files, sizes, digests and the manifest; write nothing\n"
+    "  --sign-key KEY.pem   sign each manifest with this Ed25519 private key into <manifest>.sig\n"
+    "  --expires DAYS       installations with a key refuse the manifest DAYS days from now\n"
+    "  --help               show this text\n"
+    "  --version            show the version of zolt-publish\n"
+    "Exit status: 0 published, 1 refused or failed (nothing changed), 2 bad command line.\n";
 
 struct Options {
   unsigned long type = 1;
@@ -51,6 +71,8 @@ struct Options {
   std::string region;
   bool notify = false;
   bool unconditional = false;
+  bool allowDowngrade = false;
+  bool dryRun = false;
   std::string signKey;            // path of the Ed25519 private key; empty: unsigned
   unsigned long expiresDays = 0;  // 0: no EXPIRES
   std::string releaseDir;
@@ -75,65 +97,112 @@ bool ParseType(const std::string& text, unsigned long& type) {
   return type > 0;
 }
 
-// Returns nullopt after printing the reason when the command line is unusable.
-std::optional<Options> ParseArguments(int argc, char** argv) {
+// What main does after parsing: publish, or stop with the given exit status
+// (--help, --version, a bad command line).
+struct ParsedCommandLine {
+  std::optional<Options> options;
+  int exitCode = 0;
+};
+
+ParsedCommandLine UsageError(const std::string& reason) {
+  std::cerr << "zolt-publish: " << reason << "\n"
+            << "Try 'zolt-publish --help' for more information.\n";
+  return {std::nullopt, kExitUsage};
+}
+
+// Long options only: each value is named where it is given, so that a release
+// cannot be published with one value taken for another.
+ParsedCommandLine ParseArguments(int argc, char** argv) {
+  enum : int {
+    kType = 256,
+    kReleaseVersion,
+    kRegion,
+    kNotify,
+    kUnconditional,
+    kAllowDowngrade,
+    kDryRun,
+    kSignKey,
+    kExpires,
+    kHelp,
+    kVersion,
+  };
+  static const option kOptions[] = {
+      {"type", required_argument, nullptr, kType},
+      {"release-version", required_argument, nullptr, kReleaseVersion},
+      {"region", required_argument, nullptr, kRegion},
+      {"notify", no_argument, nullptr, kNotify},
+      {"unconditional", no_argument, nullptr, kUnconditional},
+      {"allow-downgrade", no_argument, nullptr, kAllowDowngrade},
+      {"dry-run", no_argument, nullptr, kDryRun},
+      {"sign-key", required_argument, nullptr, kSignKey},
+      {"expires", required_argument, nullptr, kExpires},
+      {"help", no_argument, nullptr, kHelp},
+      {"version", no_argument, nullptr, kVersion},
+      {nullptr, 0, nullptr, 0},
+  };
   Options options;
-  std::vector<std::string> positional;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const auto value = [&](const char* name) -> std::optional<std::string> {
-      if (i + 1 >= argc) {
-        std::cerr << "zolt-publish: " << name << " needs a value\n";
-        return std::nullopt;
-      }
-      return std::string(argv[++i]);
-    };
-    if (optionsEnded || arg.empty() || arg[0] != '-') {
-      positional.push_back(arg);
-    } else if (arg == "--") {
-      optionsEnded = true;
-    } else if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
-      std::exit(0);
-    } else if (arg == "--type") {
-      const auto text = value("--type");
-      if (!text) return std::nullopt;
-      if (!ParseType(*text, options.type)) {
-        std::cerr << "zolt-publish: --type needs a positive whole number, not \"" << *text << "\"\n";
-        return std::nullopt;
-      }
-    } else if (arg == "--version" || arg == "--region") {
-      const auto text = value(arg.c_str());
-      if (!text) return std::nullopt;
-      (arg == "--version" ? options.version : options.region) = *text;
-    } else if (arg == "--sign-key") {
-      const auto text = value("--sign-key");
-      if (!text) return std::nullopt;
-      options.signKey = *text;
-    } else if (arg == "--expires") {
-      const auto text = value("--expires");
-      if (!text) return std::nullopt;
-      if (!ParseType(*text, options.expiresDays) || options.expiresDays > 36500) {
-        std::cerr << "zolt-publish: --expires needs a number of days from 1 to 36500, not \"" << *text << "\"\n";
-        return std::nullopt;
-      }
-    } else if (arg == "--notify") {
-      options.notify = true;
-    } else if (arg == "--unconditional") {
-      options.unconditional = true;
-    } else {
-      std::cerr << "zolt-publish: unknown option " << arg << "\n";
-      return std::nullopt;
+  bool versionGiven = false;
+  bool regionGiven = false;
+  opterr = 0;  // the messages below name the option the way it was meant
+  for (;;) {
+    const int option = ::getopt_long(argc, argv, "+:h", kOptions, nullptr);
+    if (option == -1) break;
+    const std::string given = argv[optind - 1];
+    switch (option) {
+      case kType:
+        if (!ParseType(optarg, options.type))
+          return UsageError(std::string("--type needs a positive whole number, not \"") + optarg + "\"");
+        break;
+      case kReleaseVersion:
+        options.version = optarg;
+        versionGiven = true;
+        break;
+      case kRegion:
+        options.region = optarg;
+        regionGiven = true;
+        break;
+      case kNotify:
+        options.notify = true;
+        break;
+      case kUnconditional:
+        options.unconditional = true;
+        break;
+      case kAllowDowngrade:
+        options.allowDowngrade = true;
+        break;
+      case kDryRun:
+        options.dryRun = true;
+        break;
+      case kSignKey:
+        options.signKey = optarg;
+        break;
+      case kExpires:
+        if (!ParseType(optarg, options.expiresDays) || options.expiresDays > 36500)
+          return UsageError(std::string("--expires needs a number of days from 1 to 36500, not \"") + optarg + "\"");
+        break;
+      case 'h':
+      case kHelp:
+        std::cout << kUsage;
+        return {std::nullopt, 0};
+      case kVersion:
+        std::cout << "zolt-publish " << ZOLT_VERSION << "\n";
+        return {std::nullopt, 0};
+      case ':':
+        return UsageError(given + " needs a value");
+      default:
+        return UsageError("unknown option " + given);
     }
   }
-  if (positional.size() != 2) {
-    std::cerr << "zolt-publish: expected RELEASE_DIR and PUBLISH_ROOT\n";
-    return std::nullopt;
-  }
+  const std::vector<std::string> positional(argv + optind, argv + argc);
+  if (positional.size() != 2)
+    return UsageError("expected RELEASE_DIR and PUBLISH_ROOT, got " + std::to_string(positional.size()) + " names");
+  // An empty version or region is a forgotten option, not a choice: every
+  // installation of another region would take the release as a region change.
+  if (!versionGiven || options.version.empty()) return UsageError("--release-version needs a non-empty version");
+  if (!regionGiven || options.region.empty()) return UsageError("--region needs a non-empty region");
   options.releaseDir = positional[0];
   options.publishRoot = positional[1];
-  return options;
+  return {options, 0};
 }
 
 std::string Lower(std::string text) {
@@ -272,6 +341,41 @@ bool IsWithin(const fs::path& inner, const fs::path& outer) {
   return mismatch == outer.end();
 }
 
+// Refuses a release that installations of the published region would see as
+// older than the one they may already run. Versions compare byte-wise, as
+// installations compare them.
+void CheckAgainstPublished(const fs::path& target, const Options& options) {
+  std::string text;
+  if (!ReadWholeFile((target / "UpdateConfig.ini").string(), text)) return;
+  const CProfile published = CProfile::Parse(text);
+  std::string version, region;
+  published.GetValue("Version", "VERSION", version);
+  published.GetValue("Version", "REGION", region);
+  if (region == options.region) {
+    if (IsVersionGreater(version, options.version) && !options.allowDowngrade)
+      throw Failure{"version \"" + options.version + "\" sorts below \"" + version + "\", already published for type " +
+                    std::to_string(options.type) + " and region \"" + region +
+                    "\"; nothing was changed (--allow-downgrade publishes it anyway)"};
+  } else if (!region.empty()) {
+    std::cerr << "zolt-publish: the region changes from \"" << region << "\" to \"" << options.region
+              << "\": every installation of another region takes this release, whatever its version\n";
+  }
+}
+
+// One line per file, then the manifest, as a dry run shows them.
+void ShowDryRun(const std::vector<Entry>& entries, const fs::path& target, const std::string& manifest,
+                const std::string& component) {
+  std::uintmax_t totalBytes = 0;
+  for (const Entry& entry : entries) {
+    std::cout << entry.md5 << "  " << entry.size << "  " << entry.name << "\n";
+    totalBytes += std::stoull(entry.size);
+  }
+  std::cout << "would publish " << entries.size() << " files (" << totalBytes << " bytes) to " << target.string()
+            << "\n--- " << (target / "UpdateConfig.ini").string() << "\n"
+            << manifest;
+  if (!component.empty()) std::cout << "--- " << (target / "config.ini").string() << "\n" << component;
+}
+
 int Publish(const Options& options) {
   std::error_code error;
   const fs::path release = fs::weakly_canonical(options.releaseDir, error);
@@ -281,9 +385,11 @@ int Publish(const Options& options) {
   if (error) Fail("cannot use " + options.publishRoot + ": " + error.message());
   if (IsWithin(root / typeText, release) || IsWithin(release, root / typeText))
     Fail("the release folder and the publish folder " + (root / typeText).string() + " overlap");
-  if (!fs::create_directories(root, error) && error) Fail("cannot create " + root.string() + ": " + error.message());
-  root = fs::canonical(root, error);
-  if (error) Fail("cannot use " + options.publishRoot + ": " + error.message());
+  if (!options.dryRun) {
+    if (!fs::create_directories(root, error) && error) Fail("cannot create " + root.string() + ": " + error.message());
+    root = fs::canonical(root, error);
+    if (error) Fail("cannot use " + options.publishRoot + ": " + error.message());
+  }
   const fs::path target = root / typeText;
 
   // The key is read before anything is written: a bad key must not leave an
@@ -303,26 +409,33 @@ int Publish(const Options& options) {
   if (options.expiresDays != 0)
     SetOrFail(header, "Version", "EXPIRES",
               FormatExpiry(std::time(nullptr) + static_cast<std::time_t>(options.expiresDays) * 86400));
+  CheckAgainstPublished(target, options);
 
   const std::vector<ReleaseFile> files = CollectReleaseFiles(release);
   if (files.empty()) Fail(options.releaseDir + " holds no files");
 
-  std::string stagedTemplate = (root / ("." + typeText + ".zolt-publish.XXXXXX")).string();
-  if (::mkdtemp(stagedTemplate.data()) == nullptr)
-    Fail("cannot create a folder in " + root.string() + ": " + std::strerror(errno));
-  const fs::path staged = stagedTemplate;
+  fs::path staged;
+  if (!options.dryRun) {
+    std::string stagedTemplate = (root / ("." + typeText + ".zolt-publish.XXXXXX")).string();
+    if (::mkdtemp(stagedTemplate.data()) == nullptr)
+      Fail("cannot create a folder in " + root.string() + ": " + std::strerror(errno));
+    staged = stagedTemplate;
+  }
   try {
     CMD5 md5;
     std::vector<Entry> entries;
     std::uintmax_t totalBytes = 0;
     for (const ReleaseFile& file : files) {
-      const fs::path copy = staged / file.native;
-      fs::create_directories(copy.parent_path(), error);
-      if (error) Fail("cannot create " + copy.parent_path().string() + ": " + error.message());
-      if (!CopyFileA(file.source.c_str(), copy.c_str(), TRUE))
-        Fail("cannot copy " + file.source.string() + " to " + copy.string());
       // The digest and size describe the copy that will be served, even if the
-      // release changes while it is being published.
+      // release changes while it is being published; a dry run copies nothing.
+      fs::path copy = file.source;
+      if (!options.dryRun) {
+        copy = staged / file.native;
+        fs::create_directories(copy.parent_path(), error);
+        if (error) Fail("cannot create " + copy.parent_path().string() + ": " + error.message());
+        if (!CopyFileA(file.source.c_str(), copy.c_str(), TRUE))
+          Fail("cannot copy " + file.source.string() + " to " + copy.string());
+      }
       Entry entry{file.name, "", "", FormatModifyTime(file.source), ""};
       if (!md5.GetFileMD5(copy.c_str(), entry.md5) || !md5.GetFileSHA256(copy.c_str(), entry.sha256))
         Fail("cannot read " + copy.string());
@@ -344,17 +457,19 @@ int Publish(const Options& options) {
     }
     const std::string manifest = header.Serialize() + fileList + sections.Serialize();
     VerifyManifest(manifest, entries, true);
-    WriteManifest(staged / "UpdateConfig.ini", manifest, signKey);
-    if (options.type != 1) {
-      const std::string component = sections.Serialize();
-      VerifyManifest(component, entries, false);
-      WriteManifest(staged / "config.ini", component, signKey);
+    const std::string component = options.type != 1 ? sections.Serialize() : std::string();
+    if (!component.empty()) VerifyManifest(component, entries, false);
+    if (options.dryRun) {
+      ShowDryRun(entries, target, manifest, component);
+      return 0;
     }
+    WriteManifest(staged / "UpdateConfig.ini", manifest, signKey);
+    if (!component.empty()) WriteManifest(staged / "config.ini", component, signKey);
     if (::chmod(staged.c_str(), 0755) != 0) Fail("cannot set permissions of " + staged.string());
     PutInPlace(staged, target);
     std::cout << "published " << entries.size() << " files (" << totalBytes << " bytes) to " << target.string() << "\n";
   } catch (...) {
-    RemoveQuietly(staged);
+    if (!staged.empty()) RemoveQuietly(staged);
     throw;
   }
   return 0;
@@ -363,17 +478,14 @@ int Publish(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::optional<Options> options = ParseArguments(argc, argv);
-  if (!options) {
-    std::cerr << kUsage;
-    return 2;
-  }
+  const ParsedCommandLine parsed = ParseArguments(argc, argv);
+  if (!parsed.options) return parsed.exitCode;
   try {
-    return Publish(*options);
+    return Publish(*parsed.options);
   } catch (const Failure& failure) {
     std::cerr << "zolt-publish: " << failure.message << "\n";
   } catch (const std::exception& exception) {
     std::cerr << "zolt-publish: " << exception.what() << "\n";
   }
-  return 1;
+  return kExitFailed;
 }

@@ -12,19 +12,25 @@
 void PrepareLocalDirectory(const std::string& localPath);
 
 // Fetches each name into stagingDir + name, creating its folders first, in
-// order; the first failure ends the list (files already fetched stay). True
-// when every name was fetched; an empty list is true at once. With digests
-// given, it receives the digests of each fetched file (taken while it was
-// written), in the order of names.
+// order (files already fetched stay). The first failure ends the list, except
+// that with missing given, a file the servers answered for but did not deliver
+// (missing there, cut short) is added to missing and the list goes on, so that
+// every missing file is named; any other failure (no server reachable, a local
+// write refused, a cancel) still ends it, and is added to missing too. True when
+// every name was fetched; an empty list is true at once. With digests given, it
+// receives the digests of each name's file (taken while it was written; empty
+// for a file that did not arrive), in the order of names.
 bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
-                      const std::vector<std::string>& names, std::vector<FileDigests>* digests = nullptr);
+                      const std::vector<std::string>& names, std::vector<std::string>* missing = nullptr,
+                      std::vector<FileDigests>* digests = nullptr);
 
 // The same for an owner that has stagingDir, updateType and transfer members
 // (the update dialog, the silent-update object).
 template <class Owner>
-bool DownloadFileList(Owner& owner, const std::vector<std::string>& names,
+bool DownloadFileList(Owner& owner, const std::vector<std::string>& names, std::vector<std::string>* missing = nullptr,
                       std::vector<FileDigests>* digests = nullptr) {
-  return DownloadFileList(owner.stagingDir, static_cast<unsigned>(owner.updateType), *owner.transfer, names, digests);
+  return DownloadFileList(owner.stagingDir, static_cast<unsigned>(owner.updateType), *owner.transfer, names, missing,
+                          digests);
 }
 
 // Fetches the manifest name into stagingDir + name for an installation that

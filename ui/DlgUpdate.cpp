@@ -7,6 +7,7 @@
 #include "install/StagedUpdate.h"
 #include "platform/configfile/ConfigFile.h"
 #include "platform/crypt/MD5.h"
+#include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
 #include "transfer/DownFileThread.h"
@@ -134,6 +135,7 @@ void CDlgUpdate::CheckForUpdate() {
   downloadList.push_back(manifestName);
   std::string cause;
   const bool fetched = DownloadManifest(*this, manifestName, trust, cause);
+  if (!fetched) exitStatus = 1;
   if (!fetched && trust.Required()) {
     // Unlike an unreachable server, a refused manifest is not "up to date".
     ShowCheckFailure(cause);
@@ -167,7 +169,8 @@ void CDlgUpdate::CheckForUpdate() {
 }
 
 void CDlgUpdate::ShowCheckFailure(const std::string& cause) {
-  std::fprintf(stderr, "ZOLTUpdate: %s\n", cause.c_str());
+  exitStatus = 1;
+  diagnostics::ReportCause(cause);
   iconPicture.SetPicture(kIconNoUpdate, nullptr);
   bannerPicture.SetPicture(kBannerNoUpdate, nullptr);
   statusText.SetWindowText("更新过程出现错误,请稍候重试！");
@@ -208,6 +211,7 @@ void CDlgUpdate::OnCloseButton() { EndDialog(1); }
 
 LRESULT CDlgUpdate::OnDownloadDone(WPARAM wParam, LPARAM lParam) {
   if (lParam == -1) {
+    exitStatus = 1;
     statusText.SetWindowText("无法与服务器建立连接,请稍候重试！");
     return 0;
   }
@@ -223,6 +227,10 @@ LRESULT CDlgUpdate::OnDownloadDone(WPARAM wParam, LPARAM lParam) {
     progressBar.SetProgress(static_cast<unsigned long>(finishedCount));
   } else {
     if (downloadThread) downloadThread->Terminate();
+    exitStatus = 1;
+    diagnostics::ReportCause(downloadList[static_cast<std::size_t>(finishedCount)] + " arrived with " +
+                             std::to_string(wParam) + " bytes instead of " +
+                             std::to_string(expectedSizes[static_cast<std::size_t>(finishedCount)]));
     statusText.SetWindowText("更新过程出现错误,请稍候重试！");
   }
   if (static_cast<std::size_t>(finishedCount) == downloadList.size()) ApplyDownloadedUpdate();
@@ -234,7 +242,8 @@ void CDlgUpdate::ApplyDownloadedUpdate() {
   // proxy, a changed file of the same size): the digest decides.
   std::string cause;
   if (!StagedFilesMatchManifest(updateFiles, stagingDir, trust.Required(), &cause)) {
-    std::fprintf(stderr, "ZOLTUpdate: %s; nothing was installed\n", cause.c_str());
+    exitStatus = 1;
+    diagnostics::ReportCause(cause + "; nothing was installed");
     statusText.SetWindowText("更新过程出现错误,请稍候重试！");
     return;
   }
@@ -247,7 +256,12 @@ void CDlgUpdate::ApplyDownloadedUpdate() {
   update.installDir = installDir;
   update.stagingDir = stagingDir;
   update.localVersion = localVersion;
-  InstallStagedUpdate(update, updateFiles);
+  if (InstallStagedUpdate(update, updateFiles)) {
+    diagnostics::LogFact("installed " + std::to_string(updateFiles.size()) + " files into " + installDir);
+  } else {
+    exitStatus = 1;
+    diagnostics::ReportCause("not every file could be replaced; version " + localVersion + " stays recorded");
+  }
   StartClient(appPath);
   EndDialog(1);
 }

@@ -68,6 +68,9 @@ class CDlgUpdate : public CImageDialog {
   std::string localVersion;
   std::string region;
   CReleaseTrust trust;  // read by each check from ZOLTUpdate.pub
+  // The process exit status the dialog leaves: 1 once a check, download or
+  // installation has failed, 0 otherwise (also when the user only closes it).
+  int exitStatus = 0;
 
  private:
   void HideOfferControls();

@@ -2,14 +2,21 @@
 
 #include <cstdio>
 
+#include "platform/diagnostics/Diagnostics.h"
+#include "platform/directory/DirectoryEx.h"
 #include "platform/visual/VisualApp.h"
 #include "ui/DlgNotify.h"
 #include "ui/DlgUpdate.h"
 
 int RunUpdateDialog(int updateType, const std::string& moduleName) {
+  // The module has its own copy of the core, and with it its own run log
+  // switch: the dialog's causes and facts go to the same file.
+  std::string appPath;
+  CDirectoryEx::GetApplicationPath(appPath);
+  diagnostics::OpenRunLog(appPath);
   std::string why;
   if (!IsDisplayAvailable(why)) {
-    std::fprintf(stderr, "ZOLTUpdate: cannot show the update dialog: %s\n", why.c_str());
+    diagnostics::ReportCause("cannot show the update dialog: " + why);
     return 1;
   }
   CVisualApp app;
@@ -17,7 +24,7 @@ int RunUpdateDialog(int updateType, const std::string& moduleName) {
   dialog.updateType = updateType;
   dialog.moduleName = moduleName;
   dialog.DoModal();
-  return 0;
+  return dialog.exitStatus;
 }
 
 int ShowUpdateNotification(const NotifyRequest& request) {

@@ -2,6 +2,7 @@
 
 #include "platform/configfile/ConfigFile.h"
 #include "platform/core_guard.h"
+#include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
 #include "platform/win32/Winsock.h"
@@ -27,12 +28,20 @@ void ReadServerConfig(std::string& localVersion, std::string& region, std::vecto
   std::string appPath;
   CDirectoryEx::GetApplicationPath(appPath);
 
-  CCryptConfigFile config(appPath + "Config.dat", "");
+  const std::string configPath = appPath + "Config.dat";
+  CCryptConfigFile config(configPath, "");
+  if (config.IsCorrupt())
+    diagnostics::ReportCause(NativePath(configPath) +
+                             " cannot be deciphered (damaged, or not written by zolt-config); it reads as empty");
+  else if (!PathFileExistsA(configPath.c_str()))
+    diagnostics::ReportCause(NativePath(configPath) + " is missing: no installed version and no update server");
   config.ReadString("Update", "Version", "", localVersion);
   config.ReadString("Update", "Region", "", region);
+  CZOLTUpdateIntf::SetInstalledVersion(localVersion);
 
   S_UpdateSerivceAddr server;
   std::string host;
+  std::string shown;  // the servers, for the log
 
   // The working record starts empty for each server: a failed lookup leaves
   // ResolveHostAddress's out text alone, and that text must not be the
@@ -45,18 +54,31 @@ void ReadServerConfig(std::string& localVersion, std::string& region, std::vecto
 
   config.ReadString("Update", "ServerIP", "", host);
   server.ip.clear();
-  ResolveHostAddress(host, server.ip);
+  if (!ResolveHostAddress(host, server.ip) && !host.empty())
+    diagnostics::ReportCause("cannot resolve the update server \"" + host + "\" (Config.dat [Update] ServerIP)");
   server.host = host;
   server.port = static_cast<std::uint16_t>(config.ReadInteger("Update", "ServerPort", 0));
   servers.push_back(server);
+  const auto describe = [&] {
+    return host + " = " + (server.ip.empty() ? "?" : server.ip) + ":" +
+           std::to_string(server.port != 0 ? server.port : (server.useHttps ? 443 : 80));
+  };
+  shown = describe();
 
   config.ReadString("Update", "ServerIP2", "", host);
   server.ip.clear();
-  ResolveHostAddress(host, server.ip);
+  if (!ResolveHostAddress(host, server.ip) && !host.empty())
+    diagnostics::ReportCause("cannot resolve the update server \"" + host + "\" (Config.dat [Update] ServerIP2)");
   server.host = host;
   server.port = static_cast<std::uint16_t>(config.ReadInteger("Update", "ServerPort2", 0));
-  if (!server.ip.empty()) servers.push_back(server);
+  if (!server.ip.empty()) {
+    servers.push_back(server);
+    shown += ", " + describe();
+  }
 
   config.Initialize(appPath + "UserConfig.dat", "");
   useProxy = config.ReadInteger("Server", "UseProxy", 1) != 0;
+  diagnostics::LogFact("installed version \"" + localVersion + "\", region \"" + region + "\"; servers " + shown +
+                       (server.useHttps ? " over HTTPS" : "") + "; proxy " +
+                       (useProxy ? "from the environment" : "off"));
 }

@@ -93,7 +93,9 @@ long CDirectoryEx::CreateMultipleDirectory(std::string directory) {
   if (directory.empty()) return 0;
   std::error_code error;
   std::filesystem::create_directories(NativePath(directory), error);
-  return PathIsDirectoryA(directory.c_str()) ? 1 : 0;
+  const bool created = PathIsDirectoryA(directory.c_str());
+  if (!created && error) errno = error.value();  // the reason, for the caller's report
+  return created ? 1 : 0;
 }
 
 void CDirectoryEx::DeleteDirectory(std::string directory) {

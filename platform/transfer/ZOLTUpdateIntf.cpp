@@ -15,7 +15,9 @@
 #include <ctime>
 #include <mutex>
 
+#include "platform/Version.h"
 #include "platform/core_guard.h"
+#include "platform/diagnostics/Diagnostics.h"
 #include "platform/win32/Files.h"
 
 namespace {
@@ -28,6 +30,10 @@ constexpr long kReceiveBufferBytes = 128 * 1024;
 // saves most of the write calls on a large file.
 constexpr std::size_t kWriteBufferBytes = 256 * 1024;
 constexpr auto kReportInterval = std::chrono::milliseconds(100);
+
+// Sent with every request, so that server logs show what installations run.
+std::mutex userAgentMutex;
+std::string userAgent = std::string("ZOLTUpdate/") + ZOLT_VERSION;
 
 long LowSpeedTime() {
   if (const char* text = std::getenv("ZOLT_TRANSFER_LOW_SPEED_TIME")) {
@@ -121,7 +127,13 @@ struct CZOLTUpdateIntf::Impl {
   bool started = false;    // the response was accepted and the file positioned
   bool rejected = false;   // the response was not one to store
   bool sinkFailed = false;
+  int sinkError = 0;  // errno of the failed write
   bool windowGone = false;
+  std::string partPath;             // for the causes
+  std::string server;               // "ip:port" of the request under way
+  std::string path;                 // its request path
+  std::vector<std::string> causes;  // why each server tried for this file did not deliver it
+  bool answered = false;            // every server tried for this file answered with an HTTP status
   std::string contentRange;
   bool encoded = false;  // the body came with a Content-Encoding that libcurl decoded
   std::string etag, lastModified, date;
@@ -177,7 +189,7 @@ struct CZOLTUpdateIntf::Impl {
       return false;
     }
     if (::ftruncate(fd, offset) != 0 || ::lseek(fd, offset, SEEK_SET) != offset || !StartDigest(offset)) {
-      sinkFailed = true;
+      SinkFailed();
       return false;
     }
     started = true;
@@ -231,9 +243,50 @@ struct CZOLTUpdateIntf::Impl {
   bool Flush() {
     if (!pending.empty() &&
         (!digest.Update(pending.data(), pending.size()) || !WriteAll(fd, pending.data(), pending.size())))
-      sinkFailed = true;
+      SinkFailed();
     pending.clear();
     return !sinkFailed;
+  }
+
+  void SinkFailed() {
+    if (!sinkFailed) sinkError = errno;
+    sinkFailed = true;
+  }
+
+  // Why this server did not deliver, in the words an operator searches for:
+  // the address, the request path, and the system's or the server's reason.
+  void NoteFailure(CURLcode result, long status, curl_off_t received, curl_off_t expected, const char* curlError) {
+    if (sinkFailed) {
+      answered = false;
+      causes.push_back("cannot write " + partPath + ": " + diagnostics::ErrorText(sinkError));
+      return;
+    }
+    if (status != 0) {
+      if (status != 200 && status != 206) {
+        causes.push_back(server + " answered HTTP " + std::to_string(status) + " for " + path);
+      } else {
+        if (expected < 0) {
+          curl_off_t length = -1;
+          curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+          if (length >= 0) expected = offset + length;
+        }
+        causes.push_back(server + " sent " + std::to_string(received) +
+                         (expected >= 0 ? " of " + std::to_string(expected) : std::string()) + " bytes of " + path +
+                         " and stopped" + (result != CURLE_OK ? std::string(": ") + curlError : std::string()));
+      }
+      return;
+    }
+    answered = false;
+    long osError = 0;
+    curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError);
+    if (result == CURLE_COULDNT_CONNECT && osError != 0) {
+      causes.push_back("cannot connect to " + server + " for " + path + ": " +
+                       diagnostics::ErrorText(static_cast<int>(osError)));
+    } else if (result == CURLE_OPERATION_TIMEDOUT) {
+      causes.push_back(server + " timed out for " + path + ": " + curlError);
+    } else {
+      causes.push_back(server + " for " + path + ": " + (*curlError != '\0' ? curlError : curl_easy_strerror(result)));
+    }
   }
 
   static int OnProgress(void* self, curl_off_t downloadTotal, curl_off_t downloadNow, curl_off_t, curl_off_t) {
@@ -282,16 +335,23 @@ struct CZOLTUpdateIntf::Impl {
       headers = curl_slist_append(headers, ("If-None-Match: " + conditional->etag).c_str());
     if (conditional != nullptr && !conditional->lastModified.empty())
       headers = curl_slist_append(headers, ("If-Modified-Since: " + conditional->lastModified).c_str());
+    char curlError[CURL_ERROR_SIZE] = "";
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, curlError);
     const CURLcode result = curl_easy_perform(curl);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
     Flush();
 
     const long status = Status();
-    if (sinkFailed || windowGone || cancelled.load()) return Finish(Outcome::kStop);
+    if (windowGone || cancelled.load()) return Finish(Outcome::kStop);
+    if (sinkFailed) {
+      NoteFailure(result, status, 0, -1, curlError);
+      return Finish(Outcome::kStop);
+    }
     if (conditional != nullptr && status == 304 && result == CURLE_OK) return Outcome::kNotModified;
     if (status == 416 && offset > 0) {
       // The ".part" file already holds all the server has, or more.
@@ -304,10 +364,14 @@ struct CZOLTUpdateIntf::Impl {
     }
     if (result == CURLE_OK && !started && !rejected) {
       // An empty body never reaches OnData.
-      if (!Begin()) return Finish(sinkFailed ? Outcome::kStop : Outcome::kNextServer);
+      if (!Begin()) {
+        NoteFailure(result, status, 0, -1, curlError);
+        return Finish(sinkFailed ? Outcome::kStop : Outcome::kNextServer);
+      }
     }
     if (result != CURLE_OK || !started) {
       if (status == 206 && !started && !sinkFailed) return Restart();  // a range we did not ask for
+      NoteFailure(result, status, offset + written, -1, curlError);
       return Finish(Outcome::kNextServer);
     }
 
@@ -320,7 +384,10 @@ struct CZOLTUpdateIntf::Impl {
       curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
     }
     size = offset + written;
-    if (expected >= 0 && size != expected) return Finish(Outcome::kNextServer);
+    if (expected >= 0 && size != expected) {
+      NoteFailure(result, status, size, expected, curlError);
+      return Finish(Outcome::kNextServer);
+    }
     return Outcome::kDone;
   }
 
@@ -375,7 +442,10 @@ CZOLTUpdateIntf::CZOLTUpdateIntf(const std::vector<S_UpdateSerivceAddr>& servers
   curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, "ZOLTUpdate/1.0");
+  {
+    std::lock_guard lock(userAgentMutex);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, userAgent.c_str());  // libcurl keeps its own copy
+  }
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, impl->lowSpeedTime);
@@ -399,6 +469,13 @@ CZOLTUpdateIntf::~CZOLTUpdateIntf() {
 }
 
 void CZOLTUpdateIntf::Cancel() { impl_->cancelled.store(true); }
+
+void CZOLTUpdateIntf::SetInstalledVersion(const std::string& version) {
+  std::lock_guard lock(userAgentMutex);
+  userAgent = std::string("ZOLTUpdate/") + ZOLT_VERSION + " (installed " + (version.empty() ? "none" : version) + ")";
+}
+
+bool CZOLTUpdateIntf::LastFetchAnswered() const { return impl_->answered; }
 
 std::string CZOLTUpdateIntf::RequestPath(unsigned updateType, const std::string& remoteName) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -468,13 +545,19 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   // fails; the complete file replaces it by rename below.
   ::unlink(target.c_str());
   impl.lastDigests = {};
+  impl.causes.clear();
+  impl.answered = false;
   if (impl.curl == nullptr || impl.cancelled.load()) return -1;
   // A manifest is small and may come compressed; a range of its encoded form
   // cannot continue a decoded ".part", so it is always fetched whole.
   if (conditional != nullptr) ::unlink(part.c_str());
 
   impl.fd = ::open(part.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (impl.fd < 0) return -1;
+  if (impl.fd < 0) {
+    diagnostics::ReportCause("cannot write " + part + ": " + diagnostics::ErrorText(errno));
+    return -1;
+  }
+  impl.partPath = part;
   impl.notifyWnd = notifyWnd;
   impl.notifyMsg = notifyMsg;
   impl.lastReport = {};
@@ -482,11 +565,16 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   const std::string path = RequestPath(updateType, remoteName);
   Outcome outcome = Outcome::kNextServer;
   curl_off_t size = 0;
+  impl.path = path;
+  impl.answered = true;
+  bool tried = false;
   std::string deliveredBy;
   if (conditional != nullptr) curl_easy_setopt(impl.curl, CURLOPT_ACCEPT_ENCODING, "gzip");
   for (std::size_t i = firstServer; i < endServer; ++i) {
     const auto& server = impl.servers[i];
     if (server.ip.empty()) continue;
+    tried = true;
+    impl.server = server.ip + ":" + std::to_string(server.port != 0 ? server.port : (server.useHttps ? 443 : 80));
     const std::string base = impl.Target(server);
     const std::string url = base + path;
     // Only the server that delivered the kept copy can vouch for it.
@@ -504,6 +592,19 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   ::close(impl.fd);
   impl.fd = -1;
 
+  if (outcome == Outcome::kStop) impl.answered = false;
+  if (!tried) {
+    impl.answered = false;
+    impl.causes.push_back("no update server to ask for " + path + " (no address configured or resolved)");
+  }
+  // Causes of servers that failed before another delivered are for the log
+  // only: the run itself went well.
+  for (const std::string& cause : impl.causes) {
+    if (outcome == Outcome::kDone || outcome == Outcome::kNotModified)
+      diagnostics::LogFact(cause);
+    else
+      diagnostics::ReportCause(cause);
+  }
   if (outcome == Outcome::kNotModified) {
     ::unlink(part.c_str());
     return 1;
@@ -513,6 +614,7 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
     return -1;
   }
   if (::rename(part.c_str(), target.c_str()) != 0) {
+    diagnostics::ReportCause("cannot rename " + part + " to " + target + ": " + diagnostics::ErrorText(errno));
     ::unlink(part.c_str());
     return -1;
   }

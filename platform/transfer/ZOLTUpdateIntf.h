@@ -89,6 +89,22 @@ class CZOLTUpdateIntf {
   // part). Empty texts before any fetch succeeded.
   const FileDigests& LastDigests() const;
 
+  // Why a fetch failed goes to the run's diagnostics: for each server tried,
+  // the refused or timed-out connection with its ip:port, the HTTP status with
+  // the request path, a body cut short; a local write the system refused, with
+  // its reason and path. When another server then delivers the file, those
+  // causes are only logged.
+  //
+  // True when the last GetRemoteFile failed although every server tried
+  // answered (with an error status, or a body cut short): the file is missing
+  // or broken there, and asking for the next file may still succeed.
+  bool LastFetchAnswered() const;
+
+  // The User-Agent of objects created afterwards becomes
+  // "ZOLTUpdate/<updater version> (installed <version>)", so that server logs
+  // show what the installations run. Any thread.
+  static void SetInstalledVersion(const std::string& version);
+
   // Called for each server GetSignedFile tries, after remoteName was fetched
   // from it (arrived true; its signature, when the server had one, is at
   // localPath + ".sig") or could not be (arrived false). True accepts the pair.

@@ -28,7 +28,9 @@ DWORD ErrorFromErrno(int error) {
   }
 }
 
+// errno keeps the system's reason as well, for the messages callers print.
 BOOL Fail(int error = errno) {
+  errno = error;
   SetLastError(ErrorFromErrno(error));
   return FALSE;
 }

@@ -17,9 +17,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Everything below dir but the run log, which every run appends to.
 std::set<std::string> Listing(const fs::path& dir) {
   std::set<std::string> names;
-  for (const auto& entry : fs::recursive_directory_iterator(dir)) names.insert(entry.path().string());
+  for (const auto& entry : fs::recursive_directory_iterator(dir))
+    if (entry.path().filename() != "ZOLTUpdate.log") names.insert(entry.path().string());
   return names;
 }
 
@@ -57,11 +59,31 @@ TEST_F(SingleInstance, SecondInstanceEndsAtOnceTouchingNothing) {
   for (const auto& args :
        {std::vector<std::string>{}, {"-silent"}, {"-silent", "-t:2", "-d:Plugin"}, {"-t:2", "-d:.."}}) {
     const ChildResult result = Run(args);
-    EXPECT_EQ(result.exitCode, kExitOk);
+    EXPECT_EQ(result.exitCode, kExitOtherInstance);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "");
     EXPECT_LT(result.seconds, 5.0);
   }
+  EXPECT_EQ(Listing(appDir), before);
+  EXPECT_NE(ReadTextFile((appDir / "ZOLTUpdate.log").string()).find("another instance is running"), std::string::npos);
+
+  // --help and --version answer even then: they start nothing.
+  const struct {
+    std::vector<std::string> args;
+    const char* shown;
+  } asked[] = {
+      {{"--help"}, "Exit status: 0 up to date"},
+      {{"-silent", "--version"}, "ZOLTUpdate 1."},
+      {{"--version", "--help"}, "ZOLTUpdate 1."},
+  };
+  fs::remove(appDir / "ZOLTUpdate.log");
+  for (const auto& c : asked) {
+    const ChildResult result = Run(c.args);
+    EXPECT_EQ(result.exitCode, kExitOk) << c.shown;
+    EXPECT_NE(result.out.find(c.shown), std::string::npos) << result.out;
+    EXPECT_EQ(result.err, "");
+  }
+  EXPECT_FALSE(fs::exists(appDir / "ZOLTUpdate.log")) << "they do not even log";
   EXPECT_EQ(Listing(appDir), before);
   CloseHandle(held);
 }

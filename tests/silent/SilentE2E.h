@@ -48,7 +48,8 @@ class SilentE2ETest : public ::testing::Test {
     std::filesystem::copy_file(Env("ZOLT_UPDATE_BIN"), app + "ZOLTUpdate");
   }
 
-  // wrapper: a command that runs the updater (such as strace), or nothing.
+  // wrapper, when given, is put in front of the program (e.g. a namespace
+  // that mounts something first); its first element is a full path.
   pid_t Start(const std::vector<std::string>& args = {"-silent"}, const std::string& name = "run",
               const std::vector<std::string>& wrapper = {}) {
     std::vector<std::string> arguments = wrapper;
@@ -59,6 +60,7 @@ class SilentE2ETest : public ::testing::Test {
     argv.push_back(nullptr);
     std::vector<std::string> environment{"XDG_RUNTIME_DIR=" + runtime, "ZOLT_REGISTRY_ROOT=" + registry,
                                          "PATH=/usr/bin:/bin"};
+    environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     std::vector<char*> envp;
     for (auto& e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -86,12 +88,14 @@ class SilentE2ETest : public ::testing::Test {
 
   FileSet Installed() const {
     FileSet tree = ReadTree(app, "UPDATE.kept/");
-    for (const char* own : {"Config.dat", "UserConfig.dat", "UpdateRecord.dat", "ZOLTUpdate", "client.log"})
+    for (const char* own :
+         {"Config.dat", "UserConfig.dat", "UpdateRecord.dat", "ZOLTUpdate", "client.log", "ZOLTUpdate.log"})
       tree.erase(own);
     return tree;
   }
 
   TempDir work;
+  std::vector<std::string> extraEnvironment;  // "NAME=value" for the runs Start begins
   std::string app = work / "app/";
   std::string pub = work / "pub/";
   std::string registry = work / "registry/";

@@ -13,11 +13,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <random>
 #include <sstream>
 #include <thread>
 
+#include "platform/configfile/ConfigFile.h"
 #include "platform/crypt/MD5.h"
 #include "platform/win32/Shell.h"
 #include "platform/win32/Window.h"
@@ -43,6 +45,15 @@ TEST_F(SilentE2ETest, NewerVersionIsInstalledAndTheClientRestartedFiveSecondsLat
   EXPECT_EQ(Wait(Start()), 0);
   const auto ended = Clock::now();
   EXPECT_EQ(ReadTextFile(work / "run.out") + ReadTextFile(work / "run.err"), "") << "a successful run is quiet";
+  // ...on stderr; the log tells what happened, and the server what runs where.
+  const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
+  for (const std::string& line :
+       std::vector<std::string>{"started: silent program update", "installed version \"4.0.9\", region \"GD\"",
+                                "servers 127.0.0.1 = 127.0.0.1:" + std::to_string(server.port()),
+                                "installed version 4.1.0: 3 files:", "outcome: exit 0, up to date"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  EXPECT_NE(server.AgentLog().find("/1/UpdateConfig.ini ZOLTUpdate/1."), std::string::npos) << server.AgentLog();
+  EXPECT_NE(server.AgentLog().find(" (installed 4.0.9)\n"), std::string::npos) << server.AgentLog();
   EXPECT_EQ(Installed(), WithNativeNames(release));
   EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.1.0");
   EXPECT_FALSE(fs::exists(app + "UPDATE/Program"));
@@ -109,4 +120,122 @@ TEST_F(SilentE2ETest, OnlyWhatTheRunWroteIsFlushedBeforeTheVersionIsRecorded) {
     EXPECT_LT(firstLine("fdatasync", app + Native(name) + ">"), recorded);
   }
   for (const std::string folder : {"data", "data/skins"}) EXPECT_LT(firstLine("fsync", app + folder + ">"), recorded);
+}
+
+// Every failure names its cause on stderr and in ZOLTUpdate.log, and the run
+// exits 1: an operator who finds a machine not updated reads why.
+TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
+  const FileSet old = {{"version.txt", "4.0.9"}, {"data\\strings.ini", "old"}};
+  const FileSet release = {{"version.txt", "4.1.0"},
+                           {"data\\strings.ini", "new"},
+                           {"data\\a.bin", std::string(200 * 1024, 'a')},
+                           {"data\\b.bin", "b"}};
+  NginxServer server(pub);
+  const std::string served = "127.0.0.1:" + std::to_string(server.port());
+  const int closedPort = PickFreePort();
+  FaultServer stalling(pub);
+  stalling.SetRule("/1/UpdateConfig.ini", R"({"stall": 10})");
+  Publish(pub, 1, release, {"4.1.0", "GD"});  // the same in every row: its size is in an expected cause
+  // Mounts need a user namespace of their own; without one those rows are skipped.
+  const bool canMount = std::system("/usr/bin/unshare -Urm /bin/true >/dev/null 2>&1") == 0;
+  const std::vector<std::string> inNamespace = {"/usr/bin/unshare", "-Urm", "/bin/sh", "-c"};
+
+  const struct {
+    const char* what;
+    std::function<void()> arrange;  // after a fresh installation and publication
+    std::string mount;              // shell commands run in a mount namespace before the updater ("$A": app)
+    std::vector<std::string> causes;
+    bool logged = true;   // false: the application folder itself cannot be written
+    bool partly = false;  // the folder changes: some files replaced, or a part kept for resuming
+  } cases[] = {
+      {"nothing listens on the configured port",
+       [&] { WriteLocalConfig(app, "4.0.9", "GD", closedPort); },
+       "",
+       {"cannot connect to 127.0.0.1:" + std::to_string(closedPort) + " for /1/UpdateConfig.ini: Connection refused"}},
+      {"the server stops sending",
+       [&] {
+         WriteLocalConfig(app, "4.0.9", "GD", stalling.port());
+         extraEnvironment = {"ZOLT_TRANSFER_LOW_SPEED_TIME=1"};
+       },
+       "",
+       {"127.0.0.1:" + std::to_string(stalling.port()) + " sent 10 of " +
+        std::to_string(ReadTextFile(pub + "1/UpdateConfig.ini").size()) +
+        " bytes of /1/UpdateConfig.ini and stopped: Operation too slow"},
+       true,
+       true},
+      {"the host name does not resolve",
+       [&] { CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "ServerIP", "no-such-host.invalid"); },
+       "",
+       {"cannot resolve the update server \"no-such-host.invalid\" (Config.dat [Update] ServerIP)",
+        "no update server to ask for /1/UpdateConfig.ini"}},
+      {"the manifest is not published",
+       [&] { fs::remove(pub + "1/UpdateConfig.ini"); },
+       "",
+       {served + " answered HTTP 404 for /1/UpdateConfig.ini", "cannot fetch UpdateConfig.ini"}},
+      {"Config.dat is missing", [&] { fs::remove(app + "Config.dat"); }, "", {"Config.dat is missing"}},
+      {"Config.dat cannot be deciphered",
+       [&] { WriteTextFile(app + "Config.dat", "not enciphered"); },
+       "",
+       {"Config.dat cannot be deciphered"}},
+      {"two release files are missing on the server",
+       [&] {
+         fs::remove(pub + "1/data/a.bin");
+         fs::remove(pub + "1/version.txt");
+       },
+       "",
+       {served + " answered HTTP 404 for /1/data/a.bin", served + " answered HTTP 404 for /1/version.txt",
+        "cannot fetch 2 of the 4 changed files (data\\a.bin, version.txt); nothing was installed"}},
+      {"a file on the server is not the published one",
+       [&] { WriteTextFile(pub + "1/data/b.bin", "B"); },
+       "",
+       {"data\\b.bin arrived with MD5 9d5ed678fe57bcca610140957afab571 instead of "
+        "92eb5ffee6ae2fec3ad71c777531578f"}},
+      {"the application folder is read-only",
+       [] {},
+       "mount --bind \"$A\" \"$A\" && mount -o remount,bind,ro \"$A\"",
+       {"cannot create the folder " + app + "UPDATE/Program/: Read-only file system"},
+       false},
+      {"an installed folder is read-only",
+       [] {},
+       "mount --bind \"$A/data\" \"$A/data\" && mount -o remount,bind,ro \"$A/data\"",
+       {"cannot replace " + app + "data/", ": Read-only file system", "not every file could be replaced"},
+       true,
+       true},
+      {"the disk is full",
+       [&] { fs::create_directories(app + "UPDATE"); },
+       "mount -t tmpfs -o size=64k tmpfs \"$A/UPDATE\"",
+       {"cannot write " + app + "UPDATE/Program/data/a.bin.part: No space left on device (the disk is full)"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!c.mount.empty() && !canMount) continue;
+    Install(old, "4.0.9", server.port());
+    Publish(pub, 1, release, {"4.1.0", "GD"});
+    c.arrange();
+    std::vector<std::string> wrapper;
+    if (!c.mount.empty()) {
+      wrapper = inNamespace;
+      wrapper.push_back("A=\"$0\"; A=\"${A%/ZOLTUpdate}\"; " + c.mount + " && exec \"$0\" \"$@\"");
+    }
+    EXPECT_EQ(Wait(Start({"-silent"}, "run", wrapper)), 1);
+    extraEnvironment.clear();
+    const std::string errors = ReadTextFile(work / "run.err");
+    const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
+    for (const std::string& cause : c.causes) {
+      EXPECT_NE(errors.find(cause), std::string::npos) << cause << "\nstderr:\n" << errors;
+      if (c.logged) {
+        EXPECT_NE(log.find(cause), std::string::npos) << cause << "\nlog:\n" << log;
+      }
+    }
+    if (c.logged) {
+      EXPECT_NE(log.find("started: silent program update"), std::string::npos) << log;
+      EXPECT_NE(log.find("outcome: exit 1, failed"), std::string::npos) << log;
+    }
+    if (!c.partly) {
+      EXPECT_EQ(Installed(), WithNativeNames(old));
+    }
+    if (fs::exists(app + "Config.dat") && !ReadConfig(app + "Config.dat", "Update", "Version").empty()) {
+      EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.0.9") << "the old version stays recorded";
+    }
+  }
 }

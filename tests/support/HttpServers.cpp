@@ -68,6 +68,7 @@ bool ChildProcess::Exited() {
   if (reaped_) return true;
   int status = 0;
   reaped_ = waitpid(pid_, &status, WNOHANG) == pid_;
+  if (reaped_) exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return reaped_;
 }
 
@@ -134,6 +135,8 @@ NginxServer::NginxServer(const std::string& root, const NginxOptions& options) {
          << "http {\n  log_format zolt '$request_method $request_uri $status $http_range $http_host $body_bytes_sent "
             "$connection';\n"
          << "  access_log " << dir << "access.log zolt;\n"
+         << "  log_format agents '$request_uri $http_user_agent';\n"
+         << "  access_log " << dir << "agents.log agents;\n"
          << "  client_body_temp_path " << dir << "tmp/body;\n  proxy_temp_path " << dir << "tmp/proxy;\n"
          << "  fastcgi_temp_path " << dir << "tmp/fastcgi;\n  uwsgi_temp_path " << dir << "tmp/uwsgi;\n"
          << "  scgi_temp_path " << dir << "tmp/scgi;\n"
@@ -151,15 +154,19 @@ NginxServer::NginxServer(const std::string& root, const NginxOptions& options) {
 
 NginxServer::~NginxServer() = default;
 
-std::string NginxServer::AccessLog() const {
+std::string NginxServer::AccessLog() const { return StillLog("access.log"); }
+
+std::string NginxServer::AgentLog() const { return StillLog("agents.log"); }
+
+std::string NginxServer::StillLog(const std::string& name) const {
   // nginx writes a request's line after the last byte went out, so a client can
   // be done before its request is logged. Read once the log has been still for
   // a while; a request that is still being served is not in it either way.
-  std::string log = ReadTextFile(dir_ / "access.log");
+  std::string log = ReadTextFile(dir_ / name);
   int still = 0;
   for (int waited = 0; still < 10 && waited < 300; ++waited) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::string now = ReadTextFile(dir_ / "access.log");
+    std::string now = ReadTextFile(dir_ / name);
     still = now == log ? still + 1 : 0;
     log = std::move(now);
   }

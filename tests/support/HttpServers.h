@@ -22,10 +22,13 @@ class ChildProcess {
 
   bool Exited();  // true once the process has ended (it is then reaped)
   pid_t pid() const { return pid_; }
+  // Once Exited: the exit status, or -1 when a signal ended it.
+  int exitCode() const { return exitCode_; }
 
  private:
   pid_t pid_ = -1;
   bool reaped_ = false;
+  int exitCode_ = -1;
 };
 
 // A port on 127.0.0.1 that nothing listened on a moment ago.
@@ -63,8 +66,12 @@ class NginxServer {
   int port() const { return port_; }
   // The access log, read once no request has been logged for 100 ms.
   std::string AccessLog() const;
+  // One line per request: "<uri> <User-Agent header>", read the same way.
+  std::string AgentLog() const;
 
  private:
+  std::string StillLog(const std::string& name) const;
+
   TempDir dir_;
   int port_ = 0;
   std::unique_ptr<ChildProcess> process_;

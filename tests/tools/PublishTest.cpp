@@ -67,7 +67,7 @@ class PublishTest : public ::testing::Test {
 
 TEST_F(PublishTest, ManifestReadsBackThroughTheUpdatersReader) {
   WriteRelease();
-  ASSERT_EQ(Publish("--version 2.0 --region 0571 --notify", release_, root_).exitCode, 0);
+  ASSERT_EQ(Publish("--release-version 2.0 --region 0571 --notify", release_, root_).exitCode, 0);
   const std::string published = root_ + "/1/";
   CConfigFile manifest(published + "UpdateConfig.ini");
   std::string value;
@@ -102,7 +102,7 @@ TEST_F(PublishTest, ManifestReadsBackThroughTheUpdatersReader) {
 
 TEST_F(PublishTest, ComponentTypeAlsoWritesConfigIni) {
   WriteRelease();
-  ASSERT_EQ(Publish("--type 3 --unconditional", release_, root_).exitCode, 0);
+  ASSERT_EQ(Publish("--type 3 --unconditional --release-version 1.0 --region 1", release_, root_).exitCode, 0);
   CConfigFile component(root_ + "/3/config.ini");
   std::vector<std::string> sections;
   component.ReadSections(sections);
@@ -119,9 +119,10 @@ TEST_F(PublishTest, SignedManifestsVerifyWithOpensslAndCarryTheirExpiry) {
   WriteRelease();
   const Ed25519KeyFiles key = MakeEd25519Key(dir_.path(), "publisher");
   const std::time_t before = std::time(nullptr);
-  ASSERT_EQ(
-      Publish("--type 3 --version 2.0 --expires 30 --sign-key " + ShellQuote(key.privateKey), release_, root_).exitCode,
-      0);
+  ASSERT_EQ(Publish("--type 3 --release-version 2.0 --region 1 --expires 30 --sign-key " + ShellQuote(key.privateKey),
+                    release_, root_)
+                .exitCode,
+            0);
   for (const char* manifest : {"UpdateConfig.ini", "config.ini"}) {
     SCOPED_TRACE(manifest);
     const std::string path = root_ + "/3/" + manifest;
@@ -149,16 +150,16 @@ TEST_F(PublishTest, SignedManifestsVerifyWithOpensslAndCarryTheirExpiry) {
   component.ReadSections(sections);
   EXPECT_EQ(sections.size(), 4u) << "a component manifest stays sections of files only";
 
-  ASSERT_EQ(Publish("--type 3 --version 2.1", release_, root_).exitCode, 0);
+  ASSERT_EQ(Publish("--type 3 --release-version 2.1 --region 1", release_, root_).exitCode, 0);
   EXPECT_FALSE(fs::exists(root_ + "/3/UpdateConfig.ini.sig")) << "no key, no signature";
   EXPECT_EQ(ReadTextFile(root_ + "/3/UpdateConfig.ini").find("EXPIRES"), std::string::npos);
 }
 
 TEST_F(PublishTest, RepublishingReplacesTheWholeFolder) {
   WriteRelease();
-  ASSERT_EQ(Publish("", release_, root_).exitCode, 0);
+  ASSERT_EQ(Publish("--release-version 2.0 --region 1", release_, root_).exitCode, 0);
   fs::remove(release_ + "skin/main.png");
-  ASSERT_EQ(Publish("--version 2.1", release_, root_).exitCode, 0);
+  ASSERT_EQ(Publish("--release-version 2.1 --region 1", release_, root_).exitCode, 0);
   EXPECT_FALSE(fs::exists(root_ + "/1/skin/main.png")) << "a file dropped from the release is not served any more";
   EXPECT_EQ(Listing(root_),
             (std::vector<std::string>{"1", "1/Readme=first.txt", "1/UpdateConfig.ini", "1/ZOLTClient.exe", "1/skin",
@@ -167,7 +168,7 @@ TEST_F(PublishTest, RepublishingReplacesTheWholeFolder) {
 
 TEST_F(PublishTest, BadInputFailsAndLeavesTheEarlierPublication) {
   WriteRelease();
-  ASSERT_EQ(Publish("--version 1.0", release_, root_).exitCode, 0);
+  ASSERT_EQ(Publish("--release-version 1.0 --region 1", release_, root_).exitCode, 0);
   const std::vector<std::string> before = Listing(root_);
   const std::string manifestBefore = ReadTextFile(root_ + "/1/UpdateConfig.ini");
   const Ed25519KeyFiles key = MakeEd25519Key(dir_.path(), "publisher");
@@ -177,6 +178,7 @@ TEST_F(PublishTest, BadInputFailsAndLeavesTheEarlierPublication) {
     std::string file;  // added to the release; empty: none
     std::string arguments = "";
     bool symlink = false;
+    int exitCode = 1;
   } cases[] = {
       {"manifest name in the release", "UpdateConfig.ini"},
       {"component manifest name in the release", "config.ini"},
@@ -190,17 +192,25 @@ TEST_F(PublishTest, BadInputFailsAndLeavesTheEarlierPublication) {
       {"section of the manifest itself", "FILES"},
       {"names differing only in case", "zoltclient.EXE"},
       {"symbolic link", "link.exe", "", true},
-      {"version with blanks around it", "", "--version ' 2.0'"},
-      {"type not a number", "", "--type x"},
-      {"unknown option", "", "--force"},
+      {"version with blanks around it", "", "--release-version ' 2.0'"},
+      {"type not a number", "", "--type x", false, 2},
+      {"unknown option", "", "--force", false, 2},
+      {"empty version", "", "--release-version ''", false, 2},
+      {"empty region", "", "--region ''", false, 2},
+      {"option without its value", "", "--region 1 --release-version", false, 2},
+      {"the release's version under its old option", "", "--version 9.9", false, 0},
+      {"version sorting below the published one", "", "--release-version 0.9"},
+      {"a shorter version sorts below its extension, byte-wise", "", "--release-version 1"},
       {"signature name in the release", "UpdateConfig.ini.sig"},
       {"component signature name in the release", "config.ini.sig"},
       {"signing key missing", "", "--sign-key " + ShellQuote(dir_ / "none.key")},
       {"public key given to sign", "", "--sign-key " + ShellQuote(key.publicKey)},
       {"signing key file empty", "", "--sign-key /dev/null"},
-      {"expiry of no days", "", "--expires 0"},
-      {"expiry not a number", "", "--expires soon"},
-      {"expiry without a value", "", "--expires"},
+      {"signing key missing, in a dry run too", "", "--dry-run --sign-key " + ShellQuote(dir_ / "none.key")},
+      {"expiry of no days", "", "--expires 0", false, 2},
+      {"expiry not a number", "", "--expires soon", false, 2},
+      {"expiry without a value", "", "--expires", false, 2},
+      {"dry run of a good release", "", "--dry-run", false, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -208,22 +218,78 @@ TEST_F(PublishTest, BadInputFailsAndLeavesTheEarlierPublication) {
       fs::create_symlink("ZOLTClient.exe", release_ + c.file);
     else if (!c.file.empty())
       WriteTextFile(release_ + c.file, "x");
-    const ToolRun run = Publish("--version 9.9 " + c.arguments, release_, root_);
-    EXPECT_NE(run.exitCode, 0);
-    EXPECT_NE(run.errors, "");
+    const ToolRun run = Publish("--release-version 9.9 --region 1 " + c.arguments, release_, root_);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.errors;
+    if (c.exitCode != 0) {
+      EXPECT_NE(run.errors, "");
+    }
     EXPECT_EQ(Listing(root_), before);
     EXPECT_EQ(ReadTextFile(root_ + "/1/UpdateConfig.ini"), manifestBefore);
     if (!c.file.empty()) fs::remove(release_ + c.file);
   }
-  EXPECT_NE(Publish("", dir_ / "no-such-release", root_).exitCode, 0);
-  EXPECT_NE(Publish("", release_, release_ + "publish").exitCode, 0) << "publishing into the release itself";
+  EXPECT_NE(Publish("--release-version 2.0 --region 1", dir_ / "no-such-release", root_).exitCode, 0);
+  EXPECT_NE(Publish("--release-version 2.0 --region 1", release_, release_ + "publish").exitCode, 0)
+      << "publishing into the release itself";
   EXPECT_FALSE(fs::exists(release_ + "publish"));
   EXPECT_EQ(Listing(root_), before);
 }
 
+TEST_F(PublishTest, DowngradeNeedsToBeAskedForAndDryRunWritesNothing) {
+  WriteRelease();
+  ASSERT_EQ(Publish("--release-version 9.0 --region GD", release_, root_).exitCode, 0);
+
+  // Installations compare byte-wise: "10.0" sorts below "9.0".
+  ToolRun run = Publish("--release-version 10.0 --region GD", release_, root_);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.errors.find("\"10.0\" sorts below \"9.0\""), std::string::npos) << run.errors;
+  EXPECT_NE(ReadTextFile(root_ + "/1/UpdateConfig.ini").find("VERSION=9.0\n"), std::string::npos);
+
+  // Another type, or another region, is not compared with this publication.
+  EXPECT_EQ(Publish("--type 2 --release-version 1.0 --region GD", release_, root_).exitCode, 0);
+  run = Publish("--release-version 8.0 --region SH", release_, dir_ / "other");
+  EXPECT_EQ(run.exitCode, 0) << run.errors;
+
+  const std::vector<std::string> before = Listing(root_);
+  const std::string output = dir_ / "dry.txt";
+  const CommandResult dry = RunCommand(ShellQuote(ToolPath()) + " --dry-run --release-version 9.1 --region GD " +
+                                       ShellQuote(release_) + " " + ShellQuote(root_) + " >" + ShellQuote(output));
+  EXPECT_EQ(dry.exitCode, 0);
+  const std::string shown = ReadTextFile(output);
+  EXPECT_NE(shown.find(Md5sumOf(release_ + "skin/main.png") + "  9  skin\\main.png\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("[Version]\nVERSION=9.1\nREGION=GD\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("[FILES]\nReadme=first.txt\n"), std::string::npos) << shown;
+  EXPECT_EQ(Listing(root_), before) << "a dry run writes nothing";
+  EXPECT_FALSE(fs::exists(dir_ / "never")) << "not even the publish root";
+  EXPECT_EQ(RunCommand(ShellQuote(ToolPath()) + " --dry-run --release-version 1 --region 1 " + ShellQuote(release_) +
+                       " " + ShellQuote(dir_ / "never") + " >/dev/null")
+                .exitCode,
+            0);
+  EXPECT_FALSE(fs::exists(dir_ / "never")) << "not even the publish root";
+
+  // A rollback that is asked for, and a region change, go through.
+  EXPECT_EQ(Publish("--release-version 10.0 --region GD --allow-downgrade", release_, root_).exitCode, 0);
+  EXPECT_NE(ReadTextFile(root_ + "/1/UpdateConfig.ini").find("VERSION=10.0\n"), std::string::npos);
+  run = Publish("--release-version 0.1 --region SH", release_, root_);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(run.errors.find("region changes from \"GD\" to \"SH\""), std::string::npos) << run.errors;
+}
+
+TEST_F(PublishTest, HelpAndVersionGoToStdoutAndPublishNothing) {
+  for (const char* option : {"--help", "--version", "-h"}) {
+    const std::string output = dir_ / "out.txt";
+    const CommandResult result = RunCommand(ShellQuote(ToolPath()) + " " + option + " " + ShellQuote(release_) + " " +
+                                            ShellQuote(root_) + " >" + ShellQuote(output) + " 2>&1");
+    EXPECT_EQ(result.exitCode, 0) << option;
+    EXPECT_NE(ReadTextFile(output).find(std::string(option) == "--version" ? "zolt-publish 1." : "--release-version"),
+              std::string::npos)
+        << option << ": " << ReadTextFile(output);
+  }
+  EXPECT_FALSE(fs::exists(root_));
+}
+
 TEST_F(PublishTest, ComparisonListsExactlyTheFilesThatDiffer) {
   WriteRelease();
-  ASSERT_EQ(Publish("--version 2.0 --region 1", release_, root_).exitCode, 0);
+  ASSERT_EQ(Publish("--release-version 2.0 --region 1", release_, root_).exitCode, 0);
   const std::string install = dir_ / "install/";
   fs::copy(release_, install, fs::copy_options::recursive);
   WriteTextFile(install + "skin/main.png", "older png");

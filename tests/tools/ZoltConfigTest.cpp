@@ -62,6 +62,8 @@ TEST(ZoltConfig, ExitCodes) {
       {"set: ] in section", {"set", file, "A]", "k", "v"}, 2},
       {"set: blank at end of value", {"set", file, "A", "k", "v "}, 2},
       {"set: empty key", {"set", file, "A", "", "v"}, 2},
+      {"unknown option", {"--frobnicate", "get", file, "A", "k"}, 2},
+      {"option after the command is an operand", {"get", "--help"}, 2},
   };
   for (const auto& c : cases) {
     const ChildResult result = Tool(c.args);
@@ -78,6 +80,18 @@ TEST(ZoltConfig, ExitCodes) {
   const ChildResult empty = Tool({"get", file, "A", "k"});
   EXPECT_EQ(empty.exitCode, 0);
   EXPECT_EQ(empty.out, "\n");
+
+  // A value that looks like an option stays a value.
+  EXPECT_EQ(Tool({"set", file, "A", "k", "--version"}).exitCode, 0);
+  EXPECT_EQ(Tool({"get", file, "A", "k"}).out, "--version\n");
+
+  for (const std::string option : {"--help", "-h", "help", "--version"}) {
+    const ChildResult shown = Tool({option});
+    EXPECT_EQ(shown.exitCode, 0) << option;
+    EXPECT_EQ(shown.err, "") << option;
+    EXPECT_NE(shown.out.find(option == "--version" ? "zolt-config 1." : "zolt-config import"), std::string::npos)
+        << option;
+  }
 }
 
 TEST(ZoltConfig, CorruptFile) {

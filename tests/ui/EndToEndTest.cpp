@@ -60,6 +60,35 @@ std::string FindWindowNamed(const std::string& pattern) {
   return window;
 }
 
+// Runs the updater of installation with args under a fresh Xvfb, waits for the
+// window whose name matches, runs beforeClick, clicks at (x, y) of the window
+// (pixels) and waits for the updater to end. Returns its exit status, or -2
+// when a step failed (the failure is reported).
+int RunAndClick(Installation& installation, const std::vector<std::string>& args, const std::string& windowName,
+                const char* x, const char* y, const std::function<void()>& beforeClick = {}) {
+  std::vector<std::string> command{installation.app / "ZOLTUpdate"};
+  command.insert(command.end(), args.begin(), args.end());
+  TempDir display;
+  const auto xvfb = StartXvfb(display);
+  ChildProcess updater(command, display / "updater.log");
+  const std::string window = FindWindowNamed(windowName);
+  if (window.empty()) {
+    ADD_FAILURE() << "no window " << windowName << "\n" << ReadTextFile(display / "updater.log");
+    return -2;
+  }
+  if (beforeClick) beforeClick();
+  const ChildResult click = RunChild({"/usr/bin/xdotool", "mousemove", "--window", window, x, y, "click", "1"}, {}, 10);
+  if (click.exitCode != 0) {
+    ADD_FAILURE() << click.err;
+    return -2;
+  }
+  if (!WaitFor([&] { return updater.Exited(); }, 30000)) {
+    ADD_FAILURE() << "the updater did not end\n" << ReadTextFile(display / "updater.log");
+    return -2;
+  }
+  return updater.exitCode();
+}
+
 TEST(EndToEnd, ClickingUpgradeInTheDialogUpdatesTheInstallation) {
   const char* exe = std::getenv("ZOLT_UPDATE_EXE");
   ASSERT_NE(exe, nullptr);
@@ -67,19 +96,8 @@ TEST(EndToEnd, ClickingUpgradeInTheDialogUpdatesTheInstallation) {
   InstallProgram(exe, installation.app);
   installation.Install("a.dat", "old a");
 
-  TempDir x;
-  const auto xvfb = StartXvfb(x);
-  ChildProcess updater({installation.app / "ZOLTUpdate"}, x / "updater.log");
-
-  const std::string window = FindWindowNamed("^在线更新$");
-  ASSERT_FALSE(window.empty()) << ReadTextFile(x / "updater.log");
-
   // The centre of "立即升级" (template rectangle 166, 129, 53, 20 in dialog units).
-  const ChildResult click =
-      RunChild({"/usr/bin/xdotool", "mousemove", "--window", window, "289", "208", "click", "1"}, {}, 10);
-  ASSERT_EQ(click.exitCode, 0) << click.err;
-
-  ASSERT_TRUE(WaitFor([&] { return updater.Exited(); }, 30000)) << ReadTextFile(x / "updater.log");
+  EXPECT_EQ(RunAndClick(installation, {}, "^在线更新$", "289", "208"), 0);
   EXPECT_EQ(installation.Installed("a.dat"), "new a");
   EXPECT_EQ(installation.Installed("lib/b.dat"), "new b");
   EXPECT_EQ(installation.ConfiguredVersion(), "2.0");
@@ -99,20 +117,35 @@ TEST(EndToEnd, SilentUpdateAsksThroughTheNotificationWindow) {
   text.insert(text.find("[Version]\n") + 10, "NOTIFIY=1\n");
   WriteTextFile(manifest, text);
 
-  TempDir x;
-  const auto xvfb = StartXvfb(x);
-  ChildProcess updater({installation.app / "ZOLTUpdate", "-silent"}, x / "updater.log");
-  const std::string window = FindWindowNamed("^Tovaro升级通知$");
-  ASSERT_FALSE(window.empty()) << ReadTextFile(x / "updater.log");
-  // The files are in place before the question is asked.
-  EXPECT_EQ(installation.Installed("a.dat"), "new a");
-
   // The centre of "下次升级 " (template rectangle 153, 129, 53, 20 in dialog units).
-  const ChildResult click =
-      RunChild({"/usr/bin/xdotool", "mousemove", "--window", window, "269", "208", "click", "1"}, {}, 10);
-  ASSERT_EQ(click.exitCode, 0) << click.err;
-  ASSERT_TRUE(WaitFor([&] { return updater.Exited(); }, 30000)) << ReadTextFile(x / "updater.log");
+  const int status = RunAndClick(installation, {"-silent"}, "^Tovaro升级通知$", "269", "208", [&] {
+    // The files are in place before the question is asked.
+    EXPECT_EQ(installation.Installed("a.dat"), "new a");
+  });
+  EXPECT_EQ(status, 0);
   EXPECT_EQ(installation.ConfiguredVersion(), "2.0");
+}
+
+// A dialog that cannot reach the server says why in the run log, and the
+// process exits 1 once the user closes it, so a script that started it knows.
+TEST(EndToEnd, DialogThatCouldNotCheckExitsOneWithTheCauseLogged) {
+  const char* exe = std::getenv("ZOLT_UPDATE_EXE");
+  ASSERT_NE(exe, nullptr);
+  ServedInstallation installation("2.0", {{"a.dat", "new a"}});
+  InstallProgram(exe, installation.app);
+  const int closedPort = PickFreePort();
+  installation.Configure(closedPort);
+
+  // The centre of "关闭" (template rectangle 226, 129, 53, 20 in dialog units).
+  EXPECT_EQ(RunAndClick(installation, {}, "^在线更新$", "379", "208"), 1);
+
+  const std::string log = ReadTextFile(installation.app / "ZOLTUpdate.log");
+  EXPECT_NE(log.find("started: update dialog, type 1"), std::string::npos) << log;
+  EXPECT_NE(log.find("cannot connect to 127.0.0.1:" + std::to_string(closedPort) +
+                     " for /1/UpdateConfig.ini: Connection refused"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("outcome: exit 1, failed"), std::string::npos) << log;
 }
 
 TEST(EndToEnd, WithoutADisplayTheDialogSaysSoAndTheProgramEnds) {

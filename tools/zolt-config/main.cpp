@@ -2,11 +2,14 @@
 //
 // Exit codes: 0 done; 1 key or file missing, file unreadable or not written;
 // 2 bad arguments or a value the file format cannot hold.
+#include <getopt.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/Version.h"
 #include "platform/configfile/ConfigFile.h"
 #include "platform/configfile/Profile.h"
 #include "platform/win32/Files.h"
@@ -17,13 +20,16 @@ constexpr int kOk = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
-int Usage() {
-  std::fputs(
-      "usage: zolt-config get FILE SECTION KEY        print the value of KEY\n"
-      "       zolt-config set FILE SECTION KEY VALUE  store VALUE (creates FILE, SECTION, KEY)\n"
-      "       zolt-config dump FILE                   print the deciphered profile text\n"
-      "       zolt-config import FILE PLAIN           encipher the plain profile file PLAIN into FILE\n",
-      stderr);
+constexpr const char* kUsageText =
+    "usage: zolt-config get FILE SECTION KEY        print the value of KEY\n"
+    "       zolt-config set FILE SECTION KEY VALUE  store VALUE (creates FILE, SECTION, KEY)\n"
+    "       zolt-config dump FILE                   print the deciphered profile text\n"
+    "       zolt-config import FILE PLAIN           encipher the plain profile file PLAIN into FILE\n"
+    "       zolt-config --help | --version\n"
+    "Exit status: 0 done, 1 file or key missing or not written, 2 bad command line or value.\n";
+
+int UsageError(const std::string& reason) {
+  std::fprintf(stderr, "zolt-config: %s\nTry 'zolt-config --help' for more information.\n", reason.c_str());
   return kUsage;
 }
 
@@ -100,19 +106,65 @@ int Import(const std::string& path, const std::string& plainPath) {
   return kOk;
 }
 
+struct Command {
+  const char* name;
+  const char* operands;
+  std::size_t count;
+};
+
+constexpr Command kCommands[] = {
+    {"get", "FILE SECTION KEY", 3},
+    {"set", "FILE SECTION KEY VALUE", 4},
+    {"dump", "FILE", 1},
+    {"import", "FILE PLAIN", 2},
+};
+
+int Run(const std::vector<std::string>& args) {
+  if (args.empty()) return UsageError("no command given");
+  const std::string& command = args[0];
+  const Command* known = nullptr;
+  for (const Command& candidate : kCommands)
+    if (command == candidate.name) known = &candidate;
+  if (known == nullptr) return UsageError("unknown command \"" + command + "\"");
+  if (args.size() - 1 != known->count)
+    return UsageError(command + " takes " + known->operands + ", got " + std::to_string(args.size() - 1) +
+                      (args.size() == 2 ? " operand" : " operands"));
+  if (command == "get") return Get(args[1], args[2], args[3]);
+  if (command == "set") return Set(args[1], args[2], args[3], args[4]);
+  if (command == "dump") return Dump(args[1]);
+  return Import(args[1], args[2]);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) return Usage();
-  const std::string& command = args[0];
-  if (command == "get" && args.size() == 4) return Get(args[1], args[2], args[3]);
-  if (command == "set" && args.size() == 5) return Set(args[1], args[2], args[3], args[4]);
-  if (command == "dump" && args.size() == 2) return Dump(args[1]);
-  if (command == "import" && args.size() == 3) return Import(args[1], args[2]);
-  if (command == "-h" || command == "--help" || command == "help") {
-    Usage();
+  enum : int { kHelp = 256, kVersion };
+  static const option kOptions[] = {
+      {"help", no_argument, nullptr, kHelp},
+      {"version", no_argument, nullptr, kVersion},
+      {nullptr, 0, nullptr, 0},
+  };
+  opterr = 0;
+  // "+": options end at the command, so a value such as "-1" stays a value.
+  for (;;) {
+    const int option = ::getopt_long(argc, argv, "+h", kOptions, nullptr);
+    if (option == -1) break;
+    switch (option) {
+      case 'h':
+      case kHelp:
+        std::fputs(kUsageText, stdout);
+        return kOk;
+      case kVersion:
+        std::printf("zolt-config %s\n", ZOLT_VERSION);
+        return kOk;
+      default:
+        return UsageError(std::string("unknown option ") + argv[optind - 1]);
+    }
+  }
+  // "help" as a command has always shown the usage.
+  if (optind < argc && std::string(argv[optind]) == "help") {
+    std::fputs(kUsageText, stdout);
     return kOk;
   }
-  return Usage();
+  return Run(std::vector<std::string>(argv + optind, argv + argc));
 }

@@ -1,0 +1,94 @@
+// The run log: what may lie at its name, and its rotation.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <regex>
+
+#include <gtest/gtest.h>
+
+#include "platform/diagnostics/Diagnostics.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class DiagnosticsTest : public ::testing::Test {
+ protected:
+  void TearDown() override { diagnostics::CloseRunLog(); }
+  std::string Log() const { return ReadTextFile(dir_ / diagnostics::kLogName); }
+
+  TempDir dir_;
+  std::string log_ = dir_ / diagnostics::kLogName;
+};
+
+TEST_F(DiagnosticsTest, LinesAreTimestampedAndAppendedOnlyOnceOpened) {
+  diagnostics::LogFact("before the log is open");
+  EXPECT_FALSE(fs::exists(log_));
+  WriteTextFile(log_, "an earlier run\n");
+  diagnostics::OpenRunLog(dir_.path());
+  diagnostics::LogFact("the mode");
+  testing::internal::CaptureStderr();
+  diagnostics::ReportCause("the cause");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "ZOLTUpdate: the cause\n");
+  const std::string text = Log();
+  EXPECT_EQ(text.rfind("an earlier run\n", 0), 0u) << text;
+  const std::string pid = " [" + std::to_string(::getpid()) + "] ";
+  EXPECT_NE(text.find(pid + "the mode\n"), std::string::npos) << text;
+  EXPECT_NE(text.find(pid + "the cause\n"), std::string::npos) << text;
+  EXPECT_TRUE(std::regex_search(text, std::regex(R"(\n\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \[)"))) << text;
+  EXPECT_EQ(text.find("before the log is open"), std::string::npos);
+}
+
+TEST_F(DiagnosticsTest, RotatesAtOneMebibyteIntoTheOneOlderFile) {
+  WriteTextFile(log_ + ".1", "the oldest\n");
+  WriteTextFile(log_, std::string(diagnostics::kLogRotateBytes - 1, 'x') + "\n");
+  diagnostics::OpenRunLog(dir_.path());
+  diagnostics::LogFact("first of the new file");
+  diagnostics::LogFact("second");
+  EXPECT_EQ(fs::file_size(log_ + ".1"), static_cast<std::uintmax_t>(diagnostics::kLogRotateBytes));
+  const std::string text = Log();
+  EXPECT_NE(text.find("first of the new file\n"), std::string::npos);
+  EXPECT_NE(text.find("second\n"), std::string::npos);
+  EXPECT_LT(text.size(), 200u);
+}
+
+// Whatever lies at the log's name, a line is never written through a link or
+// into something other than a regular file, and the run goes on at once.
+TEST_F(DiagnosticsTest, WhatCannotBeALogIsSkipped) {
+  const std::string outside = dir_ / "outside.txt";
+  const struct {
+    const char* what;
+    std::function<void()> place;
+  } cases[] = {
+      {"symbolic link to a file", [&] { WriteTextFile(outside, ""), fs::create_symlink(outside, log_); }},
+      {"dangling symbolic link", [&] { fs::create_symlink(outside, log_); }},
+      {"FIFO, which would block an open for writing", [&] { ASSERT_EQ(::mkfifo(log_.c_str(), 0600), 0); }},
+      {"folder", [&] { fs::create_directory(log_); }},
+      {"missing folder", [&] { fs::remove_all(dir_ / "gone"); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(log_);
+    fs::remove_all(outside);
+    c.place();
+    diagnostics::OpenRunLog(std::string(c.what) == "missing folder" ? dir_ / "gone/" : dir_.path());
+    testing::internal::CaptureStderr();
+    diagnostics::ReportCause("still said on stderr");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ZOLTUpdate: still said on stderr\n");
+    diagnostics::LogFact("never written");
+    EXPECT_EQ(ReadTextFile(outside), "");
+    EXPECT_FALSE(fs::exists(outside) && fs::file_size(outside) > 0);
+    EXPECT_FALSE(fs::exists(dir_ / "gone"));
+  }
+}
+
+TEST(DiagnosticsErrorText, NamesTheSystemsReasonAndAFullDisk) {
+  EXPECT_EQ(diagnostics::ErrorText(EACCES), "Permission denied");
+  EXPECT_EQ(diagnostics::ErrorText(ENOSPC), "No space left on device (the disk is full)");
+  EXPECT_EQ(diagnostics::ErrorText(EROFS), "Read-only file system");
+}
+
+}  // namespace
