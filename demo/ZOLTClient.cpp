@@ -19,10 +19,7 @@ namespace {
 volatile sig_atomic_t g_stop = 0;
 
 void AppendLog(const std::string& directory, const std::string& line) {
-  if (FILE* log = std::fopen((directory + "client.log").c_str(), "a")) {
-    std::fprintf(log, "%ld %s\n", static_cast<long>(::getpid()), line.c_str());
-    std::fclose(log);
-  }
+  AppendToFile(directory + "client.log", std::to_string(::getpid()) + " " + line + "\n");
 }
 
 std::string Trimmed(std::string text) {

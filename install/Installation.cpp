@@ -7,6 +7,7 @@
 #include "platform/core_guard.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
+#include "platform/win32/FileAttributes.h"
 #include "platform/win32/Files.h"
 #include "platform/win32/Shell.h"
 #include "platform/win32/Window.h"
@@ -29,14 +30,32 @@ InstallCopyFunction& CopySeam() {
 // different file systems is the file copied (atomically as well).
 BOOL InstallStaged(const std::string& source, const std::string& target) {
   if (CopySeam()) return CopySeam()(source.c_str(), target.c_str(), FALSE);
-  return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
+  return MoveFileIntoPlace(source.c_str(), target.c_str());
+}
+
+// A plain file standing where the release has a folder would make every run
+// fail on the same name. It goes aside to its name + ".bak", as an installed
+// file that refuses to be replaced does, and the folder is made in its place.
+// Links are left for the file calls to refuse.
+void MoveAsideFilesInTheWay(const std::string& installDir, const std::string& directory) {
+  for (size_t end = installDir.size(); end < directory.size(); ++end) {
+    end = directory.find_first_of("\\/", end);
+    if (end == std::string::npos) break;
+    const std::string folder = directory.substr(0, end);
+    if (!PathFileExistsA(folder.c_str())) return;  // the rest is created below
+    if (PathIsDirectoryA(folder.c_str()) || PathIsSymbolicLinkA(folder.c_str())) continue;
+    crt::rename(folder.c_str(), (folder + ".bak").c_str());
+    return;
+  }
 }
 
 // One record: true when installDir + name holds the staged file afterwards.
-bool ReplaceOne(const std::string& source, const std::string& target) {
+bool ReplaceOne(const std::string& installDir, const std::string& source, const std::string& target) {
   std::string directory;
-  if (CDirectoryEx::GetFilePath(target, directory) && !PathIsDirectoryA(directory.c_str()))
+  if (CDirectoryEx::GetFilePath(target, directory) && !PathIsDirectoryA(directory.c_str())) {
+    MoveAsideFilesInTheWay(installDir, directory);
     CDirectoryEx::CreateMultipleDirectory(directory);
+  }
 
   if (InstallStaged(source, target)) return true;
   const int reason = errno;
@@ -69,7 +88,7 @@ bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::
     // copy is gone, and the installed one is already the new file.
     if (!done.insert(file.fileName).second) continue;
     const std::string target = installDir + file.fileName;
-    if (ReplaceOne(stagingDir + file.fileName, target))
+    if (ReplaceOne(installDir, stagingDir + file.fileName, target))
       written.push_back(target);
     else
       allInPlace = false;

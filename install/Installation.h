@@ -9,14 +9,16 @@
 
 // Moves stagingDir + fileName over installDir + fileName for every record, in
 // list order, creating folders: a rename on one file system, a copy (and the
-// staged file removed) across two. Each replacement is atomic and a replaced
-// file keeps its permission bits. A move that fails moves the installed file
-// aside to its name + ".bak" and tries once more; when that fails too, the
-// backup is moved back, so an installed file is never left missing. A name
-// listed twice is installed once. Before returning, the installed files and
-// the folders whose entries changed are flushed to disk (nothing else is).
-// Returns true when every file is in place and durable. The staged copies of
-// installed files are gone afterwards.
+// staged file removed) across two (MoveFileIntoPlace). Each replacement is
+// atomic and a replaced file keeps its permission bits. A move that fails
+// moves the installed file aside to its name + ".bak" and tries once more;
+// when that fails too, the backup is moved back, so an installed file is never
+// left missing. A plain file standing where a folder of fileName belongs is
+// moved aside to its name + ".bak" first. No write goes through a link below
+// the installation (Files.h). A name listed twice is installed once. Before
+// returning, the installed files and the folders whose entries changed are
+// flushed to disk (nothing else is). Returns true when every file is in place
+// and durable. The staged copies of installed files are gone afterwards.
 bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::string& stagingDir,
                            const std::string& installDir);
 

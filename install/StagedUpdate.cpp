@@ -27,18 +27,20 @@ static std::string StagedManifestVersion(const std::string& stagingDir) {
 bool InstallStagedUpdate(const StagedUpdate& update, const std::vector<UpdateFileInfo>& files) {
   const bool installed = ReplaceInstalledFiles(files, update.stagingDir, update.installDir);
   const std::string newVersion = StagedManifestVersion(update.stagingDir);
+  WriteUpdateRecord(update.appPath, "%Y-%m-%d %H:%M:%S", newVersion, update.localVersion, installed);
   if (installed) {
     if (update.updateType == 1) {
+      WriteInstalledVersion(update.appPath, newVersion);
+      // Config.dat's version is the commit point, written after the other
+      // stores, so a run stopped before it is completed by the next one.
       if (IsVersionGreater(newVersion, update.localVersion)) {
         CCryptConfigFile config(update.appPath + "Config.dat", "");
         config.WriteString("Update", "Version", newVersion);
       }
-      WriteInstalledVersion(update.appPath, newVersion);
     } else {
       CopyFileA((update.stagingDir + "config.ini").c_str(), (update.appPath + "config.ini").c_str(), FALSE);
     }
   }
-  WriteUpdateRecord(update.appPath, "%Y-%m-%d %H:%M:%S", newVersion, update.localVersion, installed);
   if (installed) CDirectoryEx::DeleteDirectory(update.stagingDir);
   return installed;
 }

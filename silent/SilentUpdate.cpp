@@ -17,6 +17,9 @@
 
 namespace {
 
+// The longest name a Linux file system gives one folder (NAME_MAX).
+constexpr size_t kMaximumFolderName = 255;
+
 void Complain(const std::string& text) { diagnostics::ReportCause(text); }
 
 // "3 files: a, b, c" for the log; a long list is cut after its first names.
@@ -156,6 +159,16 @@ void CSilentUpdate::RemoveStaging() {
   if (StaysInside(appPath, stagingDir)) CDirectoryEx::DeleteDirectory(stagingDir);
 }
 
+// The three stores of a program update. Config.dat's version is the commit
+// point and is written last: a run stopped before it leaves the old version
+// there, so the next run sees the difference and writes all three again.
+void CSilentUpdate::RecordInstalledVersion(const std::string& newVersion) {
+  WriteUpdateRecord(appPath, "%Y-%m-%d", newVersion, localVersion, true);
+  WriteInstalledVersion(appPath, newVersion);
+  CCryptConfigFile config(appPath + "Config.dat", "");
+  config.WriteString("Update", "Version", newVersion);
+}
+
 bool CSilentUpdate::RunProgramUpdate() {
   CDirectoryEx::GetApplicationPath(appPath);
   if (!PrepareRun()) return false;
@@ -164,7 +177,6 @@ bool CSilentUpdate::RunProgramUpdate() {
   const int compared =
       CompareUpdateConfig(UpdateCheckInfo(installDir, stagingDir + manifestName, localVersion, region), files);
 
-  CCryptConfigFile config(appPath + "Config.dat", "");
   CConfigFile manifest(stagingDir + manifestName);
   std::string newVersion, manifestRegion;
   manifest.ReadString("Version", "VERSION", "", newVersion);
@@ -172,43 +184,59 @@ bool CSilentUpdate::RunProgramUpdate() {
   diagnostics::LogFact("published version \"" + newVersion + "\", region \"" + manifestRegion + "\"; " +
                        (files.empty() ? "nothing to install" : "to install: " + ListForLog(files)));
   bool succeeded = compared != -1;
-  if (!succeeded) Complain(manifestName + " lists no files, or names a file outside the application directory");
+  if (!succeeded) ExplainRejectedManifest(manifest);
 
+  const bool versionIsNewer = IsVersionGreater(newVersion, localVersion);
   if (!files.empty() && !StageFiles(files)) succeeded = false;
   if (!files.empty() && succeeded) {
-    // The new version is stored only once every file is in place: a run that
-    // could not install everything leaves the old version, so the next run
-    // finds the difference and completes the installation.
+    // Config.dat is opened for writing only now that the files are in place,
+    // and each write changes its own key in the file as it then is.
     const bool installed = ReplaceInstalledFiles(files, stagingDir, installDir);
     if (installed) {
-      config.WriteString("Update", "Version", newVersion);
+      RecordInstalledVersion(newVersion);
       diagnostics::LogFact("installed version " + newVersion + ": " + ListForLog(files));
     } else {
       succeeded = false;
       Complain("not every file could be replaced; version " + localVersion + " stays recorded");
+      WriteUpdateRecord(appPath, "%Y-%m-%d", newVersion, localVersion, false);
     }
-    WriteUpdateRecord(appPath, "%Y-%m-%d", newVersion, localVersion, installed);
-    if (installed) WriteInstalledVersion(appPath, newVersion);
 
     if (WantsNotification(newVersion, localVersion, region, manifestRegion, manifest)) {
       NotifyRequest request{localVersion, newVersion, ""};
+      CCryptConfigFile config(appPath + "Config.dat", "");
       config.ReadString("Server", "WebSiteURL", "", request.webSiteUrl);
       const int answer = notifier_ ? notifier_(request) : 7;
       if (answer == 6) CloseRunningClient();
     }
     StartClient(appPath, 5000);
-  } else if (compared == 0 && files.empty() && !newVersion.empty() && newVersion != localVersion) {
-    // Every file already matches a release whose version is not recorded: an
-    // earlier run was stopped after replacing the files but before it could
-    // record them. Finish its bookkeeping; nothing needs to be restarted.
-    config.WriteString("Update", "Version", newVersion);
-    WriteUpdateRecord(appPath, "%Y-%m-%d", newVersion, localVersion, true);
-    WriteInstalledVersion(appPath, newVersion);
+  } else if (compared == 0 && files.empty() && !newVersion.empty() && newVersion != localVersion &&
+             (versionIsNewer || manifestRegion != region)) {
+    // Every file already matches a newer (or other-region) release whose
+    // version is not recorded: an earlier run was stopped after replacing the
+    // files but before its commit point. Finish its bookkeeping; nothing needs
+    // to be restarted. An older release of the same region, which
+    // UNCONDITIONALUPDATE makes compare, was never installed by anyone: it
+    // must not be recorded as installed.
+    RecordInstalledVersion(newVersion);
     diagnostics::LogFact("recorded version " + newVersion + ", whose files were all in place already");
   }
 
   RemoveStaging();
   return succeeded;
+}
+
+void CSilentUpdate::ExplainRejectedManifest(CConfigFile& manifest) {
+  std::vector<std::string> names;
+  manifest.ReadSection("FILES", names);
+  for (const auto& name : names) {
+    if (!IsSafeRelativeName(name)) {
+      Complain(manifestName + " names \"" + name +
+               "\", which lies outside the application directory; nothing was installed");
+      return;
+    }
+  }
+  Complain(manifestName + (names.empty() ? " lists no files; nothing was installed"
+                                         : " lists no files, or names a file outside the application directory"));
 }
 
 bool CSilentUpdate::CompareComponentConfig(std::vector<UpdateFileInfo>& files) {
@@ -235,6 +263,14 @@ bool CSilentUpdate::RunComponentUpdate() {
   if (!moduleName.empty() &&
       (!IsSafeRelativeName(moduleName) || moduleName.find_first_of("\\/") != std::string::npos)) {
     Complain("\"" + moduleName + "\" is not a component directory name");
+    return false;
+  }
+  // A longer name cannot be a folder: the staging folder could not be made and
+  // the run would fail as if the server had nothing.
+  if (moduleName.size() > kMaximumFolderName) {
+    Complain("the directory name \"" + moduleName.substr(0, 40) + "...\" is too long (" +
+             std::to_string(moduleName.size()) + " bytes; a folder name has at most " +
+             std::to_string(kMaximumFolderName) + ")");
     return false;
   }
   if (!PrepareRun()) return false;

@@ -64,6 +64,10 @@ class CSilentUpdate {
   // staged copy against its digest. False when the files are not all there.
   bool StageFiles(const std::vector<UpdateFileInfo>& files);
   void RemoveStaging();
+  // Writes the record, the registry and, last, Config.dat's version.
+  void RecordInstalledVersion(const std::string& newVersion);
+  // Says on stderr why a fetched manifest was not acted on.
+  void ExplainRejectedManifest(CConfigFile& manifest);
 
   NotifyFunction notifier_;
   CReleaseTrust trust_;  // of the run under way

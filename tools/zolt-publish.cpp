@@ -225,6 +225,13 @@ std::string RejectName(const std::string& name, const std::string& shown) {
     return "\"" + shown + "\" would share its section with the manifest's own \"" + name + "\" section";
   if (name == "UpdateConfig.ini" || name == "config.ini" || name == "UpdateConfig.ini.sig" || name == "config.ini.sig")
     return "\"" + shown + "\" would collide with the manifest the publication writes";
+  // Every run deletes such files from the installation as leftovers of earlier
+  // runs, so a release file named like one would be installed and then lost.
+  const std::string base = lower.substr(lower.find_last_of("\\/") + 1);
+  if (base.ends_with(".bak"))
+    return "\"" + shown + "\" ends with \".bak\"; every update run deletes such files from the installation";
+  if (base.front() == '.' && base.find(kTempFileInfix) != std::string::npos)
+    return "\"" + shown + "\" is named like an interrupted write; every update run deletes such files";
   return std::string();
 }
 

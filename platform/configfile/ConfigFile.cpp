@@ -92,8 +92,17 @@ int CCryptConfigFile::ReadInteger(std::string section, std::string key, int defa
 }
 
 long CCryptConfigFile::WriteString(std::string section, std::string key, std::string value) {
-  if (!profile_.SetValue(section, key, value)) return 0;
-  return Store() ? 1 : 0;
+  // Change this one key in the file as it is now, not in the copy read when
+  // this object was bound: another program (the running client, a release
+  // that ships this file) may have written other keys since.
+  CCryptConfigFile current(path_, secondText_);
+  if (!current.profile_.SetValue(section, key, value)) return 0;
+  const bool stored = current.Store();
+  if (!current.keptAside_.empty()) keptAside_ = current.keptAside_;
+  if (!stored) return 0;
+  profile_ = std::move(current.profile_);
+  corrupt_ = false;
+  return 1;
 }
 
 long CCryptConfigFile::WriteInteger(std::string section, std::string key, int value) {
@@ -116,6 +125,7 @@ bool CCryptConfigFile::Store() {
       aside = path_ + ".corrupt." + std::to_string(n);
     }
     corrupt_ = false;
+    keptAside_ = aside;
   }
   const std::string sealed = configcipher::Encipher(profile_.Serialize(), secondText_);
   if (sealed.empty()) return false;

@@ -45,8 +45,10 @@ class CCryptConfigFile {
   virtual long ReadString(std::string section, std::string key, std::string defaultValue, std::string& value);
   virtual int ReadInteger(std::string section, std::string key, int defaultValue);
 
-  // Stores value and writes the whole file at once (atomically: the file on
-  // disk is always either the old or the new version). A file that could not be
+  // Reads the file again, changes this one key and replaces the file at once
+  // (atomically: the file on disk is always either the old or the new
+  // version), so keys written by others since this object read it are kept;
+  // the object then holds the file as written. A file that could not be
   // deciphered is first kept aside as path + ".corrupt". Returns 1 on success,
   // 0 when the value cannot be held by the format or the file cannot be written.
   virtual long WriteString(std::string section, std::string key, std::string value);
@@ -61,6 +63,10 @@ class CCryptConfigFile {
   // True when the bound file existed but could not be deciphered.
   bool IsCorrupt() const { return corrupt_; }
 
+  // Where a write kept the undecipherable file (path + ".corrupt", or
+  // ".corrupt.<n>" when earlier kept copies exist); empty when none was kept.
+  const std::string& KeptAsidePath() const { return keptAside_; }
+
  private:
   bool Store();
 
@@ -68,4 +74,5 @@ class CCryptConfigFile {
   std::string secondText_;
   CProfile profile_;
   bool corrupt_ = false;
+  std::string keptAside_;
 };

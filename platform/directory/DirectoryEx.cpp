@@ -8,9 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <filesystem>
 #include <mutex>
-#include <system_error>
 
 #include "platform/core_guard.h"
 #include "platform/win32/Files.h"
@@ -77,6 +75,8 @@ long CDirectoryEx::GetApplicationPath(std::string& path) {
 void CDirectoryEx::OverrideApplicationPath(std::string path) {
   std::lock_guard lock(overrideMutex);
   overridePath = path.empty() ? std::string() : WithTrailingSlash(std::move(path));
+  // The installation acted on is the one whose folders the file calls guard.
+  SetGuardedRoot(NativePath(overridePath));
 }
 
 long CDirectoryEx::GetFilePath(std::string path, std::string& directory) {
@@ -91,24 +91,10 @@ long CDirectoryEx::GetFilePath(std::string path, std::string& directory) {
 
 long CDirectoryEx::CreateMultipleDirectory(std::string directory) {
   if (directory.empty()) return 0;
-  std::error_code error;
-  std::filesystem::create_directories(NativePath(directory), error);
-  const bool created = PathIsDirectoryA(directory.c_str());
-  if (!created && error) errno = error.value();  // the reason, for the caller's report
-  return created ? 1 : 0;
+  return CreateDirectoryTree(directory.c_str()) ? 1 : 0;
 }
 
-void CDirectoryEx::DeleteDirectory(std::string directory) {
-  std::string native = NativePath(directory);
-  while (native.size() > 1 && native.back() == '/') native.pop_back();
-  // A staging path built from an empty or damaged name must never reach the
-  // root of the file system.
-  if (native.empty() || native == "/") return;
-  // remove_all looks at each entry with symlink_status: links are unlinked,
-  // never followed, including a link given as the directory itself.
-  std::error_code error;
-  std::filesystem::remove_all(native, error);
-}
+void CDirectoryEx::DeleteDirectory(std::string directory) { RemoveDirectoryTree(directory.c_str()); }
 
 void CDirectoryEx::SearchFile(std::string directory, bool recursive, std::string pattern,
                               std::vector<std::string>& files) {

@@ -528,11 +528,11 @@ int CZOLTUpdateIntf::GetSignedFile(unsigned updateType, const char* remoteName, 
       Get(updateType, signatureName.c_str(), signaturePath.c_str(), nullptr, 0, i, i + 1, nullptr);
     if (impl_->cancelled.load()) break;
     if (check(impl_->servers[i], arrived)) return notModified ? 1 : 0;
-    ::unlink(NativePath(localPath).c_str());
-    ::unlink(NativePath(signaturePath).c_str());
+    DeleteFileA(localPath);
+    DeleteFileA(signaturePath.c_str());
   }
-  ::unlink(NativePath(localPath).c_str());
-  ::unlink(NativePath(signaturePath).c_str());
+  DeleteFileA(localPath);
+  DeleteFileA(signaturePath.c_str());
   return -1;
 }
 
@@ -543,16 +543,18 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   const std::string part = target + ".part";
   // An older file at the target must not pass for the new one if this fetch
   // fails; the complete file replaces it by rename below.
-  ::unlink(target.c_str());
+  DeleteFileA(target.c_str());
   impl.lastDigests = {};
   impl.causes.clear();
   impl.answered = false;
   if (impl.curl == nullptr || impl.cancelled.load()) return -1;
   // A manifest is small and may come compressed; a range of its encoded form
   // cannot continue a decoded ".part", so it is always fetched whole.
-  if (conditional != nullptr) ::unlink(part.c_str());
+  if (conditional != nullptr) DeleteFileA(part.c_str());
 
-  impl.fd = ::open(part.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // Never through a link: a planted ".part" link would have the download
+  // written wherever it points.
+  impl.fd = OpenFileForWriting(part.c_str());
   if (impl.fd < 0) {
     diagnostics::ReportCause("cannot write " + part + ": " + diagnostics::ErrorText(errno));
     return -1;
@@ -606,16 +608,16 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
       diagnostics::ReportCause(cause);
   }
   if (outcome == Outcome::kNotModified) {
-    ::unlink(part.c_str());
+    DeleteFileA(part.c_str());
     return 1;
   }
   if (outcome != Outcome::kDone) {
-    if (empty) ::unlink(part.c_str());
+    if (empty) DeleteFileA(part.c_str());
     return -1;
   }
-  if (::rename(part.c_str(), target.c_str()) != 0) {
+  if (!MoveFileExA(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     diagnostics::ReportCause("cannot rename " + part + " to " + target + ": " + diagnostics::ErrorText(errno));
-    ::unlink(part.c_str());
+    DeleteFileA(part.c_str());
     return -1;
   }
   impl.lastDigests = impl.digest.Finish();

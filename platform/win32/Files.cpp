@@ -1,16 +1,21 @@
 #include "platform/win32/Files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <climits>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <mutex>
 #include <random>
 #include <set>
+#include <vector>
 
 #include "platform/core_guard.h"
 
@@ -23,6 +28,8 @@ DWORD ErrorFromErrno(int error) {
       return ERROR_FILE_NOT_FOUND;
     case EEXIST:
       return ERROR_FILE_EXISTS;
+    case ELOOP:
+      return ERROR_CANT_RESOLVE_FILENAME;
     default:
       return ERROR_ACCESS_DENIED;
   }
@@ -32,38 +39,175 @@ DWORD ErrorFromErrno(int error) {
 BOOL Fail(int error = errno) {
   errno = error;
   SetLastError(ErrorFromErrno(error));
+  errno = error;
   return FALSE;
 }
 
-std::string ParentOf(const std::string& nativePath) {
-  const auto slash = nativePath.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return nativePath.substr(0, slash);
+// Closes the descriptor on every way out.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() { reset(); }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  explicit operator bool() const { return fd_ >= 0; }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) {
+      const int error = errno;
+      ::close(fd_);
+      errno = error;
+    }
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+constexpr mode_t kMaximumFileMode = 0755;
+
+std::mutex rootMutex;
+std::string guardedRoot;  // empty: the executable's directory
+
+std::vector<std::string> Components(const std::string& nativePath) {
+  std::vector<std::string> parts;
+  size_t begin = 0;
+  while (begin <= nativePath.size()) {
+    size_t end = nativePath.find('/', begin);
+    if (end == std::string::npos) end = nativePath.size();
+    std::string part = nativePath.substr(begin, end - begin);
+    if (!part.empty() && part != ".") parts.push_back(std::move(part));
+    begin = end + 1;
+  }
+  return parts;
 }
 
-std::string BaseOf(const std::string& nativePath) {
-  const auto slash = nativePath.find_last_of('/');
-  return slash == std::string::npos ? nativePath : nativePath.substr(slash + 1);
+// How many leading folders of path may be followed through links: those of the
+// guarded root when path lies below it, else every folder of the path.
+size_t FollowedFolders(const std::string& nativePath, const std::vector<std::string>& parts) {
+  const std::vector<std::string> root = Components(NativePath(GuardedRoot()));
+  const bool below =
+      nativePath.front() == '/' && root.size() <= parts.size() && std::equal(root.begin(), root.end(), parts.begin());
+  return below ? root.size() : parts.size();
 }
 
-// Opens a new, exclusive temporary file beside target. The name carries the
-// target's name so that a leftover is recognisable and can be cleaned up.
-int OpenTemporaryBeside(const std::string& target, mode_t mode, std::string& tempPath) {
+void ReportLink(const std::string& shown) {
+  std::fprintf(stderr, "%s: %s is a symbolic link; refusing to write, create or remove anything through it\n",
+               program_invocation_short_name, shown.c_str());
+}
+
+std::string Joined(const std::string& nativePath, const std::vector<std::string>& parts, size_t count) {
+  std::string path = nativePath.front() == '/' ? "/" : "";
+  for (size_t i = 0; i < count; ++i) path += (i == 0 ? "" : "/") + parts[i];
+  return path;
+}
+
+// Opens the folder made of the first count names of parts, one name at a time
+// from "/" (or the working folder), never following a link below the guarded
+// root; with create, missing folders are made 0755. -1 with errno on failure
+// (ELOOP for a refused link).
+int OpenFolder(const std::string& nativePath, const std::vector<std::string>& parts, size_t count, bool create) {
+  const size_t followed = FollowedFolders(nativePath, parts);
+  Descriptor folder(::open(nativePath.front() == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!folder) return -1;
+  for (size_t i = 0; i < count; ++i) {
+    const std::string& name = parts[i];
+    const bool guarded = i >= followed;
+    if (guarded && name == "..") {
+      errno = EACCES;
+      return -1;
+    }
+    const int flags = O_PATH | O_DIRECTORY | O_CLOEXEC | (guarded ? O_NOFOLLOW : 0);
+    int next = ::openat(folder.get(), name.c_str(), flags);
+    if (next < 0 && errno == ENOENT && create) {
+      if (::mkdirat(folder.get(), name.c_str(), 0755) != 0 && errno != EEXIST) return -1;
+      next = ::openat(folder.get(), name.c_str(), flags);
+    }
+    if (next < 0) {
+      const int error = errno;
+      struct stat st {};
+      if (guarded && (error == ELOOP || error == ENOTDIR) &&
+          ::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+        ReportLink(Joined(nativePath, parts, i + 1));
+        errno = ELOOP;
+        return -1;
+      }
+      errno = error;
+      return -1;
+    }
+    folder.reset(next);
+  }
+  return folder.release();
+}
+
+// The folder that holds path, opened as OpenFolder does, and the last name.
+int OpenParent(const std::string& path, std::string& name, bool create = false) {
+  const std::string native = NativePath(path);
+  const std::vector<std::string> parts = native.empty() ? std::vector<std::string>{} : Components(native);
+  if (parts.empty() || parts.back() == "..") {
+    errno = ENOENT;
+    return -1;
+  }
+  name = parts.back();
+  return OpenFolder(native, parts, parts.size() - 1, create);
+}
+
+// Opens a new, exclusive temporary file in folder for target name. The name
+// carries the target's so that a leftover is recognisable and can be cleaned up.
+int OpenTemporaryIn(int folder, const std::string& target, mode_t mode, std::string& tempName) {
   static thread_local std::mt19937_64 random{std::random_device{}()};
   static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  const std::string prefix = ParentOf(target) + "/." + BaseOf(target) + kTempFileInfix;
+  const std::string prefix = "." + target + kTempFileInfix;
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = prefix;
     for (int i = 0; i < 6; ++i) candidate += kAlphabet[random() % (sizeof(kAlphabet) - 1)];
-    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    const int fd = ::openat(folder, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd >= 0 || errno != EEXIST) {
-      tempPath = std::move(candidate);
+      tempName = std::move(candidate);
       return fd;
     }
   }
   errno = EEXIST;
   return -1;
+}
+
+// Flushes a folder's entries (an O_PATH descriptor cannot be synced itself).
+void SyncFolder(int folder) {
+  Descriptor readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (readable) ::fsync(readable.get());
+}
+
+// Removes everything inside the open folder, never following a link.
+bool RemoveContent(int folder) {
+  Descriptor listing(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!listing) return false;
+  DIR* dir = ::fdopendir(::dup(listing.get()));
+  if (dir == nullptr) return false;
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  bool ok = true;
+  for (const auto& name : names) {
+    struct stat st {};
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      Descriptor child(::openat(folder, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      ok = child && RemoveContent(child.get()) && ok;
+      ok = ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) == 0 && ok;
+    } else {
+      ok = ::unlinkat(folder, name.c_str(), 0) == 0 && ok;
+    }
+  }
+  return ok;
 }
 
 // Copies the whole of in to out in the kernel where it can (copy_file_range
@@ -143,133 +287,209 @@ BOOL PathIsDirectoryA(const char* path) {
   return S_ISDIR(st.st_mode) ? TRUE : FALSE;
 }
 
-BOOL DeleteFileA(const char* path) {
-  if (path == nullptr) return Fail(ENOENT);
-  const std::string native = NativePath(path);
-  struct stat st {};
-  if (::lstat(native.c_str(), &st) != 0) return Fail();
-  if (S_ISDIR(st.st_mode)) return Fail(EISDIR);
-  if (::unlink(native.c_str()) != 0) return Fail();
-  return TRUE;
+void SetGuardedRoot(std::string path) {
+  std::lock_guard lock(rootMutex);
+  guardedRoot = std::move(path);
 }
 
-BOOL CopyFileA(const char* src, const char* dst, BOOL failIfExists) {
-  if (src == nullptr || dst == nullptr) return Fail(ENOENT);
-  const std::string from = NativePath(src);
-  const std::string to = NativePath(dst);
+std::string GuardedRoot() {
+  {
+    std::lock_guard lock(rootMutex);
+    if (!guardedRoot.empty()) return guardedRoot;
+  }
+  char buffer[PATH_MAX];
+  const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) return "/";
+  const std::string exe(buffer, static_cast<size_t>(length));
+  return exe.substr(0, exe.find_last_of('/') + 1);
+}
 
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return Fail();
+BOOL DeleteFileA(const char* path) {
+  if (path == nullptr) return Fail(ENOENT);
+  std::string name;
+  const Descriptor folder(OpenParent(path, name));
+  if (!folder) return Fail();
   struct stat st {};
-  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    ::close(in);
-    return Fail(error);
-  }
-  struct stat target {};
-  const bool targetExists = ::stat(to.c_str(), &target) == 0;
-  if (targetExists && (failIfExists || S_ISDIR(target.st_mode))) {
-    ::close(in);
-    return Fail(S_ISDIR(target.st_mode) ? EISDIR : EEXIST);
-  }
-  const mode_t mode = targetExists ? (target.st_mode & 07777) : ModeForNewCopy(in, st.st_mode & 07777);
-
-  std::string tempPath;
-  const int out = OpenTemporaryBeside(to, mode, tempPath);
-  if (out < 0) {
-    const int error = errno;
-    ::close(in);
-    return Fail(error);
-  }
-  bool ok = CopyContent(in, out, st.st_size);
-  ok = ok && ::fchmod(out, mode) == 0;  // umask may have narrowed it
-  int error = errno;
-  ::close(in);
-  if (::close(out) != 0 && ok) {
-    ok = false;
-    error = errno;
-  }
-  if (ok) {
-    const unsigned flags = failIfExists ? RENAME_NOREPLACE : 0;
-    ok = ::renameat2(AT_FDCWD, tempPath.c_str(), AT_FDCWD, to.c_str(), flags) == 0;
-    error = errno;
-  }
-  if (!ok) {
-    ::unlink(tempPath.c_str());
-    return Fail(error);
-  }
+  if (::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Fail();
+  if (S_ISDIR(st.st_mode)) return Fail(EISDIR);
+  if (::unlinkat(folder.get(), name.c_str(), 0) != 0) return Fail();
   return TRUE;
 }
 
 BOOL MoveFileExA(const char* src, const char* dst, DWORD flags) {
   if (src == nullptr || dst == nullptr) return Fail(ENOENT);
-  const std::string from = NativePath(src);
-  const std::string to = NativePath(dst);
-  const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
+  std::string fromName, toName;
+  const Descriptor from(OpenParent(src, fromName));
+  if (!from) return Fail();
+  const Descriptor to(OpenParent(dst, toName));
+  if (!to) return Fail();
+  const unsigned how = (flags & MOVEFILE_REPLACE_EXISTING) != 0 ? 0 : RENAME_NOREPLACE;
+  if (::renameat2(from.get(), fromName.c_str(), to.get(), toName.c_str(), how) == 0) return TRUE;
+  if (how == 0 || (errno != EINVAL && errno != ENOSYS)) return Fail();
+  // File systems without RENAME_NOREPLACE: link never replaces either.
+  if (::linkat(from.get(), fromName.c_str(), to.get(), toName.c_str(), 0) != 0) return Fail();
+  ::unlinkat(from.get(), fromName.c_str(), 0);
+  return TRUE;
+}
 
-  // lstat, not stat: a link at src is refused, never followed. The file is
-  // only opened when its bits must change (an installation batch of a
-  // thousand files would otherwise spend more time opening than renaming).
+BOOL MoveFileIntoPlace(const char* src, const char* dst) {
+  if (src == nullptr || dst == nullptr) return Fail(ENOENT);
+  std::string fromName, toName;
+  const Descriptor from(OpenParent(src, fromName));
+  if (!from) return Fail();
+  const Descriptor to(OpenParent(dst, toName));
+  if (!to) return Fail();
   struct stat st {};
-  if (::lstat(from.c_str(), &st) != 0) return Fail();
-  if (!S_ISREG(st.st_mode)) return Fail(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+  if (::fstatat(from.get(), fromName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Fail();
+  if (!S_ISREG(st.st_mode)) return Fail(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
   struct stat target {};
-  const bool targetExists = ::stat(to.c_str(), &target) == 0;
-  if (targetExists && (!replace || S_ISDIR(target.st_mode))) return Fail(S_ISDIR(target.st_mode) ? EISDIR : EEXIST);
-  // The bits are set before the rename, so the new name never shows a file
-  // with the wrong mode, not even for a moment.
-  if (!targetExists || (target.st_mode & 07777) != (st.st_mode & 07777)) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (in < 0) return Fail();
-    const mode_t mode = targetExists ? (target.st_mode & 07777) : ModeForNewCopy(in, st.st_mode & 07777);
-    const bool moded = (st.st_mode & 07777) == mode || ::fchmod(in, mode) == 0;
-    const int modeError = errno;
-    ::close(in);
-    if (!moded) return Fail(modeError);
+  const bool targetExists = ::fstatat(to.get(), toName.c_str(), &target, AT_SYMLINK_NOFOLLOW) == 0;
+  if (targetExists && S_ISDIR(target.st_mode)) return Fail(EISDIR);
+  // The bits are set before the rename, so the name never shows the file with
+  // other bits, not even for a moment. The file is only opened when they must
+  // change: a batch of a thousand files would otherwise spend more time
+  // opening than renaming.
+  const bool keepsTargetBits = targetExists && S_ISREG(target.st_mode);
+  if (!keepsTargetBits || (target.st_mode & kMaximumFileMode) != (st.st_mode & 07777)) {
+    const Descriptor in(::openat(from.get(), fromName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!in) return Fail();
+    const mode_t mode = (keepsTargetBits ? target.st_mode : ModeForNewCopy(in.get(), st.st_mode)) & kMaximumFileMode;
+    if ((st.st_mode & 07777) != mode && ::fchmod(in.get(), mode) != 0) return Fail();
   }
+  if (::renameat2(from.get(), fromName.c_str(), to.get(), toName.c_str(), 0) == 0) return TRUE;
+  if (errno != EXDEV) return Fail();
+  if (!CopyFileA(src, dst, FALSE)) return FALSE;
+  ::unlinkat(from.get(), fromName.c_str(), 0);
+  return TRUE;
+}
 
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), replace ? 0 : RENAME_NOREPLACE) == 0) return TRUE;
-  if (errno != EXDEV || (flags & MOVEFILE_COPY_ALLOWED) == 0) return Fail();
-  if (!CopyFileA(src, dst, replace ? FALSE : TRUE)) return FALSE;
-  ::unlink(from.c_str());
+BOOL CreateDirectoryTree(const char* path) {
+  if (path == nullptr || *path == '\0') return Fail(ENOENT);
+  const std::string native = NativePath(path);
+  const std::vector<std::string> parts = Components(native);
+  const Descriptor folder(OpenFolder(native, parts, parts.size(), true));
+  return folder ? TRUE : Fail();
+}
+
+bool RemoveDirectoryTree(const char* path) {
+  if (path == nullptr) return false;
+  std::string native = NativePath(path);
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
+  // A path built from an empty or damaged name must never reach the root of
+  // the file system.
+  if (native.empty() || native == "/") return false;
+  std::string name;
+  const Descriptor parent(OpenParent(native, name));
+  if (!parent) return errno == ENOENT;
+  struct stat st {};
+  if (::fstatat(parent.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+  if (!S_ISDIR(st.st_mode)) return ::unlinkat(parent.get(), name.c_str(), 0) == 0;
+  const Descriptor folder(::openat(parent.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  const bool emptied = folder && RemoveContent(folder.get());
+  return ::unlinkat(parent.get(), name.c_str(), AT_REMOVEDIR) == 0 && emptied;
+}
+
+int OpenFileForWriting(const char* path) {
+  if (path == nullptr) return Fail(ENOENT), -1;
+  std::string name;
+  const Descriptor folder(OpenParent(path, name));
+  if (!folder) return Fail(), -1;
+  Descriptor file(::openat(folder.get(), name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+  if (!file) {
+    if (errno == ELOOP) ReportLink(NativePath(path));
+    return Fail(), -1;
+  }
+  // A second name could be a hard link planted to have another file written;
+  // a file of another user's was not left by an earlier run of this one.
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid())
+    return Fail(EACCES), -1;
+  if (::fcntl(file.get(), F_SETFL, 0) != 0) return Fail(), -1;
+  return file.release();
+}
+
+BOOL CopyFileA(const char* src, const char* dst, BOOL failIfExists) {
+  if (src == nullptr || dst == nullptr) return Fail(ENOENT);
+  std::string fromName, toName;
+  const Descriptor fromFolder(OpenParent(src, fromName));
+  if (!fromFolder) return Fail();
+  const Descriptor in(::openat(fromFolder.get(), fromName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!in) return Fail();
+  struct stat st {};
+  if (::fstat(in.get(), &st) != 0) return Fail();
+  if (!S_ISREG(st.st_mode)) return Fail(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
+  const Descriptor folder(OpenParent(dst, toName));
+  if (!folder) return Fail();
+  struct stat target {};
+  const bool targetExists = ::fstatat(folder.get(), toName.c_str(), &target, AT_SYMLINK_NOFOLLOW) == 0;
+  if (targetExists && (failIfExists || S_ISDIR(target.st_mode))) return Fail(S_ISDIR(target.st_mode) ? EISDIR : EEXIST);
+  // Only a regular file hands its bits on; a link's target lends none. The cap
+  // keeps setuid, setgid and group or world write off every file written.
+  const mode_t mode =
+      (targetExists && S_ISREG(target.st_mode) ? target.st_mode : ModeForNewCopy(in.get(), st.st_mode)) &
+      kMaximumFileMode;
+
+  std::string tempName;
+  Descriptor out(OpenTemporaryIn(folder.get(), toName, mode, tempName));
+  if (!out) return Fail();
+  bool ok = CopyContent(in.get(), out.get(), st.st_size);
+  ok = ok && ::fchmod(out.get(), mode) == 0;  // umask may have narrowed it
+  int error = errno;
+  if (::close(out.release()) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok) {
+    const unsigned flags = failIfExists ? RENAME_NOREPLACE : 0;
+    ok = ::renameat2(folder.get(), tempName.c_str(), folder.get(), toName.c_str(), flags) == 0;
+    error = errno;
+  }
+  if (!ok) {
+    ::unlinkat(folder.get(), tempName.c_str(), 0);
+    return Fail(error);
+  }
   return TRUE;
 }
 
 namespace crt {
-int rename(const char* oldName, const char* newName) {
-  if (oldName == nullptr || newName == nullptr) return -1;
-  const std::string from = NativePath(oldName);
-  const std::string to = NativePath(newName);
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return -1;
-  // File systems without RENAME_NOREPLACE: link never replaces either.
-  if (::link(from.c_str(), to.c_str()) != 0) return -1;
-  ::unlink(from.c_str());
-  return 0;
-}
+int rename(const char* oldName, const char* newName) { return MoveFileExA(oldName, newName, 0) ? 0 : -1; }
 }  // namespace crt
 
 bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  const std::string target = NativePath(path);
+  std::string name;
+  const Descriptor folder(OpenParent(path, name));
+  if (!folder) return false;
   struct stat existing {};
-  const mode_t mode = ::stat(target.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
-  std::string tempPath;
-  const int fd = OpenTemporaryBeside(target, mode, tempPath);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(tempPath.c_str(), target.c_str()) == 0;
+  const bool isFile =
+      ::fstatat(folder.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(existing.st_mode);
+  const mode_t mode = (isFile ? existing.st_mode : 0644) & kMaximumFileMode;
+  std::string tempName;
+  Descriptor fd(OpenTemporaryIn(folder.get(), name, mode, tempName));
+  if (!fd) return false;
+  bool ok = WriteAll(fd.get(), bytes.data(), bytes.size()) && ::fchmod(fd.get(), mode) == 0 && ::fsync(fd.get()) == 0;
+  ok = (::close(fd.release()) == 0) && ok;
+  ok = ok && ::renameat(folder.get(), tempName.c_str(), folder.get(), name.c_str()) == 0;
   if (!ok) {
-    ::unlink(tempPath.c_str());
+    ::unlinkat(folder.get(), tempName.c_str(), 0);
     return false;
   }
   // Make the new name durable too, so a crash after this call keeps the new file.
-  const int dir = ::open(ParentOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  SyncFolder(folder.get());
   return true;
+}
+
+bool AppendToFile(const std::string& path, std::string_view bytes) {
+  std::string name;
+  const Descriptor folder(OpenParent(path, name));
+  if (!folder) return false;
+  const Descriptor file(
+      ::openat(folder.get(), name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+  if (!file) {
+    if (errno == ELOOP) ReportLink(NativePath(path));
+    return false;
+  }
+  struct stat st {};
+  return ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode) && WriteAll(file.get(), bytes.data(), bytes.size());
 }
 
 void StartWriteBack(int fd) { ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); }
@@ -278,27 +498,27 @@ bool MakeDurable(const std::vector<std::string>& files, const std::string& root)
   std::string top = NativePath(root);
   while (top.size() > 1 && top.back() == '/') top.pop_back();
   std::set<std::string> folders;
-  for (const auto& file : files) {
-    const std::string native = NativePath(file);
-    for (std::string folder = ParentOf(native);; folder = ParentOf(folder)) {
-      folders.insert(folder);
-      if (folder == top || folder.size() <= top.size() || folder.compare(0, top.size(), top) != 0) break;
-    }
-  }
-  // Write-back of downloaded files began when each was complete, so each wait
-  // below is short; a file copied across file systems is written here.
   bool ok = true;
   for (const auto& file : files) {
-    const int fd = ::open(NativePath(file).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) continue;  // gone (or never written): nothing of it to keep
-    if (::fdatasync(fd) != 0) ok = false;
-    ::close(fd);
+    std::string name;
+    const Descriptor folder(OpenParent(file, name));
+    if (!folder) continue;  // gone: nothing of it to keep
+    const Descriptor fd(::openat(folder.get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (fd && ::fdatasync(fd.get()) != 0) ok = false;
+    const std::string native = NativePath(file);
+    for (std::string at = native.substr(0, native.find_last_of('/'));; at = at.substr(0, at.find_last_of('/'))) {
+      folders.insert(at);
+      if (at == top || at.size() <= top.size() || at.compare(0, top.size(), top) != 0 ||
+          at.find('/') == std::string::npos)
+        break;
+    }
   }
   for (const auto& folder : folders) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) continue;
-    if (::fsync(fd) != 0) ok = false;
-    ::close(fd);
+    const std::vector<std::string> parts = Components(folder);
+    const Descriptor opened(OpenFolder(folder, parts, parts.size(), false));
+    if (!opened) continue;
+    const Descriptor readable(::openat(opened.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!readable || ::fsync(readable.get()) != 0) ok = false;
   }
   return ok;
 }

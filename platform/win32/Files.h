@@ -21,32 +21,63 @@ BOOL PathFileExistsA(const char* path);
 // Non-zero when path names an existing directory (a trailing separator is accepted).
 BOOL PathIsDirectoryA(const char* path);
 
+// Every call below that writes, creates, renames or removes goes through one
+// walk that follows no symbolic link in the folders below the guarded root
+// (the application directory, unless SetGuardedRoot named another): such a
+// link is refused, with a message on stderr and last error
+// ERROR_CANT_RESOLVE_FILENAME, so nothing is ever written, created or removed
+// outside the folders the updater owns. Folders above the root, and the
+// folders of paths outside it, are followed as the user laid them out. The
+// last name of a path is never followed either: a link there is replaced or
+// removed as a link. Folders are created 0755 and files at most 0755, whatever
+// the umask (a narrower umask narrows them further); setuid, setgid and sticky
+// bits are never given to a written file.
+
+// The folder below which no link is followed. Empty restores the default, the
+// directory of the running executable.
+void SetGuardedRoot(std::string path);
+std::string GuardedRoot();
+
 // Removes a file (or a symbolic link, never what it points to). Fails on a directory.
 BOOL DeleteFileA(const char* path);
+
+// Moves src to dst; with MOVEFILE_REPLACE_EXISTING an existing file (or link)
+// at dst is replaced in one step, otherwise the call fails with
+// ERROR_FILE_EXISTS when dst exists.
+inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 1;
+BOOL MoveFileExA(const char* src, const char* dst, DWORD flags);
+
+// Puts the regular file src at dst as CopyFileA would (replaced in one step;
+// a replaced dst keeps its bits, a new one takes those of src, a program
+// becoming executable, all capped at 0755; a link at dst is replaced, never
+// followed), but by renaming src when both lie on one file system, so that no
+// byte is copied. Across file systems src is copied with CopyFileA and then
+// removed. src is gone afterwards. Nothing is flushed to disk.
+BOOL MoveFileIntoPlace(const char* src, const char* dst);
+
+// Creates path and every missing folder above it, each 0755 (see above).
+// Non-zero when path is a folder afterwards.
+BOOL CreateDirectoryTree(const char* path);
+
+// Removes path with everything below it, never following a link: a link met on
+// the way, or path itself when it is one, is removed as a link. Refuses "/" and
+// the empty path. False when something could not be removed.
+bool RemoveDirectoryTree(const char* path);
+
+// Opens path for reading and writing, creating it (mode 0644 at most) when
+// missing. Refuses a link, or anything but a regular file of the caller's own
+// with a single name, at path. Returns the descriptor (close-on-exec) or -1 with last error set.
+int OpenFileForWriting(const char* path);
 
 // Copies src to dst. The content is written to a temporary file beside dst and
 // renamed over it, so a process that dies at any moment leaves dst either the
 // old file or the complete new one, never half written. A replaced dst keeps its
-// permission bits; a new one takes those of src (a program also becomes
-// executable). The data is not flushed to disk: callers that record a copy as
-// done call MakeDurable once for a whole batch first. With failIfExists non-zero an existing dst is left alone and
-// the call fails with ERROR_FILE_EXISTS. Fails when dst is a directory.
+// permission bits, capped at 0755; a new one takes those of src (a program also
+// becomes executable), capped the same way. A link at dst is replaced by a
+// regular file: what it points to is never written and lends no bits. The data is not flushed to disk: callers that
+// record a copy as done call MakeDurable once for a whole batch first. With failIfExists non-zero an existing dst
+// is left alone and the call fails with ERROR_FILE_EXISTS. Fails when dst is a directory.
 BOOL CopyFileA(const char* src, const char* dst, BOOL failIfExists);
-
-// MoveFileExA flags.
-inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
-inline constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x2;
-
-// Moves the file src to dst by renaming it, in one step: a process that dies
-// at any moment leaves dst either the old file or the complete new one. With
-// MOVEFILE_REPLACE_EXISTING an existing dst (not a directory) is replaced,
-// otherwise the call fails with ERROR_FILE_EXISTS. Across file systems the move
-// fails unless MOVEFILE_COPY_ALLOWED is given; then src is copied as CopyFileA
-// copies (temporary file renamed over dst) and removed afterwards. Permission
-// bits as for CopyFileA: a replaced dst keeps its own, a new one takes those
-// of src (a program also becomes executable). src must be a regular file; it
-// is never followed through a symbolic link. Nothing is flushed to disk.
-BOOL MoveFileExA(const char* src, const char* dst, DWORD flags);
 
 // Temporary files that CopyFileA and other atomic writers leave only when the
 // process dies mid-write are named "." + name + kTempFileInfix + six random
@@ -69,17 +100,22 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes);
 // waiting, so that a later MakeDurable of the file has little left to do.
 void StartWriteBack(int fd);
 
-// Makes what a batch of writes changed durable, and nothing else: the data of
-// every file in files, and the entries of every folder from each file's folder
-// up to and including root (new folders and renamed names live there). Files
-// whose write-back was started when they were written (StartWriteBack) cost
-// little more than the wait. Files that are gone are skipped. False when a
-// flush fails.
+// Makes what a batch of writes changed durable, and nothing else (a flush of
+// the whole file system would wait for every other program's data too): the
+// data of every file in files, and the entries of every folder from each
+// file's folder up to and including root (new folders and renamed names live
+// there). Nothing is opened through a link. Files whose write-back was started
+// when they were written (StartWriteBack) cost little more than the wait.
+// Files that are gone are skipped. False when a flush fails.
 bool MakeDurable(const std::vector<std::string>& files, const std::string& root);
 
 // Writes all of data to the descriptor, resuming after short writes and
 // interruptions. False on a write error.
 bool WriteAll(int fd, const char* data, size_t size);
+
+// Appends bytes to path in one write, creating it (0644 at most) when missing;
+// never through a link (see above). False on failure.
+bool AppendToFile(const std::string& path, std::string_view bytes);
 
 // Reads a whole file. Returns false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& bytes);

@@ -2,14 +2,17 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <unordered_set>
 
 #include "platform/core_guard.h"
+#include "platform/win32/RuntimeFolder.h"
 
 namespace {
 
@@ -35,12 +38,38 @@ HANDLE Register(MutexObject* object) {
   return object;
 }
 
+bool IsOwnRegularFile(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+// Opens (creating) the user's own lock file at path. Anything else found under
+// the name (a link, another user's file) cannot stand for the name: no
+// instance of this user can hold it, and running unguarded would let two
+// instances run at once. The folder is the user's own, so it is removed and a
+// fresh file made in its place.
+int OpenOwnLockFile(const std::string& path) {
+  constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+  int fd = ::open(path.c_str(), kFlags | O_CREAT, 0600);
+  if (fd >= 0 && IsOwnRegularFile(fd)) return fd;
+  if (fd >= 0) ::close(fd);
+  std::fprintf(stderr, "%s: %s is not a lock file of this user; replacing it\n", program_invocation_short_name,
+               path.c_str());
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
+  fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0600);
+  if (fd >= 0 && !IsOwnRegularFile(fd)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
 
 std::string MutexLockPath(const std::string& name) {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::string dir = (runtime != nullptr && *runtime != '\0') ? runtime : "/tmp";
-  if (dir.back() != '/') dir += '/';
+  std::string dir = UserRuntimeFolder();
+  if (dir.empty()) return {};
+  dir += '/';
   // A "\" or "/" in the name (Windows allows "Global\..." prefixes) must not
   // lead out of the runtime folder.
   std::string file = name;
@@ -55,7 +84,13 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, const char* name) 
     return Register(new MutexObject{-1, initialOwner != FALSE});
   }
   const std::string path = MutexLockPath(name);
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (path.empty()) {
+    std::fprintf(stderr, "%s: no private runtime folder for the instance lock (set XDG_RUNTIME_DIR or HOME)\n",
+                 program_invocation_short_name);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  const int fd = OpenOwnLockFile(path);
   if (fd < 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;

@@ -1,7 +1,9 @@
 // Named mutexes, as Windows has them, for keeping one instance of a program.
 //
 // A named mutex is an exclusive flock on "<runtime dir>/<name>.lock", the
-// runtime dir being $XDG_RUNTIME_DIR, else /tmp. The lock belongs to the open
+// runtime dir being the user's own private folder (RuntimeFolder.h), never a
+// shared one such as /tmp; anything under the lock file's name that is not the
+// user's own regular file (a link, another user's file) is replaced by one. The lock belongs to the open
 // file, so it dies with the process that holds it: a crashed instance never
 // blocks the next one. The lock file is opened close-on-exec, so programs
 // started by the holder (the client it restarts) never inherit the lock.
@@ -36,5 +38,6 @@ BOOL ReleaseMutex(HANDLE mutex);
 // FALSE with ERROR_INVALID_HANDLE for anything else.
 BOOL CloseHandle(HANDLE handle);
 
-// The lock file that stands for the named mutex.
+// The lock file that stands for the named mutex; empty when the user has no
+// private runtime folder.
 std::string MutexLockPath(const std::string& name);

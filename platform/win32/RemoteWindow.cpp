@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "platform/core_guard.h"
+#include "platform/win32/RuntimeFolder.h"
 #include "platform/win32/Shell.h"
 #include "platform/win32/Window.h"
 
@@ -23,18 +24,6 @@ namespace {
 std::atomic<unsigned> g_timeoutMs{kRemoteWindowDefaultTimeoutMs};
 
 using Clock = std::chrono::steady_clock;
-
-std::string RuntimeDirectory() {
-  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-  if (xdg != nullptr && *xdg == '/') return xdg;
-  return "/tmp";
-}
-
-bool IsPrivateFolder(const std::string& folder) {
-  struct stat st {};
-  if (::lstat(folder.c_str(), &st) != 0) return false;
-  return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
-}
 
 bool FillAddress(const std::string& path, sockaddr_un& address) {
   std::memset(&address, 0, sizeof address);
@@ -137,9 +126,11 @@ void SetRemoteWindowTimeout(unsigned milliseconds) {
 
 std::string RemoteWindowSocketPath(const std::string& className, bool createFolder) {
   if (className.empty() || className.find('/') != std::string::npos || className == "." || className == "..") return {};
-  const std::string folder = RuntimeDirectory() + "/zolt-windows";
+  const std::string runtime = UserRuntimeFolder();
+  if (runtime.empty()) return {};
+  const std::string folder = runtime + "/zolt-windows";
   if (createFolder) ::mkdir(folder.c_str(), 0700);
-  if (!IsPrivateFolder(folder)) return {};
+  if (!IsOwnFolder(folder, true)) return {};
   std::string path = folder + "/" + className;
   sockaddr_un address{};
   if (!FillAddress(path, address)) return {};
@@ -169,7 +160,12 @@ bool CRemoteWindowOwner::Listen(const std::string& className) {
     ::close(live);
     return false;
   }
-  ::unlink(path.c_str());  // stale socket of a dead owner, if any
+  // A stale socket of a dead owner, if any; anything else there is not ours.
+  struct stat found {};
+  if (::lstat(path.c_str(), &found) == 0) {
+    if (!S_ISSOCK(found.st_mode) || !IsOwnEntry(path)) return false;
+    ::unlink(path.c_str());
+  }
 
   sockaddr_un address{};
   FillAddress(path, address);

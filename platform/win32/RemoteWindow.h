@@ -1,8 +1,8 @@
 // Windows of other processes, reached through per-user stream sockets.
 //
 // A program owning a top-level window of class C listens on
-// <runtime dir>/zolt-windows/C, the runtime dir being $XDG_RUNTIME_DIR, else
-// /tmp. The folder is created with mode 0700 and used only when it is a real
+// <runtime dir>/zolt-windows/C, the runtime dir being the user's own private
+// folder (RuntimeFolder.h). The folder is created with mode 0700 and used only when it is a real
 // folder owned by the user with no access for others, so no other user can
 // plant or read a window there. A message travels as one line
 // "<msg> <wParam> <lParam>\n" in decimal; after its handler ran the owner

@@ -23,6 +23,8 @@ inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
 inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_FILE_EXISTS = 80;
+// A symbolic link stands where the call would write.
+inline constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
 
 inline constexpr UINT WM_USER = 0x0400;
 inline constexpr UINT WM_CLOSE = 0x0010;

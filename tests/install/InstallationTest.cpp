@@ -235,6 +235,33 @@ TEST_F(RuntimeDirTest, FolderOpenToOthersIsNotUsed) {
   EXPECT_EQ(FindWindowA("ZOLTCLIENT", nullptr), nullptr);
 }
 
+// Without XDG_RUNTIME_DIR the sockets go to the user's own folder, never to a
+// shared /tmp/zolt-windows that another user could have made first; a file
+// that is not a socket of the user's own is never removed to make room.
+TEST_F(RuntimeDirTest, WithoutXdgRuntimeDirTheUsersOwnFolderIsUsed) {
+  TempDir home;
+  const char* saved = std::getenv("HOME");
+  const std::string previous = saved != nullptr ? saved : "";
+  ::setenv("HOME", home.path().c_str(), 1);
+  ::unsetenv("XDG_RUNTIME_DIR");
+  const std::string path = RemoteWindowSocketPath("ZOLTCLIENT", true);
+  EXPECT_FALSE(path.empty());
+  EXPECT_NE(path.rfind("/tmp/zolt-windows/", 0), 0u) << path;
+  {
+    CRemoteWindowOwner owner;
+    EXPECT_TRUE(owner.Listen("ZOLTCLIENT"));
+  }
+  // Planting a file is tried only in the test's own home, never in a real
+  // /run/user folder of the machine.
+  if (path.rfind(home.path(), 0) == 0) {
+    WriteTextFile(path, "not a socket");
+    CRemoteWindowOwner owner;
+    EXPECT_FALSE(owner.Listen("ZOLTCLIENT"));
+    EXPECT_EQ(ReadTextFile(path), "not a socket");
+  }
+  ::setenv("HOME", previous.c_str(), 1);
+}
+
 TEST_F(RuntimeDirTest, HungClientDoesNotHangTheUpdater) {
   CRemoteWindowOwner owner;
   ASSERT_TRUE(owner.Listen("ZOLTCLIENT"));  // listens, never answers

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "install/StagedUpdate.h"
 #include "platform/configfile/ConfigFile.h"
@@ -92,6 +93,28 @@ TEST(StagedUpdate, WritesTheStoresOnlyForACompleteInstallation) {
     EXPECT_EQ(PathFileExistsA((app / "config.ini").c_str()) != FALSE, c.configIniCopied);
     unsetenv("ZOLT_REGISTRY_ROOT");
   }
+}
+
+// The dialog's installation removes staging through the same guard as the
+// silent runs: a linked UPDATE loses nothing it points to.
+TEST(StagedUpdate, StagingBehindALinkedFolderIsNeverRemovedThroughIt) {
+  TempDir app, outside;
+  CDirectoryEx::OverrideApplicationPath(app.path());
+  WriteTextFile(outside / "Program/a.dat", "new a");
+  WriteTextFile(outside / "Program/UpdateConfig.ini", "[Version]\nVERSION=2.0\n");
+  std::filesystem::create_directory_symlink(outside.path(), app / "UPDATE");
+  StagedUpdate update;
+  update.appPath = app.path();
+  update.installDir = app.path();
+  update.stagingDir = app / "UPDATE/Program/";
+  update.localVersion = "1.0";
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(InstallStagedUpdate(update, {Entry("a.dat", "new a")}));
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("UPDATE is a symbolic link"), std::string::npos);
+  CDirectoryEx::OverrideApplicationPath("");
+  EXPECT_EQ(ReadTextFile(outside / "Program/a.dat"), "new a");
+  EXPECT_TRUE(std::filesystem::exists(outside / "Program/UpdateConfig.ini"));
+  EXPECT_FALSE(std::filesystem::exists(app / "a.dat"));
 }
 
 }  // namespace

@@ -51,6 +51,23 @@ TEST(CryptConfig, OneObjectServesTwoFiles) {
   EXPECT_EQ(file.ReadInteger("Server", "UseProxy", 0), 1);
 }
 
+// Each write changes its own key in the file as it is then: an object bound
+// before another program wrote a key does not write that key back out.
+TEST(CryptConfig, WritesChangeOneKeyOfTheFileAsItIsNow) {
+  TempDir dir;
+  CCryptConfigFile updater(dir / "Config.dat", "");
+  CCryptConfigFile client(dir / "Config.dat", "");
+  EXPECT_EQ(client.WriteString("Client", "LastSkin", "blue"), 1);
+  EXPECT_EQ(updater.WriteString("Update", "Version", "2.0"), 1);
+  EXPECT_EQ(Read(updater, "Client", "LastSkin"), "blue") << "the object holds the file as written";
+  CCryptConfigFile reread(dir / "Config.dat", "");
+  EXPECT_EQ(Read(reread, "Client", "LastSkin"), "blue");
+  EXPECT_EQ(Read(reread, "Update", "Version"), "2.0");
+  // A value the format cannot hold changes nothing, in the file or the object.
+  EXPECT_EQ(updater.WriteString("Update", "Version", "two\nlines"), 0);
+  EXPECT_EQ(Read(updater, "Update", "Version"), "2.0");
+}
+
 TEST(CryptConfig, RefusedValueLeavesFileAlone) {
   TempDir dir;
   const std::string path = dir / "Config.dat";

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -140,6 +141,152 @@ TEST(Files, RuntimeRenameNeverReplaces) {
   EXPECT_EQ(crt::rename((dir.path() + "a.dll").c_str(), (dir.path() + "a.dll.bak").c_str()), 0);
   EXPECT_EQ(ReadTextFile(dir / "a.dll.bak"), "installed");
   EXPECT_FALSE(PathFileExistsA((dir / "a.dll").c_str()));
+}
+
+}  // namespace
+
+namespace {
+
+// Restores the umask and the guarded root at the end of a test.
+class GuardedFiles : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    ::umask(savedMask_);
+    SetGuardedRoot("");
+  }
+  mode_t ModeOf(const fs::path& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 01;
+  }
+  TempDir app, outside;
+  const mode_t savedMask_ = ::umask(022);
+};
+
+// Another user who can plant a link below the installation must not steer any
+// write, creation or removal of a (possibly root) run out of it.
+TEST_F(GuardedFiles, NoCallWritesCreatesOrRemovesThroughALinkBelowTheRoot) {
+  SetGuardedRoot(app.path());
+  WriteTextFile(outside / "victim", "root only");
+  WriteTextFile(outside / "dir/inner", "kept");
+  WriteTextFile(app / "staged", "download");
+  fs::create_directories(app / "UPDATE/Program");
+  fs::create_directory_symlink(outside.path(), app / "UPDATE/Program/plugins");
+  const std::string via = app.path() + "UPDATE\\Program\\plugins\\";
+  const std::string staged = app / "staged";
+
+  const struct {
+    const char* what;
+    std::function<bool()> call;
+  } cases[] = {
+      {"create a folder", [&] { return CDirectoryEx::CreateMultipleDirectory(via + "sub\\deeper") != 0; }},
+      {"copy over a file", [&] { return CopyFileA(staged.c_str(), (via + "victim").c_str(), FALSE) != 0; }},
+      {"copy a new file", [&] { return CopyFileA(staged.c_str(), (via + "new").c_str(), FALSE) != 0; }},
+      {"delete a file", [&] { return DeleteFileA((via + "victim").c_str()) != 0; }},
+      {"rename out", [&] { return crt::rename((via + "victim").c_str(), (app / "taken").c_str()) == 0; }},
+      {"rename in", [&] { return crt::rename(staged.c_str(), (via + "new").c_str()) == 0; }},
+      {"move over", [&] { return MoveFileExA(staged.c_str(), (via + "victim").c_str(), MOVEFILE_REPLACE_EXISTING); }},
+      {"write atomically", [&] { return WriteFileAtomically(via + "victim", "x"); }},
+      {"open a part file", [&] { return OpenFileForWriting((via + "victim.part").c_str()) >= 0; }},
+      {"append", [&] { return AppendToFile(via + "victim", "x"); }},
+      {"remove a tree", [&] { return RemoveDirectoryTree((via + "dir").c_str()); }},
+  };
+  for (const auto& c : cases) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(c.call()) << c.what;
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("plugins is a symbolic link"), std::string::npos) << c.what << ": " << err;
+    EXPECT_EQ(ReadTextFile(outside / "victim"), "root only") << c.what;
+    EXPECT_EQ(ReadTextFile(outside / "dir/inner"), "kept") << c.what;
+    EXPECT_FALSE(fs::exists(outside / "sub")) << c.what;
+    EXPECT_FALSE(fs::exists(outside / "new")) << c.what;
+    EXPECT_FALSE(fs::exists(outside / "victim.part")) << c.what;
+    EXPECT_EQ(ReadTextFile(app / "staged"), "download") << c.what;
+  }
+  // The link itself is the updater's to remove, and only the link goes.
+  CDirectoryEx::DeleteDirectory(app.path() + "UPDATE\\Program\\plugins");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(app / "UPDATE/Program/plugins")));
+  EXPECT_EQ(ReadTextFile(outside / "victim"), "root only");
+  // The same linked folder is followed where it lies outside the guarded root.
+  SetGuardedRoot(outside.path());
+  fs::create_directory_symlink(outside.path(), app / "UPDATE/Program/plugins");
+  EXPECT_EQ(CDirectoryEx::CreateMultipleDirectory(app.path() + "made"), 1);
+}
+
+// Folders above the root are the user's own layout and may be links.
+TEST_F(GuardedFiles, TheRootMayBeReachedThroughALink) {
+  fs::create_directory_symlink(app.path(), outside / "app");
+  SetGuardedRoot(outside / "app");
+  EXPECT_EQ(CDirectoryEx::CreateMultipleDirectory(outside / "app/UPDATE/Program"), 1);
+  EXPECT_TRUE(WriteFileAtomically(outside / "app/UPDATE/Program/a", "a"));
+  EXPECT_EQ(ReadTextFile(app / "UPDATE/Program/a"), "a");
+  CDirectoryEx::DeleteDirectory(outside / "app/UPDATE");
+  EXPECT_FALSE(fs::exists(app / "UPDATE"));
+}
+
+// Whatever the umask, nothing the updater makes is writable by others, and no
+// written file carries setuid, setgid or sticky bits.
+TEST_F(GuardedFiles, ModesAreCappedWhateverTheUmask) {
+  SetGuardedRoot(app.path());
+  ::umask(0);
+  WriteTextFile(outside / "program",
+                "\x7f"
+                "ELF program");
+  ASSERT_EQ(::chmod((outside / "program").c_str(), 0777), 0);
+  WriteTextFile(app / "installed-suid", "old");
+  ASSERT_EQ(::chmod((app / "installed-suid").c_str(), 06777), 0);
+
+  ASSERT_EQ(CDirectoryEx::CreateMultipleDirectory(app.path() + "UPDATE\\Program\\sub"), 1);
+  ASSERT_TRUE(CopyFileA((outside / "program").c_str(), (app / "UPDATE/Program/sub/new").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA((outside / "program").c_str(), (app / "installed-suid").c_str(), FALSE));
+  ASSERT_TRUE(WriteFileAtomically(app / "Config.dat", "x"));
+  const int part = OpenFileForWriting((app / "a.part").c_str());
+  ASSERT_GE(part, 0);
+  ::close(part);
+  ASSERT_TRUE(AppendToFile(app / "client.log", "x"));
+
+  const struct {
+    fs::path path;
+    mode_t mode;
+  } expected[] = {{app / "UPDATE", 0755},
+                  {app / "UPDATE/Program", 0755},
+                  {app / "UPDATE/Program/sub", 0755},
+                  {app / "UPDATE/Program/sub/new", 0755},
+                  {app / "installed-suid", 0755},
+                  {app / "Config.dat", 0644},
+                  {app / "a.part", 0644},
+                  {app / "client.log", 0644}};
+  for (const auto& e : expected) EXPECT_EQ(ModeOf(e.path), e.mode) << e.path;
+}
+
+// An installed file that is a link becomes a regular file; what it pointed to
+// is neither written nor lends its bits. A part file with a second name (a hard
+// link planted beside it) is refused.
+TEST_F(GuardedFiles, InstalledLinksAreReplacedAndNeverWrittenThrough) {
+  SetGuardedRoot(app.path());
+  WriteTextFile(outside / "victim", "root only");
+  ASSERT_EQ(::chmod((outside / "victim").c_str(), 04755), 0);
+  WriteTextFile(app / "staged", "release");
+  fs::create_symlink(outside / "victim", app / "lib.so");
+  fs::create_symlink(outside / "victim", app / "Config.dat");
+
+  ASSERT_TRUE(CopyFileA((app / "staged").c_str(), (app / "lib.so").c_str(), FALSE));
+  ASSERT_TRUE(WriteFileAtomically(app / "Config.dat", "config"));
+  for (const char* name : {"lib.so", "Config.dat"}) {
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(app / name))) << name;
+    EXPECT_EQ(ModeOf(app / name) & 07000, 0u) << name;
+  }
+  EXPECT_EQ(ReadTextFile(app / "lib.so"), "release");
+  EXPECT_EQ(ReadTextFile(outside / "victim"), "root only");
+  EXPECT_EQ(ModeOf(outside / "victim"), 04755u);
+
+  fs::create_hard_link(outside / "victim", app / "hard.part");
+  EXPECT_EQ(OpenFileForWriting((app / "hard.part").c_str()), -1);
+  EXPECT_EQ(ReadTextFile(outside / "victim"), "root only");
+  if (::geteuid() == 0) {  // a part file another user left in a folder once open to all
+    WriteTextFile(app / "planted.part", "theirs");
+    ASSERT_EQ(::chown((app / "planted.part").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(OpenFileForWriting((app / "planted.part").c_str()), -1);
+  }
 }
 
 }  // namespace

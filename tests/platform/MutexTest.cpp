@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,8 +104,82 @@ TEST_F(MutexTest, LockIsNotInheritedAcrossExec) {
 
 TEST_F(MutexTest, NameCannotLeaveTheRuntimeFolder) {
   EXPECT_EQ(MutexLockPath("Global\\..\\..\\x"), runtime_.path() + "Global_.._.._x.lock");
-  ::unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ(MutexLockPath("n"), "/tmp/n.lock");
+}
+
+// No other user may create, hold or replace the lock: a runtime folder that is
+// a link, open to others or someone else's is passed over for the user's own
+// private one, never a shared folder such as /tmp.
+TEST_F(MutexTest, OnlyAFolderOfTheUsersOwnHoldsTheLock) {
+  TempDir home;
+  const char* savedHome = std::getenv("HOME");
+  const std::string previousHome = savedHome != nullptr ? savedHome : "";
+  ::setenv("HOME", home.path().c_str(), 1);
+  std::filesystem::create_directory_symlink(runtime_.path(), home / "link");
+  std::filesystem::create_directory(home / "open");
+  ::chmod((home / "open").c_str(), 0777);
+  std::filesystem::create_directory(home / "other");
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown((home / "other").c_str(), 65534, 65534), 0);  // nobody
+  }
+
+  const struct {
+    const char* xdg;  // null: unset
+    bool used;
+  } rows[] = {{"own", true}, {"link", false}, {"open", false}, {"other", !root}, {nullptr, false}};
+  for (const auto& row : rows) {
+    const std::string xdg =
+        row.xdg == nullptr ? "" : (row.xdg == std::string("own") ? runtime_.path() : home / row.xdg);
+    if (row.xdg == nullptr)
+      ::unsetenv("XDG_RUNTIME_DIR");
+    else
+      ::setenv("XDG_RUNTIME_DIR", xdg.c_str(), 1);
+    const std::string path = MutexLockPath(kName);
+    ASSERT_FALSE(path.empty()) << (row.xdg ? row.xdg : "unset");
+    const std::string folder = path.substr(0, path.find_last_of('/'));
+    const std::string passedOver = xdg.empty() ? runtime_.path() : xdg;  // unset: not the earlier one either
+    EXPECT_EQ(path.rfind(passedOver + (passedOver.back() == '/' ? "" : "/"), 0) == 0, row.used) << path;
+    EXPECT_NE(folder, "/tmp");
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0) << folder;
+    EXPECT_TRUE(S_ISDIR(st.st_mode)) << folder;
+    EXPECT_EQ(st.st_uid, ::geteuid()) << folder;
+    EXPECT_EQ(st.st_mode & 022, 0u) << folder;
+  }
+  ::setenv("HOME", previousHome.c_str(), 1);
+}
+
+// A lock file that is not the user's own (left by root, or planted as a link)
+// cannot stand for the name: it is replaced by the user's own, never written
+// through, and the mutex still keeps a second instance out.
+TEST_F(MutexTest, ALockFileNotOfTheUsersOwnIsReplaced) {
+  TempDir outside;
+  WriteTextFile(outside / "target", "kept");
+  const std::string lock = runtime_ / (std::string(kName) + ".lock");
+  const bool root = ::geteuid() == 0;
+  for (const bool link : {true, false}) {
+    if (!link && !root) GTEST_SKIP() << "another user's file needs root to make";
+    SCOPED_TRACE(link ? "link" : "another user's file");
+    std::filesystem::remove(lock);
+    if (link) {
+      std::filesystem::create_symlink(outside / "target", lock);
+    } else {
+      WriteTextFile(lock, "");
+      ASSERT_EQ(::chown(lock.c_str(), 65534, 65534), 0);
+    }
+    HANDLE first = CreateMutexA(nullptr, TRUE, kName);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    struct stat st {};
+    ASSERT_EQ(::lstat(lock.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    HANDLE second = CreateMutexA(nullptr, TRUE, kName);
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    CloseHandle(second);
+    CloseHandle(first);
+    EXPECT_EQ(ReadTextFile(outside / "target"), "kept");
+  }
 }
 
 }  // namespace

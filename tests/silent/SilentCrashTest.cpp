@@ -1,11 +1,16 @@
 // Runs killed at random moments of a program update, then completed.
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "tests/silent/SilentE2E.h"
+#include "update/UpdateRecord.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -78,7 +83,9 @@ TEST_F(SilentE2ETest, KillBetweenTwoInstallRenamesIsHealedByTheNextRun) {
   NginxServer server(pub);
   Publish(pub, 1, release, {"4.1.0", "GD"});
   int mixed = 0;
-  for (int when = 1; when <= 8; ++when) {
+  // The downloads' own renames come first; the range covers them, the eight
+  // installing renames and the records written after them.
+  for (int when = 1; when <= 22; ++when) {
     SCOPED_TRACE("killed at rename call " + std::to_string(when));
     Install(old, "4.0.9", server.port());
     const std::string inject = "inject=renameat:signal=SIGKILL:when=" + std::to_string(when);
@@ -99,4 +106,71 @@ TEST_F(SilentE2ETest, KillBetweenTwoInstallRenamesIsHealedByTheNextRun) {
     EXPECT_FALSE(fs::exists(app + "UPDATE/Program"));
   }
   EXPECT_GE(mixed, 3) << "too few kills landed between two renames";
+}
+
+// Kills the updater at every system call that touches one of the three stores
+// (the folder that holds it, or the file by name), each kill followed by one
+// clean run: whatever the moment, that run leaves the release installed and
+// all three stores agreeing on it. Config.dat's version is written last, so a
+// run stopped before it is completed by the next one.
+TEST_F(SilentE2ETest, AKillAtEveryTouchOfAStoreIsCompletedByOneCleanRun) {
+  ASSERT_EQ(::access("/usr/bin/strace", X_OK), 0) << "strace is part of the set-up";
+  const FileSet old = {{"a.bin", "old a"}, {"data\\b.bin", "old b"}};
+  const FileSet release = {{"a.bin", "new a"}, {"data\\b.bin", "new b"}};
+  NginxServer server(pub);
+  Publish(pub, 1, release, {"4.1.0", "GD"});
+  const std::string key = registry + "HKEY_LOCAL_MACHINE/SOFTWARE/Tovaro";
+  const auto reset = [&] {
+    Install(old, "4.0.9", server.port());
+    fs::remove_all(registry);
+    fs::create_directories(key);
+  };
+  const struct {
+    const char* name;
+    std::vector<std::string> paths;
+  } stores[] = {
+      {"Config.dat and UpdateRecord.dat", {work / "app", app + "Config.dat", app + "UpdateRecord.dat"}},
+      {"registry", {key, key + "/Version", key + "/InstallPath"}},
+  };
+  int kills = 0;
+  for (const auto& store : stores) {
+    SCOPED_TRACE(store.name);
+    std::vector<std::string> trace{"/usr/bin/strace", "-qq", "-o", work / "touches"};
+    for (const auto& path : store.paths) trace.insert(trace.end(), {"-P", path});
+    // One undisturbed run lists the touches: how often each call is made.
+    reset();
+    ASSERT_EQ(Wait(Start({"-silent"}, "listed", trace)), 0) << ReadTextFile(work / "listed.err");
+    std::map<std::string, int> calls;
+    std::istringstream lines(ReadTextFile(work / "touches"));
+    for (std::string line; std::getline(lines, line);)
+      if (const auto paren = line.find('('); paren != std::string::npos && line[0] != '+')
+        ++calls[line.substr(0, paren)];
+    ASSERT_FALSE(calls.empty());
+
+    for (const auto& [call, count] : calls) {
+      for (int n = 1; n <= count; ++n) {
+        SCOPED_TRACE(call + " #" + std::to_string(n));
+        reset();
+        std::vector<std::string> killer{
+            "/usr/bin/strace", "-qq", "-o",
+            "/dev/null",       "-e",  "inject=" + call + ":signal=SIGKILL:when=" + std::to_string(n)};
+        for (const auto& path : store.paths) killer.insert(killer.end(), {"-P", path});
+        const int killed = Wait(Start({"-silent"}, "killed", killer));
+        if (killed == 0) continue;  // the run took another way and ended first
+        ASSERT_EQ(killed, 128 + SIGKILL) << ReadTextFile(work / "killed.err");
+        ++kills;
+
+        ASSERT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+        ASSERT_EQ(Installed(), WithNativeNames(release));
+        ASSERT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.1.0");
+        const std::string today = FormatLocalTime("%Y-%m-%d");
+        ASSERT_EQ(ReadConfig(app + "UpdateRecord.dat", today, "IsSucceed"), "1");
+        ASSERT_EQ(ReadConfig(app + "UpdateRecord.dat", today, "NewVersion"), "4.1.0");
+        ASSERT_EQ(ReadTextFile(key + "/Version"), std::string("4.1.0", 6));
+        ASSERT_EQ(ReadTextFile(key + "/InstallPath"), app + std::string(1, '\0'));
+      }
+    }
+  }
+  std::printf("kills at a touch of a store: %d\n", kills);
+  EXPECT_GE(kills, 10);
 }

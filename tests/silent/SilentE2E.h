@@ -48,8 +48,8 @@ class SilentE2ETest : public ::testing::Test {
     std::filesystem::copy_file(Env("ZOLT_UPDATE_BIN"), app + "ZOLTUpdate");
   }
 
-  // wrapper, when given, is put in front of the program (e.g. a namespace
-  // that mounts something first); its first element is a full path.
+  // wrapper, when given, is put in front of the program (strace, or a
+  // namespace that mounts something first); its first element is a full path.
   pid_t Start(const std::vector<std::string>& args = {"-silent"}, const std::string& name = "run",
               const std::vector<std::string>& wrapper = {}) {
     std::vector<std::string> arguments = wrapper;

@@ -37,7 +37,8 @@ void Publish(const std::string& root, int type, const FileSet& files, const Mani
   std::string manifest;
   if (type == 1) {
     manifest = "[Version]\nVERSION=" + header.version + "\nREGION=" + header.region +
-               "\nNOTIFIY=" + std::to_string(header.notify) + "\n[FILES]\n";
+               "\nNOTIFIY=" + std::to_string(header.notify) +
+               "\nUNCONDITIONALUPDATE=" + std::to_string(header.unconditional) + "\n[FILES]\n";
     for (const auto& file : files) manifest += file.first + "\n";
   }
   for (const auto& [name, content] : files) {

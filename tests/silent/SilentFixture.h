@@ -21,6 +21,7 @@ struct ManifestHeader {
   std::string version;
   std::string region;
   int notify = 0;
+  int unconditional = 0;
 };
 
 // Publishes files under root/<type>/ with the manifest: "UpdateConfig.ini" with

@@ -344,8 +344,12 @@ TEST_F(SilentUpdateTest, LeftoversAreRemovedInsideTheApplicationDirectoryOnly) {
   EXPECT_EQ(ReadTextFile(work / "outside/keep.bak"), "keep");
 }
 
+// A link anywhere below staging, however deep, receives no download and loses
+// nothing when staging is removed.
 TEST_F(SilentUpdateTest, StagingBehindASymbolicLinkIsRefused) {
-  for (const char* link : {"UPDATE", "UPDATE/Program"}) {
+  // The last lies below the folders checked before fetching: the file calls
+  // refuse it when the download is written.
+  for (const char* link : {"UPDATE", "UPDATE/Program", "UPDATE/Program/data"}) {
     SCOPED_TRACE(link);
     fs::remove_all(app);
     fs::remove_all(work / "outside");
@@ -353,11 +357,14 @@ TEST_F(SilentUpdateTest, StagingBehindASymbolicLinkIsRefused) {
     Publish(pub, 1, kNew, {"4.1.0", "GD"});
     WriteTextFile(work / "outside/Program/keep.txt", "keep");
     WriteTextFile(work / "outside/keep.txt", "keep");
-    if (std::string(link) != "UPDATE") fs::create_directories(app + "UPDATE");
+    fs::create_directories(fs::path(app + link).parent_path());
     fs::create_directory_symlink(std::string(link) == "UPDATE" ? work / "outside" : work / "outside/Program",
                                  app + link);
 
+    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(RunProgram());
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("symbolic link"), std::string::npos);
+    EXPECT_EQ(InstalledVersion(), "4.0.9");
     EXPECT_EQ(ReadTree(work / "outside"), (FileSet{{"Program/keep.txt", "keep"}, {"keep.txt", "keep"}}));
     EXPECT_EQ(ReadTree(app, "UPDATE").count("version.txt"), 1u);
     EXPECT_EQ(ReadTextFile(app + "version.txt"), "4.0.9\n");
@@ -438,9 +445,15 @@ TEST_F(SilentUpdateTest, UnsafeComponentNamesChangeNothing) {
   Install(kNew, "4.1.0");
   Publish(pub, 5, {{"a.txt", "a"}}, {});
   const FileSet before = ReadTree(app);
-  for (const char* name : {"..", ".", "../outside", "a\\b", "/etc", "C:"}) {
+  const std::string tooLong(256, 'p');
+  for (const std::string name : {"..", ".", "../outside", "a\\b", "/etc", "C:", tooLong.c_str()}) {
     SCOPED_TRACE(name);
+    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(RunComponent(name));
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(name.size() > 255 ? "is too long (256 bytes" : "is not a component directory name"),
+              std::string::npos)
+        << err;
     EXPECT_EQ(ReadTree(app), before);
     EXPECT_FALSE(fs::exists(app + "UPDATE"));
   }
@@ -461,13 +474,111 @@ TEST_F(SilentUpdateTest, EmptyComponentNameUpdatesTheApplicationDirectory) {
 
 // A run stopped after replacing every file but before recording the version:
 // the next run finds nothing to fetch and completes the records.
+// Only a newer release, or one of another region, can have been installed by a
+// stopped run; an older one that UNCONDITIONALUPDATE makes compare was not, and
+// recording it would claim a downgrade that never happened.
 TEST_F(SilentUpdateTest, FilesInPlaceButVersionNotRecordedIsCompleted) {
-  Install(kNew, "4.0.9");
+  const struct {
+    const char* name;
+    const char* recorded;
+    ManifestHeader published;
+    const char* expectedVersion;
+    bool recordWritten;
+  } rows[] = {
+      {"newer release", "4.0.9", {"4.1.0", "GD"}, "4.1.0", true},
+      {"other region, older version", "4.1.0", {"4.0.5", "BJ"}, "4.0.5", true},
+      {"older release, unconditional", "6.0", {"4.1.0", "GD", 0, 1}, "6.0", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    fs::remove_all(app);
+    fs::remove_all(registry);
+    fs::create_directories(registry + "HKEY_LOCAL_MACHINE/SOFTWARE/Tovaro");
+    Install(kNew, row.recorded);
+    Publish(pub, 1, kNew, row.published);
+    EXPECT_TRUE(RunProgram());
+    EXPECT_EQ(InstalledVersion(), row.expectedVersion);
+    EXPECT_EQ(Record("IsSucceed"), row.recordWritten ? "1" : "");
+    EXPECT_EQ(ReadTextFile(registry + "HKEY_LOCAL_MACHINE/SOFTWARE/Tovaro/Version"),
+              row.recordWritten ? row.published.version + std::string(1, '\0') : "");
+    EXPECT_EQ(Requests(*server, "/1/version.txt"), 0);
+  }
+}
+
+// Config.dat changes only in its own key, in the file as it is when written: a
+// key the running client stores meanwhile, and a Config.dat shipped in the
+// release, both survive the version being recorded.
+TEST_F(SilentUpdateTest, RecordingTheVersionKeepsWhatOthersWroteToConfigDat) {
+  Install(kOld, "4.0.9");
+  TempDir shipped;
+  CCryptConfigFile release(shipped / "Config.dat", "");
+  release.WriteString("Server", "WebSiteURL", "http://release.example/");
+  release.WriteString("Update", "Version", "4.0.0");
+  FileSet withConfig = kNew;
+  withConfig["Config.dat"] = ReadTextFile(shipped / "Config.dat");
+  Publish(pub, 1, withConfig, {"4.1.0", "GD"});
+  bool clientWrote = false;
+  SetInstallCopyFunction([&](const char* source, const char* target, int failIfExists) {
+    if (!clientWrote) {  // the running client stores a setting while the run installs
+      CCryptConfigFile config(app + "Config.dat", "");
+      config.WriteString("Client", "LastSkin", "blue");
+      clientWrote = true;
+    }
+    return CopyFileA(source, target, failIfExists);
+  });
+  const bool ran = RunProgram();
+  SetInstallCopyFunction({});
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(InstalledVersion(), "4.1.0");
+  EXPECT_EQ(ReadConfig(app + "Config.dat", "Server", "WebSiteURL"), "http://release.example/");
+
+  // The client's own write, without a shipped Config.dat.
+  Install(kOld, "4.0.9");
+  fs::remove_all(pub);
   Publish(pub, 1, kNew, {"4.1.0", "GD"});
+  clientWrote = false;
+  SetInstallCopyFunction([&](const char* source, const char* target, int failIfExists) {
+    if (!clientWrote) {
+      CCryptConfigFile config(app + "Config.dat", "");
+      config.WriteString("Client", "LastSkin", "blue");
+      clientWrote = true;
+    }
+    return CopyFileA(source, target, failIfExists);
+  });
+  EXPECT_TRUE(RunProgram());
+  SetInstallCopyFunction({});
+  EXPECT_EQ(InstalledVersion(), "4.1.0");
+  EXPECT_EQ(ReadConfig(app + "Config.dat", "Client", "LastSkin"), "blue");
+}
+
+// An installed folder replaced by a plain file goes aside to ".bak" and the
+// folder is installed; before, every run failed and fetched everything again.
+TEST_F(SilentUpdateTest, APlainFileWhereAFolderBelongsIsMovedAside) {
+  Install(kOld, "4.0.9");
+  Publish(pub, 1, kNew, {"4.1.0", "GD"});
+  fs::remove_all(app + "data");
+  WriteTextFile(app + "data", "a file named like the folder");
   EXPECT_TRUE(RunProgram());
   EXPECT_EQ(InstalledVersion(), "4.1.0");
   EXPECT_EQ(Record("IsSucceed"), "1");
-  EXPECT_EQ(Requests(*server, "/1/version.txt"), 0);
+  EXPECT_EQ(ReadTextFile(app + "data/skins/blue.skin"), "blue\n");
+  EXPECT_EQ(ReadTextFile(app + "data.bak"), "a file named like the folder");
+  EXPECT_TRUE(RunProgram());
+  EXPECT_EQ(Installed(), NativeNames(kNew));
+}
+
+// A manifest the program update will not act on is explained on stderr, as the
+// component run explains its own.
+TEST_F(SilentUpdateTest, ARejectedManifestSaysWhy) {
+  Install(kOld, "4.0.9");
+  Publish(pub, 1, kNew, {"4.1.0", "GD"});
+  WriteTextFile(pub + "1/UpdateConfig.ini",
+                "[Version]\nVERSION=4.1.0\nREGION=GD\n[FILES]\nversion.txt\n..\\evil.txt\n[version.txt]\nMD5=x\n");
+  ::testing::internal::CaptureStderr();
+  RunProgram();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("names \"..\\evil.txt\", which lies outside the application directory"), std::string::npos) << err;
+  EXPECT_EQ(InstalledVersion(), "4.0.9");
 }
 
 // An installed file that refuses to be overwritten (as a running program's file

@@ -110,6 +110,13 @@ TEST(ZoltConfig, CorruptFile) {
   EXPECT_NE(set.err.find(".corrupt"), std::string::npos);
   EXPECT_EQ(ReadTextFile(file + ".corrupt"), "[A]\nk=plain text is not enciphered\n");
   EXPECT_EQ(Tool({"get", file, "A", "k"}).out, "v\n");
+
+  // With a kept copy there already, the warning names the new one.
+  WriteTextFile(file, "damaged again");
+  const ChildResult again = Tool({"set", file, "A", "k", "w"});
+  EXPECT_NE(again.err.find("kept as " + file + ".corrupt.1 "), std::string::npos) << again.err;
+  EXPECT_EQ(ReadTextFile(file + ".corrupt.1"), "damaged again");
+  EXPECT_EQ(ReadTextFile(file + ".corrupt"), "[A]\nk=plain text is not enciphered\n");
 }
 
 }  // namespace

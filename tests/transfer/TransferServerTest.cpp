@@ -1,5 +1,7 @@
 // GetRemoteFile and DownloadFileList against real servers on 127.0.0.1.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -225,12 +227,34 @@ TEST_F(TransferServers, ABodyCutShortIsResumedFromTheNextServer) {
 // server can help, so the list is not tried further.
 TEST_F(TransferServers, AFileThatCannotBeWrittenFailsWithoutTryingTheNextServer) {
   const std::string target = staging / "a.bin";
-  fs::create_symlink("/dev/full", target + ".part");
+  // A file size limit makes every write past the first bytes fail (EFBIG).
+  ::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit tiny = saved;
+  tiny.rlim_cur = 16;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
   CZOLTUpdateIntf transfer({Local(nginx->port()), Local(faults->port())}, false);
-  EXPECT_EQ(transfer.GetRemoteFile(1, "a.bin", target.c_str(), nullptr, 0), -1);
+  const int result = transfer.GetRemoteFile(1, "a.bin", target.c_str(), nullptr, 0);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_EQ(result, -1);
   EXPECT_FALSE(fs::exists(target));
   EXPECT_EQ(CountOf(nginx->AccessLog(), "/1/a.bin"), 1);
   EXPECT_TRUE(faults->RequestedPaths().empty());
+}
+
+// A ".part" planted as a link (to a file the run may write, as root) is
+// refused before anything is fetched; what it points to stays as it was.
+TEST_F(TransferServers, APlantedPartLinkIsNeverWrittenThrough) {
+  TempDir outside;
+  WriteTextFile(outside / "root-only.cfg", "secret settings");
+  const std::string target = staging / "main.cfg";
+  fs::create_symlink(outside / "root-only.cfg", target + ".part");
+  CZOLTUpdateIntf transfer({Local(nginx->port())}, false);
+  EXPECT_EQ(transfer.GetRemoteFile(1, "a.bin", target.c_str(), nullptr, 0), -1);
+  EXPECT_EQ(ReadTextFile(outside / "root-only.cfg"), "secret settings");
+  EXPECT_FALSE(fs::exists(target));
+  EXPECT_EQ(CountOf(nginx->AccessLog(), "/1/a.bin"), 0);
 }
 
 TEST_F(TransferServers, CancelFromAnotherThreadEndsAStalledFetchPromptly) {

@@ -47,10 +47,12 @@ bool OpenForReading(const std::string& path, CCryptConfigFile& file) {
   return true;
 }
 
+// Names the copy the write actually kept, which is not ".corrupt" when an
+// earlier kept copy already has that name.
 void WarnIfKeptAside(const std::string& path, const CCryptConfigFile& file) {
-  if (file.IsCorrupt())
-    std::fprintf(stderr, "zolt-config: %s could not be deciphered; it is kept as %s.corrupt before being replaced\n",
-                 path.c_str(), path.c_str());
+  if (!file.KeptAsidePath().empty())
+    std::fprintf(stderr, "zolt-config: %s could not be deciphered; it is kept as %s before being replaced\n",
+                 path.c_str(), file.KeptAsidePath().c_str());
 }
 
 int Get(const std::string& path, const std::string& section, const std::string& key) {
@@ -75,8 +77,9 @@ int Set(const std::string& path, const std::string& section, const std::string& 
     return kUsage;
   }
   CCryptConfigFile file(path, "");
+  const long written = file.WriteString(section, key, value);
   WarnIfKeptAside(path, file);
-  if (file.WriteString(section, key, value) == 0) {
+  if (written == 0) {
     std::fprintf(stderr, "zolt-config: %s: cannot be written\n", path.c_str());
     return kFailed;
   }
@@ -98,8 +101,9 @@ int Import(const std::string& path, const std::string& plainPath) {
     return kFailed;
   }
   CCryptConfigFile file(path, "");
+  const bool written = file.ReplaceContent(CProfile::Parse(plain));
   WarnIfKeptAside(path, file);
-  if (!file.ReplaceContent(CProfile::Parse(plain))) {
+  if (!written) {
     std::fprintf(stderr, "zolt-config: %s: cannot be written\n", path.c_str());
     return kFailed;
   }
