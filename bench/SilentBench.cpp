@@ -1,14 +1,24 @@
-// bench-silent: the silent program update as a whole process against curl.
+// bench-silent: the silent program update as a whole process, beside the
+// standard tools doing the same work, all against nginx on 127.0.0.1 in one run.
 //
-//   bench-silent [path/to/ZOLTUpdate] [repeats]
+//   bench-silent [path/to/ZOLTUpdate] [repeats] [path/to/an older ZOLTUpdate]
 //
-// 1. An installation that is current: `ZOLTUpdate -silent` against `curl`
-//    fetching the same manifest once (goal: under 2x).
-// 2. 1,000 changed files, 256 MiB in all: `ZOLTUpdate -silent` against `curl
-//    --config` fetching them plus `cp` installing them (goal: within 1.2x).
-// Both against nginx on 127.0.0.1; prints the figures and ratios.
+// A. 1,000 files, 256 MiB, all changed: against `curl --config` fetching them
+//    plus `cp` installing them (goal: at most 1.2x, peak RSS under 32 MiB).
+// B. 200 of 2,000 files changed, 50 of 500 MiB: against `md5sum` of the
+//    installed tree plus `curl --config` of the changed files (goal: 1.0x).
+// C. The installation is current: against one `curl` of the manifest (goal:
+//    1.2x). Every run but the first asks conditionally.
+// D. The flush: a 64 MiB update beside a process that has just dirtied 1 GiB
+//    elsewhere on the same file system, against the same update alone and
+//    against `sync -f` of that file system (what a whole-system flush waits for).
+// E. Bytes of response body for the manifest of B: a first check against nginx
+//    compressing ".ini" files (goal: at most half the manifest), and a second
+//    check (goal: at most 1 KiB).
+// With an older updater given, A to D are also run with it, for comparison.
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,9 +37,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Runs argv with stdout and stderr to /dev/null (stdin too) and returns its
-// wall time in seconds; exits the benchmark when the command fails.
-double Timed(std::vector<std::string> args, const std::vector<std::string>& extraEnv = {}) {
+struct Run {
+  double seconds = 0;
+  long peakKiB = 0;  // peak resident set of the process
+};
+
+// Runs argv with stdin, stdout and stderr on /dev/null and returns its wall
+// time and peak memory; exits the benchmark when the command fails.
+Run Timed(std::vector<std::string> args, const std::vector<std::string>& extraEnv = {}) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -43,14 +59,17 @@ double Timed(std::vector<std::string> args, const std::vector<std::string>& extr
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = -1;
   int status = 1;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) ::waitpid(pid, &status, 0);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  rusage usage{};
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) ::wait4(pid, &status, 0, &usage);
+  Run run;
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.peakKiB = usage.ru_maxrss;
   posix_spawn_file_actions_destroy(&actions);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::fprintf(stderr, "bench-silent: %s failed\n", args[0].c_str());
     std::exit(1);
   }
-  return seconds;
+  return run;
 }
 
 double Median(std::vector<double> values) {
@@ -58,95 +77,304 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-void Report(const char* what, const std::vector<double>& ours, const std::vector<double>& reference,
-            const char* referenceName, double goal) {
-  const double a = Median(ours), b = Median(reference);
-  std::printf("%s\n  ZOLTUpdate -silent: %8.1f ms (median of %zu)\n  %-18s: %8.1f ms (median of %zu)\n", what, a * 1000,
-              ours.size(), referenceName, b * 1000, reference.size());
-  std::printf("  ratio %.2fx (goal under %.1fx): %s\n", a / b, goal, a / b < goal ? "met" : "NOT met");
+struct Series {
+  std::vector<double> seconds;
+  long peakKiB = 0;
+  void Add(const Run& run) {
+    seconds.push_back(run.seconds);
+    peakKiB = std::max(peakKiB, run.peakKiB);
+  }
+  double median() const { return Median(seconds); }
+};
+
+void Line(const char* what, const Series& s) {
+  std::printf("  %-44s %9.1f ms (median of %zu)\n", what, s.median() * 1000, s.seconds.size());
 }
+
+void Verdict(const char* what, double value, double goal) {
+  std::printf("  %-44s %9.2fx (goal at most %.1fx): %s\n", what, value, goal, value <= goal ? "met" : "NOT met");
+}
+
+// The body bytes nginx logged for the requests of urlPath, in order.
+std::vector<long> BodyBytes(const NginxServer& server, const std::string& urlPath) {
+  std::vector<long> bytes;
+  std::istringstream log(server.AccessLog());
+  for (std::string line; std::getline(log, line);) {
+    std::istringstream fields(line);
+    std::string method, uri, status, range, host;
+    long body = 0;
+    if (fields >> method >> uri >> status >> range >> host >> body && uri == urlPath) bytes.push_back(body);
+  }
+  return bytes;
+}
+
+// A file's content, different for every index, so that the manifest's digests
+// are as varied (and compress as badly) as a real release's.
+std::string Content(std::size_t size, int index, char base) {
+  std::string content(size, char(base + index % 26));
+  const std::string tag = std::to_string(index) + "-" + base;
+  content.replace(0, tag.size(), tag);
+  return content;
+}
+
+// $BENCH_CASES picks cases by letter (e.g. "AD"); all when unset. E needs B.
+bool Wanted(char letter) {
+  const char* cases = std::getenv("BENCH_CASES");
+  return cases == nullptr || std::string(cases).find(letter) != std::string::npos;
+}
+
+class Bench {
+ public:
+  Bench(std::string updater, std::string older, int repeats)
+      : updater_(std::move(updater)), older_(std::move(older)), repeats_(repeats) {
+    fs::create_directories(pub_);
+    fs::create_directories(run_);
+    fs::permissions(run_, fs::perms::owner_all, fs::perm_options::replace);
+  }
+
+  // A fresh installation of files at version, with the updater to measure.
+  void Install(const FileSet& files, const std::string& version, int port, const std::string& binary) {
+    fs::remove_all(app_);
+    fs::create_directories(app_);
+    WriteFiles(app_, files);
+    WriteLocalConfig(app_, version, "GD", port);
+    fs::copy_file(binary, app_ + "ZOLTUpdate");
+  }
+
+  // measureMemory: through /usr/bin/time, whose own fork gives the updater a
+  // memory of its own (a child spawned straight from this process would count
+  // the benchmark's data in its peak). $BENCH_WRAP prefixes a command (e.g. a
+  // profiler) to every run of the updater.
+  Run Update(bool measureMemory = false) {
+    std::vector<std::string> command;
+    if (const char* wrap = std::getenv("BENCH_WRAP")) {
+      std::istringstream words(wrap);
+      for (std::string word; words >> word;) command.push_back(word);
+    }
+    const std::string peakFile = work_ / "peak.txt";
+    if (measureMemory) command.insert(command.end(), {"/usr/bin/time", "-f", "%M", "-o", peakFile});
+    command.insert(command.end(), {app_ + "ZOLTUpdate", "-silent"});
+    Run run = Timed(command, env_);
+    if (measureMemory) run.peakKiB = std::atol(ReadTextFile(peakFile).c_str());
+    return run;
+  }
+
+  void Check(const FileSet& release, const char* name) {
+    for (const auto& [file, content] : release) {
+      if (ReadTextFile(app_ + Native(file)) != content) {
+        std::fprintf(stderr, "bench-silent: %s did not install %s\n", name, file.c_str());
+        std::exit(1);
+      }
+    }
+  }
+
+  // The binaries to measure: ours, then the older one when given.
+  std::vector<std::pair<std::string, std::string>> Binaries() const {
+    std::vector<std::pair<std::string, std::string>> binaries{{"ZOLTUpdate -silent", updater_}};
+    if (!older_.empty()) binaries.emplace_back("older ZOLTUpdate -silent", older_);
+    return binaries;
+  }
+
+  void CaseC() {
+    NginxServer server(pub_);
+    FileSet small;
+    for (int i = 0; i < 20; ++i) small["f" + std::to_string(i) + ".dll"] = std::string(4096, char('a' + i));
+    fs::remove_all(pub_);
+    Publish(pub_, 1, small, {"4.1.0", "GD"});
+    // A release published a while ago: validators of a file changed within
+    // the second it is served are not kept.
+    fs::last_write_time(pub_ + "1/UpdateConfig.ini", fs::file_time_type::clock::now() - std::chrono::hours(1));
+    const std::string url = Base(server) + "UpdateConfig.ini";
+    std::printf("C. installation current (20 files; whole process)\n");
+    Series reference;
+    for (int i = 0; i < repeats_; ++i) reference.Add(Timed({"curl", "-sf", "-o", work_ / "manifest.ini", url}));
+    for (const auto& [name, binary] : Binaries()) {
+      Install(small, "4.1.0", server.port(), binary);
+      Update();  // the first check keeps the manifest; the ones measured ask conditionally
+      Series ours;
+      for (int i = 0; i < repeats_; ++i) ours.Add(Update());
+      Report(name, binary, ours, "curl of the manifest", reference, 1.2);
+    }
+  }
+
+  void CaseA() {
+    NginxServer server(pub_);
+    constexpr int kFiles = 1000;
+    constexpr size_t kSize = (256u << 20) / kFiles;
+    FileSet release, old;
+    for (int i = 0; i < kFiles; ++i) {
+      const std::string name = "d" + std::to_string(i % 10) + "\\f" + std::to_string(i) + ".bin";
+      release[name] = Content(kSize, i, 'A');
+      old[name] = Content(kSize, i, 'a');
+    }
+    fs::remove_all(pub_);
+    Publish(pub_, 1, release, {"4.2.0", "GD"});
+    WriteCurlConfig(server, release);
+    std::printf("A. 1,000 changed files, 256 MiB\n");
+    const int repeats = std::max(1, repeats_ / 5);
+    for (const auto& [name, binary] : Binaries()) {
+      Series ours, reference;
+      for (int i = 0; i < repeats; ++i) {
+        Install(old, "4.1.0", server.port(), binary);
+        ours.Add(Update(true));
+        Check(release, name.c_str());
+        if (binary != updater_) continue;
+        fs::remove_all(work_ / "staging");
+        fs::remove_all(work_ / "copy");
+        WriteFiles(work_ / "copy/", old);
+        const Run fetch = Timed({"curl", "-sf", "--create-dirs", "--config", work_ / "curl.conf"});
+        const Run copy = Timed({"cp", "-r", "-T", work_ / "staging", work_ / "copy"});
+        reference.Add({fetch.seconds + copy.seconds, 0});
+      }
+      Report(name, binary, ours, "curl --config + cp", reference, 1.2);
+      std::printf("  %-44s %9.1f MiB (goal under 32 MiB): %s\n", ("peak RSS of " + name).c_str(), ours.peakKiB / 1024.0,
+                  ours.peakKiB < 32 * 1024 ? "met" : "NOT met");
+    }
+  }
+
+  void CaseB() {
+    NginxServer server(pub_);
+    constexpr int kFiles = 2000;
+    constexpr size_t kSize = (500u << 20) / kFiles;
+    FileSet release, old, changed;
+    for (int i = 0; i < kFiles; ++i) {
+      const std::string name = "d" + std::to_string(i % 20) + "\\f" + std::to_string(i) + ".bin";
+      release[name] = Content(kSize, i, 'A');
+      old[name] = i % 10 == 0 ? Content(kSize, i, 'a') : release[name];
+      if (i % 10 == 0) changed[name] = release[name];
+    }
+    fs::remove_all(pub_);
+    Publish(pub_, 1, release, {"4.2.0", "GD"});
+    WriteCurlConfig(server, changed);
+    manifestBytes_ = static_cast<long>(fs::file_size(pub_ + "1/UpdateConfig.ini"));
+    std::printf("B. 200 of 2,000 files changed, 50 of 500 MiB\n");
+    const int repeats = std::max(1, repeats_ / 5);
+    for (const auto& [name, binary] : Binaries()) {
+      Series ours, reference;
+      for (int i = 0; i < repeats; ++i) {
+        Install(old, "4.1.0", server.port(), binary);
+        ours.Add(Update());
+        Check(release, name.c_str());
+        if (binary != updater_) continue;
+        Install(old, "4.1.0", server.port(), binary);
+        fs::remove_all(work_ / "staging");
+        const Run digests =
+            Timed({"sh", "-c", "find '" + app_ + "' -name '*.bin' -print0 | xargs -0 md5sum >/dev/null"});
+        const Run fetch = Timed({"curl", "-sf", "--create-dirs", "--config", work_ / "curl.conf"});
+        reference.Add({digests.seconds + fetch.seconds, 0});
+      }
+      Report(name, binary, ours, "md5sum of the tree + curl --config", reference, 1.0);
+    }
+  }
+
+  void CaseD() {
+    NginxServer server(pub_);
+    constexpr int kFiles = 64;
+    FileSet release, old;
+    for (int i = 0; i < kFiles; ++i) {
+      const std::string name = "f" + std::to_string(i) + ".bin";
+      release[name] = std::string(1 << 20, char('A' + i % 50));
+      old[name] = std::string(1 << 20, char('a' + i % 20));
+    }
+    fs::remove_all(pub_);
+    Publish(pub_, 1, release, {"4.2.0", "GD"});
+    const std::string dirt = work_ / "dirt.bin";
+    const auto dirty = [&] { Timed({"dd", "if=/dev/zero", "of=" + dirt, "bs=1M", "count=1024", "conv=notrunc"}); };
+    std::printf("D. 64 MiB update; the flush beside 1 GiB that another process has just written\n");
+    const int repeats = std::max(1, repeats_ / 5);
+    Series syncBeside;
+    for (int i = 0; i < repeats; ++i) {
+      dirty();
+      syncBeside.Add(Timed({"sync", "-f", work_.path()}));
+    }
+    for (const auto& [name, binary] : Binaries()) {
+      Series alone, beside;
+      for (int i = 0; i < repeats; ++i) {
+        Install(old, "4.1.0", server.port(), binary);
+        Timed({"sync", "-f", work_.path()});
+        alone.Add(Update());
+        Install(old, "4.1.0", server.port(), binary);
+        Timed({"sync", "-f", work_.path()});
+        dirty();
+        beside.Add(Update());
+        Check(release, name.c_str());
+        fs::remove(dirt);
+      }
+      std::printf("  %s\n", name.c_str());
+      Line("  alone", alone);
+      Line("  beside 1 GiB of other dirty data", beside);
+      Verdict("  ratio beside / alone", beside.median() / alone.median(), 1.2);
+    }
+    Line("sync -f beside 1 GiB (a whole-system flush)", syncBeside);
+  }
+
+  void CaseE() {
+    // B's release is still published: 2,000 files.
+    NginxServer server(pub_, NginxOptions{"", "", "", "", kNginxGzipIni});
+    FileSet none;
+    Install(none, "4.2.0", server.port(), updater_);
+    Update();
+    Update();
+    const std::vector<long> bodies = BodyBytes(server, "/1/UpdateConfig.ini");
+    if (bodies.size() != 2) {
+      std::fprintf(stderr, "bench-silent: expected two manifest requests, saw %zu\n", bodies.size());
+      std::exit(1);
+    }
+    std::printf("E. response body of the manifest check (2,000 files, manifest %ld bytes, nginx gzip on .ini)\n",
+                manifestBytes_);
+    std::printf("  %-44s %9ld bytes = %.2f of the manifest (goal at most 0.50): %s\n", "first check", bodies[0],
+                double(bodies[0]) / manifestBytes_, bodies[0] * 2 <= manifestBytes_ ? "met" : "NOT met");
+    std::printf("  %-44s %9ld bytes (goal at most 1024): %s\n", "second check", bodies[1],
+                bodies[1] <= 1024 ? "met" : "NOT met");
+  }
+
+ private:
+  // Ours, and for the updater being measured its reference and the ratio.
+  void Report(const std::string& name, const std::string& binary, const Series& ours, const char* referenceName,
+              const Series& reference, double goal) const {
+    Line(name.c_str(), ours);
+    if (binary != updater_) return;
+    Line(referenceName, reference);
+    Verdict("ratio", ours.median() / reference.median(), goal);
+  }
+
+  static std::string Base(const NginxServer& server) {
+    return "http://127.0.0.1:" + std::to_string(server.port()) + "/1/";
+  }
+
+  void WriteCurlConfig(const NginxServer& server, const FileSet& files) {
+    std::string curlConfig;
+    for (const auto& file : files) {
+      curlConfig += "url = \"" + Base(server) + Native(file.first) + "\"\noutput = \"" + work_.path() + "staging/" +
+                    Native(file.first) + "\"\n";
+    }
+    WriteTextFile(work_ / "curl.conf", curlConfig);
+  }
+
+  std::string updater_, older_;
+  int repeats_;
+  TempDir work_;
+  std::string pub_ = work_ / "pub/", app_ = work_ / "app/", run_ = work_ / "run";
+  std::vector<std::string> env_{"XDG_RUNTIME_DIR=" + run_, "ZOLT_REGISTRY_ROOT=" + (work_ / "registry")};
+  long manifestBytes_ = 1;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // figures appear as each case ends
   std::string updater = argc > 1 ? argv[1] : (fs::path(argv[0]).parent_path() / "../app/ZOLTUpdate").string();
-  const int repeats = argc > 2 ? std::atoi(argv[2]) : 20;
-  if (!fs::exists(updater)) {
-    std::fprintf(stderr, "usage: bench-silent [path/to/ZOLTUpdate] [repeats]\n");
+  const int repeats = argc > 2 ? std::atoi(argv[2]) : 15;
+  const std::string older = argc > 3 ? argv[3] : "";
+  if (!fs::exists(updater) || repeats < 1 || (!older.empty() && !fs::exists(older))) {
+    std::fprintf(stderr, "usage: bench-silent [path/to/ZOLTUpdate] [repeats] [path/to/an older ZOLTUpdate]\n");
     return 2;
   }
-
-  TempDir work;
-  const std::string pub = work / "pub/", app = work / "app/", run = work / "run";
-  fs::create_directories(pub);
-  fs::create_directories(run);
-  fs::permissions(run, fs::perms::owner_all, fs::perm_options::replace);
-  NginxServer server(pub);
-  const std::vector<std::string> env{"XDG_RUNTIME_DIR=" + run, "ZOLT_REGISTRY_ROOT=" + (work / "registry")};
-  const std::string base = "http://127.0.0.1:" + std::to_string(server.port()) + "/1/";
-
-  // 1. Current installation.
-  FileSet small;
-  for (int i = 0; i < 20; ++i) small["f" + std::to_string(i) + ".dll"] = std::string(4096, char('a' + i));
-  Publish(pub, 1, small, {"4.1.0", "GD"});
-  WriteFiles(app, small);
-  WriteLocalConfig(app, "4.1.0", "GD", server.port());
-  fs::copy_file(updater, app + "ZOLTUpdate");
-  std::vector<double> ours, reference;
-  for (int i = 0; i < repeats; ++i) {
-    ours.push_back(Timed({app + "ZOLTUpdate", "-silent"}, env));
-    reference.push_back(Timed({"curl", "-sf", "-o", work / "manifest.ini", base + "UpdateConfig.ini"}));
-  }
-  Report("installation current (whole process, manifest fetched once)", ours, reference, "curl", 2.0);
-
-  // 2. 1,000 changed files, 256 MiB.
-  constexpr int kFiles = 1000;
-  constexpr size_t kSize = (256u << 20) / kFiles;
-  FileSet release, old;
-  for (int i = 0; i < kFiles; ++i) {
-    const std::string name = "d" + std::to_string(i % 10) + "\\f" + std::to_string(i) + ".bin";
-    release[name] = std::string(kSize, char('A' + i % 50));
-    old[name] = std::string(kSize, char('a' + i % 20));
-  }
-  fs::remove_all(pub);
-  Publish(pub, 1, release, {"4.2.0", "GD"});
-  std::string curlConfig;
-  for (const auto& file : release) {
-    curlConfig += "url = \"" + base + Native(file.first) + "\"\noutput = \"" + work.path() + "staging/" +
-                  Native(file.first) + "\"\n";
-  }
-  WriteTextFile(work / "curl.conf", curlConfig);
-  const int bigRepeats = std::max(1, repeats / 7);
-  ours.clear();
-  reference.clear();
-  std::vector<double> equalWork;
-  for (int i = 0; i < bigRepeats; ++i) {
-    fs::remove_all(app);
-    WriteFiles(app, old);
-    WriteLocalConfig(app, "4.1.0", "GD", server.port());
-    fs::copy_file(updater, app + "ZOLTUpdate");
-    ours.push_back(Timed({app + "ZOLTUpdate", "-silent"}, env));
-    if (ReadTextFile(app + "d3/f3.bin") != release.at("d3\\f3.bin")) {
-      std::fprintf(stderr, "bench-silent: the update did not install the release\n");
-      return 1;
-    }
-
-    fs::remove_all(work / "staging");
-    fs::remove_all(work / "copy");
-    WriteFiles(work / "copy/", old);
-    const double fetch = Timed({"curl", "-sf", "--create-dirs", "--config", work / "curl.conf"});
-    const double copy = Timed({"cp", "-r", "-T", work / "staging", work / "copy"});
-    reference.push_back(fetch + copy);
-    // The same work as the updater does: digests of the installed and of the
-    // fetched files, the copy made durable, staging removed.
-    const double digests =
-        Timed({"sh", "-c",
-               "find '" + work / "copy" + "' '" + work / "staging" + "' -type f -print0 | xargs -0 md5sum >/dev/null"});
-    const double durable = Timed({"sh", "-c", "sync -f '" + work / "copy" + "' && rm -rf '" + work / "staging" + "'"});
-    equalWork.push_back(fetch + copy + digests + durable);
-  }
-  Report("1,000 changed files, 256 MiB", ours, reference, "curl --config + cp", 1.2);
-  std::printf("  against curl + cp + md5sum of both trees + sync + rm of staging: %.1f ms, ratio %.2fx\n",
-              Median(equalWork) * 1000, Median(ours) / Median(equalWork));
+  Bench bench(fs::absolute(updater), older.empty() ? "" : fs::absolute(older).string(), repeats);
+  if (Wanted('C')) bench.CaseC();
+  if (Wanted('A')) bench.CaseA();
+  if (Wanted('B')) bench.CaseB();
+  if (Wanted('B') && Wanted('E')) bench.CaseE();
+  if (Wanted('D')) bench.CaseD();
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "install/Installation.h"
 
 #include <cerrno>
+#include <set>
 #include <utility>
 
 #include "platform/core_guard.h"
@@ -23,9 +24,13 @@ InstallCopyFunction& CopySeam() {
   return copy;
 }
 
-BOOL CopyInstalled(const std::string& source, const std::string& target) {
+// The one place where a staged file becomes an installed one. Staging lies
+// below the application directory, so this is normally a rename: no byte is
+// copied and the target is replaced in one step. Only when they are on
+// different file systems is the file copied (atomically as well).
+BOOL InstallStaged(const std::string& source, const std::string& target) {
   if (CopySeam()) return CopySeam()(source.c_str(), target.c_str(), FALSE);
-  return CopyFileA(source.c_str(), target.c_str(), FALSE);
+  return MoveFileIntoPlace(source.c_str(), target.c_str());
 }
 
 // A plain file standing where the release has a folder would make every run
@@ -52,7 +57,7 @@ bool ReplaceOne(const std::string& installDir, const std::string& source, const 
     CDirectoryEx::CreateMultipleDirectory(directory);
   }
 
-  if (CopyInstalled(source, target)) return true;
+  if (InstallStaged(source, target)) return true;
   const int reason = errno;
   const auto refused = [&] {
     diagnostics::ReportCause("cannot replace " + NativePath(target) + ": " + diagnostics::ErrorText(reason));
@@ -64,7 +69,7 @@ bool ReplaceOne(const std::string& installDir, const std::string& source, const 
   // this file is then left as it is.
   const std::string backup = target + ".bak";
   if (crt::rename(target.c_str(), backup.c_str()) != 0) return refused();
-  if (CopyInstalled(source, target)) return true;
+  if (InstallStaged(source, target)) return true;
 
   // Without this the installed file would be missing until the next update.
   crt::rename(backup.c_str(), target.c_str());
@@ -76,13 +81,23 @@ bool ReplaceOne(const std::string& installDir, const std::string& source, const 
 bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::string& stagingDir,
                            const std::string& installDir) {
   bool allInPlace = true;
+  std::set<std::string> done;
+  std::vector<std::string> written;
   for (const auto& file : files) {
-    if (!ReplaceOne(installDir, stagingDir + file.fileName, installDir + file.fileName)) allInPlace = false;
+    // A name listed twice was moved into place the first time; its staged
+    // copy is gone, and the installed one is already the new file.
+    if (!done.insert(file.fileName).second) continue;
+    const std::string target = installDir + file.fileName;
+    if (ReplaceOne(installDir, stagingDir + file.fileName, target))
+      written.push_back(target);
+    else
+      allInPlace = false;
   }
   // Callers record the new version once this returns true; the files must be
   // on disk before that record is, or a power cut could leave empty files under
-  // a version that claims they are current. One flush serves the whole batch.
-  if (!files.empty() && !FlushFileSystem(installDir)) allInPlace = false;
+  // a version that claims they are current. Only what this batch wrote is
+  // flushed: other programs' unwritten data on the same disk is not waited for.
+  if (!written.empty() && !MakeDurable(written, installDir)) allInPlace = false;
   return allInPlace;
 }
 

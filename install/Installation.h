@@ -7,13 +7,18 @@
 
 #include "update/UpdateManifest.h"
 
-// Copies stagingDir + fileName over installDir + fileName for every record,
-// creating folders. A copy that fails moves the installed file aside to its
-// name + ".bak" and copies once more; when that fails too, the backup is moved
-// back, so an installed file is never left missing. A plain file standing where
-// a folder of fileName belongs is moved aside to its name + ".bak" first. No
-// write goes through a link below the installation (Files.h). Returns true
-// when every file is in place.
+// Moves stagingDir + fileName over installDir + fileName for every record, in
+// list order, creating folders: a rename on one file system, a copy (and the
+// staged file removed) across two (MoveFileIntoPlace). Each replacement is
+// atomic and a replaced file keeps its permission bits. A move that fails
+// moves the installed file aside to its name + ".bak" and tries once more;
+// when that fails too, the backup is moved back, so an installed file is never
+// left missing. A plain file standing where a folder of fileName belongs is
+// moved aside to its name + ".bak" first. No write goes through a link below
+// the installation (Files.h). A name listed twice is installed once. Before
+// returning, the installed files and the folders whose entries changed are
+// flushed to disk (nothing else is). Returns true when every file is in place
+// and durable. The staged copies of installed files are gone afterwards.
 bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::string& stagingDir,
                            const std::string& installDir);
 
@@ -27,9 +32,9 @@ void CloseRunningClient();
 // delayMilliseconds; nothing when the file is missing.
 void StartClient(const std::string& appPath, unsigned delayMilliseconds = 0);
 
-// Replaces the CopyFileA that ReplaceInstalledFiles calls (for tests: a copy
-// that fails the way a file locked by a running program does on Windows); an
-// empty function restores CopyFileA.
+// Replaces the step that ReplaceInstalledFiles takes for each file (for tests:
+// one that fails the way a file locked by a running program does on Windows);
+// an empty function restores the move.
 using InstallCopyFunction = std::function<int(const char* source, const char* target, int failIfExists)>;
 void SetInstallCopyFunction(InstallCopyFunction copy);
 

@@ -11,6 +11,7 @@
 #include "platform/win32/FileAttributes.h"
 #include "platform/win32/Files.h"
 #include "transfer/DownloadFileList.h"
+#include "transfer/KeptManifest.h"
 #include "update/ServerConfig.h"
 #include "update/UpdateRecord.h"
 
@@ -134,17 +135,20 @@ bool CSilentUpdate::StageFiles(const std::vector<UpdateFileInfo>& files) {
     fetched.push_back(&file);
   }
   LimitSizes(*transfer, ManifestSizeCaps(files));
+  transfer->SetDigestKinds(sha256 ? kDigestMD5 | kDigestSHA256 : kDigestMD5);
+  std::vector<FileDigests> digests;
   std::vector<std::string> missing;
-  if (!DownloadFileList(*this, downloads, &missing)) {
+  if (!DownloadFileList(*this, downloads, &missing, &digests)) {
     Complain("cannot fetch " + std::to_string(missing.size()) + " of the " + std::to_string(downloads.size()) +
              " changed files (" + JoinNames(missing) + "); nothing was installed");
     return false;
   }
   // A server can deliver a complete file that is not the published one (a
   // broken mirror, a proxy's error page); such a file must never be installed.
+  // The digests were taken while the files were written, so this reads nothing.
   std::string cause;
-  for (const auto* file : fetched) {
-    if (!StagedCopyMatches(hasher, *file, stagingDir, sha256, &cause)) {
+  for (std::size_t i = 0; i < fetched.size(); ++i) {
+    if (!DigestsMatch(*fetched[i], digests[i], sha256, &cause)) {
       Complain(cause + "; nothing was installed");
       return false;
     }
@@ -246,7 +250,6 @@ void CSilentUpdate::ExplainRejectedManifest(CConfigFile& manifest) {
 }
 
 bool CSilentUpdate::CompareComponentConfig(std::vector<UpdateFileInfo>& files) {
-  CMD5 md5;
   CConfigFile manifest(stagingDir + manifestName);
   std::vector<std::string> sections;
   manifest.ReadSections(sections);
@@ -259,7 +262,7 @@ bool CSilentUpdate::CompareComponentConfig(std::vector<UpdateFileInfo>& files) {
       return false;
     }
   }
-  for (const auto& section : sections) CompareManifestEntry(manifest, md5, installDir, section, files);
+  CompareManifestEntries(manifest, installDir, sections, files);
   return true;
 }
 

@@ -32,12 +32,16 @@ void PrepareLocalDirectory(const std::string& localPath) {
 }
 
 bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
-                      const std::vector<std::string>& names, std::vector<std::string>* missing) {
+                      const std::vector<std::string>& names, std::vector<std::string>* missing,
+                      std::vector<FileDigests>* digests) {
   bool complete = true;
+  if (digests != nullptr) digests->clear();
   for (const auto& name : names) {
     const std::string localPath = stagingDir + name;
     PrepareLocalDirectory(localPath);
-    if (transfer.GetRemoteFile(updateType, name.c_str(), localPath.c_str(), nullptr, 0) == -1) {
+    const bool arrived = transfer.GetRemoteFile(updateType, name.c_str(), localPath.c_str(), nullptr, 0) != -1;
+    if (digests != nullptr) digests->push_back(arrived ? transfer.LastDigests() : FileDigests{});
+    if (!arrived) {
       complete = false;
       if (missing != nullptr) missing->push_back(name);
       if (missing == nullptr || !transfer.LastFetchAnswered()) break;
@@ -47,7 +51,9 @@ bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTU
 }
 
 bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
-                            const std::string& name, const CReleaseTrust& trust, std::string& cause) {
+                            const std::string& name, const CReleaseTrust& trust, std::string& cause,
+                            CZOLTUpdateIntf::Validators* kept, const std::function<bool()>& useKept,
+                            bool* notModified) {
   const std::string localPath = stagingDir + name;
   const std::string signaturePath = localPath + kSignatureSuffix;
   PrepareLocalDirectory(localPath);
@@ -62,7 +68,9 @@ bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, 
               std::to_string(server.port) + ": " + reason;
     return false;
   };
-  if (transfer.GetSignedFile(updateType, name.c_str(), localPath.c_str(), check) == 0) return true;
+  const int result = transfer.GetSignedFile(updateType, name.c_str(), localPath.c_str(), check, kept, useKept);
+  if (notModified != nullptr) *notModified = result == 1;
+  if (result >= 0) return true;
   cause = "no update server gave a verified " + name + (causes.empty() ? std::string() : " (" + causes + ")");
   return false;
 }

@@ -29,16 +29,20 @@ void PrepareLocalDirectory(const std::string& localPath);
 // (missing there, cut short) is added to missing and the list goes on, so that
 // every missing file is named; any other failure (no server reachable, a local
 // write refused, a cancel) still ends it, and is added to missing too. True when
-// every name was fetched; an empty list is true at once.
+// every name was fetched; an empty list is true at once. With digests given, it
+// receives the digests of each name's file (taken while it was written; empty
+// for a file that did not arrive), in the order of names.
 bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
-                      const std::vector<std::string>& names, std::vector<std::string>* missing = nullptr);
+                      const std::vector<std::string>& names, std::vector<std::string>* missing = nullptr,
+                      std::vector<FileDigests>* digests = nullptr);
 
 // The same for an owner that has stagingDir, updateType and transfer members
 // (the update dialog, the silent-update object).
 template <class Owner>
-bool DownloadFileList(Owner& owner, const std::vector<std::string>& names,
-                      std::vector<std::string>* missing = nullptr) {
-  return DownloadFileList(owner.stagingDir, static_cast<unsigned>(owner.updateType), *owner.transfer, names, missing);
+bool DownloadFileList(Owner& owner, const std::vector<std::string>& names, std::vector<std::string>* missing = nullptr,
+                      std::vector<FileDigests>* digests = nullptr) {
+  return DownloadFileList(owner.stagingDir, static_cast<unsigned>(owner.updateType), *owner.transfer, names, missing,
+                          digests);
 }
 
 // Fetches the manifest name into stagingDir + name for an installation that
@@ -47,16 +51,12 @@ bool DownloadFileList(Owner& owner, const std::vector<std::string>& names,
 // it). A server whose manifest is refused counts as failed and the next one is
 // tried. False when no server gave one; then nothing of the manifest or its
 // signature is left in stagingDir and cause says what each server gave.
+//
+// With kept and useKept given, the manifest is asked for conditionally (see
+// CZOLTUpdateIntf::GetSignedFile) and a 304 puts the kept pair in staging to
+// be checked again; notModified then says whether it was the kept pair that
+// passed.
 bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
-                            const std::string& name, const CReleaseTrust& trust, std::string& cause);
-
-// The manifest fetch of a run: DownloadSignedManifest when trust is required,
-// DownloadFileList of the one name otherwise (nothing more on the wire).
-template <class Owner>
-bool DownloadManifest(Owner& owner, const std::string& name, const CReleaseTrust& trust, std::string& cause) {
-  if (trust.Required())
-    return DownloadSignedManifest(owner.stagingDir, static_cast<unsigned>(owner.updateType), *owner.transfer, name,
-                                  trust, cause);
-  cause = "cannot fetch " + name + " from the update servers";
-  return DownloadFileList(owner, {name});
-}
+                            const std::string& name, const CReleaseTrust& trust, std::string& cause,
+                            CZOLTUpdateIntf::Validators* kept = nullptr, const std::function<bool()>& useKept = {},
+                            bool* notModified = nullptr);

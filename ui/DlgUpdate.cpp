@@ -13,6 +13,7 @@
 #include "platform/win32/Files.h"
 #include "transfer/DownFileThread.h"
 #include "transfer/DownloadFileList.h"
+#include "transfer/KeptManifest.h"
 #include "ui/DialogSkin.h"
 #include "ui/DialogTemplates.h"
 #include "update/ServerConfig.h"

@@ -136,19 +136,22 @@ bool StagedCopyMatches(CMD5& hasher, const UpdateFileInfo& file, const std::stri
     if (cause != nullptr) *cause = file.fileName + " is missing";
     return false;
   }
-  std::string digest;
-  hasher.GetFileMD5(path.c_str(), digest);
-  if (digest != file.md5) {
-    if (cause != nullptr) *cause = file.fileName + " arrived with MD5 " + digest + " instead of " + file.md5;
+  FileDigests digests;
+  hasher.GetFileMD5(path.c_str(), digests.md5);
+  // SHA256 only matters once MD5 matched; a mismatch need not read the file twice.
+  if (sha256 && digests.md5 == file.md5) hasher.GetFileSHA256(path.c_str(), digests.sha256);
+  return DigestsMatch(file, digests, sha256, cause);
+}
+
+bool DigestsMatch(const UpdateFileInfo& file, const FileDigests& digests, bool sha256, std::string* cause) {
+  if (digests.md5 != file.md5) {
+    if (cause != nullptr) *cause = file.fileName + " arrived with MD5 " + digests.md5 + " instead of " + file.md5;
     return false;
   }
-  if (!sha256) return true;
-  hasher.GetFileSHA256(path.c_str(), digest);
-  if (digest != file.sha256) {
-    if (cause != nullptr) *cause = file.fileName + " arrived with SHA256 " + digest + " instead of " + file.sha256;
-    return false;
-  }
-  return true;
+  if (!sha256 || digests.sha256 == file.sha256) return true;
+  if (cause != nullptr)
+    *cause = file.fileName + " arrived with SHA256 " + digests.sha256 + " instead of " + file.sha256;
+  return false;
 }
 
 bool SignManifest(std::string_view privateKeyPem, std::string_view content, std::string& signature,

@@ -8,6 +8,8 @@
 // holds no usable key stops every update (it fails closed).
 #pragma once
 
+#include "platform/crypt/StreamDigest.h"
+
 #include <ctime>
 #include <memory>
 #include <string>
@@ -59,6 +61,11 @@ class CReleaseTrust {
 // hasher is reused across calls (it keeps its read buffer).
 bool StagedCopyMatches(CMD5& hasher, const UpdateFileInfo& file, const std::string& stagingDir, bool sha256,
                        std::string* cause = nullptr);
+
+// The same judgement on digests already taken (for example while the file was
+// downloaded): MD5 (as md5 and sha256 of FileDigests) always, SHA256 when
+// sha256 is true.
+bool DigestsMatch(const UpdateFileInfo& file, const FileDigests& digests, bool sha256, std::string* cause = nullptr);
 
 // Signs content with the Ed25519 private key in PEM text (as `openssl genpkey
 // -algorithm ed25519` writes it): the raw 64-byte signature. False with the

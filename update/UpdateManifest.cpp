@@ -40,16 +40,16 @@ bool IsVersionGreater(const std::string& candidate, const std::string& installed
   return candidate.compare(installed) > 0;
 }
 
-void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& directory, std::string entry,
-                          std::vector<UpdateFileInfo>& files) {
-  if (!IsSafeRelativeName(entry)) return;
-  const std::string localPath = directory + entry;
+namespace {
+
+// The rule for one safe entry; installedDigest is null when the installed copy
+// is missing.
+void AppendIfChanged(CConfigFile& manifest, std::string entry, const std::string* installedDigest,
+                     std::vector<UpdateFileInfo>& files) {
   UpdateFileInfo info;
-  if (PathFileExistsA(localPath.c_str())) {
+  if (installedDigest != nullptr) {
     manifest.ReadString(entry, "MD5", "", info.md5);
-    std::string installed;
-    md5.GetFileMD5(localPath.c_str(), installed);
-    if (installed == info.md5) return;
+    if (*installedDigest == info.md5) return;
     manifest.ReadString(entry, "SIZE", "", info.size);
     manifest.ReadString(entry, "MODIFYTIME", "", info.modifyTime);
   } else {
@@ -62,11 +62,70 @@ void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& d
   files.push_back(std::move(info));
 }
 
+// Compares entries a batch at a time: the installed copies of one batch are
+// hashed on every processor at once, and only one batch of names and digests
+// is held, so a manifest of a million entries costs no more memory here than
+// one of a few thousand.
+class BatchComparison {
+ public:
+  BatchComparison(CConfigFile& manifest, const std::string& directory, std::vector<UpdateFileInfo>& files)
+      : manifest_(manifest), directory_(directory), files_(files) {}
+  ~BatchComparison() { Flush(); }
+  BatchComparison(const BatchComparison&) = delete;
+  BatchComparison& operator=(const BatchComparison&) = delete;
+
+  void Add(std::string_view entry) {
+    if (!IsSafeRelativeName(entry)) return;
+    entries_.emplace_back(entry);
+    if (entries_.size() == kBatch) Flush();
+  }
+
+  void Flush() {
+    constexpr std::size_t kMissing = static_cast<std::size_t>(-1);
+    std::vector<std::string> installed;
+    std::vector<std::size_t> slot(entries_.size(), kMissing);
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      std::string localPath = directory_ + entries_[i];
+      if (!PathFileExistsA(localPath.c_str())) continue;
+      slot[i] = installed.size();
+      installed.push_back(std::move(localPath));
+    }
+    const std::vector<std::string> digests = CMD5::GetFilesMD5(installed);
+    for (std::size_t i = 0; i < entries_.size(); ++i)
+      AppendIfChanged(manifest_, std::move(entries_[i]), slot[i] == kMissing ? nullptr : &digests[slot[i]], files_);
+    entries_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kBatch = 4096;
+  CConfigFile& manifest_;
+  const std::string& directory_;
+  std::vector<UpdateFileInfo>& files_;
+  std::vector<std::string> entries_;
+};
+
+}  // namespace
+
+void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& directory, std::string entry,
+                          std::vector<UpdateFileInfo>& files) {
+  if (!IsSafeRelativeName(entry)) return;
+  const std::string localPath = directory + entry;
+  if (!PathFileExistsA(localPath.c_str())) return AppendIfChanged(manifest, std::move(entry), nullptr, files);
+  std::string installed;
+  md5.GetFileMD5(localPath.c_str(), installed);
+  AppendIfChanged(manifest, std::move(entry), &installed, files);
+}
+
+void CompareManifestEntries(CConfigFile& manifest, const std::string& directory,
+                            const std::vector<std::string>& entries, std::vector<UpdateFileInfo>& files) {
+  BatchComparison comparison(manifest, directory, files);
+  for (const std::string& entry : entries) comparison.Add(entry);
+}
+
 int CompareUpdateConfig(const UpdateCheckInfo& request, std::vector<UpdateFileInfo>& files) {
   if (request.installDir.empty()) return -1;
   if (!PathFileExistsA(request.manifestPath.c_str())) return -1;
 
-  CMD5 md5;
   CConfigFile manifest(request.manifestPath);
   std::string remoteVersion;
   std::string remoteRegion;
@@ -88,8 +147,7 @@ int CompareUpdateConfig(const UpdateCheckInfo& request, std::vector<UpdateFileIn
   // doubling would hold two copies of it for a moment, and a large manifest's
   // list is the biggest thing the comparison keeps.
   files.reserve(files.size() + static_cast<std::size_t>(count));
-  manifest.VisitSection("FILES", [&](std::string_view entry) {
-    CompareManifestEntry(manifest, md5, request.installDir, std::string(entry), files);
-  });
+  BatchComparison comparison(manifest, request.installDir, files);
+  manifest.VisitSection("FILES", [&](std::string_view entry) { comparison.Add(entry); });
   return 0;
 }

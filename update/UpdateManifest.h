@@ -53,12 +53,19 @@ bool AreSafeRelativeNames(const std::vector<std::string>& names);
 void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& directory, std::string entry,
                           std::vector<UpdateFileInfo>& files);
 
+// The per-file rule for a list of entries, appending in the list's order
+// exactly what CompareManifestEntry would append entry by entry. The installed
+// copies are hashed on every processor at once (CMD5::GetFilesMD5), so a large
+// installation is checked at the pace of its disk rather than of one core.
+void CompareManifestEntries(CConfigFile& manifest, const std::string& directory,
+                            const std::vector<std::string>& entries, std::vector<UpdateFileInfo>& files);
+
 // Compares the versioned manifest with the installed copies. Returns -1 when
 // the manifest is missing, lists no files, lists an unsafe name, or installDir
 // is empty (then nothing is hashed or appended); 1 when the installation is
 // current by version and region and UNCONDITIONALUPDATE is 0 (nothing hashed or
-// appended); 0 when the copies were compared. Appends, never clears. Runs on the
-// caller's thread and reads every listed installed file.
+// appended); 0 when the copies were compared. Appends, never clears. Called on
+// one thread; reads every listed installed file with workers of its own.
 int CompareUpdateConfig(const UpdateCheckInfo& request, std::vector<UpdateFileInfo>& files);
 
 // Byte-wise version order: true when candidate is greater than installed as

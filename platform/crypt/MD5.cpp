@@ -1,15 +1,17 @@
 #include "platform/crypt/MD5.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/core_guard.h"
+#include "platform/crypt/StreamDigest.h"
 #include "platform/win32/Files.h"
 
 namespace {
@@ -19,21 +21,6 @@ namespace {
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 
 std::atomic<std::uint64_t> filesHashed{0};
-
-std::string ToHex(const unsigned char* bytes, unsigned length) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text(length * 2, '\0');
-  for (unsigned i = 0; i < length; ++i) {
-    text[2 * i] = kDigits[bytes[i] >> 4];
-    text[2 * i + 1] = kDigits[bytes[i] & 0x0F];
-  }
-  return text;
-}
-
-struct ContextDeleter {
-  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-using Context = std::unique_ptr<EVP_MD_CTX, ContextDeleter>;
 
 class FileDescriptor {
  public:
@@ -49,11 +36,11 @@ class FileDescriptor {
   int fd_;
 };
 
-std::string DigestOfBytes(const void* data, std::size_t size, const EVP_MD* type) {
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned length = 0;
-  if (EVP_Digest(data, size, md, &length, type, nullptr) != 1) return CMD5::kUnreadable;
-  return ToHex(md, length);
+std::string DigestOfBytes(const void* data, std::size_t size, DigestKind kind) {
+  CStreamDigest stream(kind);
+  stream.Update(data, size);
+  const FileDigests digests = stream.Finish();
+  return kind == kDigestMD5 ? digests.md5 : digests.sha256;
 }
 
 }  // namespace
@@ -64,7 +51,8 @@ struct CMD5::Buffer {
   };
   // Page-aligned so the kernel copies whole pages into it.
   std::unique_ptr<unsigned char, Free> data{static_cast<unsigned char*>(std::aligned_alloc(4096, kBlockSize))};
-  Context context{EVP_MD_CTX_new()};
+  CStreamDigest md5{kDigestMD5};
+  CStreamDigest sha256{kDigestSHA256};
 };
 
 CMD5::CMD5() = default;
@@ -83,7 +71,7 @@ long CMD5::HashFile(const char* path, bool sha256, std::string& digest) {
   digest = kUnreadable;
   if (path == nullptr) return 0;
   if (!buffer_) buffer_ = std::make_unique<Buffer>();
-  if (!buffer_->data || !buffer_->context) return 0;
+  if (!buffer_->data) return 0;
 
   // O_NONBLOCK so that a FIFO standing where a file should be cannot hang the
   // check; only regular files have a digest.
@@ -95,23 +83,39 @@ long CMD5::HashFile(const char* path, bool sha256, std::string& digest) {
   // Each file is read once from start to end; ask for aggressive read-ahead.
   ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-  EVP_MD_CTX* context = buffer_->context.get();
-  if (EVP_DigestInit_ex(context, sha256 ? EVP_sha256() : EVP_md5(), nullptr) != 1) return 0;
+  CStreamDigest& stream = sha256 ? buffer_->sha256 : buffer_->md5;
+  if (!stream.Reset()) return 0;
   unsigned char* block = buffer_->data.get();
   for (;;) {
     const ssize_t n = ::read(file.get(), block, kBlockSize);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return 0;  // also a directory (EISDIR)
     if (n == 0) break;
-    if (EVP_DigestUpdate(context, block, static_cast<std::size_t>(n)) != 1) return 0;
+    if (!stream.Update(block, static_cast<std::size_t>(n))) return 0;
   }
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned length = 0;
-  if (EVP_DigestFinal_ex(context, md, &length) != 1) return 0;
-  digest = ToHex(md, length);
-  return 1;
+  const FileDigests digests = stream.Finish();
+  digest = sha256 ? digests.sha256 : digests.md5;
+  return digest != kUnreadable ? 1 : 0;
 }
 
-std::string CMD5::OfBytes(const void* data, std::size_t size) { return DigestOfBytes(data, size, EVP_md5()); }
+std::string CMD5::OfBytes(const void* data, std::size_t size) { return DigestOfBytes(data, size, kDigestMD5); }
 
-std::string CMD5::SHA256OfBytes(const void* data, std::size_t size) { return DigestOfBytes(data, size, EVP_sha256()); }
+std::string CMD5::SHA256OfBytes(const void* data, std::size_t size) { return DigestOfBytes(data, size, kDigestSHA256); }
+
+std::vector<std::string> CMD5::GetFilesMD5(const std::vector<std::string>& paths, unsigned threads) {
+  std::vector<std::string> digests(paths.size());
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  threads = static_cast<unsigned>(std::min<std::size_t>(threads, paths.size()));
+  // Each worker takes the next file in list order; a digest lands in its own
+  // slot, so the result keeps the list's order whatever finishes first.
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    CMD5 md5;
+    for (std::size_t i; (i = next.fetch_add(1)) < paths.size();) md5.GetFileMD5(paths[i].c_str(), digests[i]);
+  };
+  std::vector<std::thread> pool;
+  for (unsigned i = 1; i < threads; ++i) pool.emplace_back(work);
+  work();
+  for (auto& worker : pool) worker.join();
+  return digests;
+}

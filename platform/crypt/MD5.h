@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CMD5 {
  public:
@@ -29,6 +30,12 @@ class CMD5 {
   // Signed releases carry it beside the MD5, which no longer resists a forger.
   long GetFileSHA256(const char* path, std::string& digest);
   static std::string SHA256OfBytes(const void* data, std::size_t size);
+
+  // The MD5 digests of many files, as GetFileMD5 gives them, in the order of
+  // paths. Up to threads files (0: one per processor) are hashed at a time,
+  // each by a worker with its own buffer, so memory stays bounded however long
+  // the list is. Returns when every file is done; may be called from any thread.
+  static std::vector<std::string> GetFilesMD5(const std::vector<std::string>& paths, unsigned threads = 0);
 
   // How many files GetFileMD5 was asked to hash in this process, by any
   // object. Lets diagnostics and tests see whether a comparison hashed at all.

@@ -107,11 +107,20 @@ curl_off_t FileSize(int fd) {
   return ::fstat(fd, &status) == 0 ? static_cast<curl_off_t>(status.st_size) : -1;
 }
 
+// A header's value without the blanks and line end around it.
+std::string HeaderValue(std::string_view line, std::size_t nameLength) {
+  std::string_view value = line.substr(nameLength);
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back())) != 0) value.remove_suffix(1);
+  return std::string(value);
+}
+
 enum class Outcome {
-  kDone,        // the whole file is in the ".part" file
-  kRestart,     // the ".part" file does not fit the server's file: start over on this server
-  kNextServer,  // this server did not deliver
-  kStop,        // cancelled, window gone or a local failure: no other server can help
+  kDone,         // the whole file is in the ".part" file
+  kNotModified,  // a conditional request found the kept copy current
+  kRestart,      // the ".part" file does not fit the server's file: start over on this server
+  kNextServer,   // this server did not deliver
+  kStop,         // cancelled, window gone or a local failure: no other server can help
 };
 
 }  // namespace
@@ -141,6 +150,10 @@ struct CZOLTUpdateIntf::Impl {
   std::vector<std::string> causes;  // why each server tried for this file did not deliver it
   bool answered = false;            // every server tried for this file answered with an HTTP status
   std::string contentRange;
+  bool encoded = false;  // the body came with a Content-Encoding that libcurl decoded
+  std::string etag, lastModified, date;
+  CStreamDigest digest;
+  FileDigests lastDigests;
   std::vector<char> pending;  // received, not yet written
   HWND notifyWnd = nullptr;
   UINT notifyMsg = 0;
@@ -193,12 +206,18 @@ struct CZOLTUpdateIntf::Impl {
     curl_off_t announced = -1;
     curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
     if (!WithinCap(announced < 0 ? 0 : announced)) return false;
-    if (::ftruncate(fd, offset) != 0 || ::lseek(fd, offset, SEEK_SET) != offset) {
+    if (::ftruncate(fd, offset) != 0 || ::lseek(fd, offset, SEEK_SET) != offset || !StartDigest(offset)) {
       SinkFailed();
       return false;
     }
     started = true;
     return true;
+  }
+
+  // The digests cover the whole file: a continued ".part" file is read once
+  // for its earlier bytes, the rest is taken as it is written.
+  bool StartDigest(curl_off_t earlier) {
+    return digest.Reset() && (earlier == 0 || digest.UpdateFromFile(fd, earlier));
   }
 
   static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
@@ -208,8 +227,21 @@ struct CZOLTUpdateIntf::Impl {
     // response's Content-Range counts.
     if (StartsWithNoCase(line, "http/")) {
       impl->contentRange.clear();
+      impl->encoded = false;
+      impl->etag.clear();
+      impl->lastModified.clear();
+      impl->date.clear();
     } else if (StartsWithNoCase(line, "content-range:")) {
       impl->contentRange.assign(line.substr(14));
+    } else if (StartsWithNoCase(line, "content-encoding:")) {
+      const std::string coding = HeaderValue(line, 17);
+      impl->encoded = !coding.empty() && coding != "identity";
+    } else if (StartsWithNoCase(line, "etag:")) {
+      impl->etag = HeaderValue(line, 5);
+    } else if (StartsWithNoCase(line, "last-modified:")) {
+      impl->lastModified = HeaderValue(line, 14);
+    } else if (StartsWithNoCase(line, "date:")) {
+      impl->date = HeaderValue(line, 5);
     }
     return size * count;
   }
@@ -236,7 +268,9 @@ struct CZOLTUpdateIntf::Impl {
   }
 
   bool Flush() {
-    if (!pending.empty() && !WriteAll(fd, pending.data(), pending.size())) SinkFailed();
+    if (!pending.empty() &&
+        (!digest.Update(pending.data(), pending.size()) || !WriteAll(fd, pending.data(), pending.size())))
+      SinkFailed();
     pending.clear();
     return !sinkFailed;
   }
@@ -304,7 +338,8 @@ struct CZOLTUpdateIntf::Impl {
     return impl->cancelled.load() ? 1 : 0;
   }
 
-  Outcome Fetch(const std::string& url, curl_off_t& size) {
+  // conditional: the validators to send with this request, or null.
+  Outcome Fetch(const std::string& url, curl_off_t& size, const CZOLTUpdateIntf::Validators* conditional) {
     offset = FileSize(fd);
     if (offset < 0) return Outcome::kStop;
     // A ".part" already past the cap cannot become the file.
@@ -328,6 +363,10 @@ struct CZOLTUpdateIntf::Impl {
       range = std::to_string(offset) + "-";
       headers = curl_slist_append(headers, ("If-Range: " + HttpDate(status.st_mtim.tv_sec)).c_str());
     }
+    if (conditional != nullptr && !conditional->etag.empty())
+      headers = curl_slist_append(headers, ("If-None-Match: " + conditional->etag).c_str());
+    if (conditional != nullptr && !conditional->lastModified.empty())
+      headers = curl_slist_append(headers, ("If-Modified-Since: " + conditional->lastModified).c_str());
     char curlError[CURL_ERROR_SIZE] = "";
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());
@@ -353,12 +392,13 @@ struct CZOLTUpdateIntf::Impl {
       NoteFailure(result, status, 0, -1, curlError);
       return Finish(Outcome::kStop);
     }
+    if (conditional != nullptr && status == 304 && result == CURLE_OK) return Outcome::kNotModified;
     if (status == 416 && offset > 0) {
       // The ".part" file already holds all the server has, or more.
       const ContentRange whole = ParseContentRange(contentRange);
       if (whole.total == offset) {
         size = offset;
-        return Outcome::kDone;
+        return StartDigest(offset) ? Outcome::kDone : Outcome::kStop;
       }
       return Restart();
     }
@@ -378,7 +418,9 @@ struct CZOLTUpdateIntf::Impl {
     curl_off_t expected = -1;
     if (status == 206) {
       expected = ParseContentRange(contentRange).total;
-    } else {
+    } else if (!encoded) {
+      // A decoded body has its own length; libcurl itself reports an encoded
+      // body that was cut short.
       curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
     }
     size = offset + written;
@@ -387,6 +429,20 @@ struct CZOLTUpdateIntf::Impl {
       return Finish(Outcome::kNextServer);
     }
     return Outcome::kDone;
+  }
+
+  // Validators are only worth keeping when they will change with the file. A
+  // file modified in the second it was served may change again within that
+  // second, keeping its Last-Modified and (on servers that derive it from the
+  // time and size, as nginx does) its ETag: such validators are dropped, as
+  // web servers themselves treat them as weak.
+  CZOLTUpdateIntf::Validators ValidatorsOfResponse(const std::string& server) const {
+    if (!lastModified.empty()) {
+      const time_t modified = curl_getdate(lastModified.c_str(), nullptr);
+      const time_t served = curl_getdate(date.c_str(), nullptr);
+      if (modified < 0 || served < 0 || served - modified < 2) return {server, "", ""};
+    }
+    return {server, etag, lastModified};
   }
 
   Outcome Restart() {
@@ -485,22 +541,39 @@ std::string CZOLTUpdateIntf::RequestPath(unsigned updateType, const std::string&
 
 int CZOLTUpdateIntf::GetRemoteFile(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd,
                                    unsigned notifyMsg) {
-  return Get(updateType, remoteName, localPath, notifyWnd, notifyMsg, 0, impl_->servers.size());
+  return Get(updateType, remoteName, localPath, notifyWnd, notifyMsg, 0, impl_->servers.size(), nullptr);
 }
 
+int CZOLTUpdateIntf::GetRemoteManifest(unsigned updateType, const char* remoteName, const char* localPath,
+                                       Validators& kept) {
+  return Get(updateType, remoteName, localPath, nullptr, 0, 0, impl_->servers.size(), &kept);
+}
+
+void CZOLTUpdateIntf::SetDigestKinds(unsigned kinds) { impl_->digest.SetKinds(kinds); }
+
+const FileDigests& CZOLTUpdateIntf::LastDigests() const { return impl_->lastDigests; }
+
 int CZOLTUpdateIntf::GetSignedFile(unsigned updateType, const char* remoteName, const char* localPath,
-                                   const SignedFileCheck& check) {
+                                   const SignedFileCheck& check, Validators* kept,
+                                   const std::function<bool()>& useKept) {
   const std::string signatureName = std::string(remoteName) + ".sig";
   const std::string signaturePath = std::string(localPath) + ".sig";
+  // An Ed25519 signature is 64 bytes; anything longer is not one.
+  LimitSize(signatureName, 64);
   for (std::size_t i = 0; i < impl_->servers.size(); ++i) {
     if (impl_->servers[i].ip.empty()) continue;
     // The signature must come from the server that gave the file: a pair from
     // two servers could join one server's old manifest to the other's
     // signature of it.
-    const bool arrived = Get(updateType, remoteName, localPath, nullptr, 0, i, i + 1) == 0;
-    if (arrived) Get(updateType, signatureName.c_str(), signaturePath.c_str(), nullptr, 0, i, i + 1);
+    const int got = Get(updateType, remoteName, localPath, nullptr, 0, i, i + 1, kept);
+    // Not modified: the kept pair stands in for what this server would give,
+    // and is checked again like a fresh one.
+    const bool notModified = got == 1;
+    const bool arrived = notModified ? (useKept && useKept()) : got == 0;
+    if (arrived && !notModified)
+      Get(updateType, signatureName.c_str(), signaturePath.c_str(), nullptr, 0, i, i + 1, nullptr);
     if (impl_->cancelled.load()) break;
-    if (check(impl_->servers[i], arrived)) return 0;
+    if (check(impl_->servers[i], arrived)) return notModified ? 1 : 0;
     DeleteFileA(localPath);
     DeleteFileA(signaturePath.c_str());
   }
@@ -510,16 +583,20 @@ int CZOLTUpdateIntf::GetSignedFile(unsigned updateType, const char* remoteName, 
 }
 
 int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd,
-                         unsigned notifyMsg, std::size_t firstServer, std::size_t endServer) {
+                         unsigned notifyMsg, std::size_t firstServer, std::size_t endServer, Validators* conditional) {
   Impl& impl = *impl_;
   const std::string target = NativePath(localPath);
   const std::string part = target + ".part";
   // An older file at the target must not pass for the new one if this fetch
   // fails; the complete file replaces it by rename below.
   DeleteFileA(target.c_str());
+  impl.lastDigests = {};
   impl.causes.clear();
   impl.answered = false;
   if (impl.curl == nullptr || impl.cancelled.load()) return -1;
+  // A manifest is small and may come compressed; a range of its encoded form
+  // cannot continue a decoded ".part", so it is always fetched whole.
+  if (conditional != nullptr) DeleteFileA(part.c_str());
 
   // Never through a link: a planted ".part" link would have the download
   // written wherever it points.
@@ -543,16 +620,26 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   impl.path = path;
   impl.answered = true;
   bool tried = false;
+  std::string deliveredBy;
+  if (conditional != nullptr) curl_easy_setopt(impl.curl, CURLOPT_ACCEPT_ENCODING, "gzip");
   for (std::size_t i = firstServer; i < endServer; ++i) {
     const auto& server = impl.servers[i];
     if (server.ip.empty()) continue;
     tried = true;
     impl.server = server.ip + ":" + std::to_string(server.port != 0 ? server.port : (server.useHttps ? 443 : 80));
-    const std::string url = impl.Target(server) + path;
-    outcome = impl.Fetch(url, size);
-    if (outcome == Outcome::kRestart) outcome = impl.Fetch(url, size);
-    if (outcome == Outcome::kDone || outcome == Outcome::kStop) break;
+    const std::string base = impl.Target(server);
+    const std::string url = base + path;
+    // Only the server that delivered the kept copy can vouch for it.
+    const Validators* ask = conditional != nullptr && conditional->server == base ? conditional : nullptr;
+    outcome = impl.Fetch(url, size, ask);
+    if (outcome == Outcome::kRestart) outcome = impl.Fetch(url, size, ask);
+    deliveredBy = base;
+    if (outcome == Outcome::kDone || outcome == Outcome::kStop || outcome == Outcome::kNotModified) break;
   }
+  if (conditional != nullptr) curl_easy_setopt(impl.curl, CURLOPT_ACCEPT_ENCODING, nullptr);
+  // Write-back of a complete file starts now, so that making it durable at
+  // the end of the installation finds little left to wait for.
+  if (outcome == Outcome::kDone) StartWriteBack(impl.fd);
   const bool empty = FileSize(impl.fd) == 0;
   ::close(impl.fd);
   impl.fd = -1;
@@ -565,10 +652,14 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   // Causes of servers that failed before another delivered are for the log
   // only: the run itself went well.
   for (const std::string& cause : impl.causes) {
-    if (outcome == Outcome::kDone)
+    if (outcome == Outcome::kDone || outcome == Outcome::kNotModified)
       diagnostics::LogFact(cause);
     else
       diagnostics::ReportCause(cause);
+  }
+  if (outcome == Outcome::kNotModified) {
+    DeleteFileA(part.c_str());
+    return 1;
   }
   if (outcome != Outcome::kDone) {
     if (empty) DeleteFileA(part.c_str());
@@ -579,6 +670,8 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
     DeleteFileA(part.c_str());
     return -1;
   }
+  impl.lastDigests = impl.digest.Finish();
+  if (conditional != nullptr) *conditional = impl.ValidatorsOfResponse(deliveredBy);
   if (notifyWnd != nullptr) {
     SendMessageA(notifyWnd, notifyMsg, static_cast<WPARAM>(size), static_cast<LPARAM>(size));
   }

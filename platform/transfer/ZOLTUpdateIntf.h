@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/crypt/StreamDigest.h"
 #include "platform/win32/Window.h"
 
 // One update server.
@@ -73,6 +74,34 @@ class CZOLTUpdateIntf {
   // Cap for names without a LimitSize of their own: 64 MiB.
   static constexpr std::uint64_t kDefaultSizeCap = 64ull << 20;
 
+  // What a server said about a copy of a file it delivered, so that the next
+  // request can ask whether it changed: the server (scheme, name and port as
+  // requested) and its ETag and Last-Modified header values (either may be empty).
+  struct Validators {
+    std::string server;
+    std::string etag;
+    std::string lastModified;
+  };
+
+  // Fetches a manifest into localPath like GetRemoteFile without reports, with
+  // three differences: the server may send it gzip-compressed (it is stored
+  // decoded, and any size limit counts decoded bytes); nothing is resumed; and
+  // the server named by kept.server, when it is asked, is asked conditionally
+  // (If-None-Match, If-Modified-Since). Returns 0 when a copy is at localPath,
+  // with kept then describing it (its ETag and Last-Modified empty when they
+  // could not tell a change: the file was modified within a second of being
+  // served); 1 when that server answered 304 Not Modified (nothing at
+  // localPath: the kept copy is current); -1 on failure.
+  int GetRemoteManifest(unsigned updateType, const char* remoteName, const char* localPath, Validators& kept);
+
+  // Which digests (DigestKind values) are taken of each file while it is
+  // stored; MD5 unless set.
+  void SetDigestKinds(unsigned kinds);
+  // The digests of the file that the last successful fetch stored, computed
+  // from the bytes as they were written (a resumed file includes its earlier
+  // part). Empty texts before any fetch succeeded.
+  const FileDigests& LastDigests() const;
+
   // Why a fetch failed goes to the run's diagnostics: for each server tried,
   // the refused or timed-out connection with its ip:port, the HTTP status with
   // the request path, a body cut short; a local write the system refused, with
@@ -99,7 +128,15 @@ class CZOLTUpdateIntf {
   // whose pair is refused counts as failed, and neither of its files is left
   // at localPath or localPath + ".sig". Returns 0 once a pair is accepted, -1
   // when no server gave one (or on Cancel).
-  int GetSignedFile(unsigned updateType, const char* remoteName, const char* localPath, const SignedFileCheck& check);
+  //
+  // With kept given, remoteName is fetched as GetRemoteManifest fetches it
+  // (kept describes the answer afterwards). When the server that delivered the
+  // kept copy answers 304, useKept must put the kept file and its kept
+  // signature at localPath and localPath + ".sig" (false: none kept), and check
+  // judges them as it judges a fresh pair; 1 is returned when that pair is
+  // accepted.
+  int GetSignedFile(unsigned updateType, const char* remoteName, const char* localPath, const SignedFileCheck& check,
+                    Validators* kept = nullptr, const std::function<bool()>& useKept = {});
 
   // Makes a running fetch fail within a second, and every later one at once.
   // May be called from any thread while the object exists.
@@ -110,8 +147,9 @@ class CZOLTUpdateIntf {
 
  private:
   // GetRemoteFile over the servers [firstServer, endServer) of the list.
+  // conditional: fetch as a manifest (see GetRemoteManifest), or null.
   int Get(unsigned updateType, const char* remoteName, const char* localPath, HWND notifyWnd, unsigned notifyMsg,
-          std::size_t firstServer, std::size_t endServer);
+          std::size_t firstServer, std::size_t endServer, Validators* conditional);
 
   struct Impl;
   std::unique_ptr<Impl> impl_;

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <mutex>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "platform/core_guard.h"
@@ -331,6 +332,37 @@ BOOL MoveFileExA(const char* src, const char* dst, DWORD flags) {
   return TRUE;
 }
 
+BOOL MoveFileIntoPlace(const char* src, const char* dst) {
+  if (src == nullptr || dst == nullptr) return Fail(ENOENT);
+  std::string fromName, toName;
+  const Descriptor from(OpenParent(src, fromName));
+  if (!from) return Fail();
+  const Descriptor to(OpenParent(dst, toName));
+  if (!to) return Fail();
+  struct stat st {};
+  if (::fstatat(from.get(), fromName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Fail();
+  if (!S_ISREG(st.st_mode)) return Fail(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
+  struct stat target {};
+  const bool targetExists = ::fstatat(to.get(), toName.c_str(), &target, AT_SYMLINK_NOFOLLOW) == 0;
+  if (targetExists && S_ISDIR(target.st_mode)) return Fail(EISDIR);
+  // The bits are set before the rename, so the name never shows the file with
+  // other bits, not even for a moment. The file is only opened when they must
+  // change: a batch of a thousand files would otherwise spend more time
+  // opening than renaming.
+  const bool keepsTargetBits = targetExists && S_ISREG(target.st_mode);
+  if (!keepsTargetBits || (target.st_mode & kMaximumFileMode) != (st.st_mode & 07777)) {
+    const Descriptor in(::openat(from.get(), fromName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!in) return Fail();
+    const mode_t mode = (keepsTargetBits ? target.st_mode : ModeForNewCopy(in.get(), st.st_mode)) & kMaximumFileMode;
+    if ((st.st_mode & 07777) != mode && ::fchmod(in.get(), mode) != 0) return Fail();
+  }
+  if (::renameat2(from.get(), fromName.c_str(), to.get(), toName.c_str(), 0) == 0) return TRUE;
+  if (errno != EXDEV) return Fail();
+  if (!CopyFileA(src, dst, FALSE)) return FALSE;
+  ::unlinkat(from.get(), fromName.c_str(), 0);
+  return TRUE;
+}
+
 BOOL CreateDirectoryTree(const char* path) {
   if (path == nullptr || *path == '\0') return Fail(ENOENT);
   const std::string native = NativePath(path);
@@ -460,11 +492,34 @@ bool AppendToFile(const std::string& path, std::string_view bytes) {
   return ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode) && WriteAll(file.get(), bytes.data(), bytes.size());
 }
 
-bool FlushFileSystem(const std::string& path) {
-  const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::syncfs(fd) == 0;
-  ::close(fd);
+void StartWriteBack(int fd) { ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); }
+
+bool MakeDurable(const std::vector<std::string>& files, const std::string& root) {
+  std::string top = NativePath(root);
+  while (top.size() > 1 && top.back() == '/') top.pop_back();
+  std::set<std::string> folders;
+  bool ok = true;
+  for (const auto& file : files) {
+    std::string name;
+    const Descriptor folder(OpenParent(file, name));
+    if (!folder) continue;  // gone: nothing of it to keep
+    const Descriptor fd(::openat(folder.get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (fd && ::fdatasync(fd.get()) != 0) ok = false;
+    const std::string native = NativePath(file);
+    for (std::string at = native.substr(0, native.find_last_of('/'));; at = at.substr(0, at.find_last_of('/'))) {
+      folders.insert(at);
+      if (at == top || at.size() <= top.size() || at.compare(0, top.size(), top) != 0 ||
+          at.find('/') == std::string::npos)
+        break;
+    }
+  }
+  for (const auto& folder : folders) {
+    const std::vector<std::string> parts = Components(folder);
+    const Descriptor opened(OpenFolder(folder, parts, parts.size(), false));
+    if (!opened) continue;
+    const Descriptor readable(::openat(opened.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!readable || ::fsync(readable.get()) != 0) ok = false;
+  }
   return ok;
 }
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/win32/Win32Types.h"
 
@@ -46,6 +47,14 @@ BOOL DeleteFileA(const char* path);
 inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 1;
 BOOL MoveFileExA(const char* src, const char* dst, DWORD flags);
 
+// Puts the regular file src at dst as CopyFileA would (replaced in one step;
+// a replaced dst keeps its bits, a new one takes those of src, a program
+// becoming executable, all capped at 0755; a link at dst is replaced, never
+// followed), but by renaming src when both lie on one file system, so that no
+// byte is copied. Across file systems src is copied with CopyFileA and then
+// removed. src is gone afterwards. Nothing is flushed to disk.
+BOOL MoveFileIntoPlace(const char* src, const char* dst);
+
 // Creates path and every missing folder above it, each 0755 (see above).
 // Non-zero when path is a folder afterwards.
 BOOL CreateDirectoryTree(const char* path);
@@ -66,7 +75,7 @@ int OpenFileForWriting(const char* path);
 // permission bits, capped at 0755; a new one takes those of src (a program also
 // becomes executable), capped the same way. A link at dst is replaced by a
 // regular file: what it points to is never written and lends no bits. The data is not flushed to disk: callers that
-// record a copy as done call FlushFileSystem once for a whole batch first. With failIfExists non-zero an existing dst
+// record a copy as done call MakeDurable once for a whole batch first. With failIfExists non-zero an existing dst
 // is left alone and the call fails with ERROR_FILE_EXISTS. Fails when dst is a directory.
 BOOL CopyFileA(const char* src, const char* dst, BOOL failIfExists);
 
@@ -87,9 +96,18 @@ int rename(const char* oldName, const char* newName);
 // disk, renamed over path. Returns false (and leaves path as it was) on failure.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes);
 
-// Flushes every written file of the file system that holds path to disk (one
-// flush for a batch of copies, instead of one per file). False on failure.
-bool FlushFileSystem(const std::string& path);
+// Starts writing the descriptor's unwritten data to disk and returns without
+// waiting, so that a later MakeDurable of the file has little left to do.
+void StartWriteBack(int fd);
+
+// Makes what a batch of writes changed durable, and nothing else (a flush of
+// the whole file system would wait for every other program's data too): the
+// data of every file in files, and the entries of every folder from each
+// file's folder up to and including root (new folders and renamed names live
+// there). Nothing is opened through a link. Files whose write-back was started
+// when they were written (StartWriteBack) cost little more than the wait.
+// Files that are gone are skipped. False when a flush fails.
+bool MakeDurable(const std::vector<std::string>& files, const std::string& root);
 
 // Writes all of data to the descriptor, resuming after short writes and
 // interruptions. False on a write error.

@@ -56,7 +56,9 @@ TEST(ReplaceInstalledFiles, CopiesOverInstalledFilesAndCreatesFolders) {
   WriteTextFile(staging / "sub/deeper/b.txt", "new b");
   WriteTextFile(install / "a.txt", "old a");
 
-  EXPECT_TRUE(ReplaceInstalledFiles({Record("a.txt"), Record("sub\\deeper\\b.txt")}, staging.path(), install.path()));
+  // A name listed twice is installed once; the second listing finds it done.
+  EXPECT_TRUE(ReplaceInstalledFiles({Record("a.txt"), Record("sub\\deeper\\b.txt"), Record("a.txt")}, staging.path(),
+                                    install.path()));
   EXPECT_EQ(ReadTextFile(install / "a.txt"), "new a");
   EXPECT_EQ(ReadTextFile(install / "sub/deeper/b.txt"), "new b");
   EXPECT_FALSE(fs::exists(install / "a.txt.bak"));
@@ -87,6 +89,39 @@ TEST(ReplaceInstalledFiles, KeepsTheInstalledFilesMode) {
     ASSERT_EQ(::stat((install / c.name).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, c.expected) << c.name;
     EXPECT_EQ(ReadTextFile(install / c.name), "new");
+  }
+}
+
+// On one file system a staged file is renamed into place (the installed file
+// is the staged inode: no byte copied); across two (staging on tmpfs here) it
+// is copied. Either way the staged copy is gone, the mode kept, the content new.
+TEST(ReplaceInstalledFiles, RenamesOnOneFileSystemAndCopiesAcrossTwo) {
+  const struct {
+    const char* name;
+    const char* stagingBase;  // nullptr: beside the installation
+    bool sameInode;
+  } cases[] = {{"one file system", nullptr, true}, {"staging on another file system", "/dev/shm", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir install, local;
+    const std::string staging =
+        c.stagingBase ? std::string(c.stagingBase) + "/zolt-staging-" + std::to_string(::getpid()) + "/" : local.path();
+    WriteTextFile(staging + "bin/ZOLTClient.exe", "new client");
+    WriteTextFile(install / "bin/ZOLTClient.exe", "old client");
+    ::chmod((install / "bin/ZOLTClient.exe").c_str(), 0750);
+    struct stat staged {};
+    ASSERT_EQ(::stat((staging + "bin/ZOLTClient.exe").c_str(), &staged), 0);
+
+    EXPECT_TRUE(ReplaceInstalledFiles({Record("bin\\ZOLTClient.exe")}, staging, install.path()));
+    struct stat installed {};
+    ASSERT_EQ(::stat((install / "bin/ZOLTClient.exe").c_str(), &installed), 0);
+    EXPECT_EQ(ReadTextFile(install / "bin/ZOLTClient.exe"), "new client");
+    EXPECT_EQ(installed.st_mode & 0777, 0750u);
+    EXPECT_EQ(installed.st_ino == staged.st_ino && installed.st_dev == staged.st_dev, c.sameInode);
+    EXPECT_FALSE(fs::exists(staging + "bin/ZOLTClient.exe"));
+    for (const auto& entry : fs::directory_iterator(install / "bin"))
+      EXPECT_EQ(entry.path().filename(), "ZOLTClient.exe") << "a temporary file was left";
+    if (c.stagingBase) fs::remove_all(staging);
   }
 }
 

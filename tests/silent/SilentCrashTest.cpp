@@ -69,6 +69,45 @@ TEST_F(SilentE2ETest, KilledRunsAreCompletedByTheNextRun) {
   EXPECT_GE(killPoints, 20);
 }
 
+// Files go into place by rename, one after the other. A run killed between two
+// of those renames (strace kills it at its Nth renameat call) has installed some
+// of the files and not recorded the version; the next run must install the
+// rest, from what is still staged, and record it.
+TEST_F(SilentE2ETest, KillBetweenTwoInstallRenamesIsHealedByTheNextRun) {
+  FileSet old, release;
+  for (int i = 0; i < 8; ++i) {
+    const std::string name = (i % 2 == 0 ? "sub\\f" : "f") + std::to_string(i) + ".bin";
+    old[name] = std::string(4096, 'o');
+    release[name] = std::string(8192 + i, char('A' + i));
+  }
+  NginxServer server(pub);
+  Publish(pub, 1, release, {"4.1.0", "GD"});
+  int mixed = 0;
+  // The downloads' own renames come first; the range covers them, the eight
+  // installing renames and the records written after them.
+  for (int when = 1; when <= 22; ++when) {
+    SCOPED_TRACE("killed at rename call " + std::to_string(when));
+    Install(old, "4.0.9", server.port());
+    const std::string inject = "inject=renameat:signal=SIGKILL:when=" + std::to_string(when);
+    const int status =
+        Wait(Start({"-silent"}, "killed",
+                   {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=renameat", "-e", inject}));
+    ASSERT_NE(status, 0) << "the run was not killed: " << ReadTextFile(work / "killed.err");
+    int installed = 0;
+    for (const auto& [name, content] : release) installed += ReadTextFile(app + Native(name)) == content;
+    if (installed > 0 && installed < static_cast<int>(release.size())) {
+      ++mixed;
+      EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.0.9") << "recorded before every file was in";
+    }
+
+    ASSERT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    EXPECT_EQ(Installed(), WithNativeNames(release));
+    EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.1.0");
+    EXPECT_FALSE(fs::exists(app + "UPDATE/Program"));
+  }
+  EXPECT_GE(mixed, 3) << "too few kills landed between two renames";
+}
+
 // Kills the updater at every system call that touches one of the three stores
 // (the folder that holds it, or the file by name), each kill followed by one
 // clean run: whatever the moment, that run leaves the release installed and

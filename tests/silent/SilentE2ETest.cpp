@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "platform/configfile/ConfigFile.h"
@@ -83,6 +84,42 @@ TEST_F(SilentE2ETest, SecondInstanceEndsAtOnceAndChangesNothing) {
   EXPECT_EQ(Wait(first), 0);
   EXPECT_EQ(Requests(server, "/1/UpdateConfig.ini"), 1) << "the second instance fetched nothing";
   EXPECT_EQ(Installed(), release);
+}
+
+// Before the version is recorded, the installed files and the folders whose
+// entries changed are flushed, and nothing else: a flush of the whole file
+// system would wait for every other program's unwritten data as well.
+TEST_F(SilentE2ETest, OnlyWhatTheRunWroteIsFlushedBeforeTheVersionIsRecorded) {
+  const FileSet old = {{"version.txt", "4.0.9"}, {"data\\strings.ini", "old"}};
+  const FileSet release = {{"version.txt", "4.1.0"}, {"data\\strings.ini", "new"}, {"data\\skins\\blue.skin", "b"}};
+  NginxServer server(pub);
+  Install(old, "4.0.9", server.port());
+  Publish(pub, 1, release, {"4.1.0", "GD"});
+  const std::string trace = work / "trace.txt";
+  ASSERT_EQ(Wait(Start({"-silent"}, "run",
+                       {"/usr/bin/strace", "-f", "-qq", "-y", "-o", trace, "-e",
+                        "trace=sync,syncfs,fsync,fdatasync,rename,renameat,renameat2"})),
+            0)
+      << ReadTextFile(work / "run.err");
+  EXPECT_EQ(Installed(), WithNativeNames(release));
+
+  std::vector<std::string> lines;
+  std::istringstream text(ReadTextFile(trace));
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
+  const auto firstLine = [&](const std::string& call, const std::string& path) {
+    for (std::size_t i = 0; i < lines.size(); ++i)
+      if (lines[i].find(call) != std::string::npos && lines[i].find(path) != std::string::npos) return i;
+    return lines.size();
+  };
+  const std::size_t recorded = firstLine(" rename", "\"Config.dat\"");
+  ASSERT_LT(recorded, lines.size()) << "the version was not recorded";
+  EXPECT_EQ(firstLine(" syncfs(", ""), lines.size()) << "the whole file system was flushed";
+  EXPECT_EQ(firstLine(" sync(", ""), lines.size());
+  for (const auto& [name, content] : release) {
+    SCOPED_TRACE(name);
+    EXPECT_LT(firstLine(" fdatasync(", app + Native(name) + ">"), recorded);
+  }
+  for (const std::string folder : {"data", "data/skins"}) EXPECT_LT(firstLine(" fsync(", app + folder + ">"), recorded);
 }
 
 // Every failure names its cause on stderr and in ZOLTUpdate.log, and the run

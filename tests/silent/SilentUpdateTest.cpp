@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include "install/Installation.h"
@@ -83,7 +85,7 @@ class SilentUpdateTest : public ::testing::Test {
   }
 
   FileSet Installed() const {
-    FileSet tree = ReadTree(app, "UPDATE/");
+    FileSet tree = ReadTree(app, "UPDATE");  // staging, and the kept manifests beside it
     for (const char* own : {"Config.dat", "UserConfig.dat", "UpdateRecord.dat"}) tree.erase(own);
     return tree;
   }
@@ -620,6 +622,65 @@ TEST_F(SilentUpdateTest, RefusedFileGoesThroughBackupRemovedByTheNextRun) {
   EXPECT_EQ(Installed(), NativeNames(kNew));
 }
 
+namespace {
+
+// The statuses nginx answered for urlPath, in order.
+std::vector<std::string> Statuses(const NginxServer& server, const std::string& urlPath) {
+  std::vector<std::string> statuses;
+  std::istringstream log(server.AccessLog());
+  for (std::string method, uri, status, rest; log >> method >> uri >> status && std::getline(log, rest);)
+    if (uri == urlPath) statuses.push_back(status);
+  return statuses;
+}
+
+}  // namespace
+
+// A check asks whether the manifest changed since the kept copy; on "not
+// modified" the kept copy is read exactly as a fetched one would be. A kept
+// copy that no longer has its recorded digest is never trusted, and a manifest
+// changed since is fetched and acted on.
+TEST_F(SilentUpdateTest, ChecksAskWhetherTheKeptManifestChanged) {
+  Install(kNew, "4.1.0");
+  Publish(pub, 1, kNew, {"4.1.0", "GD"});
+  const std::string published = pub + "1/UpdateConfig.ini";
+  fs::last_write_time(published, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  const std::string kept = app + "UPDATE.kept/1/UpdateConfig.ini";
+
+  const struct {
+    const char* name;
+    std::function<void()> before;
+    const char* status;
+  } steps[] = {
+      {"first check: the whole manifest", [] {}, "200"},
+      {"second check: not modified", [] {}, "304"},
+      {"kept copy damaged: asked in full", [&] { WriteTextFile(kept, "[Version]\nVERSION=9.9.9\n"); }, "200"},
+      {"kept copy missing: asked in full", [&] { fs::remove(kept); }, "200"},
+      {"after that, not modified again", [] {}, "304"},
+  };
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    SCOPED_TRACE(steps[i].name);
+    steps[i].before();
+    EXPECT_TRUE(RunProgram());
+    const auto statuses = Statuses(*server, "/1/UpdateConfig.ini");
+    ASSERT_EQ(statuses.size(), i + 1);
+    EXPECT_EQ(statuses.back(), steps[i].status);
+    EXPECT_EQ(InstalledVersion(), "4.1.0");
+    EXPECT_FALSE(fs::exists(app + "UpdateRecord.dat")) << "an up-to-date check records nothing";
+    EXPECT_EQ(ReadTextFile(kept), ReadTextFile(published));
+  }
+
+  // A new release: the server answers in full and the files are installed.
+  FileSet next = kNew;
+  next["version.txt"] = "4.1.1\n";
+  Publish(pub, 1, next, {"4.1.1", "GD"});
+  fs::last_write_time(published, fs::file_time_type::clock::now() - std::chrono::minutes(1));
+  EXPECT_TRUE(RunProgram());
+  EXPECT_EQ(Statuses(*server, "/1/UpdateConfig.ini").back(), "200");
+  EXPECT_EQ(InstalledVersion(), "4.1.1");
+  EXPECT_EQ(Installed(), NativeNames(next));
+  EXPECT_EQ(ReadTextFile(kept), ReadTextFile(published));
+}
+
 TEST_F(SilentUpdateTest, SignedReleases) {
   const Ed25519KeyFiles trusted = MakeEd25519Key(work.path(), "trusted");
   const Ed25519KeyFiles foreign = MakeEd25519Key(work.path(), "foreign");
@@ -778,5 +839,62 @@ TEST_F(SilentUpdateTest, KeysAreRotatedByAReleaseThatShipsZOLTUpdatePub) {
     EXPECT_EQ(errors.empty(), step.installed) << errors;
     EXPECT_EQ(InstalledVersion() == step.version, step.installed);
     EXPECT_EQ(ReadTextFile(app + "ZOLTUpdate.pub"), step.keysAfter);
+  }
+}
+
+// With signed releases the kept signature serves with the kept manifest on
+// 304, and the pair is checked again: a kept pair that no longer verifies is
+// dropped and the server asked in full.
+TEST_F(SilentUpdateTest, SignedChecksReuseTheKeptPairAndCheckItAgain) {
+  const Ed25519KeyFiles trusted = MakeEd25519Key(work.path(), "trusted");
+  const Ed25519KeyFiles foreign = MakeEd25519Key(work.path(), "foreign");
+  Install(kNew, "4.1.0");
+  WriteTextFile(app + "ZOLTUpdate.pub", ReadTextFile(trusted.publicKey));
+  Publish(pub, 1, kNew, {"4.1.0", "GD"});
+  SignPublished(pub, 1, trusted.privateKey);
+  for (const char* file : {"UpdateConfig.ini", "UpdateConfig.ini.sig"})
+    fs::last_write_time(pub + "1/" + file, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  const std::string kept = app + "UPDATE.kept/1/UpdateConfig.ini";
+
+  const struct {
+    const char* name;
+    std::function<void()> before;
+    std::vector<std::string> statuses;  // of the manifest in this run
+    int signatureRequests;              // in all runs so far
+  } steps[] = {
+      {"first check: manifest and signature", [] {}, {"200"}, 1},
+      {"second check: both kept", [] {}, {"304"}, 1},
+      {"kept signature forged (its record updated too): refused, asked in full",
+       [&] {
+         // The published pair stays as it was, time included, so the server
+         // still answers 304 for the manifest.
+         const auto published = fs::last_write_time(pub + "1/UpdateConfig.ini");
+         SignPublished(pub, 1, foreign.privateKey);
+         fs::copy_file(pub + "1/UpdateConfig.ini.sig", kept + ".sig", fs::copy_options::overwrite_existing);
+         SignPublished(pub, 1, trusted.privateKey);
+         fs::last_write_time(pub + "1/UpdateConfig.ini", published);
+         std::string record = ReadTextFile(kept + ".sig.validators");
+         const std::string sig = ReadTextFile(kept + ".sig");
+         record =
+             record.substr(0, record.rfind('\n', record.size() - 2) + 1) + CMD5::OfBytes(sig.data(), sig.size()) + "\n";
+         WriteTextFile(kept + ".sig.validators", record);
+       },
+       {"304", "200"},
+       2},
+  };
+  std::size_t seen = 0;
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    step.before();
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(RunProgram());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    const auto statuses = Statuses(*server, "/1/UpdateConfig.ini");
+    ASSERT_EQ(statuses.size(), seen + step.statuses.size()) << server->AccessLog();
+    EXPECT_EQ(std::vector<std::string>(statuses.begin() + seen, statuses.end()), step.statuses);
+    seen = statuses.size();
+    EXPECT_EQ(Requests(*server, "/1/UpdateConfig.ini.sig"), step.signatureRequests);
+    EXPECT_EQ(ReadTextFile(kept + ".sig"), ReadTextFile(pub + "1/UpdateConfig.ini.sig"));
+    EXPECT_EQ(InstalledVersion(), "4.1.0");
   }
 }

@@ -132,7 +132,8 @@ NginxServer::NginxServer(const std::string& root, const NginxOptions& options) {
           "    return 404;\n  }\n" + servers;
     conf << "daemon off;\nmaster_process off;\npid " << dir << "nginx.pid;\nerror_log " << dir << "error.log;\n"
          << "events { worker_connections 256; }\n"
-         << "http {\n  log_format zolt '$request_method $request_uri $status $http_range $http_host $connection';\n"
+         << "http {\n  log_format zolt '$request_method $request_uri $status $http_range $http_host $body_bytes_sent "
+            "$connection';\n"
          << "  access_log " << dir << "access.log zolt;\n"
          << "  log_format agents '$request_uri $http_user_agent';\n"
          << "  access_log " << dir << "agents.log agents;\n"

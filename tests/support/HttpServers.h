@@ -36,6 +36,11 @@ int PickFreePort();
 // Waits until something accepts connections on 127.0.0.1:port (false after timeoutMs).
 bool WaitUntilAccepting(int port, int timeoutMs, ChildProcess* server = nullptr);
 
+// NginxOptions::extra for a server that sends ".ini" files gzip-compressed to
+// clients that accept it, as one set up to save bandwidth on manifests does.
+inline constexpr const char* kNginxGzipIni =
+    "    types { text/plain ini; }\n    gzip on;\n    gzip_types text/plain;\n    gzip_min_length 1;\n";
+
 struct NginxOptions {
   // nginx syntax, e.g. "256k": slows every response down (without sendfile,
   // whose large writes would let small files through at once).
@@ -50,7 +55,8 @@ struct NginxOptions {
 
 // nginx serving root (with HTTP/1.1 keep-alive and byte ranges). The access log
 // has one line per request:
-// "<method> <uri> <status> <Range header or -> <Host header or -> <connection number>".
+// "<method> <uri> <status> <Range header or -> <Host header or -> <body bytes sent>
+// <connection number>".
 class NginxServer {
  public:
   explicit NginxServer(const std::string& root, const std::string& limitRate = "");

@@ -9,6 +9,8 @@
 #include <random>
 #include <string>
 
+#include "platform/crypt/MD5.h"
+#include "platform/crypt/StreamDigest.h"
 #include "platform/transfer/ZOLTUpdateIntf.h"
 #include "tests/support/HttpServers.h"
 #include "tests/support/TempDir.h"
@@ -18,6 +20,11 @@ inline std::string RandomBytes(std::size_t size, unsigned seed) {
   std::string bytes(size, '\0');
   for (auto& byte : bytes) byte = static_cast<char>(random());
   return bytes;
+}
+
+inline std::string RandomHex(unsigned seed) {
+  const std::string bytes = RandomBytes(16, seed);
+  return CMD5::OfBytes(bytes.data(), bytes.size());
 }
 
 inline S_UpdateSerivceAddr Local(int port) { return {"127.0.0.1", static_cast<std::uint16_t>(port)}; }
@@ -49,6 +56,12 @@ class TransferServers : public ::testing::Test {
   }
 
   std::string Source(const std::string& name) { return published.at(name); }
+  std::string Md5Of(const std::string& name) { return CMD5::OfBytes(Source(name).data(), Source(name).size()); }
+  std::string Sha256Of(const std::string& name) {
+    CStreamDigest digest(kDigestSHA256);
+    digest.Update(Source(name).data(), Source(name).size());
+    return digest.Finish().sha256;
+  }
   std::string SourcePath(const std::string& name) {
     std::string path = root / ("1/" + name);
     for (auto& c : path) c = c == '\\' ? '/' : c;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <future>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "platform/configfile/ConfigFile.h"
@@ -146,6 +147,60 @@ TEST_F(TransferServers, SkipsEmptyAndUnreachableServers) {
   EXPECT_FALSE(fs::exists(staging / "x.ini.part"));
 }
 
+// Manifests may come compressed and are asked for conditionally: the answer
+// depends on which server delivered the kept copy and on whether its
+// validators can tell a change.
+TEST_F(TransferServers, ManifestComesCompressedAndIsAskedConditionally) {
+  std::string manifest = "[Version]\nVERSION=2.0\n[FILES]\n";
+  for (int i = 0; i < 300; ++i) manifest += "[f" + std::to_string(i) + ".bin]\nMD5=" + RandomHex(i) + "\nSIZE=10\n";
+  Publish("UpdateConfig.ini", manifest);
+  fs::last_write_time(SourcePath("UpdateConfig.ini"), fs::file_time_type::clock::now() - 1h);
+  NginxServer gzip(root.path(), NginxOptions{"", "", "", "", kNginxGzipIni});
+  const std::string target = staging / "UpdateConfig.ini";
+  const std::string self = "http://127.0.0.1:" + std::to_string(gzip.port());
+  CZOLTUpdateIntf transfer({Local(gzip.port())}, false);
+
+  CZOLTUpdateIntf::Validators kept;
+  ASSERT_EQ(transfer.GetRemoteManifest(1, "UpdateConfig.ini", target.c_str(), kept), 0);
+  EXPECT_EQ(ReadTextFile(target), manifest) << "stored decoded";
+  EXPECT_EQ(transfer.LastDigests().md5, CMD5::OfBytes(manifest.data(), manifest.size()));
+  EXPECT_EQ(kept.server, self);
+  EXPECT_FALSE(kept.etag.empty());
+  EXPECT_FALSE(kept.lastModified.empty());
+
+  const struct {
+    const char* name;
+    std::string server;
+    int result;
+    const char* logged;
+  } cases[] = {
+      {"same server, unchanged: not modified", self, 1, " 304 "},
+      {"kept copy came from another server: asked in full", "http://127.0.0.1:1", 0, " 200 "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CZOLTUpdateIntf::Validators ask = kept;
+    ask.server = c.server;
+    EXPECT_EQ(transfer.GetRemoteManifest(1, "UpdateConfig.ini", target.c_str(), ask), c.result);
+    EXPECT_EQ(fs::exists(target), c.result == 0);
+    const std::string log = gzip.AccessLog();
+    EXPECT_NE(log.substr(log.rfind("GET ")).find(c.logged), std::string::npos) << log;
+  }
+  std::istringstream log(gzip.AccessLog());
+  std::string method, uri, status, range, host;
+  long body = 0;
+  ASSERT_TRUE(log >> method >> uri >> status >> range >> host >> body);
+  EXPECT_LT(body * 2, static_cast<long>(manifest.size())) << "the first answer was not compressed";
+
+  // Changed within the second it is served: its time and size may not change
+  // with the next edit, so nothing may be asked on their strength.
+  Publish("UpdateConfig.ini", manifest + "[g.bin]\n");
+  CZOLTUpdateIntf::Validators fresh;
+  ASSERT_EQ(transfer.GetRemoteManifest(1, "UpdateConfig.ini", target.c_str(), fresh), 0);
+  EXPECT_EQ(fresh.server, self);
+  EXPECT_EQ(fresh.etag + fresh.lastModified, "");
+}
+
 void CopyModificationTime(const std::string& from, const std::string& to) {
   fs::last_write_time(to, fs::last_write_time(from));
 }
@@ -158,6 +213,7 @@ TEST_F(TransferServers, ResumesAnInterruptedFetchWithARangeRequest) {
   CZOLTUpdateIntf transfer({Local(nginx->port())}, false);
   ASSERT_EQ(transfer.GetRemoteFile(1, "big.bin", target.c_str(), nullptr, 0), 0);
   EXPECT_EQ(ReadTextFile(target), Source("big.bin"));
+  EXPECT_EQ(transfer.LastDigests().md5, Md5Of("big.bin")) << "the digest covers the earlier part too";
   EXPECT_FALSE(fs::exists(target + ".part"));
   EXPECT_NE(nginx->AccessLog().find("GET /1/big.bin 206 bytes=524288-"), std::string::npos) << nginx->AccessLog();
 }
@@ -169,6 +225,7 @@ TEST_F(TransferServers, APartFromAnotherVersionIsNotSplicedIn) {
   CZOLTUpdateIntf transfer({Local(nginx->port())}, false);
   ASSERT_EQ(transfer.GetRemoteFile(1, "big.bin", target.c_str(), nullptr, 0), 0);
   EXPECT_EQ(ReadTextFile(target), Source("big.bin"));
+  EXPECT_EQ(transfer.LastDigests().md5, Md5Of("big.bin")) << "the discarded part must not count";
   EXPECT_NE(nginx->AccessLog().find("GET /1/big.bin 200 bytes=524288-"), std::string::npos) << nginx->AccessLog();
 }
 
@@ -179,6 +236,7 @@ TEST_F(TransferServers, AWholePartIsCompletedWithoutBody) {
   CZOLTUpdateIntf transfer({Local(nginx->port())}, false);
   ASSERT_EQ(transfer.GetRemoteFile(1, "a.bin", target.c_str(), nullptr, 0), 0);
   EXPECT_EQ(ReadTextFile(target), Source("a.bin"));
+  EXPECT_EQ(transfer.LastDigests().md5, Md5Of("a.bin"));
   EXPECT_NE(nginx->AccessLog().find("GET /1/a.bin 416"), std::string::npos) << nginx->AccessLog();
 }
 
@@ -186,8 +244,12 @@ TEST_F(TransferServers, ABodyCutShortIsResumedFromTheNextServer) {
   faults->SetRule("/1/big.bin", R"({"cut": 300000})");
   const std::string target = staging / "big.bin";
   CZOLTUpdateIntf transfer({Local(faults->port()), Local(nginx->port())}, false);
+  transfer.SetDigestKinds(kDigestMD5 | kDigestSHA256);
   ASSERT_EQ(transfer.GetRemoteFile(1, "big.bin", target.c_str(), nullptr, 0), 0);
   EXPECT_EQ(ReadTextFile(target), Source("big.bin"));
+  EXPECT_EQ(transfer.LastDigests().md5, Md5Of("big.bin"));
+  // Taken in pieces across two servers, equal to the digest of the whole.
+  EXPECT_EQ(transfer.LastDigests().sha256, Sha256Of("big.bin"));
   // Both serve the same file with the same modification time, so the part
   // received from the first is kept.
   EXPECT_NE(nginx->AccessLog().find("GET /1/big.bin 206 bytes=300000-"), std::string::npos) << nginx->AccessLog();

@@ -1,0 +1,126 @@
+#include "transfer/KeptManifest.h"
+
+#include "platform/core_guard.h"
+#include "platform/crypt/MD5.h"
+#include "platform/directory/DirectoryEx.h"
+#include "platform/win32/FileAttributes.h"
+#include "platform/win32/Files.h"
+#include "transfer/DownloadFileList.h"
+
+namespace {
+
+constexpr const char* kValidatorsSuffix = ".validators";
+
+// One value per line; header values never hold a line break, and a value that
+// somehow did would shift the lines and make the file unreadable, not wrong.
+std::string Lines(const CZOLTUpdateIntf::Validators& validators, const std::string& digest) {
+  return validators.server + "\n" + validators.etag + "\n" + validators.lastModified + "\n" + digest + "\n";
+}
+
+bool HasLineBreak(const CZOLTUpdateIntf::Validators& v) {
+  return (v.server + v.etag + v.lastModified).find_first_of("\r\n") != std::string::npos;
+}
+
+}  // namespace
+
+CKeptFiles::CKeptFiles(const std::string& appPath, unsigned updateType)
+    : appPath_(appPath), folder_(appPath + "UPDATE.kept\\" + std::to_string(updateType) + "\\") {}
+
+bool CKeptFiles::Usable() const {
+  // The kept copies decide what the next run installs: never read or write
+  // them through a link that could lead out of the application directory.
+  for (const std::string& folder : {appPath_ + "UPDATE.kept", folder_.substr(0, folder_.size() - 1)})
+    if (PathIsSymbolicLinkA(folder.c_str())) return false;
+  return true;
+}
+
+bool CKeptFiles::Lookup(const std::string& name, CZOLTUpdateIntf::Validators& validators) const {
+  if (!Usable()) return false;
+  std::string text;
+  if (!ReadWholeFile(folder_ + name + kValidatorsSuffix, text) || text.size() > 8192) return false;
+  std::string fields[4];
+  std::size_t at = 0;
+  for (auto& field : fields) {
+    const auto end = text.find('\n', at);
+    if (end == std::string::npos) return false;
+    field = text.substr(at, end - at);
+    at = end + 1;
+  }
+  if (at != text.size() || fields[0].empty() || (fields[1].empty() && fields[2].empty())) return false;
+  CMD5 md5;
+  std::string digest;
+  if (!md5.GetFileMD5((folder_ + name).c_str(), digest) || digest != fields[3]) return false;
+  validators = {fields[0], fields[1], fields[2]};
+  return true;
+}
+
+bool CKeptFiles::CopyOut(const std::string& name, const std::string& path) const {
+  CZOLTUpdateIntf::Validators unused;
+  return Lookup(name, unused) && CopyFileA((folder_ + name).c_str(), path.c_str(), FALSE);
+}
+
+bool CKeptFiles::Keep(const std::string& name, const std::string& path,
+                      const CZOLTUpdateIntf::Validators& validators) const {
+  if (!Usable()) return false;
+  Forget(name);
+  // A response without validators cannot be asked about next time.
+  if (validators.server.empty() || (validators.etag.empty() && validators.lastModified.empty()) ||
+      HasLineBreak(validators))
+    return false;
+  if (!PathIsDirectoryA(folder_.c_str())) CDirectoryEx::CreateMultipleDirectory(folder_);
+  CMD5 md5;
+  std::string digest;
+  if (!md5.GetFileMD5(path.c_str(), digest)) return false;
+  if (!CopyFileA(path.c_str(), (folder_ + name).c_str(), FALSE)) return false;
+  return WriteFileAtomically(folder_ + name + kValidatorsSuffix, Lines(validators, digest));
+}
+
+void CKeptFiles::Forget(const std::string& name) const { DeleteFileA((folder_ + name + kValidatorsSuffix).c_str()); }
+
+bool FetchManifest(const std::string& appPath, const std::string& stagingDir, unsigned updateType,
+                   CZOLTUpdateIntf& transfer, const std::string& manifestName, const CReleaseTrust& trust,
+                   std::string& cause) {
+  const CKeptFiles kept(appPath, updateType);
+  const std::string signatureName = manifestName + kSignatureSuffix;
+  const std::string localPath = stagingDir + manifestName;
+  PrepareLocalDirectory(localPath);
+  CZOLTUpdateIntf::Validators validators, signatureValidators;
+  // A signed manifest is only asked about when its signature is kept with it.
+  const bool conditional =
+      kept.Lookup(manifestName, validators) && (!trust.Required() || kept.Lookup(signatureName, signatureValidators));
+  if (!conditional) validators = {};
+
+  if (trust.Required()) {
+    bool notModified = false;
+    const auto useKept = [&] {
+      return kept.CopyOut(manifestName, localPath) && kept.CopyOut(signatureName, localPath + kSignatureSuffix);
+    };
+    bool fetched = DownloadSignedManifest(stagingDir, updateType, transfer, manifestName, trust, cause, &validators,
+                                          useKept, &notModified);
+    if (!fetched && conditional) {
+      // The kept pair was refused (a key rotated away, an expiry passed, a
+      // damaged copy): it must not stand in for the server's answer again.
+      kept.Forget(manifestName);
+      validators = {};
+      fetched = DownloadSignedManifest(stagingDir, updateType, transfer, manifestName, trust, cause, &validators,
+                                       useKept, &notModified);
+    }
+    if (!fetched) return false;
+    if (!notModified && kept.Keep(manifestName, localPath, validators))
+      kept.Keep(signatureName, localPath + kSignatureSuffix, validators);
+    return true;
+  }
+
+  cause = "cannot fetch " + manifestName + " from the update servers";
+  int result = transfer.GetRemoteManifest(updateType, manifestName.c_str(), localPath.c_str(), validators);
+  if (result == 1) {
+    if (kept.CopyOut(manifestName, localPath)) return true;
+    // The kept copy went missing since it was checked: ask for the whole file.
+    kept.Forget(manifestName);
+    validators = {};
+    result = transfer.GetRemoteManifest(updateType, manifestName.c_str(), localPath.c_str(), validators);
+  }
+  if (result != 0) return false;
+  kept.Keep(manifestName, localPath, validators);
+  return true;
+}

@@ -1,0 +1,61 @@
+// The last manifest a run fetched, kept with what its server said about it, so
+// that the next check can ask the server whether it changed and, when it has
+// not, read the kept copy instead of fetching the whole manifest again.
+//
+// Kept copies live in appPath + "UPDATE.kept\<update type>\": beside the
+// staging folders below "UPDATE\", never inside a folder that a run removes
+// (a component without a name is staged in "UPDATE\" itself). Each name has its
+// copy and a "<name>.validators" file (server, ETag, Last-Modified and the
+// copy's MD5). A copy whose digest no longer matches is never used.
+#pragma once
+
+#include <string>
+
+#include "platform/transfer/ZOLTUpdateIntf.h"
+#include "update/ReleaseTrust.h"
+
+class CKeptFiles {
+ public:
+  CKeptFiles(const std::string& appPath, unsigned updateType);
+
+  // The validators of the kept copy of name. False (and nothing to ask
+  // conditionally) when there is no intact copy, or the folder is a link.
+  bool Lookup(const std::string& name, CZOLTUpdateIntf::Validators& validators) const;
+  // Copies the kept copy of name to path (atomically). False when there is no
+  // intact copy or the copy fails.
+  bool CopyOut(const std::string& name, const std::string& path) const;
+  // Keeps the file at path as the copy of name. The old validators go first
+  // and the new ones are written last, so a run stopped half way leaves no
+  // validators that could vouch for the wrong bytes. False on failure.
+  bool Keep(const std::string& name, const std::string& path, const CZOLTUpdateIntf::Validators& validators) const;
+  // Forgets the kept copy of name.
+  void Forget(const std::string& name) const;
+
+  const std::string& folder() const { return folder_; }
+
+ private:
+  bool Usable() const;
+
+  std::string appPath_;
+  std::string folder_;  // ends with "\"
+};
+
+// Fetches manifestName into stagingDir + manifestName (its folder created
+// first): conditionally when a copy of it is kept, and on 304 Not Modified the
+// kept copy is put there instead, byte for byte, so what follows reads exactly
+// what a full fetch would have stored. When trust requires signed releases the
+// signature comes with it (DownloadSignedManifest): on 304 the kept signature
+// too, and the pair is checked again as a fresh one would be. A newly fetched
+// manifest (and signature) is kept for the next run. True when the manifest is
+// in staging; false (with cause) when no server delivered one.
+bool FetchManifest(const std::string& appPath, const std::string& stagingDir, unsigned updateType,
+                   CZOLTUpdateIntf& transfer, const std::string& manifestName, const CReleaseTrust& trust,
+                   std::string& cause);
+
+// The manifest fetch of a run, for an owner with appPath, stagingDir,
+// updateType and transfer members (the update dialog, the silent-update object).
+template <class Owner>
+bool DownloadManifest(Owner& owner, const std::string& name, const CReleaseTrust& trust, std::string& cause) {
+  return FetchManifest(owner.appPath, owner.stagingDir, static_cast<unsigned>(owner.updateType), *owner.transfer, name,
+                       trust, cause);
+}
