@@ -316,13 +316,32 @@ BOOL DeleteFileA(const char* path) {
   return TRUE;
 }
 
-BOOL MoveFileExA(const char* src, const char* dst, DWORD flags) {
-  if (src == nullptr || dst == nullptr) return Fail(ENOENT);
+namespace {
+
+// Both ends of a move: each end's folder, opened through the guarded walk,
+// and the last name in it.
+struct MoveEnds {
+  Descriptor from, to;
   std::string fromName, toName;
-  const Descriptor from(OpenParent(src, fromName));
-  if (!from) return Fail();
-  const Descriptor to(OpenParent(dst, toName));
-  if (!to) return Fail();
+  bool Open(const char* src, const char* dst) {
+    if (src == nullptr || dst == nullptr) {
+      errno = ENOENT;
+      return false;
+    }
+    from.reset(OpenParent(src, fromName));
+    if (!from) return false;
+    to.reset(OpenParent(dst, toName));
+    return static_cast<bool>(to);
+  }
+};
+
+}  // namespace
+
+BOOL MoveFileExA(const char* src, const char* dst, DWORD flags) {
+  MoveEnds ends;
+  if (!ends.Open(src, dst)) return Fail();
+  const Descriptor &from = ends.from, &to = ends.to;
+  const std::string &fromName = ends.fromName, &toName = ends.toName;
   const unsigned how = (flags & MOVEFILE_REPLACE_EXISTING) != 0 ? 0 : RENAME_NOREPLACE;
   if (::renameat2(from.get(), fromName.c_str(), to.get(), toName.c_str(), how) == 0) return TRUE;
   if (how == 0 || (errno != EINVAL && errno != ENOSYS)) return Fail();
@@ -333,12 +352,10 @@ BOOL MoveFileExA(const char* src, const char* dst, DWORD flags) {
 }
 
 BOOL MoveFileIntoPlace(const char* src, const char* dst) {
-  if (src == nullptr || dst == nullptr) return Fail(ENOENT);
-  std::string fromName, toName;
-  const Descriptor from(OpenParent(src, fromName));
-  if (!from) return Fail();
-  const Descriptor to(OpenParent(dst, toName));
-  if (!to) return Fail();
+  MoveEnds ends;
+  if (!ends.Open(src, dst)) return Fail();
+  const Descriptor &from = ends.from, &to = ends.to;
+  const std::string &fromName = ends.fromName, &toName = ends.toName;
   struct stat st {};
   if (::fstatat(from.get(), fromName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Fail();
   if (!S_ISREG(st.st_mode)) return Fail(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
