@@ -80,13 +80,12 @@ BOOL CUpdateApp::InitInstance() {
     }
   }
 
-  std::string appPath;
-  CDirectoryEx::GetApplicationPath(appPath);
-  diagnostics::OpenRunLog(appPath);
   const StartupOptions options = ParseCommandLine(arguments_);
-  diagnostics::LogFact("ZOLTUpdate " + std::string(ZOLT_VERSION) + " started: " + Describe(options));
   exitCode_ = Run(options);
-  diagnostics::LogFact("outcome: exit " + std::to_string(exitCode_) + ", " + Outcome(exitCode_));
+  if (exitCode_ != kExitOtherInstance) {
+    diagnostics::SummariseRepeated();
+    diagnostics::LogFact("outcome: exit " + std::to_string(exitCode_) + ", " + Outcome(exitCode_));
+  }
   diagnostics::CloseRunLog();
   return FALSE;
 }
@@ -95,11 +94,17 @@ int CUpdateApp::Run(const StartupOptions& options) {
   instanceMutex = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     if (instanceMutex != nullptr) ReleaseMutex(instanceMutex);
-    diagnostics::LogFact("another instance is running; this one ends");
+    // The log belongs to the instance that holds the lock: two writers could
+    // rotate it at once and lose its older half.
+    std::fputs("ZOLTUpdate: another instance is running; this one ends\n", stderr);
     return kExitOtherInstance;
   }
   // Any other failure to create the mutex leaves the run unguarded, which is
   // better than no update at all.
+  std::string appPath;
+  CDirectoryEx::GetApplicationPath(appPath);
+  diagnostics::OpenRunLog(appPath);
+  diagnostics::LogFact("ZOLTUpdate " + std::string(ZOLT_VERSION) + " started: " + Describe(options));
 
   if (UsesModuleName(options) && !IsPlainDirectoryName(options.moduleName)) {
     diagnostics::ReportCause("refusing directory name \"" + options.moduleName +

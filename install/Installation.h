@@ -22,6 +22,11 @@
 bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::string& stagingDir,
                            const std::string& installDir);
 
+// Flushes paths (installed files) and the folders from each up to installDir
+// to disk; false, with the first path that failed named on stderr and in the
+// log, when one cannot be opened or flushed.
+bool MakeInstalledFilesDurable(const std::vector<std::string>& paths, const std::string& installDir);
+
 // Asks the running client (window class "ZOLTCLIENT") to close and returns when
 // it has handled the request; nothing when no client runs. A client that does
 // not answer within the remote-window time limit (see RemoteWindow.h) is given

@@ -8,14 +8,19 @@
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
 
+bool ManifestSizeCap(const UpdateFileInfo& file, std::uint64_t& bytes) {
+  const std::string& text = file.size;
+  if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  bytes = std::stoull(text);
+  return true;
+}
+
 SizeCaps ManifestSizeCaps(const std::vector<UpdateFileInfo>& files) {
   SizeCaps caps;
   caps.reserve(files.size());
-  for (const auto& file : files) {
-    const std::string& text = file.size;
-    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos) continue;
-    caps.emplace_back(file.fileName, std::stoull(text));
-  }
+  std::uint64_t bytes = 0;
+  for (const auto& file : files)
+    if (ManifestSizeCap(file, bytes)) caps.emplace_back(file.fileName, bytes);
   return caps;
 }
 
@@ -52,8 +57,8 @@ bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTU
 
 bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
                             const std::string& name, const CReleaseTrust& trust, std::string& cause,
-                            CZOLTUpdateIntf::Validators* kept, const std::function<bool()>& useKept,
-                            bool* notModified) {
+                            CZOLTUpdateIntf::Validators* kept, const std::function<bool()>& useKept, bool* notModified,
+                            std::string* verified) {
   const std::string localPath = stagingDir + name;
   const std::string signaturePath = localPath + kSignatureSuffix;
   PrepareLocalDirectory(localPath);
@@ -63,7 +68,8 @@ bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, 
   std::string causes;
   const auto check = [&](const S_UpdateSerivceAddr& server, bool arrived) {
     std::string reason = "cannot be fetched";
-    if (arrived && trust.CheckManifest(localPath, signaturePath, component, std::time(nullptr), reason)) return true;
+    if (arrived && trust.CheckManifest(localPath, signaturePath, component, std::time(nullptr), reason, verified))
+      return true;
     causes += (causes.empty() ? "" : "; ") + (server.host.empty() ? server.ip : server.host) + ":" +
               std::to_string(server.port) + ": " + reason;
     return false;

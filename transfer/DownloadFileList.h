@@ -17,6 +17,8 @@ using SizeCaps = std::vector<std::pair<std::string, std::uint64_t>>;
 // a plain decimal number gives no cap of its own (the transfer's default
 // applies).
 SizeCaps ManifestSizeCaps(const std::vector<UpdateFileInfo>& files);
+// The same for one file: false when its SIZE gives no cap.
+bool ManifestSizeCap(const UpdateFileInfo& file, std::uint64_t& bytes);
 void LimitSizes(CZOLTUpdateIntf& transfer, const SizeCaps& caps);
 
 // Creates the folder that will hold localPath when it is missing (a failure
@@ -55,8 +57,8 @@ bool DownloadFileList(Owner& owner, const std::vector<std::string>& names, std::
 // With kept and useKept given, the manifest is asked for conditionally (see
 // CZOLTUpdateIntf::GetSignedFile) and a 304 puts the kept pair in staging to
 // be checked again; notModified then says whether it was the kept pair that
-// passed.
+// passed. verified (if given) receives the bytes of the manifest that passed.
 bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
                             const std::string& name, const CReleaseTrust& trust, std::string& cause,
                             CZOLTUpdateIntf::Validators* kept = nullptr, const std::function<bool()>& useKept = {},
-                            bool* notModified = nullptr);
+                            bool* notModified = nullptr, std::string* verified = nullptr);

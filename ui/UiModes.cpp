@@ -24,6 +24,7 @@ int RunUpdateDialog(int updateType, const std::string& moduleName) {
   dialog.updateType = updateType;
   dialog.moduleName = moduleName;
   dialog.DoModal();
+  diagnostics::SummariseRepeated();
   return dialog.exitStatus;
 }
 

@@ -70,7 +70,6 @@ class BatchComparison {
  public:
   BatchComparison(CConfigFile& manifest, const std::string& directory, std::vector<UpdateFileInfo>& files)
       : manifest_(manifest), directory_(directory), files_(files) {}
-  ~BatchComparison() { Flush(); }
   BatchComparison(const BatchComparison&) = delete;
   BatchComparison& operator=(const BatchComparison&) = delete;
 
@@ -80,6 +79,8 @@ class BatchComparison {
     if (entries_.size() == kBatch) Flush();
   }
 
+  // Compares what is left; called once the last entry was added. Not left to
+  // a destructor: hashing can fail by throwing, which must reach the caller.
   void Flush() {
     constexpr std::size_t kMissing = static_cast<std::size_t>(-1);
     std::vector<std::string> installed;
@@ -120,13 +121,18 @@ void CompareManifestEntries(CConfigFile& manifest, const std::string& directory,
                             const std::vector<std::string>& entries, std::vector<UpdateFileInfo>& files) {
   BatchComparison comparison(manifest, directory, files);
   for (const std::string& entry : entries) comparison.Add(entry);
+  comparison.Flush();
 }
 
 int CompareUpdateConfig(const UpdateCheckInfo& request, std::vector<UpdateFileInfo>& files) {
   if (request.installDir.empty()) return -1;
   if (!PathFileExistsA(request.manifestPath.c_str())) return -1;
-
   CConfigFile manifest(request.manifestPath);
+  return CompareUpdateConfig(manifest, request, files);
+}
+
+int CompareUpdateConfig(CConfigFile& manifest, const UpdateCheckInfo& request, std::vector<UpdateFileInfo>& files) {
+  if (request.installDir.empty()) return -1;
   std::string remoteVersion;
   std::string remoteRegion;
   manifest.ReadString("Version", "VERSION", "", remoteVersion);
@@ -149,5 +155,6 @@ int CompareUpdateConfig(const UpdateCheckInfo& request, std::vector<UpdateFileIn
   files.reserve(files.size() + static_cast<std::size_t>(count));
   BatchComparison comparison(manifest, request.installDir, files);
   manifest.VisitSection("FILES", [&](std::string_view entry) { comparison.Add(entry); });
+  comparison.Flush();
   return 0;
 }

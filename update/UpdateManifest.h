@@ -67,6 +67,9 @@ void CompareManifestEntries(CConfigFile& manifest, const std::string& directory,
 // appended); 0 when the copies were compared. Appends, never clears. Called on
 // one thread; reads every listed installed file with workers of its own.
 int CompareUpdateConfig(const UpdateCheckInfo& request, std::vector<UpdateFileInfo>& files);
+// The same over a manifest already read (request.manifestPath is not used):
+// the run compares the very parse it verified.
+int CompareUpdateConfig(CConfigFile& manifest, const UpdateCheckInfo& request, std::vector<UpdateFileInfo>& files);
 
 // Byte-wise version order: true when candidate is greater than installed as
 // std::string::compare orders them, bytes unsigned, a proper prefix smaller (so

@@ -7,7 +7,9 @@
 // silently and never fails an update.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace diagnostics {
 
@@ -27,6 +29,19 @@ void ReportCause(const std::string& cause);
 // A fact of the run for the log only: the mode, versions, servers, what was
 // installed, the outcome. Successful runs stay quiet on stderr.
 void LogFact(const std::string& fact);
+
+// Causes and facts that a run can meet once per file (a server that lacks
+// every file of a large release) are summarised: the first kShownPerKind of
+// each kind are written as ReportCause or LogFact would (report chooses),
+// the rest only counted, and SummariseRepeated writes one line per kind
+// saying how many were left out. Counts start from zero at OpenRunLog.
+inline constexpr std::size_t kShownPerKind = 20;
+void ReportRepeated(const std::string& kind, const std::string& text, bool report = true);
+void SummariseRepeated();
+
+// "a, b, c" for the first kShownPerKind names, then " and N more" counting
+// the rest of total (total below names.size() counts names).
+std::string NameList(const std::vector<std::string>& names, std::size_t total = 0);
 
 // The system's text for an errno value ("Permission denied"), with the
 // disk-full case spelled out for operators.

@@ -70,6 +70,9 @@ class CZOLTUpdateIntf {
 
   // Caps the body of remoteName (as later passed to GetRemoteFile) at bytes.
   void LimitSize(const std::string& remoteName, std::uint64_t bytes);
+  // Drops every cap LimitSize set, so that a long list can be capped a part
+  // at a time.
+  void ForgetSizeLimits();
 
   // Cap for names without a LimitSize of their own: 64 MiB.
   static constexpr std::uint64_t kDefaultSizeCap = 64ull << 20;
