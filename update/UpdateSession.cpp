@@ -252,7 +252,10 @@ bool CUpdateSession::Commit() {
     diagnostics::LogFact("installed version " + version + ": " + ListForLog(files_));
     return true;
   }
+  // Taken back as far as the disk lets: no store may claim a version that
+  // the commit point does not hold.
   WriteUpdateRecord(place_.appPath, section, version, place_.localVersion, false);
+  if (place_.updateType == 1) WriteInstalledVersion(place_.appPath, place_.localVersion);
   return Fail(failure + "; version " + place_.localVersion + " stays recorded and the next run completes it");
 }
 
