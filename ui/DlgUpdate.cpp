@@ -147,7 +147,7 @@ void CDlgUpdate::CheckForUpdate() {
   // A manifest the comparison rejects (an unsafe name, no files) is not
   // "up to date" either: nothing of it may be installed.
   if (session_->Compare() == CUpdateSession::Comparison::kRejected) return ShowCheckFailure();
-  updateFiles = session_->Files();
+  updateFiles = session_->Files().All();
   if (updateFiles.empty()) return ShowNoUpdate();
   // Files already downloaded by an earlier run are not fetched again.
   downloadList = session_->PendingDownloads(&expectedSizes);

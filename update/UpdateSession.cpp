@@ -22,7 +22,7 @@ namespace {
 constexpr std::size_t kStageBatch = 1024;
 
 // "3 files: a, b, c" for the log.
-std::string ListForLog(const std::vector<UpdateFileInfo>& files) {
+std::string ListForLog(const CChangedFiles& files) {
   std::vector<std::string> names;
   for (std::size_t i = 0; i < files.size() && i < diagnostics::kShownPerKind; ++i) names.push_back(files[i].fileName);
   return std::to_string(files.size()) + (files.size() == 1 ? " file: " : " files: ") +
@@ -132,7 +132,9 @@ CUpdateSession::Comparison CUpdateSession::CompareComponent() {
   for (const auto& section : sections)
     if (!IsSafeRelativeName(section))
       return Reject(" names \"" + section + "\", which lies outside its component folder");
-  CompareManifestEntries(*manifest_, place_.installDir, sections, files_);
+  std::vector<UpdateFileInfo> listed;
+  CompareManifestEntries(*manifest_, place_.installDir, sections, listed);
+  for (auto& file : listed) files_.push_back(std::move(file));
   diagnostics::LogFact("component folder " + NativePath(place_.installDir) + ": " +
                        (files_.empty() ? "nothing to install" : "to install: " + ListForLog(files_)));
   return Comparison::kCompared;
@@ -141,7 +143,8 @@ CUpdateSession::Comparison CUpdateSession::CompareComponent() {
 std::vector<std::string> CUpdateSession::PendingDownloads(std::vector<int>* sizes) {
   CMD5 hasher;
   std::vector<std::string> names;
-  for (const auto& file : files_) {
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    const UpdateFileInfo file = files_[i];
     if (StagedCopyMatches(hasher, file, place_.stagingDir, trust_.Required())) continue;
     names.push_back(file.fileName);
     if (sizes != nullptr) sizes->push_back(std::atoi(file.size.c_str()));
@@ -168,20 +171,21 @@ bool CUpdateSession::Stage() {
   for (std::size_t first = 0; first < files_.size() && reachable; first += kStageBatch) {
     const std::size_t end = std::min(files_.size(), first + kStageBatch);
     std::vector<std::string> names;
-    std::vector<std::size_t> fetched;
+    std::vector<UpdateFileInfo> fetched;
     transfer_.ForgetSizeLimits();
     for (std::size_t i = first; i < end; ++i) {
-      if (StagedCopyMatches(hasher, files_[i], place_.stagingDir, sha256)) continue;
+      UpdateFileInfo file = files_[i];
+      if (StagedCopyMatches(hasher, file, place_.stagingDir, sha256)) continue;
       std::uint64_t cap = 0;
-      if (ManifestSizeCap(files_[i], cap)) transfer_.LimitSize(files_[i].fileName, cap);
-      names.push_back(files_[i].fileName);
-      fetched.push_back(i);
+      if (ManifestSizeCap(file, cap)) transfer_.LimitSize(file.fileName, cap);
+      names.push_back(file.fileName);
+      fetched.push_back(std::move(file));
     }
     std::vector<FileDigests> digests;
     std::vector<std::string> lacking;
     DownloadFileList(place_.stagingDir, place_.updateType, transfer_, names, &lacking, &digests);
     for (std::size_t i = 0; i < digests.size(); ++i)
-      if (!digests[i].md5.empty() && !VerifyArrived(files_[fetched[i]], digests[i])) return false;
+      if (!digests[i].md5.empty() && !VerifyArrived(fetched[i], digests[i])) return false;
     // No server reachable: the rest of the list is not asked for.
     reachable = lacking.empty() || transfer_.LastFetchAnswered();
     wanted += reachable ? names.size() : digests.size();
@@ -199,15 +203,15 @@ bool CUpdateSession::Stage() {
 bool CUpdateSession::VerifyStaged() {
   CMD5 hasher;
   std::string cause;
-  for (const auto& file : files_)
-    if (!StagedCopyMatches(hasher, file, place_.stagingDir, trust_.Required(), &cause))
+  for (std::size_t i = 0; i < files_.size(); ++i)
+    if (!StagedCopyMatches(hasher, files_[i], place_.stagingDir, trust_.Required(), &cause))
       return Fail(cause + "; nothing was installed");
   return true;
 }
 
 bool CUpdateSession::Install() {
   if (observer_ != nullptr) observer_->OnInstalling();
-  if (ReplaceInstalledFiles(files_, place_.stagingDir, place_.installDir)) return true;
+  if (ReplaceInstalledFiles(files_.All(), place_.stagingDir, place_.installDir)) return true;
   if (place_.component)
     return Fail("not every file of " + NativePath(place_.installDir) + " could be replaced; its " +
                 place_.manifestName + " stays as it was");

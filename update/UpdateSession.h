@@ -98,7 +98,7 @@ class CUpdateSession {
   // Compares the manifest with the installed copies. kRejected reports its
   // cause; every outcome logs what was found.
   Comparison Compare();
-  const std::vector<UpdateFileInfo>& Files() const { return files_; }
+  const CChangedFiles& Files() const { return files_; }
   const ReleaseHeader& Release() const { return release_; }
 
   // The changed files whose staged copy is missing or stale, in list order,
@@ -143,5 +143,5 @@ class CUpdateSession {
   std::string manifestBytes_;  // kept for a component's commit
   std::unique_ptr<CConfigFile> manifest_;
   ReleaseHeader release_;
-  std::vector<UpdateFileInfo> files_;
+  CChangedFiles files_;
 };
