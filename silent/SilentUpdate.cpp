@@ -12,6 +12,7 @@
 #include "platform/win32/Files.h"
 #include "transfer/DownloadFileList.h"
 #include "transfer/KeptManifest.h"
+#include "update/Rollout.h"
 #include "update/ServerConfig.h"
 #include "update/UpdateRecord.h"
 
@@ -178,11 +179,19 @@ bool CSilentUpdate::RunProgramUpdate() {
   // not held a second time beside the list the comparison builds.
   std::string newVersion, manifestRegion;
   int notify = 0;
+  RolloutOffer offer;
   {
     CConfigFile manifest(stagingDir + manifestName);
     manifest.ReadString("Version", "VERSION", "", newVersion);
     manifest.ReadString("Version", "REGION", "", manifestRegion);
     notify = manifest.ReadInteger("Version", "NOTIFIY", 0);
+    offer = ReadRolloutOffer(manifest);
+  }
+  // A staged release that has not reached this installation yet: as far as
+  // this run goes, the installation is current.
+  if (HeldBackByRollout(offer, localVersion, region, appPath)) {
+    RemoveStaging();
+    return true;
   }
   std::vector<UpdateFileInfo> files;
   const int compared =

@@ -16,6 +16,7 @@
 #include "transfer/KeptManifest.h"
 #include "ui/DialogSkin.h"
 #include "ui/DialogTemplates.h"
+#include "update/Rollout.h"
 #include "update/ServerConfig.h"
 
 namespace {
@@ -143,7 +144,9 @@ void CDlgUpdate::CheckForUpdate() {
     return;
   }
   if (fetched) {
-    CompareUpdateConfig(UpdateCheckInfo(installDir, stagingDir + manifestName, localVersion, region), updateFiles);
+    // A staged release that has not reached this installation yet shows as "up to date".
+    if (!HeldBackByRollout(stagingDir + manifestName, localVersion, region, appPath))
+      CompareUpdateConfig(UpdateCheckInfo(installDir, stagingDir + manifestName, localVersion, region), updateFiles);
     downloadList.clear();
     expectedSizes.clear();
     CMD5 md5;
