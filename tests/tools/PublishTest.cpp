@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -213,6 +214,10 @@ TEST_F(PublishTest, BadInputFailsAndLeavesTheEarlierPublication) {
       {"expiry of no days", "", "--expires 0", false, 2},
       {"expiry not a number", "", "--expires soon", false, 2},
       {"expiry without a value", "", "--expires", false, 2},
+      {"rollout of no installation", "", "--rollout 0", false, 2},
+      {"rollout above everyone", "", "--rollout 101", false, 2},
+      {"rollout with a percent sign", "", "--rollout 5%", false, 2},
+      {"changing a rollout while describing a release", "", "--set-rollout 50", false, 2},
       {"dry run of a good release", "", "--dry-run", false, 0},
   };
   for (const auto& c : cases) {
@@ -254,12 +259,14 @@ TEST_F(PublishTest, DowngradeNeedsToBeAskedForAndDryRunWritesNothing) {
 
   const std::vector<std::string> before = Listing(root_);
   const std::string output = dir_ / "dry.txt";
-  const CommandResult dry = RunCommand(ShellQuote(ToolPath()) + " --dry-run --release-version 9.1 --region GD " +
-                                       ShellQuote(release_) + " " + ShellQuote(root_) + " >" + ShellQuote(output));
+  const CommandResult dry =
+      RunCommand(ShellQuote(ToolPath()) + " --dry-run --release-version 9.1 --region GD --rollout 5 " +
+                 ShellQuote(release_) + " " + ShellQuote(root_) + " >" + ShellQuote(output));
   EXPECT_EQ(dry.exitCode, 0);
   const std::string shown = ReadTextFile(output);
   EXPECT_NE(shown.find(Md5sumOf(release_ + "skin/main.png") + "  9  skin\\main.png\n"), std::string::npos) << shown;
   EXPECT_NE(shown.find("[Version]\nVERSION=9.1\nREGION=GD\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("NOTIFIY=0\nROLLOUT=5\n[FILES]"), std::string::npos) << shown;
   EXPECT_NE(shown.find("[FILES]\nReadme=first.txt\n"), std::string::npos) << shown;
   EXPECT_EQ(Listing(root_), before) << "a dry run writes nothing";
   EXPECT_FALSE(fs::exists(dir_ / "never")) << "not even the publish root";
@@ -275,6 +282,86 @@ TEST_F(PublishTest, DowngradeNeedsToBeAskedForAndDryRunWritesNothing) {
   run = Publish("--release-version 0.1 --region SH", release_, root_);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_NE(run.errors.find("region changes from \"GD\" to \"SH\""), std::string::npos) << run.errors;
+}
+
+// --set-rollout changes that one line of the published manifest and nothing
+// else, signs it again with the key, and refuses to leave a stale signature.
+TEST_F(PublishTest, SetRolloutChangesOnlyItsLineAndSignsAgain) {
+  WriteRelease();
+  const Ed25519KeyFiles key = MakeEd25519Key(dir_.path(), "publisher");
+  const std::string manifest = root_ + "/1/UpdateConfig.ini";
+  const auto setRollout = [&](const std::string& arguments) {
+    const std::string errors = dir_ / "stderr.txt";
+    const CommandResult result =
+        RunCommand(ShellQuote(ToolPath()) + " " + arguments + " " + ShellQuote(root_) + " 2>" + ShellQuote(errors));
+    return ToolRun{result.exitCode, ReadTextFile(errors) + result.output};
+  };
+  const auto verifies = [&] {
+    std::string reason;
+    return CReleaseTrust::FromPem(ReadTextFile(key.publicKey), "test")
+        .CheckManifest(manifest, manifest + ".sig", false, std::time(nullptr), reason);
+  };
+
+  EXPECT_EQ(setRollout("--set-rollout 5").exitCode, 1) << "nothing published yet";
+  ASSERT_EQ(Publish("--release-version 2.0 --region 1", release_, root_).exitCode, 0);
+  const std::string unstaged = ReadTextFile(manifest);
+  ASSERT_EQ(setRollout("--set-rollout 0").exitCode, 0);
+  std::string expected = unstaged;
+  expected.insert(expected.find("[FILES]"), "ROLLOUT=0\n");
+  EXPECT_EQ(ReadTextFile(manifest), expected) << "a line of its own, the rest byte for byte";
+
+  ASSERT_EQ(
+      Publish("--release-version 2.1 --region 1 --rollout 5 --sign-key " + ShellQuote(key.privateKey), release_, root_)
+          .exitCode,
+      0);
+  const std::string at5 = ReadTextFile(manifest);
+  const std::string signatureAt5 = ReadTextFile(manifest + ".sig");
+  ASSERT_NE(at5.find("ROLLOUT=5\n"), std::string::npos);
+  ASSERT_TRUE(verifies());
+
+  ToolRun run = setRollout("--dry-run --set-rollout 25 --sign-key " + ShellQuote(key.privateKey));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(run.errors.find("ROLLOUT=25\n"), std::string::npos) << run.errors;
+  run = setRollout("--set-rollout 25");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.errors.find("give --sign-key"), std::string::npos) << run.errors;
+  EXPECT_EQ(ReadTextFile(manifest), at5);
+  EXPECT_EQ(ReadTextFile(manifest + ".sig"), signatureAt5);
+  EXPECT_EQ(setRollout("--set-rollout 25 --type 2").exitCode, 1) << "no release of that type";
+
+  for (const char* percent : {"25", "100"}) {
+    SCOPED_TRACE(percent);
+    ASSERT_EQ(
+        setRollout(std::string("--set-rollout ") + percent + " --sign-key " + ShellQuote(key.privateKey)).exitCode, 0);
+    std::string widened = at5;
+    widened.replace(widened.find("ROLLOUT=5\n"), 10, std::string("ROLLOUT=") + percent + "\n");
+    EXPECT_EQ(ReadTextFile(manifest), widened);
+    EXPECT_TRUE(verifies());
+  }
+  EXPECT_EQ(setRollout("--set-rollout 50 --sign-key " + ShellQuote(key.publicKey)).exitCode, 1);
+  EXPECT_TRUE(verifies()) << "a bad key changes nothing";
+}
+
+// The rollout that docs/operators.md shows runs as written.
+TEST_F(PublishTest, TheDocumentedRolloutRuns) {
+  const char* source = std::getenv("ZOLT_SOURCE_DIR");
+  ASSERT_NE(source, nullptr);
+  const std::string doc = ReadTextFile(std::string(source) + "/docs/operators.md");
+  const std::size_t section = doc.find("### Staged rollouts");
+  ASSERT_NE(section, std::string::npos);
+  std::istringstream lines(doc.substr(section));
+  std::string script;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("    "))
+      script += line.substr(4) + "\n";
+    else if (!script.empty())
+      break;  // the first indented block only
+  }
+  WriteTextFile(dir_ / "rollout.sh", script);
+  const CommandResult result = RunCommand("PATH=" + ShellQuote(fs::path(ToolPath()).parent_path().string()) +
+                                          ":$PATH bash -eu " + ShellQuote(dir_ / "rollout.sh") + " 2>&1");
+  EXPECT_EQ(result.exitCode, 0) << script << result.output;
+  EXPECT_NE(result.output.find("ROLLOUT=100"), std::string::npos) << result.output;
 }
 
 TEST_F(PublishTest, HelpAndVersionGoToStdoutAndPublishNothing) {
