@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
@@ -63,6 +64,7 @@ TEST(StagedRollout, ReachesItsShareOfTheFleetAndWidens) {
       }
       updated += inside;
     }
+    std::cout << share << "%: " << updated << " of " << kFleet << " installations updated\n";
     EXPECT_GE(updated, updatedBefore);
     EXPECT_EQ(Requests(server, "/1/version.txt"), updated) << "fetched once by each updated installation only";
     if (share == 10) {
