@@ -13,6 +13,7 @@
 #include "platform/win32/Files.h"
 #include "transfer/DownloadFileList.h"
 #include "transfer/KeptManifest.h"
+#include "update/Rollout.h"
 #include "update/UpdateRecord.h"
 
 namespace {
@@ -99,17 +100,21 @@ CUpdateSession::Comparison CUpdateSession::Compare() {
   manifest.ReadString("Version", "VERSION", "", release_.version);
   manifest.ReadString("Version", "REGION", "", release_.region);
   release_.notify = manifest.ReadInteger("Version", "NOTIFIY", 0);
+  // A staged release that has not reached this installation yet: as far as
+  // this run goes, the installation is current.
+  if (HeldBackByRollout(ReadRolloutOffer(manifest), place_.localVersion, place_.region, place_.appPath))
+    return compared_ = Comparison::kCurrent;
   const int compared =
       CompareUpdateConfig(manifest, UpdateCheckInfo(place_.installDir, "", place_.localVersion, place_.region), files_);
   diagnostics::LogFact("published version \"" + release_.version + "\", region \"" + release_.region + "\"; " +
                        (files_.empty() ? "nothing to install" : "to install: " + ListForLog(files_)));
-  if (compared == 1) return Comparison::kCurrent;
+  if (compared == 1) return compared_ = Comparison::kCurrent;
   if (compared == 0) {
     // The list holds copies of what it needs; a large manifest is not kept
     // beside it while the files are fetched. The completing path still reads
     // the names when nothing differs.
     if (!files_.empty()) manifest_.reset();
-    return Comparison::kCompared;
+    return compared_ = Comparison::kCompared;
   }
   bool unsafe = false;
   std::string name;
@@ -266,8 +271,8 @@ bool CUpdateSession::Commit() {
 bool CUpdateSession::WantsCompletion() const {
   // An older release of the same region, which UNCONDITIONALUPDATE makes
   // compare, was never installed by anyone: it must not be recorded.
-  return !place_.component && manifest_ != nullptr && files_.empty() && !release_.version.empty() &&
-         release_.version != place_.localVersion &&
+  return !place_.component && compared_ == Comparison::kCompared && manifest_ != nullptr && files_.empty() &&
+         !release_.version.empty() && release_.version != place_.localVersion &&
          (IsVersionGreater(release_.version, place_.localVersion) || release_.region != place_.region);
 }
 

@@ -92,7 +92,8 @@ class CUpdateSession {
 
   enum class Comparison {
     kRejected,  // unsafe name, no files listed: nothing of it may be installed
-    kCurrent,   // same version and region, not forced: nothing was hashed
+    kCurrent,   // same version and region, not forced, or held back by a staged
+                // rollout: nothing was hashed
     kCompared,  // Files() holds what differs (possibly nothing)
   };
   // Compares the manifest with the installed copies. kRejected reports its
@@ -143,5 +144,6 @@ class CUpdateSession {
   std::string manifestBytes_;  // kept for a component's commit
   std::unique_ptr<CConfigFile> manifest_;
   ReleaseHeader release_;
+  Comparison compared_ = Comparison::kRejected;
   CChangedFiles files_;
 };

@@ -583,3 +583,27 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
   ::close(fd);
   return true;
 }
+
+bool ReadOwnRegularFile(const std::string& path, std::string& bytes, std::size_t limit) {
+  std::string name;
+  const Descriptor folder(OpenParent(path, name));
+  if (!folder) return false;
+  const Descriptor fd(::openat(folder.get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid() ||
+      static_cast<std::size_t>(st.st_size) > limit)
+    return false;
+  // One byte more than allowed shows a file that grew since fstat.
+  bytes.assign(limit + 1, '\0');
+  std::size_t have = 0;
+  while (have < bytes.size()) {
+    const ssize_t n = ::read(fd.get(), bytes.data() + have, bytes.size() - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    have += static_cast<std::size_t>(n);
+  }
+  if (have > limit) return false;
+  bytes.resize(have);
+  return true;
+}

@@ -127,3 +127,10 @@ int OpenRegularFileForReading(const std::string& path);
 // Reads a whole regular file (see OpenRegularFileForReading). Returns false
 // when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
+
+// Reads path whole only when it is a regular file of the caller's own with a
+// single name and at most limit bytes, reached without following any link (not
+// at its last name either, nor in a folder below the guarded root). For state
+// the updater keeps for itself: a file planted by someone else, or a link to
+// one, must read as missing. False when it cannot be read that way.
+bool ReadOwnRegularFile(const std::string& path, std::string& bytes, std::size_t limit);

@@ -38,7 +38,8 @@ void Publish(const std::string& root, int type, const FileSet& files, const Mani
   if (type == 1) {
     manifest = "[Version]\nVERSION=" + header.version + "\nREGION=" + header.region +
                "\nNOTIFIY=" + std::to_string(header.notify) +
-               "\nUNCONDITIONALUPDATE=" + std::to_string(header.unconditional) + "\n[FILES]\n";
+               "\nUNCONDITIONALUPDATE=" + std::to_string(header.unconditional) + "\n" +
+               (header.rollout.empty() ? "" : "ROLLOUT=" + header.rollout + "\n") + "[FILES]\n";
     for (const auto& file : files) manifest += file.first + "\n";
   }
   for (const auto& [name, content] : files) {

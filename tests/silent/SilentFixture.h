@@ -22,6 +22,7 @@ struct ManifestHeader {
   std::string region;
   int notify = 0;
   int unconditional = 0;
+  std::string rollout = {};  // "ROLLOUT"; empty: no such line
 };
 
 // Publishes files under root/<type>/ with the manifest: "UpdateConfig.ini" with

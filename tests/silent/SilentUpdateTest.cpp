@@ -233,6 +233,9 @@ TEST_F(SilentUpdateTest, ManifestNotFetchedKeepsStaging) {
   }
 }
 
+// A halted staged rollout (ROLLOUT=0) holds back only a newer release of the
+// same region, which then fetches nothing and records nothing; region changes
+// and unconditional orders go through.
 TEST_F(SilentUpdateTest, VersionOrderIsByteWise) {
   const struct {
     const char* installed;
@@ -240,18 +243,28 @@ TEST_F(SilentUpdateTest, VersionOrderIsByteWise) {
     const char* localRegion;
     const char* manifestRegion;
     bool installs;
+    const char* rollout = "";
+    int unconditional = 0;
   } cases[] = {
       {"4.0.9", "4.0.10", "GD", "GD", false},  // "1" sorts before "9"
       {"4.0.9", "4.1.0", "GD", "GD", true},
       {"4.1.0", "4.0.5", "GD", "BJ", true},  // a region change installs even a smaller version
+      {"4.0.9", "4.1.0", "GD", "GD", false, "0"},
+      {"4.1.0", "4.0.5", "GD", "BJ", true, "0"},
+      {"4.0.9", "4.1.0", "GD", "GD", true, "0", 1},
+      {"4.0.9", "4.0.9", "GD", "GD", true, "0", 1},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.installed) + " -> " + c.published);
+    SCOPED_TRACE(std::string(c.installed) + " -> " + c.published + " rollout " + c.rollout);
     fs::remove_all(app);
     fs::remove_all(pub);
     Install(kOld, c.installed, c.localRegion);
-    Publish(pub, 1, kNew, {c.published, c.manifestRegion});
+    Publish(pub, 1, kNew, {c.published, c.manifestRegion, 0, c.unconditional, c.rollout});
+    const int fetchedBefore = Requests(*server, "/1/version.txt");
     EXPECT_TRUE(RunProgram());
+    EXPECT_EQ(Requests(*server, "/1/version.txt") - fetchedBefore, c.installs ? 1 : 0);
+    EXPECT_FALSE(fs::exists(app + "UPDATE/Program"));
+    EXPECT_EQ(fs::exists(app + "UpdateRecord.dat"), c.installs);
     EXPECT_EQ(Installed(), NativeNames(c.installs ? kNew : kOld));
     EXPECT_EQ(InstalledVersion(), c.installs ? c.published : c.installed);
   }
