@@ -21,17 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// 2026-12-08 12:00 local time, so the record's section name is known.
-std::time_t Noon() {
-  std::tm day{};
-  day.tm_year = 126;
-  day.tm_mon = 11;
-  day.tm_mday = 8;
-  day.tm_hour = 12;
-  day.tm_isdst = -1;
-  return std::mktime(&day);
-}
-
 // Words of a line: bare words as written (a "\" is a folder separator), or
 // double-quoted text with \n, \" and \\ escapes.
 std::vector<std::string> Words(const std::string& line) {
@@ -129,7 +118,7 @@ class Scenario {
     CDirectoryEx::OverrideApplicationPath(app_);
     setenv("ZOLT_REGISTRY_ROOT", registry_.c_str(), 1);
     setenv("XDG_RUNTIME_DIR", work_->path().c_str(), 1);
-    SetRecordClock(Noon);
+    SetRecordClock(RecordNoon);
     initial_.clear();
     release_.clear();
     notified_.clear();
@@ -156,22 +145,13 @@ class Scenario {
     EXPECT_EQ(succeeded ? "ok" : "failed", w[w[1] == "program" ? 2 : 3]) << stderr_;
   }
 
-  FileSet Installed() const {
-    FileSet tree = ReadTree(app_, "UPDATE");  // staging, and the kept state beside it
-    for (const char* own : {"Config.dat", "UserConfig.dat", "UpdateRecord.dat"}) tree.erase(own);
-    return tree;
-  }
-  static FileSet NativeNames(const FileSet& files) {
-    FileSet native;
-    for (const auto& [name, content] : files) native[Native(name)] = content;
-    return native;
-  }
+  FileSet Installed() const { return InstalledTree(app_); }
 
   void Expect(const std::vector<std::string>& w) {
     const std::string& what = w[1];
     const std::string value = w.size() > 3 ? w[3] : (w.size() > 2 ? w[2] : "");
     if (what == "installed") {  // installed release|initial
-      EXPECT_EQ(Installed(), NativeNames(w[2] == "release" ? release_ : initial_));
+      EXPECT_EQ(Installed(), WithNativeNames(w[2] == "release" ? release_ : initial_));
     } else if (what == "file") {  // file PATH CONTENT
       EXPECT_EQ(ReadTextFile(app_ + Native(w[2])), value) << w[2];
     } else if (what == "no") {  // no PATH

@@ -180,8 +180,9 @@ TEST_F(SilentE2ETest, AFaultAtEveryTouchOfAStoreIsCompletedByOneCleanRun) {
           EXPECT_EQ(status, 1);
           EXPECT_NE(ReadTextFile(work / "faulty.err"), "") << "a failure without a cause";
           EXPECT_EQ(version, "4.0.9") << ReadTextFile(work / "faulty.err");
-          if (ReadConfig(app + "UpdateRecord.dat", today, "NewVersion") == "4.1.0")
+          if (ReadConfig(app + "UpdateRecord.dat", today, "NewVersion") == "4.1.0") {
             EXPECT_EQ(ReadConfig(app + "UpdateRecord.dat", today, "IsSucceed"), "0") << "a success not committed";
+          }
           EXPECT_NE(ReadTextFile(key + "/Version"), std::string("4.1.0", 6)) << "a version not committed";
         } else {
           EXPECT_EQ(version, "4.1.0") << "a run that failed to commit exited 0";

@@ -101,9 +101,3 @@ class SilentE2ETest : public ::testing::Test {
   std::string registry = work / "registry/";
   std::string runtime = work / "run";
 };
-
-inline FileSet WithNativeNames(const FileSet& files) {
-  FileSet native;
-  for (const auto& [name, content] : files) native[Native(name)] = content;
-  return native;
-}

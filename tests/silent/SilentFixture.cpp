@@ -26,6 +26,28 @@ std::string Native(const std::string& name) {
   return native;
 }
 
+FileSet WithNativeNames(const FileSet& files) {
+  FileSet native;
+  for (const auto& [name, content] : files) native[Native(name)] = content;
+  return native;
+}
+
+FileSet InstalledTree(const std::string& app) {
+  FileSet tree = ReadTree(app, "UPDATE");
+  for (const char* own : {"Config.dat", "UserConfig.dat", "UpdateRecord.dat"}) tree.erase(own);
+  return tree;
+}
+
+std::time_t RecordNoon() {
+  std::tm day{};
+  day.tm_year = 126;
+  day.tm_mon = 11;
+  day.tm_mday = 8;
+  day.tm_hour = 12;
+  day.tm_isdst = -1;
+  return std::mktime(&day);
+}
+
 void WriteFiles(const std::string& directory, const FileSet& files) {
   for (const auto& [name, content] : files) WriteTextFile(directory + Native(name), content);
 }

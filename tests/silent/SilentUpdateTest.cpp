@@ -34,17 +34,6 @@ const FileSet kNew = {{"version.txt", "4.1.0\n"},
                       {"data\\strings.ini", "new strings\n"},
                       {"data\\skins\\blue.skin", "blue\n"}};
 
-// 2026-12-08 12:00 local time, so the record's section name is known.
-std::time_t Noon() {
-  std::tm day{};
-  day.tm_year = 126;
-  day.tm_mon = 11;
-  day.tm_mday = 8;
-  day.tm_hour = 12;
-  day.tm_isdst = -1;
-  return std::mktime(&day);
-}
-
 class SilentUpdateTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -55,7 +44,7 @@ class SilentUpdateTest : public ::testing::Test {
     CDirectoryEx::OverrideApplicationPath(app);
     setenv("ZOLT_REGISTRY_ROOT", registry.c_str(), 1);
     setenv("XDG_RUNTIME_DIR", work.path().c_str(), 1);
-    SetRecordClock(Noon);
+    SetRecordClock(RecordNoon);
   }
   void TearDown() override {
     SetRecordClock({});
@@ -84,16 +73,7 @@ class SilentUpdateTest : public ::testing::Test {
     return update.RunComponentUpdate();
   }
 
-  FileSet Installed() const {
-    FileSet tree = ReadTree(app, "UPDATE");  // staging, and the kept manifests beside it
-    for (const char* own : {"Config.dat", "UserConfig.dat", "UpdateRecord.dat"}) tree.erase(own);
-    return tree;
-  }
-  static FileSet NativeNames(const FileSet& files) {
-    FileSet native;
-    for (const auto& [name, content] : files) native[Native(name)] = content;
-    return native;
-  }
+  FileSet Installed() const { return InstalledTree(app); }
   std::string Record(const std::string& key) const { return ReadConfig(app + "UpdateRecord.dat", "2026-12-08", key); }
   std::string InstalledVersion() const { return ReadConfig(app + "Config.dat", "Update", "Version"); }
 
@@ -221,7 +201,7 @@ TEST_F(SilentUpdateTest, RefusedFileGoesThroughBackupRemovedByTheNextRun) {
   EXPECT_EQ(Record("IsSucceed"), "1");
 
   EXPECT_TRUE(RunProgram());  // up to date now
-  EXPECT_EQ(Installed(), NativeNames(kNew));
+  EXPECT_EQ(Installed(), WithNativeNames(kNew));
 }
 
 namespace {
@@ -279,7 +259,7 @@ TEST_F(SilentUpdateTest, ChecksAskWhetherTheKeptManifestChanged) {
   EXPECT_TRUE(RunProgram());
   EXPECT_EQ(Statuses(*server, "/1/UpdateConfig.ini").back(), "200");
   EXPECT_EQ(InstalledVersion(), "4.1.1");
-  EXPECT_EQ(Installed(), NativeNames(next));
+  EXPECT_EQ(Installed(), WithNativeNames(next));
   EXPECT_EQ(ReadTextFile(kept), ReadTextFile(published));
 }
 
