@@ -16,6 +16,7 @@
 #include "silent/SilentUpdate.h"
 #include "tests/silent/SilentFixture.h"
 #include "update/UpdateRecord.h"
+#include "update/UpdateSession.h"
 
 namespace fs = std::filesystem;
 
@@ -80,6 +81,10 @@ class Scenario {
       type_ = std::stoi(w[1]);
       const ManifestHeader header{arg(2), arg(3), std::stoi(arg(4, "0")), std::stoi(arg(5, "0")), arg(6)};
       Publish(pub_, type_, release_, header);
+    } else if (verb == "downloaded") {
+      downloaded_[w[1]] = arg(2);
+    } else if (verb == "serve-as") {  // the published type 1 served under another type
+      fs::rename(pub_ + "1", pub_ + w[1]);
     } else if (verb == "serve") {  // a file on the server as given, after publish
       WriteTextFile(pub_ + Native(w[1]), arg(2));
     } else if (verb == "unserve") {
@@ -121,6 +126,7 @@ class Scenario {
     SetRecordClock(RecordNoon);
     initial_.clear();
     release_.clear();
+    downloaded_.clear();
     notified_.clear();
     type_ = 1;
   }
@@ -137,12 +143,37 @@ class Scenario {
           return answer;
         });
       succeeded = update.RunProgramUpdate();
+    } else if (w[1] == "dialog") {
+      succeeded = RunDialogSteps(std::stoi(w[2]));
     } else {
       CSilentUpdate update(type_, w[2] == "-" ? "" : w[2]);
       succeeded = update.RunComponentUpdate();
     }
     stderr_ = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(succeeded ? "ok" : "failed", w[w[1] == "program" ? 2 : 3]) << stderr_;
+  }
+
+  // The update dialog's steps for type, as it sets up its session: the check,
+  // then its download thread leaving the release (and what "downloaded" lines
+  // say instead) in staging, then the installation.
+  bool RunDialogSteps(int type) {
+    UpdatePlace place;
+    place.updateType = static_cast<unsigned>(type);
+    place.appPath = app_;
+    place.installDir = type == 1 ? app_ : app_ + "Plugin/";
+    place.stagingDir = app_ + (type == 1 ? "UPDATE/Program/" : "UPDATE/Plugin/");
+    place.manifestName = "UpdateConfig.ini";
+    place.localVersion = ReadConfig(app_ + "Config.dat", "Update", "Version");
+    place.region = ReadConfig(app_ + "Config.dat", "Update", "Region");
+    place.recordPattern = "%Y-%m-%d %H:%M:%S";
+    place.versionOnlyWhenGreater = true;
+    CZOLTUpdateIntf transfer({S_UpdateSerivceAddr("127.0.0.1", static_cast<std::uint16_t>(server_->port()))}, false);
+    CUpdateSession session(place, transfer);
+    if (!session.Prepare() || !session.FetchManifest() || session.Compare() != CUpdateSession::Comparison::kCompared)
+      return false;
+    WriteFiles(place.stagingDir, release_);
+    WriteFiles(place.stagingDir, downloaded_);
+    return session.VerifyStaged() && session.Install() && session.Commit();
   }
 
   FileSet Installed() const { return InstalledTree(app_); }
@@ -163,7 +194,10 @@ class Scenario {
     } else if (what == "version") {
       EXPECT_EQ(ReadConfig(app_ + "Config.dat", "Update", "Version"), w[2]);
     } else if (what == "record") {  // record KEY VALUE; "-" for none
-      EXPECT_EQ(ReadConfig(app_ + "UpdateRecord.dat", "2026-12-08", w[2]), value == "-" ? "" : value) << w[2];
+      // A silent run's section is the day, the dialog's the day and time.
+      std::string recorded = ReadConfig(app_ + "UpdateRecord.dat", "2026-12-08", w[2]);
+      if (recorded.empty()) recorded = ReadConfig(app_ + "UpdateRecord.dat", "2026-12-08 12:00:00", w[2]);
+      EXPECT_EQ(recorded, value == "-" ? "" : value) << w[2];
     } else if (what == "records") {  // how many sections the record has
       CCryptConfigFile record(app_ + "UpdateRecord.dat", "");
       EXPECT_EQ(CProfile::Parse(record.PlainText()).SectionNames().size(), std::stoul(w[2]));
@@ -189,7 +223,7 @@ class Scenario {
   std::unique_ptr<TempDir> work_;
   std::string app_, pub_, registry_, stderr_;
   std::unique_ptr<NginxServer> server_;
-  FileSet initial_, release_;
+  FileSet initial_, release_, downloaded_;
   std::vector<std::string> notified_;
   int type_ = 1;
 };
