@@ -81,6 +81,8 @@ class Scenario {
       type_ = std::stoi(w[1]);
       const ManifestHeader header{arg(2), arg(3), std::stoi(arg(4, "0")), std::stoi(arg(5, "0")), arg(6)};
       Publish(pub_, type_, release_, header);
+    } else if (verb == "tamper") {  // written below the application folder right after the fetch
+      tampered_[w[1]] = arg(2);
     } else if (verb == "downloaded") {
       downloaded_[w[1]] = arg(2);
     } else if (verb == "serve-as") {  // the published type 1 served under another type
@@ -127,6 +129,7 @@ class Scenario {
     initial_.clear();
     release_.clear();
     downloaded_.clear();
+    tampered_.clear();
     notified_.clear();
     type_ = 1;
   }
@@ -169,8 +172,9 @@ class Scenario {
     place.versionOnlyWhenGreater = true;
     CZOLTUpdateIntf transfer({S_UpdateSerivceAddr("127.0.0.1", static_cast<std::uint16_t>(server_->port()))}, false);
     CUpdateSession session(place, transfer);
-    if (!session.Prepare() || !session.FetchManifest() || session.Compare() != CUpdateSession::Comparison::kCompared)
-      return false;
+    if (!session.Prepare() || !session.FetchManifest()) return false;
+    WriteFiles(app_, tampered_);
+    if (session.Compare() != CUpdateSession::Comparison::kCompared) return false;
     WriteFiles(place.stagingDir, release_);
     WriteFiles(place.stagingDir, downloaded_);
     return session.VerifyStaged() && session.Install() && session.Commit();
@@ -223,7 +227,7 @@ class Scenario {
   std::unique_ptr<TempDir> work_;
   std::string app_, pub_, registry_, stderr_;
   std::unique_ptr<NginxServer> server_;
-  FileSet initial_, release_, downloaded_;
+  FileSet initial_, release_, downloaded_, tampered_;
   std::vector<std::string> notified_;
   int type_ = 1;
 };
