@@ -131,7 +131,7 @@ void CDlgUpdate::CheckForUpdate() {
   place.region = region;
   place.recordPattern = "%Y-%m-%d %H:%M:%S";
   place.versionOnlyWhenGreater = true;
-  session_ = std::make_unique<CUpdateSession>(std::move(place), *transfer);
+  session_ = std::make_unique<CUpdateSession>(std::move(place), *transfer, static_cast<IUpdateObserver*>(this));
   updateFiles.clear();
   downloadList.clear();
   expectedSizes.clear();
@@ -139,7 +139,6 @@ void CDlgUpdate::CheckForUpdate() {
   // status line.
   if (!session_->Prepare()) return ShowCheckFailure();
   if (!session_->FetchManifest()) {
-    exitStatus = 1;
     // Unlike an unreachable server, a refused manifest is not "up to date".
     if (session_->SignedReleases()) return ShowCheckFailure();
     return ShowNoUpdate();
@@ -155,6 +154,8 @@ void CDlgUpdate::CheckForUpdate() {
   bannerPicture.SetPicture(kBannerAvailable, nullptr);
   versionText.SetWindowText(session_->Release().version);
 }
+
+void CDlgUpdate::OnFailure(const std::string&) { exitStatus = 1; }
 
 void CDlgUpdate::ShowNoUpdate() {
   iconPicture.SetPicture(kIconNoUpdate, nullptr);
@@ -250,15 +251,11 @@ void CDlgUpdate::ApplyDownloadedUpdate() {
   // proxy, a changed file of the same size): the digest decides.
   if (!session_->VerifyStaged()) {
     bannerPicture.SetPicture(kBannerDownloading, nullptr);
-    exitStatus = 1;
     statusText.SetWindowText("更新过程出现错误,请稍候重试！");
     return;
   }
   CloseRunningClient();
-  if (session_->Install() && session_->Commit())
-    session_->RemoveStaging();
-  else
-    exitStatus = 1;
+  if (session_->Install() && session_->Commit()) session_->RemoveStaging();
   StartClient(appPath);
   EndDialog(1);
 }

@@ -17,7 +17,7 @@
 
 class CDownFileThread;
 
-class CDlgUpdate : public CImageDialog {
+class CDlgUpdate : public CImageDialog, private IUpdateObserver {
  public:
   CDlgUpdate();
   // Stops the download first: no report reaches the dialog once this runs.
@@ -72,6 +72,8 @@ class CDlgUpdate : public CImageDialog {
   int exitStatus = 0;
 
  private:
+  // A step of the session failed (its cause is on stderr and in the log).
+  void OnFailure(const std::string& cause) override;
   // The steps of the update, created by each check.
   std::unique_ptr<CUpdateSession> session_;
   void HideOfferControls();
