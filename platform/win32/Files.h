@@ -125,3 +125,24 @@ int OpenRegularFileForReading(const std::string& path);
 // Reads a whole regular file (see OpenRegularFileForReading). Returns false
 // when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
+
+// What ReadFileGuarded demands of a file beyond being a regular file.
+struct SGuardedRead {
+  std::size_t maxBytes = std::size_t{1} << 20;
+  // Kept state of earlier runs: only a file of the user's own is read.
+  bool ownOnly = false;
+  // A file that decides whom to trust (a CA bundle): outside the guarded
+  // root it must be neither group- nor world-writable, and belong to the user
+  // or to root.
+  bool trustAnchor = false;
+};
+
+// Reads the whole file at path, a file that configuration names or an earlier
+// run kept: opened O_NONBLOCK, so that a FIFO standing there cannot hang the
+// call, and read only when it is a regular file; below the guarded root never
+// through a symbolic link, its last name included (outside it, links are
+// followed as the user laid them out); never more than rules.maxBytes. False
+// with errno set (ENOENT when nothing at all is at path) and cause, when given,
+// naming path and why it was not read.
+bool ReadFileGuarded(const std::string& path, std::string& bytes, const SGuardedRead& rules,
+                     std::string* cause = nullptr);

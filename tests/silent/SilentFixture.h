@@ -46,6 +46,7 @@ std::string ReadConfig(const std::string& path, const std::string& section, cons
 // The text of path with "\" as "/".
 std::string Native(const std::string& name);
 
-// Writes <manifest>.sig beside the manifest of root/<type>/, signed with the
-// Ed25519 private key in the PEM file privateKey.
-void SignPublished(const std::string& root, int type, const std::string& privateKey);
+// Signs the manifest of root/<type>/ with the Ed25519 private key in the PEM
+// file privateKey (see SignManifestFile).
+void SignPublished(const std::string& root, int type, const std::string& privateKey,
+                   std::optional<std::uint64_t> serial = std::nullopt);
