@@ -85,3 +85,10 @@ void SignPublished(const std::string& root, int type, const std::string& private
   SignManifestFile(root + std::to_string(type) + "/" + (type == 1 ? "UpdateConfig.ini" : "config.ini"),
                    static_cast<unsigned long>(type), privateKey, serial);
 }
+
+void Edit(const std::string& path, const std::string& from, const std::string& to) {
+  std::string text = ReadTextFile(path);
+  const auto at = text.find(from);
+  if (at == std::string::npos) throw std::runtime_error(path + " holds no \"" + from + "\"");
+  WriteTextFile(path, text.replace(at, from.size(), to));
+}

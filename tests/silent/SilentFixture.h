@@ -50,3 +50,7 @@ std::string Native(const std::string& name);
 // file privateKey (see SignManifestFile).
 void SignPublished(const std::string& root, int type, const std::string& privateKey,
                    std::optional<std::uint64_t> serial = std::nullopt);
+
+// Replaces the first from in the file at path with to (an empty from: puts to
+// in front).
+void Edit(const std::string& path, const std::string& from, const std::string& to);
