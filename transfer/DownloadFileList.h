@@ -50,9 +50,10 @@ bool DownloadFileList(Owner& owner, const std::vector<std::string>& names, std::
 // requires signed releases: from the first server whose manifest passes
 // trust.CheckManifest for updateType and the highest serial accepted so far
 // (its signature fetched from the same server right after it); accepted then
-// holds its release header. A server whose manifest is refused counts as failed and the next one is
-// tried. False when no server gave one; then nothing of the manifest or its
-// signature is left in stagingDir and cause says what each server gave.
+// holds its release header. A server whose manifest is refused counts as
+// failed and the next one is tried. False when no server gave one; then
+// nothing of the manifest or its signature is left in stagingDir and cause
+// says what each server gave.
 //
 // With kept and useKept given, the manifest is asked for conditionally (see
 // CZOLTUpdateIntf::GetSignedFile) and a 304 puts the kept pair in staging to

@@ -63,8 +63,9 @@ class CKeptFiles {
 // signature comes with it (DownloadSignedManifest): on 304 the kept signature
 // too, and the pair is checked again as a fresh one would be, against the
 // serial recorded for the type; the serial of an accepted signed manifest is
-// recorded. A newly fetched manifest (and signature) is kept for the next run. True when the manifest is
-// in staging; false (with cause) when no server delivered one.
+// recorded. A newly fetched manifest (and signature) is kept for the next run.
+// True when the manifest is in staging; false (with cause) when no server
+// delivered one.
 bool FetchManifest(const std::string& appPath, const std::string& stagingDir, unsigned updateType,
                    CZOLTUpdateIntf& transfer, const std::string& manifestName, const CReleaseTrust& trust,
                    std::string& cause);

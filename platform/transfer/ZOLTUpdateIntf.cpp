@@ -185,10 +185,10 @@ struct CZOLTUpdateIntf::Impl {
     if (!server.caFile.empty()) {
       // The named bundle alone decides, and only the bytes read when the
       // configuration was: a path opened again here could be a FIFO by now.
-      curl_blob blob{const_cast<char*>(server.caBundle.data()), server.caBundle.size(), CURL_BLOB_COPY};
-      curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
       curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
       curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+      curl_blob blob{const_cast<char*>(server.caBundle.data()), server.caBundle.size(), CURL_BLOB_COPY};
+      curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
     }
     return (https ? "https://" : "http://") + name + ":" + port;
   }
