@@ -633,7 +633,8 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
     const auto& server = impl.servers[i];
     if (!server.refusal.empty()) {
       tried = true;
-      impl.causes.push_back(server.refusal);
+      // Both servers share one CAFile: its cause is said once.
+      if (impl.causes.empty() || impl.causes.back() != server.refusal) impl.causes.push_back(server.refusal);
       continue;
     }
     if (server.ip.empty()) continue;
