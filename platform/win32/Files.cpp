@@ -641,18 +641,15 @@ bool ReadFileGuarded(const std::string& path, std::string& bytes, const SGuarded
   }
   if (static_cast<std::uintmax_t>(st.st_size) > rules.maxBytes)
     return Refuse(cause, native + " is larger than " + std::to_string(rules.maxBytes) + " bytes", EFBIG);
-  // The size can grow while the file is read: the cap holds for what is read.
+  // The file is read in one piece of the size it has; whatever it grew by
+  // meanwhile is appended in blocks, and the bound holds for all of it.
   bytes.resize(static_cast<size_t>(st.st_size));
   size_t filled = 0;
+  char block[65536];
   for (;;) {
-    if (filled == bytes.size()) {
-      if (bytes.size() > rules.maxBytes) {
-        bytes.clear();
-        return Refuse(cause, native + " is larger than " + std::to_string(rules.maxBytes) + " bytes", EFBIG);
-      }
-      bytes.resize(std::max<size_t>(bytes.size() * 2, 4096));
-    }
-    const ssize_t n = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+    const bool whole = filled == bytes.size();
+    const ssize_t n =
+        whole ? ::read(fd.get(), block, sizeof block) : ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       const int error = errno;
@@ -660,6 +657,13 @@ bool ReadFileGuarded(const std::string& path, std::string& bytes, const SGuarded
       return Refuse(cause, native + " cannot be read: " + std::strerror(error), error);
     }
     if (n == 0) break;
+    if (whole) {
+      if (bytes.size() + static_cast<size_t>(n) > rules.maxBytes) {
+        bytes.clear();
+        return Refuse(cause, native + " is larger than " + std::to_string(rules.maxBytes) + " bytes", EFBIG);
+      }
+      bytes.append(block, static_cast<size_t>(n));
+    }
     filled += static_cast<size_t>(n);
   }
   bytes.resize(filled);
