@@ -1,6 +1,7 @@
 // Manifest reading and comparison: any manifest is read without harm, and no
 // entry that the comparison accepts names a file outside the installation
-// (the updater would fetch it there, then copy over it or delete it).
+// (the updater would fetch it there, then copy over it or delete it). A
+// signed release header reads only in its one written form.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include "platform/configfile/ConfigFile.h"
 #include "platform/crypt/MD5.h"
 #include "platform/win32/Files.h"
+#include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
 
 namespace fs = std::filesystem;
@@ -70,5 +72,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   config.ReadSections(sections);
   for (const std::string& section : sections) CompareManifestEntry(config, md5, install, section, files);
   CheckInside(files, install);
+
+  // A release header that reads is the one its fields write again, byte for
+  // byte: no two texts carry the same type and serial.
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  SReleaseHeader header;
+  if (ParseReleaseHeader(text, header)) {
+    const std::string line = FormatReleaseHeader(header);
+    FUZZ_CHECK(text.substr(0, line.size() - 1) == std::string_view(line).substr(0, line.size() - 1));
+  }
   return 0;
 }

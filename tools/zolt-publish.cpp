@@ -3,7 +3,7 @@
 //
 //   zolt-publish --release-version V --region R [--type N] [--notify] [--unconditional]
 //                [--allow-downgrade] [--dry-run] [--sign-key KEY.pem] [--expires DAYS]
-//                [--rollout PERCENT] RELEASE_DIR PUBLISH_ROOT
+//                [--serial S] [--rollout PERCENT] RELEASE_DIR PUBLISH_ROOT
 //   zolt-publish --set-rollout PERCENT [--type N] [--sign-key KEY.pem] [--dry-run] PUBLISH_ROOT
 //
 // Copies every regular file below RELEASE_DIR to PUBLISH_ROOT/N/ and writes
@@ -38,6 +38,7 @@
 #include "platform/Version.h"
 #include "platform/configfile/Profile.h"
 #include "platform/crypt/MD5.h"
+#include "platform/crypt/Signature.h"
 #include "platform/win32/Files.h"
 #include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
@@ -61,7 +62,7 @@ constexpr const char* kUsage =
     "  --notify             ask silent runs to show the notification window\n"
     "  --unconditional      installations update whatever their version\n"
     "  --allow-downgrade    publish a version that sorts below the one published for the same\n"
-    "                       type and region (a rollback)\n"
+    "                       type and region, or a --serial not above the published one\n"
     "  --dry-run            list the files, sizes, digests and the manifest; write nothing\n"
     "  --sign-key KEY.pem   sign each manifest with this Ed25519 private key into <manifest>.sig\n"
     "  --expires DAYS       installations with a key refuse the manifest DAYS days from now\n"
@@ -70,6 +71,8 @@ constexpr const char* kUsage =
     "  --set-rollout PERCENT\n"
     "                       change only the share of the release published in PUBLISH_ROOT/N/\n"
     "                       (0 halts it, 100 completes it); with --sign-key it is signed again\n"
+    "  --serial S           the release serial of a signed publication (default: the time in\n"
+    "                       seconds, above the serial already published for the type)\n"
     "  --help               show this text\n"
     "  --version            show the version of zolt-publish\n"
     "Exit status: 0 published, 1 refused or failed (nothing changed), 2 bad command line.\n";
@@ -86,6 +89,7 @@ struct Options {
   unsigned long expiresDays = 0;            // 0: no EXPIRES
   std::optional<unsigned long> rollout;     // --rollout; none: no ROLLOUT line
   std::optional<unsigned long> setRollout;  // --set-rollout: change a published manifest instead
+  std::optional<std::uint64_t> serial;
   std::string releaseDir;
   std::string publishRoot;
 };
@@ -145,6 +149,7 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
     kExpires,
     kRollout,
     kSetRollout,
+    kSerial,
     kHelp,
     kVersion,
   };
@@ -160,6 +165,7 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
       {"expires", required_argument, nullptr, kExpires},
       {"rollout", required_argument, nullptr, kRollout},
       {"set-rollout", required_argument, nullptr, kSetRollout},
+      {"serial", required_argument, nullptr, kSerial},
       {"help", no_argument, nullptr, kHelp},
       {"version", no_argument, nullptr, kVersion},
       {nullptr, 0, nullptr, 0},
@@ -219,6 +225,14 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
         if (!ParsePercent(optarg, 0, options.setRollout))
           return UsageError(std::string("--set-rollout needs a percentage from 0 to 100, not \"") + optarg + "\"");
         break;
+      case kSerial: {
+        const std::string text = optarg;
+        if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos ||
+            (text.size() > 1 && text[0] == '0'))
+          return UsageError("--serial needs a decimal number of at most 19 digits, not \"" + text + "\"");
+        options.serial = std::stoull(text);
+        break;
+      }
       case 'h':
       case kHelp:
         std::cout << kUsage;
@@ -247,6 +261,8 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
   // installation of another region would take the release as a region change.
   if (!versionGiven || options.version.empty()) return UsageError("--release-version needs a non-empty version");
   if (!regionGiven || options.region.empty()) return UsageError("--region needs a non-empty region");
+  // The serial lives in the signed header; unsigned manifests have none.
+  if (options.serial && options.signKey.empty()) return UsageError("--serial needs --sign-key");
   options.releaseDir = positional[0];
   options.publishRoot = positional[1];
   return {options, 0};
@@ -364,7 +380,7 @@ void WriteManifest(const fs::path& path, const std::string& text, const std::str
   if (!WriteFileAtomically(path.string(), text)) Fail("cannot write " + path.string());
   if (signKey.empty()) return;
   std::string signature, error;
-  if (!SignManifest(signKey, text, signature, error)) Fail("cannot sign " + path.string() + ": " + error);
+  if (!SignEd25519(signKey, text, signature, error)) Fail("cannot sign " + path.string() + ": " + error);
   if (!WriteFileAtomically(path.string() + kSignatureSuffix, signature))
     Fail("cannot write " + path.string() + kSignatureSuffix);
 }
@@ -395,12 +411,28 @@ bool IsWithin(const fs::path& inner, const fs::path& outer) {
   return mismatch == outer.end();
 }
 
+// The serial of the release header the signed publication gets: the one
+// asked for, which must lie above the published one (installations with a key
+// refuse a lower one as a replay), or else the time, kept above it.
+std::uint64_t ChooseSerial(const std::string& published, const Options& options) {
+  SReleaseHeader header;
+  const bool known = ParseReleaseHeader(published, header);
+  if (!options.serial) {
+    const auto now = static_cast<std::uint64_t>(std::time(nullptr));
+    return known && header.serial >= now ? header.serial + 1 : now;
+  }
+  if (known && *options.serial <= header.serial && !options.allowDowngrade)
+    Fail("serial " + std::to_string(*options.serial) + " is not above " + std::to_string(header.serial) +
+         ", already published for type " + std::to_string(options.type) +
+         "; nothing was changed (--allow-downgrade publishes it anyway)");
+  return *options.serial;
+}
+
 // Refuses a release that installations of the published region would see as
 // older than the one they may already run. Versions compare byte-wise, as
 // installations compare them.
-void CheckAgainstPublished(const fs::path& target, const Options& options) {
-  std::string text;
-  if (!ReadWholeFile((target / "UpdateConfig.ini").string(), text)) return;
+void CheckAgainstPublished(const std::string& text, const Options& options) {
+  if (text.empty()) return;
   const CProfile published = CProfile::Parse(text);
   std::string version, region;
   published.GetValue("Version", "VERSION", version);
@@ -438,7 +470,7 @@ std::string ReadSigningKey(const std::string& path) {
   if (path.empty()) return key;
   std::string probe, error;
   if (!ReadWholeFile(path, key)) Fail("cannot read the signing key " + path);
-  if (!SignManifest(key, "", probe, error)) Fail(path + ": " + error);
+  if (!SignEd25519(key, "", probe, error)) Fail(path + ": " + error);
   return key;
 }
 
@@ -499,7 +531,14 @@ int SetRollout(const Options& options) {
     Fail(path.string() + " is signed: give --sign-key to sign it again; nothing was changed");
   const std::optional<std::string> edited = WithRollout(text, *options.setRollout);
   if (!edited) Fail(path.string() + " has no [Version] section; it is no program manifest");
-  const std::string& changed = *edited;
+  std::string changed = *edited;
+  // A new share is a new publication: under the old serial, the manifest of
+  // the old share could be replayed in its place.
+  SReleaseHeader release;
+  if (!signKey.empty() && ParseReleaseHeader(changed, release)) {
+    release.serial = ChooseSerial(text, options);
+    changed = FormatReleaseHeader(release) + changed.substr(changed.find('\n') + 1);
+  }
   const CProfile before = CProfile::Parse(text);
   const CProfile after = CProfile::Parse(changed);
   std::string version, readBack;
@@ -537,16 +576,25 @@ int Publish(const Options& options) {
 
   const std::string signKey = ReadSigningKey(options.signKey);
 
+  std::string published;
+  ReadWholeFile((target / "UpdateConfig.ini").string(), published);
+  const std::time_t now = std::time(nullptr);
+  const std::time_t expires = now + static_cast<std::time_t>(options.expiresDays) * 86400;
+  std::string releaseHeader;
+  if (!signKey.empty()) {
+    SReleaseHeader release{options.type, ChooseSerial(published, options), std::nullopt};
+    if (options.expiresDays != 0) release.expires = expires;
+    releaseHeader = FormatReleaseHeader(release);
+  }
+
   CProfile header;
   SetOrFail(header, "Version", "VERSION", options.version);
   SetOrFail(header, "Version", "REGION", options.region);
   SetOrFail(header, "Version", "UNCONDITIONALUPDATE", options.unconditional ? "1" : "0");
   SetOrFail(header, "Version", "NOTIFIY", options.notify ? "1" : "0");
   if (options.rollout) SetOrFail(header, "Version", "ROLLOUT", std::to_string(*options.rollout));
-  if (options.expiresDays != 0)
-    SetOrFail(header, "Version", "EXPIRES",
-              FormatExpiry(std::time(nullptr) + static_cast<std::time_t>(options.expiresDays) * 86400));
-  CheckAgainstPublished(target, options);
+  if (options.expiresDays != 0) SetOrFail(header, "Version", "EXPIRES", FormatExpiry(expires));
+  CheckAgainstPublished(published, options);
 
   const std::vector<ReleaseFile> files = CollectReleaseFiles(release);
   if (files.empty()) Fail(options.releaseDir + " holds no files");
@@ -592,9 +640,9 @@ int Publish(const Options& options) {
       SetOrFail(sections, entry.name, "MODIFYTIME", entry.modifyTime);
       SetOrFail(sections, entry.name, "SHA256", entry.sha256);
     }
-    const std::string manifest = header.Serialize() + fileList + sections.Serialize();
+    const std::string manifest = releaseHeader + header.Serialize() + fileList + sections.Serialize();
     VerifyManifest(manifest, entries, true);
-    const std::string component = options.type != 1 ? sections.Serialize() : std::string();
+    const std::string component = options.type != 1 ? releaseHeader + sections.Serialize() : std::string();
     if (!component.empty()) VerifyManifest(component, entries, false);
     if (options.dryRun) {
       ShowDryRun(entries, target, manifest, component);

@@ -56,20 +56,20 @@ bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTU
 }
 
 bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
-                            const std::string& name, const CReleaseTrust& trust, std::string& cause,
-                            CZOLTUpdateIntf::Validators* kept, const std::function<bool()>& useKept, bool* notModified,
-                            std::string* verified) {
+                            const std::string& name, const CReleaseTrust& trust,
+                            const std::optional<std::uint64_t>& highestSerial, SReleaseHeader& accepted,
+                            std::string& cause, CZOLTUpdateIntf::Validators* kept, const std::function<bool()>& useKept,
+                            bool* notModified, std::string* verified) {
   const std::string localPath = stagingDir + name;
   const std::string signaturePath = localPath + kSignatureSuffix;
   PrepareLocalDirectory(localPath);
   // A component's "config.ini" lists its files as sections; every other
   // manifest has "FILES".
-  const bool component = name == "config.ini";
+  const SManifestExpectation expected{updateType, name == "config.ini", highestSerial, std::time(nullptr)};
   std::string causes;
   const auto check = [&](const S_UpdateSerivceAddr& server, bool arrived) {
     std::string reason = "cannot be fetched";
-    if (arrived && trust.CheckManifest(localPath, signaturePath, component, std::time(nullptr), reason, verified))
-      return true;
+    if (arrived && trust.CheckManifest(localPath, signaturePath, expected, reason, &accepted, verified)) return true;
     causes += (causes.empty() ? "" : "; ") + (server.host.empty() ? server.ip : server.host) + ":" +
               std::to_string(server.port) + ": " + reason;
     return false;

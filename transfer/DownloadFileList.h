@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,16 +50,20 @@ bool DownloadFileList(Owner& owner, const std::vector<std::string>& names, std::
 
 // Fetches the manifest name into stagingDir + name for an installation that
 // requires signed releases: from the first server whose manifest passes
-// trust.CheckManifest (its signature fetched from the same server right after
-// it). A server whose manifest is refused counts as failed and the next one is
-// tried. False when no server gave one; then nothing of the manifest or its
-// signature is left in stagingDir and cause says what each server gave.
+// trust.CheckManifest for updateType and the highest serial accepted so far
+// (its signature fetched from the same server right after it); accepted then
+// holds its release header. A server whose manifest is refused counts as
+// failed and the next one is tried. False when no server gave one; then
+// nothing of the manifest or its signature is left in stagingDir and cause
+// says what each server gave.
 //
 // With kept and useKept given, the manifest is asked for conditionally (see
 // CZOLTUpdateIntf::GetSignedFile) and a 304 puts the kept pair in staging to
 // be checked again; notModified then says whether it was the kept pair that
 // passed. verified (if given) receives the bytes of the manifest that passed.
 bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
-                            const std::string& name, const CReleaseTrust& trust, std::string& cause,
-                            CZOLTUpdateIntf::Validators* kept = nullptr, const std::function<bool()>& useKept = {},
-                            bool* notModified = nullptr, std::string* verified = nullptr);
+                            const std::string& name, const CReleaseTrust& trust,
+                            const std::optional<std::uint64_t>& highestSerial, SReleaseHeader& accepted,
+                            std::string& cause, CZOLTUpdateIntf::Validators* kept = nullptr,
+                            const std::function<bool()>& useKept = {}, bool* notModified = nullptr,
+                            std::string* verified = nullptr);

@@ -13,6 +13,8 @@
 namespace {
 
 constexpr const char* kValidatorsSuffix = ".validators";
+constexpr const char* kSerialFile = "release-serial";
+constexpr std::size_t kMaximumValidatorsBytes = 8192;
 
 // One value per line; header values never hold a line break, and a value that
 // somehow did would shift the lines and make the file unreadable, not wrong.
@@ -43,10 +45,21 @@ bool CKeptFiles::Usable() const {
   return true;
 }
 
-bool CKeptFiles::Lookup(const std::string& name, CZOLTUpdateIntf::Validators& validators) const {
+bool CKeptFiles::ReadIntact(const std::string& name, CZOLTUpdateIntf::Validators& validators,
+                            std::string& bytes) const {
   if (!Usable()) return false;
-  std::string text;
-  if (!ReadWholeFile(folder_ + name + kValidatorsSuffix, text) || text.size() > 8192) return false;
+  std::string text, cause;
+  const auto refused = [&] {
+    // Something stands there that this user did not keep (another user's
+    // file, a link, a FIFO): drop it, so that the next fetch is a full one.
+    if (errno != ENOENT) {
+      diagnostics::LogFact("kept copy not used: " + cause);
+      Forget(name);
+    }
+    return false;
+  };
+  if (!ReadFileGuarded(folder_ + name + kValidatorsSuffix, text, {kMaximumValidatorsBytes, true}, &cause))
+    return refused();
   std::string fields[4];
   std::size_t at = 0;
   for (auto& field : fields) {
@@ -56,16 +69,22 @@ bool CKeptFiles::Lookup(const std::string& name, CZOLTUpdateIntf::Validators& va
     at = end + 1;
   }
   if (at != text.size() || fields[0].empty() || (fields[1].empty() && fields[2].empty())) return false;
-  CMD5 md5;
-  std::string digest;
-  if (!md5.GetFileMD5((folder_ + name).c_str(), digest) || digest != fields[3]) return false;
+  if (!ReadFileGuarded(folder_ + name, bytes, {CZOLTUpdateIntf::kDefaultSizeCap, true}, &cause)) return refused();
+  if (CMD5::OfBytes(bytes.data(), bytes.size()) != fields[3]) return false;
   validators = {fields[0], fields[1], fields[2]};
   return true;
 }
 
+bool CKeptFiles::Lookup(const std::string& name, CZOLTUpdateIntf::Validators& validators) const {
+  std::string unused;
+  return ReadIntact(name, validators, unused);
+}
+
 bool CKeptFiles::CopyOut(const std::string& name, const std::string& path) const {
+  // The very bytes whose digest was checked go to staging.
   CZOLTUpdateIntf::Validators unused;
-  return Lookup(name, unused) && CopyFileA((folder_ + name).c_str(), path.c_str(), FALSE);
+  std::string bytes;
+  return ReadIntact(name, unused, bytes) && WriteFileAtomically(path, bytes);
 }
 
 bool CKeptFiles::Keep(const std::string& name, const std::string& path,
@@ -86,6 +105,25 @@ bool CKeptFiles::Keep(const std::string& name, const std::string& path,
 
 void CKeptFiles::Forget(const std::string& name) const { DeleteFileA((folder_ + name + kValidatorsSuffix).c_str()); }
 
+std::optional<std::uint64_t> CKeptFiles::HighestSerial() const {
+  std::string text;
+  if (!Usable() || !ReadFileGuarded(folder_ + kSerialFile, text, {64, true})) return std::nullopt;
+  // One decimal number and a line end; anything else is damage, not a floor.
+  if (text.size() < 2 || text.size() > 21 || text.back() != '\n' ||
+      text.find_first_not_of("0123456789") != text.size() - 1)
+    return std::nullopt;
+  return std::stoull(text);
+}
+
+void CKeptFiles::RecordSerial(std::uint64_t serial) const {
+  const auto highest = HighestSerial();
+  if (!Usable() || (highest && *highest >= serial)) return;
+  if (!PathIsDirectoryA(folder_.c_str())) CDirectoryEx::CreateMultipleDirectory(folder_);
+  if (!WriteFileAtomically(folder_ + kSerialFile, std::to_string(serial) + "\n"))
+    diagnostics::LogFact("cannot record release serial " + std::to_string(serial) + " in " +
+                         NativePath(folder_ + kSerialFile));
+}
+
 bool FetchManifest(const std::string& appPath, const std::string& stagingDir, unsigned updateType,
                    CZOLTUpdateIntf& transfer, const std::string& manifestName, const CReleaseTrust& trust,
                    std::string& cause, std::string& content) {
@@ -104,17 +142,20 @@ bool FetchManifest(const std::string& appPath, const std::string& stagingDir, un
     const auto useKept = [&] {
       return kept.CopyOut(manifestName, localPath) && kept.CopyOut(signatureName, localPath + kSignatureSuffix);
     };
-    bool fetched = DownloadSignedManifest(stagingDir, updateType, transfer, manifestName, trust, cause, &validators,
-                                          useKept, &notModified, &content);
+    const std::optional<std::uint64_t> highest = kept.HighestSerial();
+    SReleaseHeader accepted;
+    bool fetched = DownloadSignedManifest(stagingDir, updateType, transfer, manifestName, trust, highest, accepted,
+                                          cause, &validators, useKept, &notModified, &content);
     if (!fetched && conditional) {
       // The kept pair was refused (a key rotated away, an expiry passed, a
       // damaged copy): it must not stand in for the server's answer again.
       kept.Forget(manifestName);
       validators = {};
-      fetched = DownloadSignedManifest(stagingDir, updateType, transfer, manifestName, trust, cause, &validators,
-                                       useKept, &notModified, &content);
+      fetched = DownloadSignedManifest(stagingDir, updateType, transfer, manifestName, trust, highest, accepted, cause,
+                                       &validators, useKept, &notModified, &content);
     }
     if (!fetched) return false;
+    kept.RecordSerial(accepted.serial);
     if (!notModified && kept.Keep(manifestName, localPath, validators))
       kept.Keep(signatureName, localPath + kSignatureSuffix, validators);
     return true;

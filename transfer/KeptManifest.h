@@ -6,9 +6,17 @@
 // staging folders below "UPDATE\", never inside a folder that a run removes
 // (a component without a name is staged in "UPDATE\" itself). Each name has its
 // copy and a "<name>.validators" file (server, ETag, Last-Modified and the
-// copy's MD5). A copy whose digest no longer matches is never used.
+// copy's MD5). Beside them "release-serial" holds the highest serial of a
+// signed release accepted for the type.
+//
+// Everything kept is a hint or a guard, never a reason to install: it is read
+// only from regular files of the user's own, never through a link, and within
+// a bounded size. A copy that is refused or whose digest no longer matches is
+// dropped (the run fetches in full); a damaged serial record reads as none.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/transfer/ZOLTUpdateIntf.h"
@@ -31,10 +39,18 @@ class CKeptFiles {
   // Forgets the kept copy of name.
   void Forget(const std::string& name) const;
 
+  // The highest serial of a signed release accepted for the type; none when
+  // no intact record is kept.
+  std::optional<std::uint64_t> HighestSerial() const;
+  // Raises the record to serial (written atomically); a lower serial leaves it.
+  void RecordSerial(std::uint64_t serial) const;
+
   const std::string& folder() const { return folder_; }
 
  private:
   bool Usable() const;
+  // The kept copy of name and its validators when the copy is intact.
+  bool ReadIntact(const std::string& name, CZOLTUpdateIntf::Validators& validators, std::string& bytes) const;
 
   std::string appPath_;
   std::string folder_;  // ends with "\"
@@ -45,12 +61,14 @@ class CKeptFiles {
 // kept copy is put there instead, byte for byte, so what follows reads exactly
 // what a full fetch would have stored. When trust requires signed releases the
 // signature comes with it (DownloadSignedManifest): on 304 the kept signature
-// too, and the pair is checked again as a fresh one would be. A newly fetched
-// manifest (and signature) is kept for the next run. True when the manifest is
-// in staging and its bytes in content: for a signed release the very bytes
-// whose signature was checked, otherwise the staged file as read once right
-// after the fetch (what the run acts on from then on, whatever happens to the
-// staged file). False (with cause) when no server delivered one.
+// too, and the pair is checked again as a fresh one would be, against the
+// serial recorded for the type; the serial of an accepted signed manifest is
+// recorded. A newly fetched manifest (and signature) is kept for the next run.
+// True when the manifest is in staging and its bytes in content: for a signed
+// release the very bytes whose signature was checked, otherwise the staged
+// file as read once right after the fetch (what the run acts on from then on,
+// whatever happens to the staged file). False (with cause) when no server
+// delivered one.
 bool FetchManifest(const std::string& appPath, const std::string& stagingDir, unsigned updateType,
                    CZOLTUpdateIntf& transfer, const std::string& manifestName, const CReleaseTrust& trust,
                    std::string& cause, std::string& content);

@@ -1,32 +1,22 @@
 #include "update/ReleaseTrust.h"
 
-#include <openssl/bio.h>
-#include <openssl/err.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/configfile/Profile.h"
 #include "platform/core_guard.h"
 #include "platform/crypt/MD5.h"
+#include "platform/transfer/ZOLTUpdateIntf.h"
 #include "platform/win32/Files.h"
 #include "update/UpdateManifest.h"
 
 namespace {
 
-constexpr std::size_t kSignatureBytes = 64;
+// A key file of more than this is not a list of public keys.
+constexpr std::size_t kMaximumKeyFileBytes = 1 << 20;
 
-struct BioDeleter {
-  void operator()(BIO* bio) const { BIO_free(bio); }
-};
-struct ContextDeleter {
-  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
-std::unique_ptr<BIO, BioDeleter> MemoryBio(std::string_view text) {
-  return std::unique_ptr<BIO, BioDeleter>(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
-}
+constexpr std::string_view kHeaderStart = "; zolt-release ";
 
 bool IsLowerHex(const std::string& text, std::size_t length) {
   if (text.size() != length) return false;
@@ -35,16 +25,83 @@ bool IsLowerHex(const std::string& text, std::size_t length) {
   return true;
 }
 
+// "name=<digits>" at the start of text, at most maxDigits digits, no leading
+// zero and no overflow; text keeps what follows.
+bool TakeNumber(std::string_view& text, std::string_view name, std::size_t maxDigits, std::uint64_t& value) {
+  if (text.substr(0, name.size()) != name || text.substr(name.size(), 1) != "=") return false;
+  text.remove_prefix(name.size() + 1);
+  std::size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  if (digits == 0 || digits > maxDigits || (digits > 1 && text[0] == '0')) return false;
+  value = 0;
+  for (std::size_t i = 0; i < digits; ++i) {
+    const unsigned digit = static_cast<unsigned>(text[i] - '0');
+    if (value > (UINT64_MAX - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  text.remove_prefix(digits);
+  return true;
+}
+
+std::string FormatHeaderTime(std::time_t time) {
+  std::string text = FormatExpiry(time);
+  text[10] = 'T';
+  return text + "Z";
+}
+
+bool ParseHeaderTime(std::string_view text, std::time_t& time) {
+  if (text.size() != 20 || text[10] != 'T' || text[19] != 'Z') return false;
+  std::string plain(text.substr(0, 19));
+  plain[10] = ' ';
+  return ParseExpiry(plain, time);
+}
+
+std::string Expired(const std::string& when) { return "it expired at " + when + " UTC"; }
+
 }  // namespace
+
+std::string FormatReleaseHeader(const SReleaseHeader& header) {
+  std::string line =
+      std::string(kHeaderStart) + "type=" + std::to_string(header.type) + " serial=" + std::to_string(header.serial);
+  if (header.expires) line += " expires=" + FormatHeaderTime(*header.expires);
+  return line + "\n";
+}
+
+bool ParseReleaseHeader(std::string_view content, SReleaseHeader& header) {
+  const std::size_t end = content.find('\n');
+  if (end == std::string_view::npos) return false;
+  std::string_view line = content.substr(0, end);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (line.substr(0, kHeaderStart.size()) != kHeaderStart) return false;
+  line.remove_prefix(kHeaderStart.size());
+  SReleaseHeader read;
+  std::uint64_t type = 0;
+  // Update types are what zolt-publish accepts: up to nine digits.
+  if (!TakeNumber(line, "type", 9, type) || type == 0 || line.substr(0, 1) != " ") return false;
+  line.remove_prefix(1);
+  if (!TakeNumber(line, "serial", 20, read.serial)) return false;
+  read.type = static_cast<unsigned long>(type);
+  if (!line.empty()) {
+    constexpr std::string_view kExpires = " expires=";
+    std::time_t expires = 0;
+    if (line.substr(0, kExpires.size()) != kExpires || !ParseHeaderTime(line.substr(kExpires.size()), expires))
+      return false;
+    read.expires = expires;
+  }
+  header = read;
+  return true;
+}
 
 CReleaseTrust CReleaseTrust::Load(const std::string& appPath) {
   const std::string path = appPath + kTrustedKeysFile;
-  if (!PathFileExistsA(path.c_str())) return CReleaseTrust();
-  std::string pem;
-  if (!ReadWholeFile(NativePath(path), pem)) {
+  std::string pem, cause;
+  if (!ReadFileGuarded(path, pem, {kMaximumKeyFileBytes}, &cause)) {
+    if (errno == ENOENT) return CReleaseTrust();
+    // Anything at all there means the installation asked for signed releases:
+    // a link, a FIFO or a file too large must not turn checking off.
     CReleaseTrust trust;
     trust.required_ = true;
-    trust.problem_ = NativePath(path) + " cannot be read";
+    trust.problem_ = cause;
     return trust;
   }
   return FromPem(pem, NativePath(path));
@@ -53,45 +110,20 @@ CReleaseTrust CReleaseTrust::Load(const std::string& appPath) {
 CReleaseTrust CReleaseTrust::FromPem(std::string_view pem, const std::string& source) {
   CReleaseTrust trust;
   trust.required_ = true;
-  const auto bio = MemoryBio(pem);
-  // Read key after key until the text holds no further PEM block; a block of
-  // another kind or type is skipped rather than trusted.
-  while (bio) {
-    EVP_PKEY* key = PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr);
-    if (key == nullptr) break;
-    if (EVP_PKEY_id(key) == EVP_PKEY_ED25519)
-      trust.keys_.emplace_back(key, EVP_PKEY_free);
-    else
-      EVP_PKEY_free(key);
-  }
-  ERR_clear_error();
-  if (trust.keys_.empty()) trust.problem_ = source + " holds no Ed25519 public key";
+  trust.keys_ = CEd25519Keys::FromPem(pem);
+  if (trust.keys_.Empty()) trust.problem_ = source + " holds no Ed25519 public key";
   return trust;
 }
 
-bool CReleaseTrust::Verify(std::string_view content, std::string_view signature) const {
-  if (signature.size() != kSignatureBytes) return false;
-  for (const auto& key : keys_) {
-    std::unique_ptr<EVP_MD_CTX, ContextDeleter> context(EVP_MD_CTX_new());
-    // Ed25519 hashes internally: no digest is named, and the message goes in
-    // one piece.
-    if (context && EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) == 1 &&
-        EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
-                         reinterpret_cast<const unsigned char*>(content.data()), content.size()) == 1)
-      return true;
-  }
-  ERR_clear_error();
-  return false;
-}
-
-bool CReleaseTrust::CheckManifest(const std::string& manifestPath, const std::string& signaturePath, bool component,
-                                  std::time_t now, std::string& reason, std::string* verified) const {
+bool CReleaseTrust::CheckManifest(const std::string& manifestPath, const std::string& signaturePath,
+                                  const SManifestExpectation& expected, std::string& reason, SReleaseHeader* accepted,
+                                  std::string* verified) const {
   std::string content, signature;
-  if (!ReadWholeFile(NativePath(manifestPath), content)) {
+  if (!ReadFileGuarded(manifestPath, content, {CZOLTUpdateIntf::kDefaultSizeCap})) {
     reason = "the manifest cannot be read";
     return false;
   }
-  if (!ReadWholeFile(NativePath(signaturePath), signature)) {
+  if (!ReadFileGuarded(signaturePath, signature, {4096})) {
     reason = "it has no signature";
     return false;
   }
@@ -100,6 +132,28 @@ bool CReleaseTrust::CheckManifest(const std::string& manifestPath, const std::st
     return false;
   }
   // The rest is read from the very bytes that were verified.
+  SReleaseHeader header;
+  if (!ParseReleaseHeader(content, header)) {
+    reason = "it does not begin with a release header (\"; zolt-release type=... serial=...\")";
+    return false;
+  }
+  // The signature says who published the bytes, the header what for: a
+  // manifest of another type, served in place of this one, is refused.
+  if (header.type != expected.updateType) {
+    reason = "it was published for update type " + std::to_string(header.type) + ", not " +
+             std::to_string(expected.updateType);
+    return false;
+  }
+  if (expected.highestSerial && header.serial < *expected.highestSerial) {
+    reason = "its serial " + std::to_string(header.serial) + " is below " + std::to_string(*expected.highestSerial) +
+             ", already accepted for update type " + std::to_string(expected.updateType) +
+             ": an older release replayed";
+    return false;
+  }
+  if (header.expires && expected.now >= *header.expires) {
+    reason = Expired(FormatExpiry(*header.expires));
+    return false;
+  }
   const CProfile manifest = CProfile::Parse(content);
   std::string expires;
   if (manifest.GetValue("Version", "EXPIRES", expires)) {
@@ -108,13 +162,13 @@ bool CReleaseTrust::CheckManifest(const std::string& manifestPath, const std::st
       reason = "its EXPIRES \"" + expires + "\" is not a time";
       return false;
     }
-    if (now >= expiry) {
-      reason = "it expired at " + expires + " UTC";
+    if (expected.now >= expiry) {
+      reason = Expired(expires);
       return false;
     }
   }
   std::vector<std::string> files;
-  if (component) {
+  if (expected.component) {
     files = manifest.SectionNames();
   } else if (auto lines = manifest.GetSectionLines("FILES")) {
     files = std::move(*lines);
@@ -126,6 +180,7 @@ bool CReleaseTrust::CheckManifest(const std::string& manifestPath, const std::st
       return false;
     }
   }
+  if (accepted != nullptr) *accepted = header;
   if (verified != nullptr) *verified = std::move(content);
   return true;
 }
@@ -153,31 +208,6 @@ bool DigestsMatch(const UpdateFileInfo& file, const FileDigests& digests, bool s
   if (cause != nullptr)
     *cause = file.fileName + " arrived with SHA256 " + digests.sha256 + " instead of " + file.sha256;
   return false;
-}
-
-bool SignManifest(std::string_view privateKeyPem, std::string_view content, std::string& signature,
-                  std::string& error) {
-  const auto bio = MemoryBio(privateKeyPem);
-  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
-      bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr, EVP_PKEY_free);
-  ERR_clear_error();
-  if (!key || EVP_PKEY_id(key.get()) != EVP_PKEY_ED25519) {
-    error = "not an Ed25519 private key in PEM form (openssl genpkey -algorithm ed25519)";
-    return false;
-  }
-  std::unique_ptr<EVP_MD_CTX, ContextDeleter> context(EVP_MD_CTX_new());
-  unsigned char bytes[kSignatureBytes];
-  std::size_t length = sizeof bytes;
-  if (!context || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1 ||
-      EVP_DigestSign(context.get(), bytes, &length, reinterpret_cast<const unsigned char*>(content.data()),
-                     content.size()) != 1 ||
-      length != kSignatureBytes) {
-    ERR_clear_error();
-    error = "signing failed";
-    return false;
-  }
-  signature.assign(reinterpret_cast<const char*>(bytes), length);
-  return true;
 }
 
 std::string FormatExpiry(std::time_t time) {

@@ -66,7 +66,11 @@ RolloutOffer ReadRolloutOffer(CConfigFile& manifest) {
 std::string InstallationId(const std::string& appPath, std::string& cause) {
   const std::string path = appPath + kInstallationIdPath;
   std::string text;
-  const bool found = ReadOwnRegularFile(path, text, 4 * kInstallationIdBytes);
+  SGuardedRead rules;
+  rules.maxBytes = 4 * kInstallationIdBytes;
+  rules.ownOnly = true;
+  rules.privateState = true;
+  const bool found = ReadFileGuarded(path, text, rules);
   if (found) {
     if (auto id = ParseId(text)) return *id;
   }

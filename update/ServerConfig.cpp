@@ -7,6 +7,13 @@
 #include "platform/win32/Files.h"
 #include "platform/win32/Winsock.h"
 
+namespace {
+
+// The system's whole store is about 200 KiB.
+constexpr std::size_t kMaximumCaFileBytes = std::size_t{16} << 20;
+
+}  // namespace
+
 bool ResolveHostAddress(const std::string& host, std::string& address) {
   if (host.empty()) {
     address.clear();
@@ -50,7 +57,15 @@ void ReadServerConfig(std::string& localVersion, std::string& region, std::vecto
   // the application directory, so that an installer can ship it beside us.
   server.useHttps = config.ReadInteger("Update", "UseHttps", 0) != 0;
   config.ReadString("Update", "CAFile", "", server.caFile);
-  if (!server.caFile.empty() && server.caFile.front() != '/') server.caFile = NativePath(appPath + server.caFile);
+  if (!server.caFile.empty()) {
+    if (server.caFile.front() != '/') server.caFile = NativePath(appPath + server.caFile);
+    // The bundle decides whom the transfer trusts: read once, now, as a file
+    // that no one else could have changed, or not at all. A refused bundle is
+    // never replaced by the system's store.
+    std::string cause;
+    if (!ReadFileGuarded(server.caFile, server.caBundle, {kMaximumCaFileBytes, false, true}, &cause))
+      server.refusal = "the CA bundle (Config.dat [Update] CAFile) " + cause + "; no server is asked without it";
+  }
 
   config.ReadString("Update", "ServerIP", "", host);
   server.ip.clear();

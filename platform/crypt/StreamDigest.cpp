@@ -7,11 +7,10 @@
 #include <vector>
 
 #include "platform/core_guard.h"
-#include "platform/crypt/MD5.h"
 
 namespace {
 
-constexpr const char* kUnusable = CMD5::kUnreadable;
+constexpr const char* kUnusable = kUnreadableDigest;
 
 std::string ToHex(const unsigned char* bytes, unsigned length) {
   static constexpr char kDigits[] = "0123456789abcdef";

@@ -13,6 +13,9 @@ enum DigestKind : unsigned {
   kDigestSHA256 = 1u << 1,
 };
 
+// The text of a digest that could not be taken; no published digest equals it.
+inline constexpr const char* kUnreadableDigest = "<unreadable>";
+
 // The text forms of one stream's digests: lowercase hexadecimal (as md5sum and
 // sha256sum print them); empty for a digest that was not asked for.
 struct FileDigests {
@@ -44,7 +47,7 @@ class CStreamDigest {
   bool UpdateFromFile(int fd, long long length);
 
   // Ends the stream and returns its digests; after a failure each asked-for
-  // text is CMD5::kUnreadable, which no published digest equals.
+  // text is kUnreadableDigest, which no published digest equals.
   FileDigests Finish();
 
  private:

@@ -182,7 +182,14 @@ struct CZOLTUpdateIntf::Impl {
     curl_easy_setopt(curl, CURLOPT_RESOLVE, resolve);
     // A redirect must not take a request out of TLS.
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, https ? "https" : "http,https");
-    if (!server.caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, server.caFile.c_str());
+    if (!server.caFile.empty()) {
+      // The named bundle alone decides, and only the bytes read when the
+      // configuration was: a path opened again here could be a FIFO by now.
+      curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
+      curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+      curl_blob blob{const_cast<char*>(server.caBundle.data()), server.caBundle.size(), CURL_BLOB_COPY};
+      curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
+    }
     return (https ? "https://" : "http://") + name + ":" + port;
   }
 
@@ -626,6 +633,12 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   if (conditional != nullptr) curl_easy_setopt(impl.curl, CURLOPT_ACCEPT_ENCODING, "gzip");
   for (std::size_t i = firstServer; i < endServer; ++i) {
     const auto& server = impl.servers[i];
+    if (!server.refusal.empty()) {
+      tried = true;
+      // Both servers share one CAFile: its cause is said once.
+      if (impl.causes.empty() || impl.causes.back() != server.refusal) impl.causes.push_back(server.refusal);
+      continue;
+    }
     if (server.ip.empty()) continue;
     tried = true;
     impl.server = server.ip + ":" + std::to_string(server.port != 0 ? server.port : (server.useHttps ? 443 : 80));

@@ -25,6 +25,10 @@ struct S_UpdateSerivceAddr {
   std::string host;
   bool useHttps = false;  // https://, certificates checked; never redirected to http://
   std::string caFile;     // PEM bundle to check certificates against; empty: the system's store
+  // The bundle's bytes, read once through the guarded seam when the server
+  // record is made; libcurl gets them from memory and never opens caFile.
+  std::string caBundle;
+  std::string refusal;  // why this server is never asked (its CAFile was refused); empty: it is asked
 };
 
 class CZOLTUpdateIntf {

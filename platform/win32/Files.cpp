@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <random>
 #include <set>
@@ -112,7 +113,8 @@ std::string Joined(const std::string& nativePath, const std::vector<std::string>
 // from "/" (or the working folder), never following a link below the guarded
 // root; with create, missing folders are made 0755. -1 with errno on failure
 // (ELOOP for a refused link).
-int OpenFolder(const std::string& nativePath, const std::vector<std::string>& parts, size_t count, bool create) {
+int OpenFolder(const std::string& nativePath, const std::vector<std::string>& parts, size_t count, bool create,
+               bool report = true) {
   const size_t followed = FollowedFolders(nativePath, parts);
   Descriptor folder(::open(nativePath.front() == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!folder) return -1;
@@ -134,7 +136,7 @@ int OpenFolder(const std::string& nativePath, const std::vector<std::string>& pa
       struct stat st {};
       if (guarded && (error == ELOOP || error == ENOTDIR) &&
           ::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
-        ReportLink(Joined(nativePath, parts, i + 1));
+        if (report) ReportLink(Joined(nativePath, parts, i + 1));
         errno = ELOOP;
         return -1;
       }
@@ -584,26 +586,95 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
   return true;
 }
 
-bool ReadOwnRegularFile(const std::string& path, std::string& bytes, std::size_t limit) {
-  std::string name;
-  const Descriptor folder(OpenParent(path, name));
-  if (!folder) return false;
-  const Descriptor fd(::openat(folder.get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-  struct stat st {};
-  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid() ||
-      static_cast<std::size_t>(st.st_size) > limit)
-    return false;
-  // One byte more than allowed shows a file that grew since fstat.
-  bytes.assign(limit + 1, '\0');
-  std::size_t have = 0;
-  while (have < bytes.size()) {
-    const ssize_t n = ::read(fd.get(), bytes.data() + have, bytes.size() - have);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    have += static_cast<std::size_t>(n);
+namespace {
+
+std::string KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "not a regular file";
+}
+
+bool Refuse(std::string* cause, const std::string& text, int error) {
+  if (cause != nullptr) *cause = text;
+  errno = error;
+  return false;
+}
+
+}  // namespace
+
+bool ReadFileGuarded(const std::string& path, std::string& bytes, const SGuardedRead& rules, std::string* cause) {
+  bytes.clear();
+  const std::string native = NativePath(path);
+  const std::vector<std::string> parts = native.empty() ? std::vector<std::string>{} : Components(native);
+  if (parts.empty() || parts.back() == "..") return Refuse(cause, native + " is not a file name", ENOENT);
+  const bool inside = FollowedFolders(native, parts) < parts.size();
+  const Descriptor folder(OpenFolder(native, parts, parts.size() - 1, false, false));
+  if (!folder) {
+    const int error = errno;
+    if (error == ELOOP)
+      return Refuse(cause, native + " lies behind a symbolic link; not following it out of the application directory",
+                    error);
+    return Refuse(cause, native + " cannot be read: " + std::strerror(error), error);
   }
-  if (have > limit) return false;
-  bytes.resize(have);
+  const std::string& name = parts.back();
+  const Descriptor fd(
+      ::openat(folder.get(), name.c_str(),
+               O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (inside || rules.privateState ? O_NOFOLLOW : 0)));
+  if (!fd) {
+    const int error = errno;
+    struct stat st {};
+    if ((inside || rules.privateState) && (error == ELOOP || error == ENXIO) &&
+        ::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+      return Refuse(cause, native + " is a symbolic link; not following it out of the application directory", ELOOP);
+    return Refuse(cause, native + " cannot be read: " + std::strerror(error), error);
+  }
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return Refuse(cause, native + " cannot be read: " + std::strerror(errno), errno);
+  if (!S_ISREG(st.st_mode))
+    return Refuse(cause, native + " is " + KindOf(st.st_mode) + ", not a regular file",
+                  S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+  const uid_t self = ::geteuid();
+  if (rules.ownOnly && st.st_uid != self)
+    return Refuse(cause, native + " belongs to another user (uid " + std::to_string(st.st_uid) + ")", EACCES);
+  if (rules.trustAnchor && !inside) {
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+      char mode[8];
+      std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+      return Refuse(cause, native + " can be changed by other users (mode " + mode + ")", EACCES);
+    }
+    if (st.st_uid != self && st.st_uid != 0)
+      return Refuse(cause, native + " belongs to another user (uid " + std::to_string(st.st_uid) + ")", EACCES);
+  }
+  if (rules.privateState && st.st_nlink != 1) return Refuse(cause, native + " has other names (hard links)", EACCES);
+  if (static_cast<std::uintmax_t>(st.st_size) > rules.maxBytes)
+    return Refuse(cause, native + " is larger than " + std::to_string(rules.maxBytes) + " bytes", EFBIG);
+  // The file is read in one piece of the size it has; whatever it grew by
+  // meanwhile is appended in blocks, and the bound holds for all of it.
+  bytes.resize(static_cast<size_t>(st.st_size));
+  size_t filled = 0;
+  char block[65536];
+  for (;;) {
+    const bool whole = filled == bytes.size();
+    const ssize_t n =
+        whole ? ::read(fd.get(), block, sizeof block) : ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      bytes.clear();
+      return Refuse(cause, native + " cannot be read: " + std::strerror(error), error);
+    }
+    if (n == 0) break;
+    if (whole) {
+      if (bytes.size() + static_cast<size_t>(n) > rules.maxBytes) {
+        bytes.clear();
+        return Refuse(cause, native + " is larger than " + std::to_string(rules.maxBytes) + " bytes", EFBIG);
+      }
+      bytes.append(block, static_cast<size_t>(n));
+    }
+    filled += static_cast<size_t>(n);
+  }
+  bytes.resize(filled);
   return true;
 }

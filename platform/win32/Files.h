@@ -128,9 +128,27 @@ int OpenRegularFileForReading(const std::string& path);
 // when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
 
-// Reads path whole only when it is a regular file of the caller's own with a
-// single name and at most limit bytes, reached without following any link (not
-// at its last name either, nor in a folder below the guarded root). For state
-// the updater keeps for itself: a file planted by someone else, or a link to
-// one, must read as missing. False when it cannot be read that way.
-bool ReadOwnRegularFile(const std::string& path, std::string& bytes, std::size_t limit);
+// What ReadFileGuarded demands of a file beyond being a regular file.
+struct SGuardedRead {
+  std::size_t maxBytes = std::size_t{1} << 20;
+  // Kept state of earlier runs: only a file of the user's own is read.
+  bool ownOnly = false;
+  // A file that decides whom to trust (a CA bundle): outside the guarded
+  // root it must be neither group- nor world-writable, and belong to the user
+  // or to root.
+  bool trustAnchor = false;
+  // State the updater keeps for itself (an id, a record): refused when it is
+  // a link at its last name, wherever it lies, or has a second name (a hard
+  // link someone else made).
+  bool privateState = false;
+};
+
+// Reads the whole file at path, a file that configuration names or an earlier
+// run kept: opened O_NONBLOCK, so that a FIFO standing there cannot hang the
+// call, and read only when it is a regular file; below the guarded root never
+// through a symbolic link, its last name included (outside it, links are
+// followed as the user laid them out); never more than rules.maxBytes. False
+// with errno set (ENOENT when nothing at all is at path) and cause, when given,
+// naming path and why it was not read.
+bool ReadFileGuarded(const std::string& path, std::string& bytes, const SGuardedRead& rules,
+                     std::string* cause = nullptr);

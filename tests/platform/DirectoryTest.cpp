@@ -213,6 +213,49 @@ TEST_F(GuardedFiles, NoCallWritesCreatesOrRemovesThroughALinkBelowTheRoot) {
 }
 
 // Folders above the root are the user's own layout and may be links.
+// Files that configuration names, and kept state, are read only as plain
+// files: nothing there can hang a run, lead it out of the installation or
+// hand it another user's data.
+TEST_F(GuardedFiles, ReadsOnlyPlainFilesOfBoundedSize) {
+  SetGuardedRoot(app.path());
+  for (const char* name : {"keys.pub", "open.pem"}) WriteTextFile(app / name, "pem");
+  WriteTextFile(outside / "ca.pem", "pem");
+  WriteTextFile(outside / "open.pem", "pem");
+  fs::permissions(outside / "open.pem", fs::perms(0664));
+  fs::permissions(app / "open.pem", fs::perms(0666));
+  fs::create_symlink(outside / "ca.pem", app / "link.pem");
+  fs::create_symlink(outside / "ca.pem", outside / "link.pem");
+  fs::create_directory_symlink(outside.path(), app / "linked");
+  ::mkfifo((app / "fifo").c_str(), 0600);
+  const bool root = ::geteuid() == 0;
+  if (root) ::chown((app / "keys.pub").c_str(), 65534, 65534);
+  const struct {
+    std::string path;
+    SGuardedRead rules;
+    const char* refusal;  // empty: read
+  } cases[] = {
+      {app / "keys.pub", {}, ""},
+      {app / "link.pem", {}, "is a symbolic link"},
+      {app / "linked/ca.pem", {}, "lies behind a symbolic link"},
+      {outside / "link.pem", {}, ""},
+      {app / "fifo", {}, "is a FIFO, not a regular file"},
+      {app.path(), {}, "is a folder"},
+      {app / "keys.pub", {2}, "is larger than 2 bytes"},
+      {app / "none", {}, "No such file"},
+      {app / "keys.pub", {64, true}, root ? "belongs to another user (uid 65534)" : ""},
+      {outside / "open.pem", {64, false, true}, "can be changed by other users (mode 0664)"},
+      {outside / "open.pem", {}, ""},
+      {outside / "ca.pem", {64, false, true}, ""},
+      {app / "open.pem", {64, false, true}, ""},
+  };
+  for (const auto& c : cases) {
+    std::string bytes, cause;
+    EXPECT_EQ(ReadFileGuarded(c.path, bytes, c.rules, &cause), *c.refusal == '\0') << c.path << ": " << cause;
+    EXPECT_EQ(bytes, *c.refusal == '\0' ? "pem" : "") << c.path;
+    EXPECT_NE(cause.find(c.refusal), std::string::npos) << c.path << ": " << cause;
+  }
+}
+
 TEST_F(GuardedFiles, TheRootMayBeReachedThroughALink) {
   fs::create_directory_symlink(app.path(), outside / "app");
   SetGuardedRoot(outside / "app");

@@ -178,6 +178,14 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
   const bool canMount = std::system("/usr/bin/unshare -Urm /bin/true >/dev/null 2>&1") == 0;
   const std::vector<std::string> inNamespace = {"/usr/bin/unshare", "-Urm", "/bin/sh", "-c"};
 
+  const auto overHttps = [&](const std::string& caFile) {
+    CCryptConfigFile config(app + "Config.dat", "");
+    config.WriteInteger("Update", "UseHttps", 1);
+    config.WriteString("Update", "CAFile", caFile);
+  };
+  const std::string bundle = work / "ca.pem";
+  WriteTextFile(bundle, "-----BEGIN CERTIFICATE-----\n-----END CERTIFICATE-----\n");
+  const std::string caCause = "the CA bundle (Config.dat [Update] CAFile) ";
   const struct {
     const char* what;
     std::function<void()> arrange;  // after a fresh installation and publication
@@ -212,6 +220,34 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
        "",
        {served + " answered HTTP 404 for /1/UpdateConfig.ini", "cannot fetch UpdateConfig.ini"}},
       {"Config.dat is missing", [&] { fs::remove(app + "Config.dat"); }, "", {"Config.dat is missing"}},
+      // Files that configuration names: refused at once, never waited on.
+      {"CAFile is a FIFO",
+       [&] {
+         ::mkfifo((work / "ca.fifo").c_str(), 0600);
+         overHttps(work / "ca.fifo");
+       },
+       "",
+       {caCause + work / "ca.fifo" + " is a FIFO, not a regular file"}},
+      {"CAFile is a link in the installation",
+       [&] {
+         fs::create_symlink(bundle, app + "ca.pem");
+         overHttps("ca.pem");
+       },
+       "",
+       {caCause + app + "ca.pem is a symbolic link"}},
+      {"CAFile is a folder", [&] { overHttps(work.path()); }, "", {caCause + work.path(), "is a folder"}},
+      {"CAFile can be changed by every user",
+       [&] {
+         fs::copy_file(bundle, work / "open.pem", fs::copy_options::overwrite_existing);
+         fs::permissions(work / "open.pem", fs::perms(0666));
+         overHttps(work / "open.pem");
+       },
+       "",
+       {caCause + work / "open.pem" + " can be changed by other users (mode 0666)"}},
+      {"ZOLTUpdate.pub is a link",
+       [&] { fs::create_symlink(bundle, app + "ZOLTUpdate.pub"); },
+       "",
+       {app + "ZOLTUpdate.pub is a symbolic link", "no update is made until"}},
       {"Config.dat cannot be deciphered",
        [&] { WriteTextFile(app + "Config.dat", "not enciphered"); },
        "",

@@ -103,10 +103,15 @@ std::string ReadConfig(const std::string& path, const std::string& section, cons
   return value;
 }
 
-void SignPublished(const std::string& root, int type, const std::string& privateKey) {
-  const std::string manifest = root + std::to_string(type) + "/" + (type == 1 ? "UpdateConfig.ini" : "config.ini");
-  std::string signature, error;
-  if (!SignManifest(ReadTextFile(privateKey), ReadTextFile(manifest), signature, error))
-    throw std::runtime_error(error);
-  WriteTextFile(manifest + ".sig", signature);
+void SignPublished(const std::string& root, int type, const std::string& privateKey,
+                   std::optional<std::uint64_t> serial) {
+  SignManifestFile(root + std::to_string(type) + "/" + (type == 1 ? "UpdateConfig.ini" : "config.ini"),
+                   static_cast<unsigned long>(type), privateKey, serial);
+}
+
+void Edit(const std::string& path, const std::string& from, const std::string& to) {
+  std::string text = ReadTextFile(path);
+  const auto at = text.find(from);
+  if (at == std::string::npos) throw std::runtime_error(path + " holds no \"" + from + "\"");
+  WriteTextFile(path, text.replace(at, from.size(), to));
 }

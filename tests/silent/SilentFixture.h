@@ -57,6 +57,11 @@ FileSet InstalledTree(const std::string& app);
 // 2026-12-08 12:00 local time, for a record clock whose section name is known.
 std::time_t RecordNoon();
 
-// Writes <manifest>.sig beside the manifest of root/<type>/, signed with the
-// Ed25519 private key in the PEM file privateKey.
-void SignPublished(const std::string& root, int type, const std::string& privateKey);
+// Signs the manifest of root/<type>/ with the Ed25519 private key in the PEM
+// file privateKey (see SignManifestFile).
+void SignPublished(const std::string& root, int type, const std::string& privateKey,
+                   std::optional<std::uint64_t> serial = std::nullopt);
+
+// Replaces the first from in the file at path with to (an empty from: puts to
+// in front).
+void Edit(const std::string& path, const std::string& from, const std::string& to);

@@ -237,6 +237,9 @@ TEST_F(SilentUpdateTest, ChecksAskWhetherTheKeptManifestChanged) {
       {"second check: not modified", [] {}, "304"},
       {"kept copy damaged: asked in full", [&] { WriteTextFile(kept, "[Version]\nVERSION=9.9.9\n"); }, "200"},
       {"kept copy missing: asked in full", [&] { fs::remove(kept); }, "200"},
+      // Only root can give a file away; for others the copy stays their own.
+      {"kept copy of another user's: dropped, asked in full", [&] { (void)::chown(kept.c_str(), 65534, 65534); },
+       ::geteuid() == 0 ? "200" : "304"},
       {"after that, not modified again", [] {}, "304"},
   };
   for (std::size_t i = 0; i < std::size(steps); ++i) {
@@ -277,6 +280,25 @@ TEST_F(SilentUpdateTest, SignedReleases) {
     Publish(root, type, kNew, {"4.1.0", "GD"});
     SignPublished(root, type, trusted.privateKey);
   };
+  // Signed at serial, with the files of kNew.
+  const auto at = [&](std::uint64_t serial, ManifestHeader header = {"4.1.0", "GD"}) -> Step {
+    return [&, serial, header](const std::string& root, int type) {
+      Publish(root, type, kNew, header);
+      SignPublished(root, type, trusted.privateKey, serial);
+    };
+  };
+  // A signed release of type from, served as the run's manifest of its type
+  // (with edit made to the header after signing).
+  const auto moved = [&](int from, const std::string& name, const std::string& edit) -> Step {
+    return [&, from, name, edit](const std::string& root, int type) {
+      signedRelease(root, from);
+      const std::string to = root + std::to_string(type) + "/";
+      fs::rename(root + std::to_string(from), to);
+      const std::string manifest = type == 1 ? "UpdateConfig.ini" : "config.ini";
+      for (const char* suffix : {"", ".sig"}) fs::rename(to + name + suffix, to + manifest + suffix);
+      if (!edit.empty()) Edit(to + manifest, "type=" + std::to_string(from), edit);
+    };
+  };
   const Step tampered = [&](const std::string& root, int type) {
     signedRelease(root, type);
     const std::string manifest = root + (type == 1 ? "1/UpdateConfig.ini" : std::to_string(type) + "/config.ini");
@@ -289,9 +311,11 @@ TEST_F(SilentUpdateTest, SignedReleases) {
     Step first;        // the first server's publication
     Step second;       // a second server's, when given
     bool installed;
-    const char* cause;      // on stderr, when not installed
-    int signatureRequests;  // of the first server
-    bool https = false;     // the first server over TLS, configured by name
+    const char* cause;              // on stderr, when not installed
+    int signatureRequests;          // of the first server
+    bool https = false;             // the first server over TLS, configured by name
+    std::string keptSerial = "";    // the highest serial accepted by earlier runs, as kept
+    std::string version = "4.1.0";  // recorded after a program update
   } cases[] = {
       {"no key file: nothing beyond the manifest is fetched", 1, "",
        [&](const std::string& root, int type) {
@@ -334,6 +358,45 @@ TEST_F(SilentUpdateTest, SignedReleases) {
        signedRelease, nullptr, false, "holds no Ed25519 public key", 0},
       {"signed component", 5, trustedPem, signedRelease, nullptr, true, "", 1},
       {"tampered component", 5, trustedPem, tampered, nullptr, false, "signature does not verify", 1},
+      // Mix-and-match, rollback, replay and freeze.
+      {"a type served under another", 6, trustedPem, moved(5, "config.ini", ""), nullptr, false,
+       "published for update type 5, not 6", 1},
+      {"a header whose type was edited", 6, trustedPem, moved(5, "config.ini", "type=6"), nullptr, false,
+       "signature does not verify", 1},
+      {"a program manifest served as a component's", 5, trustedPem, moved(1, "UpdateConfig.ini", ""), nullptr, false,
+       "published for update type 1, not 5", 1},
+      {"an older signed program manifest replayed with another region", 1, trustedPem, at(999, {"4.0.1", "XX"}),
+       nullptr, false, "serial 999 is below 1000", 1, false, "1000\n"},
+      {"an older signed manifest replayed with UNCONDITIONALUPDATE=1", 1, trustedPem, at(999, {"4.0.1", "GD", 0, 1}),
+       nullptr, false, "serial 999 is below 1000", 1, false, "1000\n"},
+      {"an older signed component manifest replayed", 5, trustedPem, at(999), nullptr, false,
+       "serial 999 is below 1000", 1, false, "1000\n"},
+      {"a header whose serial was edited", 1, trustedPem,
+       [&](const std::string& root, int type) {
+         at(999)(root, type);
+         Edit(root + "1/UpdateConfig.ini", "serial=999", "serial=1999");
+       },
+       nullptr, false, "signature does not verify", 1, false, "1000\n"},
+      {"an expired component manifest", 5, trustedPem,
+       [&](const std::string& root, int type) {
+         Publish(root, type, kNew, {});
+         Edit(root + "5/config.ini", "", "; zolt-release type=5 serial=7 expires=2020-01-01T00:00:00Z\n");
+         SignPublished(root, type, trusted.privateKey);
+       },
+       nullptr, false, "expired at 2020-01-01 00:00:00", 1},
+      {"a manifest signed without the header", 1, trustedPem,
+       [&](const std::string& root, int type) {
+         Publish(root, type, kNew, {"4.1.0", "GD"});
+         std::string signature, error;
+         SignEd25519(ReadTextFile(trusted.privateKey), ReadTextFile(root + "1/UpdateConfig.ini"), signature, error);
+         WriteTextFile(root + "1/UpdateConfig.ini.sig", signature);
+       },
+       nullptr, false, "does not begin with a release header", 1},
+      {"a release re-published at the same serial", 1, trustedPem, at(1000), nullptr, true, "", 1, false, "1000\n"},
+      {"a rollback published with a higher serial", 1, trustedPem, at(1001, {"4.0.8", "GD", 0, 1}), nullptr, true, "",
+       1, false, "1000\n", "4.0.8"},
+      {"a damaged serial record falls back to the other checks", 1, trustedPem, at(5), nullptr, true, "", 1, false,
+       "10x\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -354,6 +417,8 @@ TEST_F(SilentUpdateTest, SignedReleases) {
       config.WriteString("Update", "CAFile", tls.ca);
     }
     if (!c.keys.empty()) WriteTextFile(app + "ZOLTUpdate.pub", c.keys);
+    const std::string serialRecord = app + "UPDATE.kept/" + std::to_string(c.type) + "/release-serial";
+    if (!c.keptSerial.empty()) WriteTextFile(serialRecord, c.keptSerial);
     c.first(pub, c.type);
     if (c.second) {
       c.second(secondRoot, c.type);
@@ -372,11 +437,18 @@ TEST_F(SilentUpdateTest, SignedReleases) {
       EXPECT_TRUE(ran);
       EXPECT_EQ(errors, "");
       EXPECT_EQ(ReadTextFile(target + "data/strings.ini"), "new strings\n");
-      EXPECT_EQ(InstalledVersion(), c.type == 1 ? "4.1.0" : "4.0.9");
+      EXPECT_EQ(InstalledVersion(), c.type == 1 ? c.version : "4.0.9");
+      SReleaseHeader served;
+      if (!c.keys.empty() && ParseReleaseHeader(ReadTextFile(app + "UPDATE.kept" + typePath + manifest), served)) {
+        EXPECT_EQ(ReadTextFile(serialRecord), std::to_string(served.serial) + "\n");
+      }
     } else {
       EXPECT_NE(errors.find(c.cause), std::string::npos) << errors;
       EXPECT_EQ(ReadTextFile(target + "data/strings.ini"), c.type == 1 ? "old strings\n" : "");
       EXPECT_EQ(InstalledVersion(), "4.0.9");
+      if (!c.keptSerial.empty()) {
+        EXPECT_EQ(ReadTextFile(serialRecord), c.keptSerial) << "a refused manifest records nothing";
+      }
       EXPECT_FALSE(fs::exists(app + "UpdateRecord.dat"));
     }
     EXPECT_EQ(Requests(*server, typePath + manifest + ".sig"), c.signatureRequests);
@@ -443,6 +515,7 @@ TEST_F(SilentUpdateTest, SignedChecksReuseTheKeptPairAndCheckItAgain) {
     std::function<void()> before;
     std::vector<std::string> statuses;  // of the manifest in this run
     int signatureRequests;              // in all runs so far
+    const char* cause = "";             // of a refused run
   } steps[] = {
       {"first check: manifest and signature", [] {}, {"200"}, 1},
       {"second check: both kept", [] {}, {"304"}, 1},
@@ -463,14 +536,21 @@ TEST_F(SilentUpdateTest, SignedChecksReuseTheKeptPairAndCheckItAgain) {
        },
        {"304", "200"},
        2},
+      {"a newer release seen since: the kept pair is an older one on 304 too",
+       [&] { WriteTextFile(app + "UPDATE.kept/1/release-serial", "999999999999\n"); },
+       {"304", "200"},
+       3,
+       "is below 999999999999"},
   };
   std::size_t seen = 0;
   for (const auto& step : steps) {
     SCOPED_TRACE(step.name);
     step.before();
     testing::internal::CaptureStderr();
-    EXPECT_TRUE(RunProgram());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(RunProgram(), *step.cause == '\0');
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(errors.empty(), *step.cause == '\0') << errors;
+    EXPECT_NE(errors.find(step.cause), std::string::npos) << errors;
     const auto statuses = Statuses(*server, "/1/UpdateConfig.ini");
     ASSERT_EQ(statuses.size(), seen + step.statuses.size()) << server->AccessLog();
     EXPECT_EQ(std::vector<std::string>(statuses.begin() + seen, statuses.end()), step.statuses);

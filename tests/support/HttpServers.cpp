@@ -1,5 +1,8 @@
 #include "tests/support/HttpServers.h"
 
+#include "platform/crypt/Signature.h"
+#include "update/ReleaseTrust.h"
+
 #include "tests/support/Wait.h"
 
 #include <arpa/inet.h>
@@ -258,4 +261,21 @@ Ed25519KeyFiles MakeEd25519Key(const std::string& directory, const std::string& 
   RunOpenssl(directory, "genpkey -algorithm ed25519 -out " + name + ".key");
   RunOpenssl(directory, "pkey -in " + name + ".key -pubout -out " + name + ".pub");
   return {directory + name + ".key", directory + name + ".pub"};
+}
+
+void SignManifestFile(const std::string& manifest, unsigned long type, const std::string& privateKey,
+                      std::optional<std::uint64_t> serial) {
+  static std::uint64_t lastSerial = 0;
+  std::string text = ReadTextFile(manifest);
+  SReleaseHeader header;
+  const bool stamped = ParseReleaseHeader(text, header);
+  if (!stamped || serial) {
+    if (stamped) text.erase(0, text.find('\n') + 1);
+    header = {type, serial ? *serial : ++lastSerial, std::nullopt};
+    text = FormatReleaseHeader(header) + text;
+    WriteTextFile(manifest, text);
+  }
+  std::string signature, error;
+  if (!SignEd25519(ReadTextFile(privateKey), text, signature, error)) throw std::runtime_error(error);
+  WriteTextFile(manifest + ".sig", signature);
 }

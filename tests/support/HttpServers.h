@@ -5,7 +5,9 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -127,3 +129,10 @@ struct Ed25519KeyFiles {
   std::string privateKey, publicKey;
 };
 Ed25519KeyFiles MakeEd25519Key(const std::string& directory, const std::string& name);
+
+// Signs the manifest file with the private key into <manifest>.sig, as
+// zolt-publish does. The file first gets a release header for type: with the
+// serial given (replacing a header it has), else one above every serial this
+// process chose before (a header it has is kept).
+void SignManifestFile(const std::string& manifest, unsigned long type, const std::string& privateKey,
+                      std::optional<std::uint64_t> serial = std::nullopt);

@@ -150,8 +150,52 @@ TEST_F(PublishTest, SignedManifestsVerifyWithOpensslAndCarryTheirExpiry) {
   component.ReadSections(sections);
   EXPECT_EQ(sections.size(), 4u) << "a component manifest stays sections of files only";
 
+  // The release header: the type, a serial above every earlier one, the expiry.
+  const auto published = [&] {
+    SReleaseHeader header;
+    EXPECT_TRUE(ParseReleaseHeader(ReadTextFile(root_ + "/3/config.ini"), header));
+    return header;
+  };
+  SReleaseHeader header = published();
+  EXPECT_EQ(header.type, 3u);
+  EXPECT_GE(header.serial, static_cast<std::uint64_t>(before));
+  EXPECT_EQ(header.expires, expiry);
+  EXPECT_TRUE(ReadTextFile(root_ + "/3/UpdateConfig.ini").starts_with(FormatReleaseHeader(header)))
+      << "both manifests of the type carry the same header";
+  const std::string signing = "--type 3 --release-version 2.0 --region 1 --sign-key " + ShellQuote(key.privateKey);
+  const struct {
+    const char* what;
+    std::string arguments;
+    int exitCode;
+    std::uint64_t serial;  // 0: above the one before; 1: the one before, unchanged
+  } serials[] = {
+      {"the default, published again at once", signing, 0, 0},
+      {"a serial not above the published one", signing + " --serial 5", 1, 1},
+      {"a higher serial", signing + " --serial 9999999999", 0, 9999999999},
+      {"the same serial", signing + " --serial 9999999999", 1, 1},
+      {"the same serial, re-published on purpose", signing + " --serial 9999999999 --allow-downgrade", 0, 9999999999},
+      {"a lower serial, rolled back on purpose", signing + " --serial 5 --allow-downgrade", 0, 5},
+      {"a serial without a signing key", "--type 3 --release-version 2.0 --region 1 --serial 6", 2, 1},
+      {"a serial that is not a number", signing + " --serial 1e3", 2, 1},
+  };
+  for (const auto& c : serials) {
+    SCOPED_TRACE(c.what);
+    const ToolRun run = Publish(c.arguments, release_, root_);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.errors;
+    const SReleaseHeader now = published();
+    if (c.serial == 0) {
+      EXPECT_GT(now.serial, header.serial);
+    } else if (c.serial == 1) {
+      EXPECT_EQ(now.serial, header.serial);
+    } else {
+      EXPECT_EQ(now.serial, c.serial);
+    }
+    header = now;
+  }
+
   ASSERT_EQ(Publish("--type 3 --release-version 2.1 --region 1", release_, root_).exitCode, 0);
   EXPECT_FALSE(fs::exists(root_ + "/3/UpdateConfig.ini.sig")) << "no key, no signature";
+  EXPECT_FALSE(ReadTextFile(root_ + "/3/UpdateConfig.ini").starts_with(";")) << "and no release header";
   EXPECT_EQ(ReadTextFile(root_ + "/3/UpdateConfig.ini").find("EXPIRES"), std::string::npos);
 }
 
@@ -295,7 +339,8 @@ TEST_F(PublishTest, SetRolloutChangesOnlyItsLineAndSignsAgain) {
   const auto verifies = [&] {
     std::string reason;
     return CReleaseTrust::FromPem(ReadTextFile(key.publicKey), "test")
-        .CheckManifest(manifest, manifest + ".sig", false, std::time(nullptr), reason);
+        .CheckManifest(manifest, manifest + ".sig", SManifestExpectation{1, false, std::nullopt, std::time(nullptr)},
+                       reason);
   };
 
   EXPECT_EQ(setRollout("--set-rollout 5").exitCode, 1) << "nothing published yet";
@@ -318,9 +363,15 @@ TEST_F(PublishTest, SetRolloutChangesOnlyItsLineAndSignsAgain) {
   EXPECT_EQ(ReadTextFile(manifest), at5);
   EXPECT_EQ(ReadTextFile(manifest + ".sig"), signatureAt5);
 
+  // A new share is a new publication: the same text but for the line and a
+  // higher serial, so that the manifest of the old share cannot be replayed.
   ASSERT_EQ(setRollout("--set-rollout 25" + signKey).exitCode, 0);
-  expected = at5;
-  EXPECT_EQ(ReadTextFile(manifest), expected.replace(expected.find("ROLLOUT=5\n"), 9, "ROLLOUT=25"));
+  const std::string at25 = ReadTextFile(manifest);
+  SReleaseHeader before, after;
+  ASSERT_TRUE(ParseReleaseHeader(at5, before) && ParseReleaseHeader(at25, after));
+  EXPECT_GT(after.serial, before.serial);
+  expected = at5.substr(at5.find('\n') + 1);
+  EXPECT_EQ(at25.substr(at25.find('\n') + 1), expected.replace(expected.find("ROLLOUT=5\n"), 9, "ROLLOUT=25"));
   EXPECT_TRUE(verifies());
 }
 

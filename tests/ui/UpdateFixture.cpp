@@ -66,11 +66,8 @@ void Installation::Publish(const std::string& version, const std::vector<Publish
 }
 
 void Installation::Sign(const std::string& privateKey, int type) {
-  const std::string manifest = publish / (std::to_string(type) + "/UpdateConfig.ini");
-  std::string signature, error;
-  if (!SignManifest(ReadTextFile(privateKey), ReadTextFile(manifest), signature, error))
-    throw std::runtime_error(error);
-  WriteTextFile(manifest + ".sig", signature);
+  SignManifestFile(publish / (std::to_string(type) + "/UpdateConfig.ini"), static_cast<unsigned long>(type),
+                   privateKey);
 }
 
 void Installation::Install(const std::string& name, const std::string& content) {

@@ -2,9 +2,12 @@
 // made by the openssl command as publishers make them.
 #include "update/ReleaseTrust.h"
 
+#include "platform/crypt/Signature.h"
+
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "platform/crypt/MD5.h"
@@ -25,7 +28,7 @@ class ReleaseTrustTest : public ::testing::Test {
 
   static std::string Signed(const std::string& text, const std::string& privateKey) {
     std::string signature, error;
-    EXPECT_TRUE(SignManifest(ReadTextFile(privateKey), text, signature, error)) << error;
+    EXPECT_TRUE(SignEd25519(ReadTextFile(privateKey), text, signature, error)) << error;
     return signature;
   }
 
@@ -80,13 +83,17 @@ TEST_F(ReleaseTrustTest, ManifestChecks) {
   const std::string files = "[FILES]\na.dll\n[a.dll]\nMD5=0\nSHA256=" + kSha + "\n";
   std::time_t now = 0;
   ASSERT_TRUE(ParseExpiry("2026-12-01 00:00:00", now));
+  const std::string header = "; zolt-release type=1 serial=10\n";
   const struct {
     const char* name;
-    std::string manifest;
+    std::string manifest;  // signed as header + manifest
     const char* signer;    // "trusted", "foreign" or "" (no .sig)
     std::string appended;  // after signing
     bool component;
     const char* reason;  // empty: accepted
+    std::string header = "; zolt-release type=1 serial=10\n";
+    std::string servedHeader = "";  // served in place of the signed header
+    std::optional<std::uint64_t> highest = 10;
   } cases[] = {
       {"signed", "[Version]\nVERSION=2\n" + files, "trusted", "", false, ""},
       {"one byte added after signing", "[Version]\nVERSION=2\n" + files, "trusted", " ", false, "does not verify"},
@@ -106,23 +113,54 @@ TEST_F(ReleaseTrustTest, ManifestChecks) {
       {"component sections", "[a.dll]\nSHA256=" + kSha + "\n[b\\c.so]\nSHA256=" + kSha + "\n", "trusted", "", true, ""},
       {"component section without SHA256", "[a.dll]\nSHA256=" + kSha + "\n[b.so]\nMD5=0\n", "trusted", "", true,
        "no SHA256 for b.so"},
+      // The release header.
+      {"signed without a header", files, "trusted", "", false, "does not begin with a release header", ""},
+      {"header of another type", files, "trusted", "", false, "published for update type 5, not 1",
+       "; zolt-release type=5 serial=10\n"},
+      {"type edited after signing", files, "trusted", "", false, "does not verify", header,
+       "; zolt-release type=2 serial=10\n"},
+      {"serial edited after signing", files, "trusted", "", false, "does not verify", header,
+       "; zolt-release type=1 serial=99\n"},
+      {"serial below the highest accepted", files, "trusted", "", false, "serial 9 is below 10",
+       "; zolt-release type=1 serial=9\n"},
+      {"the same serial again", files, "trusted", "", false, ""},
+      {"a lower serial without a record", files, "trusted", "", false, "", "; zolt-release type=1 serial=9\n", "",
+       std::nullopt},
+      {"header expiry passed", "[a.dll]\nSHA256=" + kSha + "\n", "trusted", "", true, "expired at 2026-11-30 23:59:59",
+       "; zolt-release type=1 serial=10 expires=2026-11-30T23:59:59Z\n"},
+      {"header expiry ahead", "[a.dll]\nSHA256=" + kSha + "\n", "trusted", "", true, "",
+       "; zolt-release type=1 serial=10 expires=2026-12-01T00:00:01Z\r\n"},
+      {"both expiries, the header's ahead", "[Version]\nEXPIRES=2026-11-30 23:59:59\n" + files, "trusted", "", false,
+       "expired at 2026-11-30", "; zolt-release type=1 serial=10 expires=2027-01-01T00:00:00Z\n"},
   };
   TempDir dir;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string manifest = dir / "UpdateConfig.ini";
     std::remove((manifest + ".sig").c_str());
-    WriteTextFile(manifest, c.manifest + c.appended);
+    const std::string served = c.servedHeader.empty() ? c.header : c.servedHeader;
+    WriteTextFile(manifest, served + c.manifest + c.appended);
     if (*c.signer != '\0')
       WriteTextFile(manifest + ".sig",
-                    Signed(c.manifest, std::string(c.signer) == "trusted" ? trusted_.privateKey : foreign_.privateKey));
+                    Signed(c.header + c.manifest,
+                           std::string(c.signer) == "trusted" ? trusted_.privateKey : foreign_.privateKey));
     std::string reason;
-    const bool accepted = trust.CheckManifest(manifest, manifest + ".sig", c.component, now, reason);
+    const bool accepted = trust.CheckManifest(manifest, manifest + ".sig", {1, c.component, c.highest, now}, reason);
     EXPECT_EQ(accepted, *c.reason == '\0') << reason;
     if (*c.reason != '\0') {
       EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
     }
   }
+  SReleaseHeader read;
+  for (const char* bad :
+       {"; zolt-release type=1\n", "; zolt-release type=1 serial=010\n", "; zolt-release type=0 serial=1\n",
+        "; zolt-release type=1 serial=1 \n", "; zolt-release type=1 serial=1 expires=2026-12-01 00:00:00\n",
+        "\n; zolt-release type=1 serial=1\n", "; zolt-release type=1 serial=1"})
+    EXPECT_FALSE(ParseReleaseHeader(bad, read)) << bad;
+  ASSERT_TRUE(ParseReleaseHeader(FormatReleaseHeader({6, 18446744073709551615u, now}), read));
+  EXPECT_EQ(read.type, 6u);
+  EXPECT_EQ(read.serial, 18446744073709551615u);
+  EXPECT_EQ(read.expires, now);
 }
 
 TEST_F(ReleaseTrustTest, StagedCopyNeedsBothDigestsOnlyWhenSigned) {
@@ -158,9 +196,9 @@ TEST_F(ReleaseTrustTest, StagedCopyNeedsBothDigestsOnlyWhenSigned) {
 
 TEST_F(ReleaseTrustTest, SigningKeyMustBeAnEd25519PrivateKey) {
   std::string signature, error;
-  EXPECT_FALSE(SignManifest(ReadTextFile(trusted_.publicKey), "x", signature, error));
-  EXPECT_FALSE(SignManifest("", "x", signature, error));
-  EXPECT_TRUE(SignManifest(ReadTextFile(trusted_.privateKey), "x", signature, error));
+  EXPECT_FALSE(SignEd25519(ReadTextFile(trusted_.publicKey), "x", signature, error));
+  EXPECT_FALSE(SignEd25519("", "x", signature, error));
+  EXPECT_TRUE(SignEd25519(ReadTextFile(trusted_.privateKey), "x", signature, error));
   EXPECT_EQ(signature.size(), 64u);
 }
 

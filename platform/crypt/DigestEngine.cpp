@@ -1,4 +1,4 @@
-#include "platform/crypt/MD5.h"
+#include "platform/crypt/DigestEngine.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "platform/core_guard.h"
-#include "platform/crypt/StreamDigest.h"
 #include "platform/win32/Files.h"
 
 namespace {
@@ -37,16 +36,9 @@ class FileDescriptor {
   int fd_;
 };
 
-std::string DigestOfBytes(const void* data, std::size_t size, DigestKind kind) {
-  CStreamDigest stream(kind);
-  stream.Update(data, size);
-  const FileDigests digests = stream.Finish();
-  return kind == kDigestMD5 ? digests.md5 : digests.sha256;
-}
-
 }  // namespace
 
-struct CMD5::Buffer {
+struct CDigestEngine::Buffer {
   struct Free {
     void operator()(void* p) const { std::free(p); }
   };
@@ -56,20 +48,15 @@ struct CMD5::Buffer {
   CStreamDigest sha256{kDigestSHA256};
 };
 
-CMD5::CMD5() = default;
-CMD5::~CMD5() = default;
+CDigestEngine::CDigestEngine() = default;
+CDigestEngine::~CDigestEngine() = default;
 
-std::uint64_t CMD5::FilesHashed() { return filesHashed.load(std::memory_order_relaxed); }
+std::uint64_t CDigestEngine::FilesHashed() { return filesHashed.load(std::memory_order_relaxed); }
 
-long CMD5::GetFileMD5(const char* path, std::string& digest) {
-  filesHashed.fetch_add(1, std::memory_order_relaxed);
-  return HashFile(path, false, digest);
-}
-
-long CMD5::GetFileSHA256(const char* path, std::string& digest) { return HashFile(path, true, digest); }
-
-long CMD5::HashFile(const char* path, bool sha256, std::string& digest) {
-  digest = kUnreadable;
+long CDigestEngine::FileDigest(const char* path, DigestKind kind, std::string& digest) {
+  const bool sha256 = kind == kDigestSHA256;
+  if (!sha256) filesHashed.fetch_add(1, std::memory_order_relaxed);
+  digest = kUnreadableDigest;
   if (path == nullptr) return 0;
   if (!buffer_) buffer_ = std::make_unique<Buffer>();
   if (!buffer_->data) return 0;
@@ -96,14 +83,17 @@ long CMD5::HashFile(const char* path, bool sha256, std::string& digest) {
   }
   const FileDigests digests = stream.Finish();
   digest = sha256 ? digests.sha256 : digests.md5;
-  return digest != kUnreadable ? 1 : 0;
+  return digest != kUnreadableDigest ? 1 : 0;
 }
 
-std::string CMD5::OfBytes(const void* data, std::size_t size) { return DigestOfBytes(data, size, kDigestMD5); }
+std::string CDigestEngine::OfBytes(const void* data, std::size_t size, DigestKind kind) {
+  CStreamDigest stream(kind);
+  stream.Update(data, size);
+  const FileDigests digests = stream.Finish();
+  return kind == kDigestMD5 ? digests.md5 : digests.sha256;
+}
 
-std::string CMD5::SHA256OfBytes(const void* data, std::size_t size) { return DigestOfBytes(data, size, kDigestSHA256); }
-
-std::vector<std::string> CMD5::GetFilesMD5(const std::vector<std::string>& paths, unsigned threads) {
+std::vector<std::string> CDigestEngine::FilesMD5(const std::vector<std::string>& paths, unsigned threads) {
   std::vector<std::string> digests(paths.size());
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
   threads = static_cast<unsigned>(std::min<std::size_t>(threads, paths.size()));
@@ -111,8 +101,9 @@ std::vector<std::string> CMD5::GetFilesMD5(const std::vector<std::string>& paths
   // slot, so the result keeps the list's order whatever finishes first.
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
-    CMD5 md5;
-    for (std::size_t i; (i = next.fetch_add(1)) < paths.size();) md5.GetFileMD5(paths[i].c_str(), digests[i]);
+    CDigestEngine engine;
+    for (std::size_t i; (i = next.fetch_add(1)) < paths.size();)
+      engine.FileDigest(paths[i].c_str(), kDigestMD5, digests[i]);
   };
   std::vector<std::thread> pool;
   // A thread that cannot be started (a tight RLIMIT_NPROC or TasksMax) only
