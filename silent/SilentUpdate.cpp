@@ -114,9 +114,10 @@ bool CSilentUpdate::PrepareRun() {
     Complain(trust_.Problem() + "; no update is made until it holds a usable key");
     return false;
   }
+  std::string cause;
+  if (!InstallationWritable(appPath, stagingDir, cause)) return Complain(cause), false;
   RemoveLeftovers(appPath);
   if (!StaysInside(appPath, stagingDir)) return false;
-  std::string cause;
   if (!DownloadManifest(*this, manifestName, trust_, cause)) {
     Complain(cause);
     return false;

@@ -128,6 +128,7 @@ void CDlgUpdate::CheckForUpdate() {
     return;
   }
 
+  if (std::string cause; !InstallationWritable(appPath, stagingDir, cause)) return ShowCheckFailure(cause);
   std::vector<std::string> backups;
   CDirectoryEx::SearchFile(appPath, true, "*.bak", backups);
   for (const auto& backup : backups) DeleteFileA(backup.c_str());

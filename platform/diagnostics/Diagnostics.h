@@ -3,8 +3,9 @@
 //
 // All functions may be called from any thread; lines are written whole. None
 // of them fails: a log that cannot be written (read-only folder, full disk, a
-// link or something other than a regular file in its place) is skipped
-// silently and never fails an update.
+// link or something other than a regular file in its place) never fails an
+// update. The run then logs to FallbackLogFolder() instead, and stderr names
+// that place once.
 #pragma once
 
 #include <string>
@@ -27,6 +28,17 @@ void ReportCause(const std::string& cause);
 // A fact of the run for the log only: the mode, versions, servers, what was
 // installed, the outcome. Successful runs stay quiet on stderr.
 void LogFact(const std::string& fact);
+
+// Where a run's log goes when the application folder's cannot be written:
+// $XDG_STATE_HOME/zoltupdate/, by default ~/.local/state/zoltupdate/.
+std::string FallbackLogFolder();
+
+// The name of the user this process runs as ("uid N" when it has none).
+std::string UserName();
+
+// 0 when this process may create and remove entries in folder, else the
+// errno that says why not (EACCES, EROFS, ENOENT, ...).
+int FolderWriteError(const std::string& folder);
 
 // The system's text for an errno value ("Permission denied"), with the
 // disk-full case spelled out for operators.
