@@ -7,6 +7,7 @@
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
+#include "transfer/DownloadMeter.h"
 
 SizeCaps ManifestSizeCaps(const std::vector<UpdateFileInfo>& files) {
   SizeCaps caps;
@@ -36,10 +37,17 @@ bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTU
                       std::vector<FileDigests>* digests) {
   bool complete = true;
   if (digests != nullptr) digests->clear();
+  if (names.empty()) return true;
+  // The caps are the manifest's sizes, so together they are what is to come.
+  std::uint64_t totalBytes = 0;
+  for (const auto& name : names) totalBytes += transfer.SizeLimit(name);
+  CDownloadMeter meter(names.size(), totalBytes);
+  meter.Attach(transfer);
   for (const auto& name : names) {
     const std::string localPath = stagingDir + name;
     PrepareLocalDirectory(localPath);
     const bool arrived = transfer.GetRemoteFile(updateType, name.c_str(), localPath.c_str(), nullptr, 0) != -1;
+    if (arrived) meter.FileDone(transfer.LastSize());
     if (digests != nullptr) digests->push_back(arrived ? transfer.LastDigests() : FileDigests{});
     if (!arrived) {
       complete = false;
@@ -47,6 +55,8 @@ bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTU
       if (missing == nullptr || !transfer.LastFetchAnswered()) break;
     }
   }
+  CDownloadMeter::Detach(transfer);
+  diagnostics::LogFact(meter.Summary());
   return complete;
 }
 

@@ -47,10 +47,10 @@ TEST_F(SilentE2ETest, NewerVersionIsInstalledAndTheClientRestartedFiveSecondsLat
   EXPECT_EQ(ReadTextFile(work / "run.out") + ReadTextFile(work / "run.err"), "") << "a successful run is quiet";
   // ...on stderr; the log tells what happened, and the server what runs where.
   const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
-  for (const std::string& line :
-       std::vector<std::string>{"started: silent program update", "installed version \"4.0.9\", region \"GD\"",
-                                "servers 127.0.0.1 = 127.0.0.1:" + std::to_string(server.port()),
-                                "installed version 4.1.0: 3 files:", "outcome: exit 0, up to date"})
+  for (const std::string& line : std::vector<std::string>{
+           "started: silent program update", "installed version \"4.0.9\", region \"GD\"",
+           "servers 127.0.0.1 = 127.0.0.1:" + std::to_string(server.port()), "downloaded 3 of 3 files, 12 bytes in ",
+           "installed version 4.1.0: 3 files:", "outcome: exit 0, up to date"})
     EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
   EXPECT_NE(server.AgentLog().find("/1/UpdateConfig.ini ZOLTUpdate/1."), std::string::npos) << server.AgentLog();
   EXPECT_NE(server.AgentLog().find(" (installed 4.0.9)\n"), std::string::npos) << server.AgentLog();
