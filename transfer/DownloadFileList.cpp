@@ -71,9 +71,12 @@ bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, 
   // manifest has "FILES".
   const bool component = name == "config.ini";
   std::string causes;
+  // A server that delivered nothing has had its cause said by the transfer;
+  // only refused manifests are named here, so no server is named twice.
   const auto check = [&](const S_UpdateSerivceAddr& server, bool arrived) {
-    std::string reason = "cannot be fetched";
-    if (arrived && trust.CheckManifest(localPath, signaturePath, component, std::time(nullptr), reason)) return true;
+    std::string reason;
+    if (!arrived) return false;
+    if (trust.CheckManifest(localPath, signaturePath, component, std::time(nullptr), reason)) return true;
     causes += (causes.empty() ? "" : "; ") + (server.host.empty() ? server.ip : server.host) + ":" +
               std::to_string(server.port) + ": " + reason;
     return false;
@@ -81,6 +84,7 @@ bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, 
   const int result = transfer.GetSignedFile(updateType, name.c_str(), localPath.c_str(), check, kept, useKept);
   if (notModified != nullptr) *notModified = result == 1;
   if (result >= 0) return true;
-  cause = "no update server gave a verified " + name + (causes.empty() ? std::string() : " (" + causes + ")");
+  cause = causes.empty() ? "cannot fetch " + name + " from the update servers"
+                         : "no update server gave a verified " + name + " (" + causes + ")";
   return false;
 }

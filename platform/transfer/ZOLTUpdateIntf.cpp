@@ -313,6 +313,12 @@ struct CZOLTUpdateIntf::Impl {
                        diagnostics::ErrorText(static_cast<int>(osError)));
     } else if (result == CURLE_OPERATION_TIMEDOUT) {
       causes.push_back(server + " timed out for " + path + ": " + curlError);
+    } else if (result == CURLE_SSL_CONNECT_ERROR && std::strstr(curlError, "wrong version number") != nullptr) {
+      // What OpenSSL says when the answer to its greeting is not TLS at all.
+      causes.push_back(server + " does not speak HTTPS for " + path +
+                       " (it answered in plain HTTP, it seems): with UseHttps=1 the port must serve TLS; "
+                       "set UseHttps=0 for a plain HTTP server [" +
+                       curlError + "]");
     } else {
       causes.push_back(server + " for " + path + ": " + (*curlError != '\0' ? curlError : curl_easy_strerror(result)));
     }

@@ -88,8 +88,8 @@ class SilentE2ETest : public ::testing::Test {
 
   FileSet Installed() const {
     FileSet tree = ReadTree(app, "UPDATE.kept/");
-    for (const char* own :
-         {"Config.dat", "UserConfig.dat", "UpdateRecord.dat", "ZOLTUpdate", "client.log", "ZOLTUpdate.log"})
+    for (const char* own : {"Config.dat", "UserConfig.dat", "UpdateRecord.dat", "ZOLTUpdate", "ZOLTUpdate.pub",
+                            "client.log", "ZOLTUpdate.log"})
       tree.erase(own);
     return tree;
   }

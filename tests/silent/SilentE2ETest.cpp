@@ -152,6 +152,13 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
        [&] { WriteLocalConfig(app, "4.0.9", "GD", closedPort); },
        "",
        {"cannot connect to 127.0.0.1:" + std::to_string(closedPort) + " for /1/UpdateConfig.ini: Connection refused"}},
+      {"nothing listens for an installation that wants signed releases",
+       [&] {
+         WriteLocalConfig(app, "4.0.9", "GD", closedPort);
+         fs::copy_file(MakeEd25519Key(work.path(), "signer").publicKey, app + "ZOLTUpdate.pub");
+       },
+       "",
+       {"127.0.0.1:" + std::to_string(closedPort), "cannot fetch UpdateConfig.ini from the update servers"}},
       {"the server stops sending",
        [&] {
          WriteLocalConfig(app, "4.0.9", "GD", stalling.port());
@@ -173,6 +180,20 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
        "",
        {served + " answered HTTP 404 for /1/UpdateConfig.ini", "cannot fetch UpdateConfig.ini"}},
       {"Config.dat is missing", [&] { fs::remove(app + "Config.dat"); }, "", {"Config.dat is missing"}},
+      {"a port beyond 65535",
+       [&] { CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "ServerPort", "83731"); },
+       "",
+       {"Config.dat [Update] ServerPort \"83731\" is not a port (a number from 0 to 65535); the server "
+        "\"127.0.0.1\" is skipped"}},
+      {"ServerIP holds a URL",
+       [&] { CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "ServerIP", "http://" + served + "/"); },
+       "",
+       {"ServerIP takes a host name or IPv4 address, not a URL; write ServerIP=127.0.0.1 and ServerPort=" +
+        std::to_string(server.port())}},
+      {"UseHttps against a plain HTTP server",
+       [&] { CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "UseHttps", "1"); },
+       "",
+       {served + " does not speak HTTPS for /1/UpdateConfig.ini (it answered in plain HTTP, it seems)"}},
       {"Config.dat cannot be deciphered",
        [&] { WriteTextFile(app + "Config.dat", "not enciphered"); },
        "",
@@ -198,7 +219,7 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
       {"an installed folder is read-only",
        [] {},
        "mount --bind \"$A/data\" \"$A/data\" && mount -o remount,bind,ro \"$A/data\"",
-       {"cannot replace " + app + "data/", ": Read-only file system", "not every file could be replaced"},
+       {"cannot replace " + app + "data/a.bin: Read-only file system", "not every file could be replaced"},
        true,
        true},
       {"the disk is full",
@@ -223,7 +244,7 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
     const std::string errors = ReadTextFile(work / "run.err");
     const std::string log = ReadTextFile(c.logged ? app + "ZOLTUpdate.log" : state + "/zoltupdate/ZOLTUpdate.log");
     for (const std::string& cause : c.causes) {
-      EXPECT_NE(errors.find(cause), std::string::npos) << cause << "\nstderr:\n" << errors;
+      EXPECT_EQ(Count(errors, cause), 1u) << "said once: " << cause << "\nstderr:\n" << errors;
       EXPECT_NE(log.find(cause), std::string::npos) << cause << "\nlog:\n" << log;
     }
     EXPECT_NE(log.find("started: silent program update"), std::string::npos) << log;
