@@ -16,6 +16,7 @@ constexpr const char* kHelp =
     "       ZOLTUpdate -silent              silent update of the client program\n"
     "       ZOLTUpdate -silent -t:N -d:NAME silent update of the component folder NAME (type N, not 1)\n"
     "       ZOLTUpdate --help | --version\n"
+    "Any other argument beginning with \"--\" is refused (exit 2).\n"
     "Runs from the client's application folder, which holds Config.dat and UserConfig.dat;\n"
     "every run is logged to ZOLTUpdate.log there.\n"
     "Exit status: 0 up to date or everything installed; 1 a failure (nothing or not everything\n"
@@ -68,6 +69,14 @@ BOOL CUpdateApp::InitInstance() {
   // Asked for by people and scripts at a terminal: neither takes the mutex nor
   // touches the installation.
   for (const std::string& argument : arguments_) {
+    if (&argument == FindUnknownOption(arguments_)) {
+      // Taken for the dialog, a typo such as "--helpp" would open a window
+      // (or fail on the display) instead of saying what went wrong.
+      std::fprintf(stderr, "ZOLTUpdate: unknown option \"%s\"\nTry 'ZOLTUpdate --help' for the usage.\n",
+                   argument.c_str());
+      exitCode_ = kExitRefusedName;
+      return FALSE;
+    }
     if (argument == "--help") {
       std::fputs(kHelp, stdout);
       exitCode_ = kExitOk;
@@ -95,7 +104,7 @@ int CUpdateApp::Run(const StartupOptions& options) {
   instanceMutex = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     if (instanceMutex != nullptr) ReleaseMutex(instanceMutex);
-    diagnostics::LogFact("another instance is running; this one ends");
+    diagnostics::ReportCause("another instance is running; this one ends");
     return kExitOtherInstance;
   }
   // Any other failure to create the mutex leaves the run unguarded, which is

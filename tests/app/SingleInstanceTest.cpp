@@ -61,7 +61,7 @@ TEST_F(SingleInstance, SecondInstanceEndsAtOnceTouchingNothing) {
     const ChildResult result = Run(args);
     EXPECT_EQ(result.exitCode, kExitOtherInstance);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.err, "ZOLTUpdate: another instance is running; this one ends\n");
     EXPECT_LT(result.seconds, 5.0);
   }
   EXPECT_EQ(Listing(appDir), before);
@@ -83,6 +83,15 @@ TEST_F(SingleInstance, SecondInstanceEndsAtOnceTouchingNothing) {
     EXPECT_NE(result.out.find(c.shown), std::string::npos) << result.out;
     EXPECT_EQ(result.err, "");
   }
+  // Nor does a mistyped option, which is refused before anything starts.
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--helpp"}, {"-silent", "--", "--help"}}) {
+    const ChildResult refused = Run(args);
+    EXPECT_EQ(refused.exitCode, kExitRefusedName) << args[0];
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("ZOLTUpdate: unknown option \"" + args[args.size() == 1 ? 0 : 1] + "\""),
+              std::string::npos)
+        << refused.err;
+  }
   EXPECT_FALSE(fs::exists(appDir / "ZOLTUpdate.log")) << "they do not even log";
   EXPECT_EQ(Listing(appDir), before);
   CloseHandle(held);
@@ -103,7 +112,7 @@ TEST_F(SingleInstance, KilledHolderDoesNotBlockTheNext) {
   char c;
   ASSERT_EQ(::read(ready[0], &c, 1), 1);
   ::close(ready[0]);
-  EXPECT_EQ(Run({"-silent"}).err, "");
+  EXPECT_EQ(Run({"-silent"}).err, "ZOLTUpdate: another instance is running; this one ends\n");
   ::kill(holder, SIGKILL);
   ::waitpid(holder, nullptr, 0);
   // With the lock free the program goes on to its mode.
