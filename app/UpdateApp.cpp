@@ -7,6 +7,7 @@
 #include "platform/Version.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
+#include "platform/win32/Files.h"
 #include "platform/win32/Mutex.h"
 
 namespace {
@@ -50,6 +51,13 @@ const char* Outcome(int exitCode) {
   return "unknown";
 }
 
+// The folder the package installs the updater into (".../lib/zoltupdate/"),
+// which holds no installation of a client.
+bool IsPackageFolder(const std::string& appPath) {
+  constexpr std::string_view kPackageFolder = "/lib/zoltupdate/";
+  return appPath.ends_with(kPackageFolder) && !PathFileExistsA((appPath + "Config.dat").c_str());
+}
+
 }  // namespace
 
 CUpdateApp::CUpdateApp() : instanceMutex(INVALID_HANDLE_VALUE) {}
@@ -91,6 +99,16 @@ BOOL CUpdateApp::InitInstance() {
 
   std::string appPath;
   CDirectoryEx::GetApplicationPath(appPath);
+  if (IsPackageFolder(appPath)) {
+    // Run there, it would make UPDATE/ and its log beside the package's files.
+    std::fprintf(stderr,
+                 "ZOLTUpdate: %s is where the package keeps the updater, not a client's folder; copy ZOLTUpdate "
+                 "and ZOLTUpdateUI.so into the client's application folder (beside ZOLTClient.exe and Config.dat) "
+                 "and run it there\n",
+                 appPath.c_str());
+    exitCode_ = kExitFailed;
+    return FALSE;
+  }
   diagnostics::OpenRunLog(appPath);
   const StartupOptions options = ParseCommandLine(arguments_);
   diagnostics::LogFact("ZOLTUpdate " + std::string(ZOLT_VERSION) + " started: " + Describe(options));

@@ -109,7 +109,8 @@ bool CReleaseTrust::CheckManifest(const std::string& manifestPath, const std::st
       return false;
     }
     if (now >= expiry) {
-      reason = "it expired at " + expires + " UTC";
+      reason =
+          "it expired at " + expires + " UTC: the publisher must publish the release again (zolt-publish --expires)";
       return false;
     }
   }

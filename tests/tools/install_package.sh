@@ -22,6 +22,13 @@ extra=$(cd "$work/root" && find . -type f | grep -Ev '^\./(bin/zolt-(config|publ
 # The installed tools run.
 "$work/root/bin/zolt-publish" --version | grep -q '^zolt-publish [0-9]' || fail "installed zolt-publish --version"
 "$work/root/lib/zoltupdate/ZOLTUpdate" --version | grep -q '^ZOLTUpdate [0-9]' || fail "installed ZOLTUpdate --version"
+# Started where the package keeps it, the updater says where it belongs and writes nothing there.
+status=0
+"$work/root/lib/zoltupdate/ZOLTUpdate" -silent 2>"$work/in-place.err" || status=$?
+[[ $status -eq 1 ]] && grep -q "copy ZOLTUpdate and ZOLTUpdateUI.so into the client's application folder" "$work/in-place.err" ||
+  fail "ZOLTUpdate started in lib/zoltupdate: exit $status, $(cat "$work/in-place.err")"
+[[ ! -e "$work/root/lib/zoltupdate/UPDATE" && ! -e "$work/root/lib/zoltupdate/ZOLTUpdate.log" ]] ||
+  fail "ZOLTUpdate wrote into lib/zoltupdate"
 
 (cd "$build" && cpack -G DEB -B "$work/package" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
 deb=$(ls "$work"/package/zoltupdate_*.deb)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/configfile/ConfigFile.h"
+#include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
 #include "tests/support/TempDir.h"
 
@@ -45,7 +46,12 @@ class ServerConfigTest : public ::testing::Test {
 };
 
 TEST_F(ServerConfigTest, NoFilesGiveOneEmptyServerAndTheProxy) {
+  diagnostics::OpenRunLog(dir_.path());
   const Result result = Read();
+  diagnostics::CloseRunLog();
+  const std::string log = ReadTextFile(dir_ / diagnostics::kLogName);
+  EXPECT_NE(log.find("servers none configured;"), std::string::npos) << log;
+  EXPECT_EQ(log.find("?:80"), std::string::npos) << log;
   EXPECT_EQ(result.version, "");
   EXPECT_EQ(result.region, "");
   EXPECT_EQ(result.servers, (Servers{{"", 0}}));
