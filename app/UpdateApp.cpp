@@ -9,6 +9,7 @@
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
 #include "platform/win32/Mutex.h"
+#include "ui/UiModule.h"
 
 namespace {
 
@@ -37,8 +38,12 @@ std::string Describe(const StartupOptions& options) {
   return "";
 }
 
-const char* Outcome(int exitCode) {
-  switch (exitCode) {
+const char* Outcome(int result) {
+  switch (result) {
+    case kUiDeclined:
+      return "nothing installed: the user declined the update";
+    case kUiCancelled:
+      return "nothing installed: the user cancelled the download";
     case kExitOk:
       return "up to date or everything installed";
     case kExitFailed:
@@ -112,8 +117,10 @@ BOOL CUpdateApp::InitInstance() {
   diagnostics::OpenRunLog(appPath);
   const StartupOptions options = ParseCommandLine(arguments_);
   diagnostics::LogFact("ZOLTUpdate " + std::string(ZOLT_VERSION) + " started: " + Describe(options));
-  exitCode_ = Run(options);
-  diagnostics::LogFact("outcome: exit " + std::to_string(exitCode_) + ", " + Outcome(exitCode_));
+  const int result = Run(options);
+  // A declined or cancelled update leaves nothing installed, as a failure does.
+  exitCode_ = result == kUiDeclined || result == kUiCancelled ? kExitFailed : result;
+  diagnostics::LogFact("outcome: exit " + std::to_string(exitCode_) + ", " + Outcome(result));
   diagnostics::CloseRunLog();
   return FALSE;
 }
