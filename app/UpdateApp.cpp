@@ -114,13 +114,14 @@ BOOL CUpdateApp::InitInstance() {
     exitCode_ = kExitFailed;
     return FALSE;
   }
-  diagnostics::OpenRunLog(appPath);
   const StartupOptions options = ParseCommandLine(arguments_);
-  diagnostics::LogFact("ZOLTUpdate " + std::string(ZOLT_VERSION) + " started: " + Describe(options));
   const int result = Run(options);
   // A declined or cancelled update leaves nothing installed, as a failure does.
   exitCode_ = result == kUiDeclined || result == kUiCancelled ? kExitFailed : result;
-  diagnostics::LogFact("outcome: exit " + std::to_string(exitCode_) + ", " + Outcome(result));
+  if (exitCode_ != kExitOtherInstance) {
+    diagnostics::SummariseRepeated();
+    diagnostics::LogFact("outcome: exit " + std::to_string(exitCode_) + ", " + Outcome(result));
+  }
   diagnostics::CloseRunLog();
   return FALSE;
 }
@@ -129,11 +130,17 @@ int CUpdateApp::Run(const StartupOptions& options) {
   instanceMutex = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     if (instanceMutex != nullptr) ReleaseMutex(instanceMutex);
-    diagnostics::ReportCause("another instance is running; this one ends");
+    // The log belongs to the instance that holds the lock: two writers could
+    // rotate it at once and lose its older half.
+    std::fputs("ZOLTUpdate: another instance is running; this one ends\n", stderr);
     return kExitOtherInstance;
   }
   // Any other failure to create the mutex leaves the run unguarded, which is
   // better than no update at all.
+  std::string appPath;
+  CDirectoryEx::GetApplicationPath(appPath);
+  diagnostics::OpenRunLog(appPath);
+  diagnostics::LogFact("ZOLTUpdate " + std::string(ZOLT_VERSION) + " started: " + Describe(options));
 
   if (UsesModuleName(options) && !IsPlainDirectoryName(options.moduleName)) {
     diagnostics::ReportCause("refusing directory name \"" + options.moduleName +

@@ -15,6 +15,8 @@
 // E. Bytes of response body for the manifest of B: a first check against nginx
 //    compressing ".ini" files (goal: at most half the manifest), and a second
 //    check (goal: at most 1 KiB).
+// F. 200,000 entries whose files the server lacks: the whole run's peak
+//    memory (goal: at most 100 MiB).
 // With an older updater given, A to D are also run with it, for comparison.
 #include <fcntl.h>
 #include <spawn.h>
@@ -44,7 +46,7 @@ struct Run {
 
 // Runs argv with stdin, stdout and stderr on /dev/null and returns its wall
 // time and peak memory; exits the benchmark when the command fails.
-Run Timed(std::vector<std::string> args, const std::vector<std::string>& extraEnv = {}) {
+Run Timed(std::vector<std::string> args, const std::vector<std::string>& extraEnv = {}, int expectedExit = 0) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -65,7 +67,7 @@ Run Timed(std::vector<std::string> args, const std::vector<std::string>& extraEn
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.peakKiB = usage.ru_maxrss;
   posix_spawn_file_actions_destroy(&actions);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != expectedExit) {
     std::fprintf(stderr, "bench-silent: %s failed\n", args[0].c_str());
     std::exit(1);
   }
@@ -145,7 +147,7 @@ class Bench {
   // memory of its own (a child spawned straight from this process would count
   // the benchmark's data in its peak). $BENCH_WRAP prefixes a command (e.g. a
   // profiler) to every run of the updater.
-  Run Update(bool measureMemory = false) {
+  Run Update(bool measureMemory = false, int expectedExit = 0) {
     std::vector<std::string> command;
     if (const char* wrap = std::getenv("BENCH_WRAP")) {
       std::istringstream words(wrap);
@@ -154,8 +156,13 @@ class Bench {
     const std::string peakFile = work_ / "peak.txt";
     if (measureMemory) command.insert(command.end(), {"/usr/bin/time", "-f", "%M", "-o", peakFile});
     command.insert(command.end(), {app_ + "ZOLTUpdate", "-silent"});
-    Run run = Timed(command, env_);
-    if (measureMemory) run.peakKiB = std::atol(ReadTextFile(peakFile).c_str());
+    Run run = Timed(command, env_, expectedExit);
+    // time puts "Command exited with non-zero status N" before the figure.
+    if (measureMemory) {
+      const std::string text = ReadTextFile(peakFile);
+      const auto line = text.find_last_of('\n', text.size() >= 2 ? text.size() - 2 : 0);
+      run.peakKiB = std::atol(text.c_str() + (line == std::string::npos ? 0 : line + 1));
+    }
     return run;
   }
 
@@ -195,6 +202,33 @@ class Bench {
       for (int i = 0; i < repeats_; ++i) ours.Add(Update());
       Report(name, binary, ours, "curl of the manifest", reference, 1.2);
     }
+  }
+
+  // F. A manifest of 200,000 entries whose files the server lacks: the
+  //    whole run holds the manifest, the comparison's list and the fetch of
+  //    every file at once. Peak memory of the process against the manifest's
+  //    size (goal: at most 100 MiB in all).
+  void CaseF() {
+    NginxServer server(pub_);
+    fs::remove_all(pub_);
+    fs::create_directories(pub_ + "1");
+    std::string files = "[Version]\nVERSION=4.1.0\nREGION=GD\n[FILES]\n", sections;
+    for (int i = 0; i < 200000; ++i) {
+      const std::string name = "data\\dir" + std::to_string(i / 1000) + "\\file" + std::to_string(i) + ".dat";
+      char md5[33];
+      std::snprintf(md5, sizeof md5, "%032x", i * 2654435761u);
+      files += name + "\n";
+      sections +=
+          "[" + name + "]\nMD5=" + md5 + "\nSIZE=" + std::to_string(1000 + i) + "\nMODIFYTIME=2026-01-01 00:00:00\n";
+    }
+    WriteTextFile(pub_ + "1/UpdateConfig.ini", files + sections);
+    const double manifestMiB = static_cast<double>(files.size() + sections.size()) / (1 << 20);
+    std::printf("F. 200,000 entries, every file missing on the server (whole process, exit 1)\n");
+    Install({}, "4.0.9", server.port(), updater_);
+    const Run run = Update(true, 1);
+    const double peakMiB = static_cast<double>(run.peakKiB) / 1024;
+    std::printf("  %-44s %9.1f MiB in %.1f s (%.1fx the %.1f MiB manifest; goal at most 100 MiB): %s\n", "peak RSS",
+                peakMiB, run.seconds, peakMiB / manifestMiB, manifestMiB, peakMiB <= 100 ? "met" : "NOT met");
   }
 
   void CaseA() {
@@ -376,5 +410,6 @@ int main(int argc, char** argv) {
   if (Wanted('B')) bench.CaseB();
   if (Wanted('B') && Wanted('E')) bench.CaseE();
   if (Wanted('D')) bench.CaseD();
+  if (Wanted('F')) bench.CaseF();
   return 0;
 }

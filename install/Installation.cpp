@@ -98,8 +98,14 @@ bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::
   // on disk before that record is, or a power cut could leave empty files under
   // a version that claims they are current. Only what this batch wrote is
   // flushed: other programs' unwritten data on the same disk is not waited for.
-  if (!written.empty() && !MakeDurable(written, installDir)) allInPlace = false;
-  return allInPlace;
+  return MakeInstalledFilesDurable(written, installDir) && allInPlace;
+}
+
+bool MakeInstalledFilesDurable(const std::vector<std::string>& paths, const std::string& installDir) {
+  std::string failed;
+  if (paths.empty() || MakeDurable(paths, installDir, &failed)) return true;
+  diagnostics::ReportCause("cannot flush " + failed + " to disk: " + diagnostics::ErrorText(errno));
+  return false;
 }
 
 bool InstallationWritable(const std::string& appPath, const std::string& stagingDir, std::string& cause) {

@@ -27,6 +27,10 @@ bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::
 // cause says which folder cannot be written, by which user and why: a run
 // stops on it before anything is fetched, so no server is blamed for it.
 bool InstallationWritable(const std::string& appPath, const std::string& stagingDir, std::string& cause);
+// Flushes paths (installed files) and the folders from each up to installDir
+// to disk; false, with the first path that failed named on stderr and in the
+// log, when one cannot be opened or flushed.
+bool MakeInstalledFilesDurable(const std::vector<std::string>& paths, const std::string& installDir);
 
 // Asks the running client (window class "ZOLTCLIENT") to close and returns when
 // it has handled the request; nothing when no client runs. A client that does

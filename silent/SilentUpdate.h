@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "platform/transfer/ZOLTUpdateIntf.h"
-#include "update/ReleaseTrust.h"
-#include "update/UpdateManifest.h"
+#include "update/UpdateSession.h"
 
 // What the notification window shows; the answer is 6 (upgrade now) or 7 (later).
 struct NotifyRequest {
@@ -54,21 +53,8 @@ class CSilentUpdate {
   std::string region;
 
  private:
-  // Lists the manifest's files that differ from the installed copies. False
-  // (and nothing listed) when a section names a file outside the component.
-  bool CompareComponentConfig(std::vector<UpdateFileInfo>& files);
-  // The first steps both runs share: leftovers removed, staging checked,
-  // manifest fetched. False when the run cannot go on.
-  bool PrepareRun();
-  // Fetches the files whose staged copy is missing or stale, then checks every
-  // staged copy against its digest. False when the files are not all there.
-  bool StageFiles(const std::vector<UpdateFileInfo>& files);
-  void RemoveStaging();
-  // Writes the record, the registry and, last, Config.dat's version.
-  void RecordInstalledVersion(const std::string& newVersion);
-  // Says on stderr why a fetched manifest was not acted on.
-  void ExplainRejectedManifest(CConfigFile& manifest);
+  // The place of this object's update, for the session that runs it.
+  UpdatePlace Place() const;
 
   NotifyFunction notifier_;
-  CReleaseTrust trust_;  // of the run under way
 };

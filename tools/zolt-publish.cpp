@@ -3,12 +3,14 @@
 //
 //   zolt-publish --release-version V --region R [--type N] [--notify] [--unconditional]
 //                [--allow-downgrade] [--change-region] [--dry-run] [--sign-key KEY.pem] [--expires DAYS]
-//                RELEASE_DIR PUBLISH_ROOT
+//                [--rollout PERCENT] RELEASE_DIR PUBLISH_ROOT
+//   zolt-publish --set-rollout PERCENT [--type N] [--sign-key KEY.pem] [--dry-run] PUBLISH_ROOT
 //
 // Copies every regular file below RELEASE_DIR to PUBLISH_ROOT/N/ and writes
 // there "UpdateConfig.ini" (and for N other than 1 also "config.ini"). The new
 // folder is assembled beside PUBLISH_ROOT/N and put in place only when complete,
-// so a failed run leaves an earlier publication as it was.
+// so a failed run leaves an earlier publication as it was. --set-rollout
+// changes the ROLLOUT line of the published "UpdateConfig.ini" and nothing else.
 //
 // Exit status: 0 published (or shown, with --dry-run); 1 refused or failed,
 // the publish folder unchanged; 2 a bad command line.
@@ -29,6 +31,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -48,6 +51,7 @@ constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
     "usage: zolt-publish --release-version V --region R [options] RELEASE_DIR PUBLISH_ROOT\n"
+    "       zolt-publish --set-rollout PERCENT [--type N] [--sign-key KEY.pem] [--dry-run] PUBLISH_ROOT\n"
     "Copies the files of RELEASE_DIR to PUBLISH_ROOT/N/ and writes the manifest \"UpdateConfig.ini\"\n"
     "there (and \"config.ini\" when N is not 1).\n"
     "\n"
@@ -63,6 +67,11 @@ constexpr const char* kUsage =
     "  --dry-run            list the files, sizes, digests and the manifest; write nothing\n"
     "  --sign-key KEY.pem   sign each manifest with this Ed25519 private key into <manifest>.sig\n"
     "  --expires DAYS       installations with a key refuse the manifest DAYS days from now\n"
+    "  --rollout PERCENT    a staged rollout: about PERCENT (1-100) of the installations take the\n"
+    "                       release, the others wait (default 100: every installation)\n"
+    "  --set-rollout PERCENT\n"
+    "                       change only the share of the release published in PUBLISH_ROOT/N/\n"
+    "                       (0 halts it, 100 completes it); with --sign-key it is signed again\n"
     "  --help               show this text\n"
     "  --version            show the version of zolt-publish\n"
     "Exit status: 0 published, 1 refused or failed (nothing changed), 2 bad command line.\n";
@@ -76,8 +85,10 @@ struct Options {
   bool allowDowngrade = false;
   bool changeRegion = false;
   bool dryRun = false;
-  std::string signKey;            // path of the Ed25519 private key; empty: unsigned
-  unsigned long expiresDays = 0;  // 0: no EXPIRES
+  std::string signKey;                      // path of the Ed25519 private key; empty: unsigned
+  unsigned long expiresDays = 0;            // 0: no EXPIRES
+  std::optional<unsigned long> rollout;     // --rollout; none: no ROLLOUT line
+  std::optional<unsigned long> setRollout;  // --set-rollout: change a published manifest instead
   std::string releaseDir;
   std::string publishRoot;
 };
@@ -98,6 +109,15 @@ bool ParseType(const std::string& text, unsigned long& type) {
   if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
   type = std::stoul(text);
   return type > 0;
+}
+
+// A share of the installations, a whole number from lowest to 100.
+bool ParsePercent(const std::string& text, unsigned long lowest, std::optional<unsigned long>& percent) {
+  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const unsigned long value = std::stoul(text);
+  if (value < lowest || value > 100) return false;
+  percent = value;
+  return true;
 }
 
 // What main does after parsing: publish, or stop with the given exit status
@@ -127,6 +147,8 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
     kDryRun,
     kSignKey,
     kExpires,
+    kRollout,
+    kSetRollout,
     kHelp,
     kVersion,
   };
@@ -141,6 +163,8 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
       {"dry-run", no_argument, nullptr, kDryRun},
       {"sign-key", required_argument, nullptr, kSignKey},
       {"expires", required_argument, nullptr, kExpires},
+      {"rollout", required_argument, nullptr, kRollout},
+      {"set-rollout", required_argument, nullptr, kSetRollout},
       {"help", no_argument, nullptr, kHelp},
       {"version", no_argument, nullptr, kVersion},
       {nullptr, 0, nullptr, 0},
@@ -148,11 +172,18 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
   Options options;
   bool versionGiven = false;
   bool regionGiven = false;
-  opterr = 0;  // the messages below name the option the way it was meant
+  std::string publishingOnly;  // the first option given that only a publication takes
+  opterr = 0;                  // the messages below name the option the way it was meant
   for (;;) {
     const int option = ::getopt_long(argc, argv, "+:h", kOptions, nullptr);
     if (option == -1) break;
     const std::string given = argv[optind - 1];
+    const bool describesARelease = option == kReleaseVersion || option == kRegion || option == kNotify ||
+                                   option == kUnconditional || option == kAllowDowngrade || option == kExpires ||
+                                   option == kRollout;
+    if (describesARelease && publishingOnly.empty())
+      for (const struct option* known = kOptions; known->name != nullptr; ++known)
+        if (known->val == option) publishingOnly = std::string("--") + known->name;
     switch (option) {
       case kType:
         if (!ParseType(optarg, options.type))
@@ -188,6 +219,14 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
         if (!ParseType(optarg, options.expiresDays) || options.expiresDays > 36500)
           return UsageError(std::string("--expires needs a number of days from 1 to 36500, not \"") + optarg + "\"");
         break;
+      case kRollout:
+        if (!ParsePercent(optarg, 1, options.rollout))
+          return UsageError(std::string("--rollout needs a percentage from 1 to 100, not \"") + optarg + "\"");
+        break;
+      case kSetRollout:
+        if (!ParsePercent(optarg, 0, options.setRollout))
+          return UsageError(std::string("--set-rollout needs a percentage from 0 to 100, not \"") + optarg + "\"");
+        break;
       case 'h':
       case kHelp:
         std::cout << kUsage;
@@ -202,6 +241,14 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
     }
   }
   const std::vector<std::string> positional(argv + optind, argv + argc);
+  if (options.setRollout) {
+    if (!publishingOnly.empty())
+      return UsageError("--set-rollout changes a published release; " + publishingOnly + " does not apply");
+    if (positional.size() != 1)
+      return UsageError("--set-rollout expects PUBLISH_ROOT, got " + std::to_string(positional.size()) + " names");
+    options.publishRoot = positional[0];
+    return {options, 0};
+  }
   if (positional.size() != 2)
     return UsageError("expected RELEASE_DIR and PUBLISH_ROOT, got " + std::to_string(positional.size()) + " names");
   // An empty version or region is a forgotten option, not a choice: every
@@ -395,6 +442,95 @@ void ShowDryRun(const std::vector<Entry>& entries, const fs::path& target, const
   if (!component.empty()) std::cout << "--- " << (target / "config.ini").string() << "\n" << component;
 }
 
+// The key is read before anything is written: a bad key must not leave an
+// unsigned publication behind for installations that require signatures.
+// Empty when no key file is named.
+std::string ReadSigningKey(const std::string& path) {
+  std::string key;
+  if (path.empty()) return key;
+  std::string probe, error;
+  if (!ReadWholeFile(path, key)) Fail("cannot read the signing key " + path);
+  if (!SignManifest(key, "", probe, error)) Fail(path + ": " + error);
+  return key;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  const auto begin = text.find_first_not_of(" \t");
+  if (begin == std::string_view::npos) return {};
+  return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+}
+
+// The manifest text with ROLLOUT in "Version" set to percent and every other
+// byte as it was: the first ROLLOUT line there is replaced (it is the one
+// readers take), or a line is added after the section's last entry, with the
+// file's own line ending. Nothing when the text has no "Version" section.
+std::optional<std::string> WithRollout(const std::string& text, unsigned long percent) {
+  const std::string value = "ROLLOUT=" + std::to_string(percent);
+  std::size_t insertAt = std::string::npos;
+  std::string lineEnd = "\n";
+  bool inVersion = false;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t newline = text.find('\n', at);
+    const std::size_t end = newline == std::string::npos ? text.size() : newline;
+    const std::size_t next = newline == std::string::npos ? text.size() : newline + 1;
+    std::string_view line(text.data() + at, end - at);
+    const bool crlf = line.ends_with('\r');
+    if (crlf) line.remove_suffix(1);
+    if (at == 0 && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
+    if (at == 0 && newline != std::string::npos) lineEnd = crlf ? "\r\n" : "\n";
+    const std::string_view entry = Trimmed(line);
+    if (entry.starts_with('[')) {
+      const std::size_t close = entry.find(']');
+      inVersion =
+          close != std::string_view::npos && Lower(std::string(Trimmed(entry.substr(1, close - 1)))) == "version";
+      if (inVersion && insertAt == std::string::npos) insertAt = next;
+    } else if (inVersion && !entry.empty() && entry.front() != ';') {
+      if (Lower(std::string(Trimmed(entry.substr(0, entry.find('='))))) == "rollout")
+        return text.substr(0, at) + value + (crlf ? "\r" : "") + text.substr(end);
+      insertAt = next;
+    }
+    at = next;
+  }
+  if (insertAt == std::string::npos) return std::nullopt;
+  const bool unterminated = insertAt == text.size() && !text.empty() && text.back() != '\n';
+  return text.substr(0, insertAt) + (unterminated ? lineEnd : "") + value + (unterminated ? "" : lineEnd) +
+         text.substr(insertAt);
+}
+
+// Widens, narrows or halts the rollout of the release published for the type.
+int SetRollout(const Options& options) {
+  const fs::path path = fs::path(options.publishRoot) / std::to_string(options.type) / "UpdateConfig.ini";
+  std::string text;
+  if (!ReadWholeFile(path.string(), text))
+    Fail("cannot read " + path.string() + ": nothing is published there for type " + std::to_string(options.type));
+  const std::string signKey = ReadSigningKey(options.signKey);
+  // A new text under the old signature would be refused by every
+  // installation that checks signatures, exactly as a forgery would.
+  std::error_code error;
+  if (signKey.empty() && fs::exists(path.string() + kSignatureSuffix, error))
+    Fail(path.string() + " is signed: give --sign-key to sign it again; nothing was changed");
+  const std::optional<std::string> edited = WithRollout(text, *options.setRollout);
+  if (!edited) Fail(path.string() + " has no [Version] section; it is no program manifest");
+  const std::string& changed = *edited;
+  const CProfile before = CProfile::Parse(text);
+  const CProfile after = CProfile::Parse(changed);
+  std::string version, readBack;
+  before.GetValue("Version", "VERSION", version);
+  if (!after.GetValue("Version", "ROLLOUT", readBack) || readBack != std::to_string(*options.setRollout) ||
+      !after.GetValue("Version", "VERSION", readBack) || readBack != version)
+    Fail("the changed manifest does not read back as intended; nothing was changed");
+  if (options.dryRun) {
+    std::cout << "would set the rollout of version " << version << " to " << *options.setRollout << "%\n--- "
+              << path.string() << "\n"
+              << changed;
+    return 0;
+  }
+  WriteManifest(path, changed, signKey);
+  std::cout << "rollout of version " << version << " set to " << *options.setRollout << "% in " << path.string()
+            << (signKey.empty() ? "" : " (signed again)") << "\n";
+  return 0;
+}
+
 int Publish(const Options& options) {
   std::error_code error;
   const fs::path release = fs::weakly_canonical(options.releaseDir, error);
@@ -411,20 +547,14 @@ int Publish(const Options& options) {
   }
   const fs::path target = root / typeText;
 
-  // The key is read before anything is written: a bad key must not leave an
-  // unsigned publication behind for installations that require signatures.
-  std::string signKey;
-  if (!options.signKey.empty()) {
-    std::string probe, error;
-    if (!ReadWholeFile(options.signKey, signKey)) Fail("cannot read the signing key " + options.signKey);
-    if (!SignManifest(signKey, "", probe, error)) Fail(options.signKey + ": " + error);
-  }
+  const std::string signKey = ReadSigningKey(options.signKey);
 
   CProfile header;
   SetOrFail(header, "Version", "VERSION", options.version);
   SetOrFail(header, "Version", "REGION", options.region);
   SetOrFail(header, "Version", "UNCONDITIONALUPDATE", options.unconditional ? "1" : "0");
   SetOrFail(header, "Version", "NOTIFIY", options.notify ? "1" : "0");
+  if (options.rollout) SetOrFail(header, "Version", "ROLLOUT", std::to_string(*options.rollout));
   if (options.expiresDays != 0)
     SetOrFail(header, "Version", "EXPIRES",
               FormatExpiry(std::time(nullptr) + static_cast<std::time_t>(options.expiresDays) * 86400));
@@ -500,7 +630,7 @@ int main(int argc, char** argv) {
   const ParsedCommandLine parsed = ParseArguments(argc, argv);
   if (!parsed.options) return parsed.exitCode;
   try {
-    return Publish(*parsed.options);
+    return parsed.options->setRollout ? SetRollout(*parsed.options) : Publish(*parsed.options);
   } catch (const Failure& failure) {
     std::cerr << "zolt-publish: " << failure.message << "\n";
   } catch (const std::exception& exception) {

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <optional>
 
 #include "platform/core_guard.h"
 #include "platform/diagnostics/Diagnostics.h"
@@ -9,14 +10,19 @@
 #include "platform/win32/Files.h"
 #include "transfer/DownloadMeter.h"
 
+bool ManifestSizeCap(const UpdateFileInfo& file, std::uint64_t& bytes) {
+  const std::string& text = file.size;
+  if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  bytes = std::stoull(text);
+  return true;
+}
+
 SizeCaps ManifestSizeCaps(const std::vector<UpdateFileInfo>& files) {
   SizeCaps caps;
   caps.reserve(files.size());
-  for (const auto& file : files) {
-    const std::string& text = file.size;
-    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos) continue;
-    caps.emplace_back(file.fileName, std::stoull(text));
-  }
+  std::uint64_t bytes = 0;
+  for (const auto& file : files)
+    if (ManifestSizeCap(file, bytes)) caps.emplace_back(file.fileName, bytes);
   return caps;
 }
 
@@ -34,14 +40,16 @@ void PrepareLocalDirectory(const std::string& localPath) {
 
 bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
                       const std::vector<std::string>& names, std::vector<std::string>* missing,
-                      std::vector<FileDigests>* digests) {
+                      std::vector<FileDigests>* digests, CDownloadMeter* shared) {
   bool complete = true;
   if (digests != nullptr) digests->clear();
   if (names.empty()) return true;
+  std::optional<CDownloadMeter> own;
+  CDownloadMeter& meter = shared != nullptr ? *shared : own.emplace();
   // The caps are the manifest's sizes, so together they are what is to come.
   std::uint64_t totalBytes = 0;
   for (const auto& name : names) totalBytes += transfer.SizeLimit(name);
-  CDownloadMeter meter(names.size(), totalBytes);
+  meter.Expect(names.size(), totalBytes);
   meter.Attach(transfer);
   for (const auto& name : names) {
     const std::string localPath = stagingDir + name;
@@ -56,14 +64,14 @@ bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTU
     }
   }
   CDownloadMeter::Detach(transfer);
-  diagnostics::LogFact(meter.Summary());
+  if (shared == nullptr) meter.LogSummary();
   return complete;
 }
 
 bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
                             const std::string& name, const CReleaseTrust& trust, std::string& cause,
-                            CZOLTUpdateIntf::Validators* kept, const std::function<bool()>& useKept,
-                            bool* notModified) {
+                            CZOLTUpdateIntf::Validators* kept, const std::function<bool()>& useKept, bool* notModified,
+                            std::string* verified) {
   const std::string localPath = stagingDir + name;
   const std::string signaturePath = localPath + kSignatureSuffix;
   PrepareLocalDirectory(localPath);
@@ -76,7 +84,7 @@ bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, 
   const auto check = [&](const S_UpdateSerivceAddr& server, bool arrived) {
     std::string reason;
     if (!arrived) return false;
-    if (trust.CheckManifest(localPath, signaturePath, component, std::time(nullptr), reason)) return true;
+    if (trust.CheckManifest(localPath, signaturePath, component, std::time(nullptr), reason, verified)) return true;
     causes += (causes.empty() ? "" : "; ") + (server.host.empty() ? server.ip : server.host) + ":" +
               std::to_string(server.port) + ": " + reason;
     return false;

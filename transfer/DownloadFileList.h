@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/transfer/ZOLTUpdateIntf.h"
+#include "transfer/DownloadMeter.h"
 #include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
 
@@ -17,6 +18,8 @@ using SizeCaps = std::vector<std::pair<std::string, std::uint64_t>>;
 // a plain decimal number gives no cap of its own (the transfer's default
 // applies).
 SizeCaps ManifestSizeCaps(const std::vector<UpdateFileInfo>& files);
+// The same for one file: false when its SIZE gives no cap.
+bool ManifestSizeCap(const UpdateFileInfo& file, std::uint64_t& bytes);
 void LimitSizes(CZOLTUpdateIntf& transfer, const SizeCaps& caps);
 
 // Creates the folder that will hold localPath when it is missing (a failure
@@ -31,10 +34,11 @@ void PrepareLocalDirectory(const std::string& localPath);
 // write refused, a cancel) still ends it, and is added to missing too. True when
 // every name was fetched; an empty list is true at once. With digests given, it
 // receives the digests of each name's file (taken while it was written; empty
-// for a file that did not arrive), in the order of names.
+// for a file that did not arrive), in the order of names. Progress shows on
+// meter (one of the list's own when null, whose summary is then logged).
 bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
                       const std::vector<std::string>& names, std::vector<std::string>* missing = nullptr,
-                      std::vector<FileDigests>* digests = nullptr);
+                      std::vector<FileDigests>* digests = nullptr, CDownloadMeter* meter = nullptr);
 
 // The same for an owner that has stagingDir, updateType and transfer members
 // (the update dialog, the silent-update object).
@@ -55,8 +59,8 @@ bool DownloadFileList(Owner& owner, const std::vector<std::string>& names, std::
 // With kept and useKept given, the manifest is asked for conditionally (see
 // CZOLTUpdateIntf::GetSignedFile) and a 304 puts the kept pair in staging to
 // be checked again; notModified then says whether it was the kept pair that
-// passed.
+// passed. verified (if given) receives the bytes of the manifest that passed.
 bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
                             const std::string& name, const CReleaseTrust& trust, std::string& cause,
                             CZOLTUpdateIntf::Validators* kept = nullptr, const std::function<bool()>& useKept = {},
-                            bool* notModified = nullptr);
+                            bool* notModified = nullptr, std::string* verified = nullptr);

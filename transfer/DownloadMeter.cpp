@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "platform/core_guard.h"
+#include "platform/diagnostics/Diagnostics.h"
 
 namespace {
 
@@ -43,6 +44,17 @@ void CDownloadMeter::Attach(CZOLTUpdateIntf& transfer) {
 }
 
 void CDownloadMeter::Detach(CZOLTUpdateIntf& transfer) { transfer.SetProgress({}); }
+
+void CDownloadMeter::Expect(std::size_t files, std::uint64_t bytes) {
+  files_ += files;
+  totalBytes_ += bytes;
+}
+
+void CDownloadMeter::LogSummary() {
+  if (logged_ || files_ == 0) return;
+  logged_ = true;
+  diagnostics::LogFact(Summary());
+}
 
 void CDownloadMeter::Progress(std::uint64_t bytes, Clock::time_point now) {
   current_ = bytes;

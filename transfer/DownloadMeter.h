@@ -14,11 +14,12 @@ class CDownloadMeter {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // files and totalBytes: what is to come (totalBytes 0 when unknown).
+  // files and totalBytes: what is to come (totalBytes 0 when unknown); Expect
+  // adds to both as a long list is fetched a part at a time.
   // terminal: where the progress line goes, or null for none; by default
   // stderr when it is a terminal, so that logs and pipes get no extra text.
-  CDownloadMeter(std::size_t files, std::uint64_t totalBytes, std::FILE* terminal = DefaultTerminal(),
-                 Clock::time_point start = Clock::now());
+  explicit CDownloadMeter(std::size_t files = 0, std::uint64_t totalBytes = 0, std::FILE* terminal = DefaultTerminal(),
+                          Clock::time_point start = Clock::now());
   // Ends the progress line, if one was drawn.
   ~CDownloadMeter();
   CDownloadMeter(const CDownloadMeter&) = delete;
@@ -33,8 +34,12 @@ class CDownloadMeter {
   // The file under way is complete with bytes.
   void FileDone(std::uint64_t bytes, Clock::time_point now = Clock::now());
 
+  void Expect(std::size_t files, std::uint64_t bytes);
+
   // "downloaded 3 of 5 files, 1048576 bytes in 2.5 s (410 KiB/s)".
   std::string Summary(Clock::time_point now = Clock::now()) const;
+  // Writes Summary to the run log once, when anything was to come.
+  void LogSummary();
   // The progress line as drawn: "2/5 files  1.2 of 30.0 MiB  410 KiB/s".
   std::string Line(Clock::time_point now) const;
 
@@ -51,4 +56,5 @@ class CDownloadMeter {
   std::uint64_t bytesDone_ = 0;  // of the complete files
   std::uint64_t current_ = 0;    // of the file under way
   std::size_t drawn_ = 0;        // length of the line on the terminal
+  bool logged_ = false;
 };

@@ -1,7 +1,10 @@
 #include "transfer/KeptManifest.h"
 
+#include <cerrno>
+
 #include "platform/core_guard.h"
 #include "platform/crypt/MD5.h"
+#include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/FileAttributes.h"
 #include "platform/win32/Files.h"
@@ -19,6 +22,12 @@ std::string Lines(const CZOLTUpdateIntf::Validators& validators, const std::stri
 
 bool HasLineBreak(const CZOLTUpdateIntf::Validators& v) {
   return (v.server + v.etag + v.lastModified).find_first_of("\r\n") != std::string::npos;
+}
+
+bool ReadManifest(const std::string& path, const std::string& name, std::string& cause, std::string& content) {
+  if (ReadWholeFile(path, content)) return true;
+  cause = "cannot read the fetched " + name + ": " + diagnostics::ErrorText(errno);
+  return false;
 }
 
 }  // namespace
@@ -79,7 +88,7 @@ void CKeptFiles::Forget(const std::string& name) const { DeleteFileA((folder_ + 
 
 bool FetchManifest(const std::string& appPath, const std::string& stagingDir, unsigned updateType,
                    CZOLTUpdateIntf& transfer, const std::string& manifestName, const CReleaseTrust& trust,
-                   std::string& cause) {
+                   std::string& cause, std::string& content) {
   const CKeptFiles kept(appPath, updateType);
   const std::string signatureName = manifestName + kSignatureSuffix;
   const std::string localPath = stagingDir + manifestName;
@@ -96,14 +105,14 @@ bool FetchManifest(const std::string& appPath, const std::string& stagingDir, un
       return kept.CopyOut(manifestName, localPath) && kept.CopyOut(signatureName, localPath + kSignatureSuffix);
     };
     bool fetched = DownloadSignedManifest(stagingDir, updateType, transfer, manifestName, trust, cause, &validators,
-                                          useKept, &notModified);
+                                          useKept, &notModified, &content);
     if (!fetched && conditional) {
       // The kept pair was refused (a key rotated away, an expiry passed, a
       // damaged copy): it must not stand in for the server's answer again.
       kept.Forget(manifestName);
       validators = {};
       fetched = DownloadSignedManifest(stagingDir, updateType, transfer, manifestName, trust, cause, &validators,
-                                       useKept, &notModified);
+                                       useKept, &notModified, &content);
     }
     if (!fetched) return false;
     if (!notModified && kept.Keep(manifestName, localPath, validators))
@@ -114,7 +123,7 @@ bool FetchManifest(const std::string& appPath, const std::string& stagingDir, un
   cause = "cannot fetch " + manifestName + " from the update servers";
   int result = transfer.GetRemoteManifest(updateType, manifestName.c_str(), localPath.c_str(), validators);
   if (result == 1) {
-    if (kept.CopyOut(manifestName, localPath)) return true;
+    if (kept.CopyOut(manifestName, localPath)) return ReadManifest(localPath, manifestName, cause, content);
     // The kept copy went missing since it was checked: ask for the whole file.
     kept.Forget(manifestName);
     validators = {};
@@ -122,5 +131,5 @@ bool FetchManifest(const std::string& appPath, const std::string& stagingDir, un
   }
   if (result != 0) return false;
   kept.Keep(manifestName, localPath, validators);
-  return true;
+  return ReadManifest(localPath, manifestName, cause, content);
 }

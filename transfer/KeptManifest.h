@@ -47,15 +47,10 @@ class CKeptFiles {
 // signature comes with it (DownloadSignedManifest): on 304 the kept signature
 // too, and the pair is checked again as a fresh one would be. A newly fetched
 // manifest (and signature) is kept for the next run. True when the manifest is
-// in staging; false (with cause) when no server delivered one.
+// in staging and its bytes in content: for a signed release the very bytes
+// whose signature was checked, otherwise the staged file as read once right
+// after the fetch (what the run acts on from then on, whatever happens to the
+// staged file). False (with cause) when no server delivered one.
 bool FetchManifest(const std::string& appPath, const std::string& stagingDir, unsigned updateType,
                    CZOLTUpdateIntf& transfer, const std::string& manifestName, const CReleaseTrust& trust,
-                   std::string& cause);
-
-// The manifest fetch of a run, for an owner with appPath, stagingDir,
-// updateType and transfer members (the update dialog, the silent-update object).
-template <class Owner>
-bool DownloadManifest(Owner& owner, const std::string& name, const CReleaseTrust& trust, std::string& cause) {
-  return FetchManifest(owner.appPath, owner.stagingDir, static_cast<unsigned>(owner.updateType), *owner.transfer, name,
-                       trust, cause);
-}
+                   std::string& cause, std::string& content);

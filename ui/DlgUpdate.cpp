@@ -5,15 +5,12 @@
 #include <cstdlib>
 
 #include "install/Installation.h"
-#include "install/StagedUpdate.h"
 #include "platform/configfile/ConfigFile.h"
-#include "platform/crypt/MD5.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
 #include "transfer/DownFileThread.h"
 #include "transfer/DownloadFileList.h"
-#include "transfer/KeptManifest.h"
 #include "ui/DialogSkin.h"
 #include "ui/DialogTemplates.h"
 #include "update/ServerConfig.h"
@@ -45,6 +42,7 @@ CDlgUpdate::~CDlgUpdate() {
     delete downloadThread;
     downloadThread = nullptr;
   }
+  session_.reset();
   delete transfer;
   transfer = nullptr;
 }
@@ -118,61 +116,55 @@ void CDlgUpdate::CheckForUpdate() {
     installDir = appPath + moduleName + "\\";
     stagingDir += "UPDATE\\" + moduleName + "\\";
   }
+  session_.reset();
   delete transfer;
   transfer = new CZOLTUpdateIntf(servers, useProxy);
   manifestName = "UpdateConfig.ini";
 
-  trust = CReleaseTrust::Load(appPath);
-  if (trust.Required() && !trust.Usable()) {
-    ShowCheckFailure(trust.Problem() + "; no update is made until it holds a usable key");
-    return;
-  }
-
-  if (std::string cause; !InstallationWritable(appPath, stagingDir, cause)) return ShowCheckFailure(cause);
-  std::vector<std::string> backups;
-  CDirectoryEx::SearchFile(appPath, true, "*.bak", backups);
-  for (const auto& backup : backups) DeleteFileA(backup.c_str());
-
+  UpdatePlace place;
+  place.updateType = static_cast<unsigned>(updateType);
+  place.appPath = appPath;
+  place.installDir = installDir;
+  place.stagingDir = stagingDir;
+  place.manifestName = manifestName;
+  place.localVersion = localVersion;
+  place.region = region;
+  place.recordPattern = "%Y-%m-%d %H:%M:%S";
+  place.versionOnlyWhenGreater = true;
+  session_ = std::make_unique<CUpdateSession>(std::move(place), *transfer);
+  updateFiles.clear();
   downloadList.clear();
-  downloadList.push_back(manifestName);
-  std::string cause;
-  const bool fetched = DownloadManifest(*this, manifestName, trust, cause);
-  if (!fetched) exitStatus = 1;
-  if (!fetched && trust.Required()) {
+  expectedSizes.clear();
+  // The causes are on stderr and in the log already; the dialog shows its
+  // status line.
+  if (!session_->Prepare()) return ShowCheckFailure();
+  if (!session_->FetchManifest()) {
+    exitStatus = 1;
     // Unlike an unreachable server, a refused manifest is not "up to date".
-    ShowCheckFailure(cause);
-    return;
+    if (session_->SignedReleases()) return ShowCheckFailure();
+    return ShowNoUpdate();
   }
-  if (fetched) {
-    CompareUpdateConfig(UpdateCheckInfo(installDir, stagingDir + manifestName, localVersion, region), updateFiles);
-    downloadList.clear();
-    expectedSizes.clear();
-    CMD5 md5;
-    for (const auto& file : updateFiles) {
-      // Already downloaded by an earlier run.
-      if (StagedCopyMatches(md5, file, stagingDir, trust.Required())) continue;
-      expectedSizes.push_back(std::atoi(file.size.c_str()));
-      downloadList.push_back(file.fileName);
-    }
-    if (!updateFiles.empty()) {
-      CConfigFile manifest(stagingDir + manifestName);
-      std::string newVersion;
-      manifest.ReadString("Version", "VERSION", "", newVersion);
-      iconPicture.SetPicture(kIconUpdate, nullptr);
-      bannerPicture.SetPicture(kBannerAvailable, nullptr);
-      versionText.SetWindowText(newVersion);
-      return;
-    }
-  }
+  // A manifest the comparison rejects (an unsafe name, no files) is not
+  // "up to date" either: nothing of it may be installed.
+  if (session_->Compare() == CUpdateSession::Comparison::kRejected) return ShowCheckFailure();
+  updateFiles = session_->Files().All();
+  if (updateFiles.empty()) return ShowNoUpdate();
+  // Files already downloaded by an earlier run are not fetched again.
+  downloadList = session_->PendingDownloads(&expectedSizes);
+  iconPicture.SetPicture(kIconUpdate, nullptr);
+  bannerPicture.SetPicture(kBannerAvailable, nullptr);
+  versionText.SetWindowText(session_->Release().version);
+}
+
+void CDlgUpdate::ShowNoUpdate() {
   iconPicture.SetPicture(kIconNoUpdate, nullptr);
   bannerPicture.SetPicture(kBannerNoUpdate, nullptr);
   statusText.SetWindowText("您安装的Tovaro已经是最新版本！");
   HideOfferControls();
 }
 
-void CDlgUpdate::ShowCheckFailure(const std::string& cause) {
+void CDlgUpdate::ShowCheckFailure() {
   exitStatus = 1;
-  diagnostics::ReportCause(cause);
   iconPicture.SetPicture(kIconNoUpdate, nullptr);
   bannerPicture.SetPicture(kBannerNoUpdate, nullptr);
   statusText.SetWindowText("更新过程出现错误,请稍候重试！");
@@ -256,27 +248,17 @@ void CDlgUpdate::ApplyDownloadedUpdate() {
   repaint();
   // A size can match while the content does not (a truncated file padded by a
   // proxy, a changed file of the same size): the digest decides.
-  std::string cause;
-  if (!StagedFilesMatchManifest(updateFiles, stagingDir, trust.Required(), &cause)) {
+  if (!session_->VerifyStaged()) {
     bannerPicture.SetPicture(kBannerDownloading, nullptr);
     exitStatus = 1;
-    diagnostics::ReportCause(cause + "; nothing was installed");
     statusText.SetWindowText("更新过程出现错误,请稍候重试！");
     return;
   }
   CloseRunningClient();
-  StagedUpdate update;
-  update.updateType = updateType;
-  update.appPath = appPath;
-  update.installDir = installDir;
-  update.stagingDir = stagingDir;
-  update.localVersion = localVersion;
-  if (InstallStagedUpdate(update, updateFiles)) {
-    diagnostics::LogFact("installed " + std::to_string(updateFiles.size()) + " files into " + installDir);
-  } else {
+  if (session_->Install() && session_->Commit())
+    session_->RemoveStaging();
+  else
     exitStatus = 1;
-    diagnostics::ReportCause("not every file could be replaced; version " + localVersion + " stays recorded");
-  }
   StartClient(appPath);
   EndDialog(1);
 }

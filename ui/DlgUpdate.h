@@ -3,6 +3,7 @@
 // then installs them, records the outcome and restarts the client.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,7 @@
 #include "platform/visual/PNGPicture.h"
 #include "platform/visual/ProgressBar.h"
 #include "platform/visual/StaticText.h"
-#include "update/ReleaseTrust.h"
-#include "update/UpdateManifest.h"
+#include "update/UpdateSession.h"
 
 class CDownFileThread;
 
@@ -67,13 +67,16 @@ class CDlgUpdate : public CImageDialog {
   std::string stagingDir;
   std::string localVersion;
   std::string region;
-  CReleaseTrust trust;  // read by each check from ZOLTUpdate.pub
   // The process exit status the dialog leaves: 1 once a check, download or
   // installation has failed, 0 otherwise (also when the user only closes it).
   int exitStatus = 0;
 
  private:
+  // The steps of the update, created by each check.
+  std::unique_ptr<CUpdateSession> session_;
   void HideOfferControls();
-  // The check ends without an offer: says why on stderr and in the status line.
-  void ShowCheckFailure(const std::string& cause);
+  // The check ends without an offer: the error text (the cause was reported)
+  // or the up-to-date text.
+  void ShowCheckFailure();
+  void ShowNoUpdate();
 };

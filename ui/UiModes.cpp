@@ -49,7 +49,9 @@ int RunUpdateDialog(int updateType, const std::string& moduleName) {
   dialog.updateType = updateType;
   dialog.moduleName = moduleName;
   dialog.DoModal();
-  return Outcome(dialog);
+  const int outcome = Outcome(dialog);
+  diagnostics::SummariseRepeated();
+  return outcome;
 }
 
 int ShowUpdateNotification(const NotifyRequest& request) {

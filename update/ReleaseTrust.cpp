@@ -85,7 +85,7 @@ bool CReleaseTrust::Verify(std::string_view content, std::string_view signature)
 }
 
 bool CReleaseTrust::CheckManifest(const std::string& manifestPath, const std::string& signaturePath, bool component,
-                                  std::time_t now, std::string& reason) const {
+                                  std::time_t now, std::string& reason, std::string* verified) const {
   std::string content, signature;
   if (!ReadWholeFile(NativePath(manifestPath), content)) {
     reason = "the manifest cannot be read";
@@ -127,6 +127,7 @@ bool CReleaseTrust::CheckManifest(const std::string& manifestPath, const std::st
       return false;
     }
   }
+  if (verified != nullptr) *verified = std::move(content);
   return true;
 }
 

@@ -45,9 +45,11 @@ class CReleaseTrust {
   // Checks a fetched manifest: its signature (file signaturePath), its expiry
   // against now, and a well-formed SHA256 for every file it lists ("FILES"
   // entries, or every section of a component's "config.ini" when component is
-  // true). False with the cause in reason.
+  // true). False with the cause in reason. On success, verified (if given)
+  // receives the very bytes that were checked, so that a caller acts on them
+  // and not on whatever the file holds by the time it reads it again.
   bool CheckManifest(const std::string& manifestPath, const std::string& signaturePath, bool component, std::time_t now,
-                     std::string& reason) const;
+                     std::string& reason, std::string* verified = nullptr) const;
 
  private:
   bool required_ = false;

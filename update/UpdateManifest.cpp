@@ -44,8 +44,8 @@ namespace {
 
 // The rule for one safe entry; installedDigest is null when the installed copy
 // is missing.
-void AppendIfChanged(CConfigFile& manifest, std::string entry, const std::string* installedDigest,
-                     std::vector<UpdateFileInfo>& files) {
+template <class Files>
+void AppendIfChanged(CConfigFile& manifest, std::string entry, const std::string* installedDigest, Files& files) {
   UpdateFileInfo info;
   if (installedDigest != nullptr) {
     manifest.ReadString(entry, "MD5", "", info.md5);
@@ -66,11 +66,11 @@ void AppendIfChanged(CConfigFile& manifest, std::string entry, const std::string
 // hashed on every processor at once, and only one batch of names and digests
 // is held, so a manifest of a million entries costs no more memory here than
 // one of a few thousand.
+template <class Files>
 class BatchComparison {
  public:
-  BatchComparison(CConfigFile& manifest, const std::string& directory, std::vector<UpdateFileInfo>& files)
+  BatchComparison(CConfigFile& manifest, const std::string& directory, Files& files)
       : manifest_(manifest), directory_(directory), files_(files) {}
-  ~BatchComparison() { Flush(); }
   BatchComparison(const BatchComparison&) = delete;
   BatchComparison& operator=(const BatchComparison&) = delete;
 
@@ -80,6 +80,8 @@ class BatchComparison {
     if (entries_.size() == kBatch) Flush();
   }
 
+  // Compares what is left; called once the last entry was added. Not left to
+  // a destructor: hashing can fail by throwing, which must reach the caller.
   void Flush() {
     constexpr std::size_t kMissing = static_cast<std::size_t>(-1);
     std::vector<std::string> installed;
@@ -100,7 +102,7 @@ class BatchComparison {
   static constexpr std::size_t kBatch = 4096;
   CConfigFile& manifest_;
   const std::string& directory_;
-  std::vector<UpdateFileInfo>& files_;
+  Files& files_;
   std::vector<std::string> entries_;
 };
 
@@ -118,15 +120,14 @@ void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& d
 
 void CompareManifestEntries(CConfigFile& manifest, const std::string& directory,
                             const std::vector<std::string>& entries, std::vector<UpdateFileInfo>& files) {
-  BatchComparison comparison(manifest, directory, files);
+  BatchComparison<std::vector<UpdateFileInfo>> comparison(manifest, directory, files);
   for (const std::string& entry : entries) comparison.Add(entry);
+  comparison.Flush();
 }
 
-int CompareUpdateConfig(const UpdateCheckInfo& request, std::vector<UpdateFileInfo>& files) {
+template <class Files>
+int CompareVersioned(CConfigFile& manifest, const UpdateCheckInfo& request, Files& files) {
   if (request.installDir.empty()) return -1;
-  if (!PathFileExistsA(request.manifestPath.c_str())) return -1;
-
-  CConfigFile manifest(request.manifestPath);
   std::string remoteVersion;
   std::string remoteRegion;
   manifest.ReadString("Version", "VERSION", "", remoteVersion);
@@ -147,7 +148,60 @@ int CompareUpdateConfig(const UpdateCheckInfo& request, std::vector<UpdateFileIn
   // doubling would hold two copies of it for a moment, and a large manifest's
   // list is the biggest thing the comparison keeps.
   files.reserve(files.size() + static_cast<std::size_t>(count));
-  BatchComparison comparison(manifest, request.installDir, files);
+  BatchComparison<Files> comparison(manifest, request.installDir, files);
   manifest.VisitSection("FILES", [&](std::string_view entry) { comparison.Add(entry); });
+  comparison.Flush();
   return 0;
+}
+
+int CompareUpdateConfig(CConfigFile& manifest, const UpdateCheckInfo& request, std::vector<UpdateFileInfo>& files) {
+  return CompareVersioned(manifest, request, files);
+}
+
+int CompareUpdateConfig(CConfigFile& manifest, const UpdateCheckInfo& request, CChangedFiles& files) {
+  return CompareVersioned(manifest, request, files);
+}
+
+void CChangedFiles::reserve(std::size_t count) { records_.reserve(count); }
+
+void CChangedFiles::push_back(UpdateFileInfo&& file) {
+  Record record;
+  record.start = text_.size();
+  const std::string* fields[] = {&file.fileName, &file.modifyTime, &file.size, &file.md5, &file.sha256};
+  for (std::size_t i = 0; i < 5; ++i) {
+    record.lengths[i] = static_cast<std::uint32_t>(fields[i]->size());
+    text_ += *fields[i];
+  }
+  records_.push_back(record);
+}
+
+UpdateFileInfo CChangedFiles::operator[](std::size_t index) const {
+  const Record& record = records_[index];
+  UpdateFileInfo file;
+  std::string* fields[] = {&file.fileName, &file.modifyTime, &file.size, &file.md5, &file.sha256};
+  std::size_t at = record.start;
+  for (std::size_t i = 0; i < 5; ++i) {
+    fields[i]->assign(text_, at, record.lengths[i]);
+    at += record.lengths[i];
+  }
+  return file;
+}
+
+std::vector<UpdateFileInfo> CChangedFiles::All() const {
+  std::vector<UpdateFileInfo> files;
+  files.reserve(size());
+  for (std::size_t i = 0; i < size(); ++i) files.push_back((*this)[i]);
+  return files;
+}
+
+void CChangedFiles::clear() {
+  records_.clear();
+  text_.clear();
+}
+
+int CompareUpdateConfig(const UpdateCheckInfo& request, std::vector<UpdateFileInfo>& files) {
+  if (request.installDir.empty()) return -1;
+  if (!PathFileExistsA(request.manifestPath.c_str())) return -1;
+  CConfigFile manifest(request.manifestPath);
+  return CompareUpdateConfig(manifest, request, files);
 }

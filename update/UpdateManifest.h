@@ -8,6 +8,8 @@
 // "\" between folders and must pass IsSafeRelativeName.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +69,32 @@ void CompareManifestEntries(CConfigFile& manifest, const std::string& directory,
 // appended); 0 when the copies were compared. Appends, never clears. Called on
 // one thread; reads every listed installed file with workers of its own.
 int CompareUpdateConfig(const UpdateCheckInfo& request, std::vector<UpdateFileInfo>& files);
+// The same over a manifest already read (request.manifestPath is not used):
+// the run compares the very parse it verified.
+int CompareUpdateConfig(CConfigFile& manifest, const UpdateCheckInfo& request, std::vector<UpdateFileInfo>& files);
+
+// A list of UpdateFileInfo records held as one text and a few numbers per
+// record: what differs in a manifest of 200,000 files costs about the size of
+// its texts, not five strings each. Records come out as copies.
+class CChangedFiles {
+ public:
+  void reserve(std::size_t count);
+  void push_back(UpdateFileInfo&& file);
+  UpdateFileInfo operator[](std::size_t index) const;
+  std::vector<UpdateFileInfo> All() const;
+  std::size_t size() const { return records_.size(); }
+  bool empty() const { return records_.empty(); }
+  void clear();
+
+ private:
+  struct Record {
+    std::size_t start = 0;
+    std::uint32_t lengths[5] = {};
+  };
+  std::string text_;
+  std::vector<Record> records_;
+};
+int CompareUpdateConfig(CConfigFile& manifest, const UpdateCheckInfo& request, CChangedFiles& files);
 
 // Byte-wise version order: true when candidate is greater than installed as
 // std::string::compare orders them, bytes unsigned, a proper prefix smaller (so

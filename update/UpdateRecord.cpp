@@ -32,10 +32,10 @@ class RegistryKey {
   HKEY key_ = nullptr;
 };
 
-void SetText(HKEY key, const char* name, const std::string& text) {
+bool SetText(HKEY key, const char* name, const std::string& text) {
   // The length includes the terminating zero, which readers of REG_SZ expect.
-  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                 static_cast<DWORD>(text.size() + 1));
+  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                        static_cast<DWORD>(text.size() + 1)) == static_cast<LONG>(ERROR_SUCCESS);
 }
 
 }  // namespace
@@ -54,22 +54,21 @@ std::string FormatLocalTime(const std::string& pattern) {
   return std::string(buffer, length);
 }
 
-void WriteUpdateRecord(const std::string& appPath, const std::string& pattern, const std::string& newVersion,
+bool WriteUpdateRecord(const std::string& appPath, const std::string& pattern, const std::string& newVersion,
                        const std::string& oldVersion, bool succeeded) {
   CCryptConfigFile record(appPath + "UpdateRecord.dat", "");
   const std::string section = FormatLocalTime(pattern);
-  record.WriteInteger(section, "IsSucceed", succeeded ? 1 : 0);
-  record.WriteString(section, "NewVersion", newVersion);
-  record.WriteString(section, "OldVersion", oldVersion);
+  return record.WriteInteger(section, "IsSucceed", succeeded ? 1 : 0) != 0 &&
+         record.WriteString(section, "NewVersion", newVersion) != 0 &&
+         record.WriteString(section, "OldVersion", oldVersion) != 0;
 }
 
-void WriteInstalledVersion(const std::string& appPath, const std::string& newVersion) {
+bool WriteInstalledVersion(const std::string& appPath, const std::string& newVersion) {
   RegistryKey key;
   constexpr DWORD kReadWrite = KEY_READ | KEY_WRITE;  // 0x2001F, no registry-view flag
   static_assert(kReadWrite == 0x2001F);
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tovaro", 0, kReadWrite, key.receive()) !=
       static_cast<LONG>(ERROR_SUCCESS))
-    return;
-  SetText(key.get(), "InstallPath", appPath);
-  SetText(key.get(), "Version", newVersion);
+    return true;
+  return SetText(key.get(), "InstallPath", appPath) && SetText(key.get(), "Version", newVersion);
 }

@@ -17,10 +17,11 @@ void SetRecordClock(std::function<std::time_t()> clock);
 // Writes one section named by FormatLocalTime(pattern) into appPath +
 // "UpdateRecord.dat": "IsSucceed" = succeeded ? 1 : 0, "NewVersion", "OldVersion".
 // A section written again (same date with "%Y-%m-%d") has its keys replaced.
-// Failures to write are not reported: the record is informational.
-void WriteUpdateRecord(const std::string& appPath, const std::string& pattern, const std::string& newVersion,
+// False when a key could not be written (errno tells why).
+bool WriteUpdateRecord(const std::string& appPath, const std::string& pattern, const std::string& newVersion,
                        const std::string& oldVersion, bool succeeded = true);
 
 // Writes "InstallPath" = appPath and "Version" = newVersion under
 // HKEY_LOCAL_MACHINE\SOFTWARE\Tovaro when that key exists; nothing otherwise.
-void WriteInstalledVersion(const std::string& appPath, const std::string& newVersion);
+// False only when the key exists and a value could not be written.
+bool WriteInstalledVersion(const std::string& appPath, const std::string& newVersion);

@@ -37,6 +37,12 @@ CConfigFile::CConfigFile(std::string path) {
 
 CConfigFile::~CConfigFile() = default;
 
+CConfigFile CConfigFile::OfBytes(std::string bytes) {
+  CConfigFile file;
+  file.profile_ = CProfile::ParseOwned(std::move(bytes));
+  return file;
+}
+
 long CConfigFile::ReadString(std::string section, std::string key, std::string defaultValue, std::string& value) {
   return ReadStringFrom(profile_, section, key, std::move(defaultValue), value);
 }

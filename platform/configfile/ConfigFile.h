@@ -15,6 +15,12 @@ class CConfigFile {
  public:
   explicit CConfigFile(std::string path);
   virtual ~CConfigFile();
+  CConfigFile(CConfigFile&&) = default;
+  CConfigFile& operator=(CConfigFile&&) = default;
+
+  // A file already read: bytes are parsed as the file's content and kept as
+  // the buffer (no copy).
+  static CConfigFile OfBytes(std::string bytes);
 
   // Replaces value with the stored text, or with defaultValue. Returns the
   // length of the text placed in value.
@@ -38,6 +44,7 @@ class CConfigFile {
   virtual long ReadSections(std::vector<std::string>& names);
 
  protected:
+  CConfigFile() = default;
   CProfile profile_;
 };
 

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <system_error>
 #include <thread>
 
 #include "platform/core_guard.h"
@@ -114,7 +115,12 @@ std::vector<std::string> CMD5::GetFilesMD5(const std::vector<std::string>& paths
     for (std::size_t i; (i = next.fetch_add(1)) < paths.size();) md5.GetFileMD5(paths[i].c_str(), digests[i]);
   };
   std::vector<std::thread> pool;
-  for (unsigned i = 1; i < threads; ++i) pool.emplace_back(work);
+  // A thread that cannot be started (a tight RLIMIT_NPROC or TasksMax) only
+  // means fewer hands: the calling thread works through the list in any case.
+  try {
+    for (unsigned i = 1; i < threads; ++i) pool.emplace_back(work);
+  } catch (const std::system_error&) {
+  }
   work();
   for (auto& worker : pool) worker.join();
   return digests;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,14 @@ bool fallbackTried = false;  // logPath was unwritable once and has been replace
 // Set while a run logs to its fallback, so that the dialog module, which has a
 // copy of this code of its own, does not announce the same place again.
 constexpr const char* kFallbackMarker = "ZOLTUPDATE_LOG_FALLBACK";
+
+struct Repeated {
+  std::string kind;
+  bool report = true;
+  std::size_t seen = 0;
+};
+std::mutex repeatedMutex;
+std::vector<Repeated> repeated;  // a handful of kinds per run
 
 // Opens the log for appending without following a link at its name, and only
 // when it is a regular file: a FIFO planted there must not block the run.
@@ -102,6 +111,10 @@ void AppendToLog(const std::string& text) {
 }  // namespace
 
 void OpenRunLog(const std::string& directory) {
+  {
+    std::lock_guard lock(repeatedMutex);
+    repeated.clear();
+  }
   std::lock_guard lock(logMutex);
   logPath = NativePath(directory + kLogName);
   fallbackTried = false;
@@ -144,6 +157,42 @@ void ReportCause(const std::string& cause) {
 }
 
 void LogFact(const std::string& fact) { AppendToLog(fact); }
+
+void ReportRepeated(const std::string& kind, const std::string& text, bool report) {
+  std::size_t seen = 0;
+  {
+    std::lock_guard lock(repeatedMutex);
+    auto found = std::find_if(repeated.begin(), repeated.end(),
+                              [&](const Repeated& r) { return r.kind == kind && r.report == report; });
+    if (found == repeated.end()) found = repeated.insert(repeated.end(), Repeated{kind, report, 0});
+    seen = ++found->seen;
+  }
+  if (seen > kShownPerKind) return;
+  report ? ReportCause(text) : LogFact(text);
+}
+
+void SummariseRepeated() {
+  std::vector<Repeated> kinds;
+  {
+    std::lock_guard lock(repeatedMutex);
+    kinds.swap(repeated);
+  }
+  for (const Repeated& r : kinds) {
+    if (r.seen <= kShownPerKind) continue;
+    const std::string line = "... and " + std::to_string(r.seen - kShownPerKind) + " more of the kind \"" + r.kind +
+                             "\" (" + std::to_string(r.seen) + " in all)";
+    r.report ? ReportCause(line) : LogFact(line);
+  }
+}
+
+std::string NameList(const std::vector<std::string>& names, std::size_t total) {
+  if (total < names.size()) total = names.size();
+  std::string text;
+  const std::size_t shown = std::min(names.size(), kShownPerKind);
+  for (std::size_t i = 0; i < shown; ++i) text += (i == 0 ? "" : ", ") + names[i];
+  if (total > shown) text += " and " + std::to_string(total - shown) + " more";
+  return text;
+}
 
 std::string ErrorText(int error) {
   const char* description = ::strerrordesc_np(error);

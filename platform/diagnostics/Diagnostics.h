@@ -8,7 +8,9 @@
 // that place once.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace diagnostics {
 
@@ -39,6 +41,18 @@ std::string UserName();
 // 0 when this process may create and remove entries in folder, else the
 // errno that says why not (EACCES, EROFS, ENOENT, ...).
 int FolderWriteError(const std::string& folder);
+// Causes and facts that a run can meet once per file (a server that lacks
+// every file of a large release) are summarised: the first kShownPerKind of
+// each kind are written as ReportCause or LogFact would (report chooses),
+// the rest only counted, and SummariseRepeated writes one line per kind
+// saying how many were left out. Counts start from zero at OpenRunLog.
+inline constexpr std::size_t kShownPerKind = 20;
+void ReportRepeated(const std::string& kind, const std::string& text, bool report = true);
+void SummariseRepeated();
+
+// "a, b, c" for the first kShownPerKind names, then " and N more" counting
+// the rest of total (total below names.size() counts names).
+std::string NameList(const std::vector<std::string>& names, std::size_t total = 0);
 
 // The system's text for an errno value ("Permission denied"), with the
 // disk-full case spelled out for operators.

@@ -530,6 +530,7 @@ std::uint64_t CZOLTUpdateIntf::SizeLimit(const std::string& remoteName) const {
 }
 
 void CZOLTUpdateIntf::SetProgress(ProgressFunction progress) { impl_->progress = std::move(progress); }
+void CZOLTUpdateIntf::ForgetSizeLimits() { impl_->sizeCaps.clear(); }
 
 void CZOLTUpdateIntf::SetInstalledVersion(const std::string& version) {
   std::lock_guard lock(userAgentMutex);
@@ -671,12 +672,10 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   }
   // Causes of servers that failed before another delivered are for the log
   // only: the run itself went well.
-  for (const std::string& cause : impl.causes) {
-    if (outcome == Outcome::kDone || outcome == Outcome::kNotModified)
-      diagnostics::LogFact(cause);
-    else
-      diagnostics::ReportCause(cause);
-  }
+  // A server missing a large release would give one line per file: after
+  // the first few, they are counted and summarised at the end of the run.
+  const bool delivered = outcome == Outcome::kDone || outcome == Outcome::kNotModified;
+  for (const std::string& cause : impl.causes) diagnostics::ReportRepeated("fetch failure", cause, !delivered);
   if (outcome == Outcome::kNotModified) {
     DeleteFileA(part.c_str());
     return 1;

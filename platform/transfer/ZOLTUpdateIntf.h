@@ -78,6 +78,9 @@ class CZOLTUpdateIntf {
   // and its total when the server announced one (else 0). Empty: none.
   using ProgressFunction = std::function<void(std::uint64_t received, std::uint64_t total)>;
   void SetProgress(ProgressFunction progress);
+  // Drops every cap LimitSize set, so that a long list can be capped a part
+  // at a time.
+  void ForgetSizeLimits();
 
   // Cap for names without a LimitSize of their own: 64 MiB.
   static constexpr std::uint64_t kDefaultSizeCap = 64ull << 20;

@@ -511,17 +511,24 @@ bool AppendToFile(const std::string& path, std::string_view bytes) {
 
 void StartWriteBack(int fd) { ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); }
 
-bool MakeDurable(const std::vector<std::string>& files, const std::string& root) {
+bool MakeDurable(const std::vector<std::string>& files, const std::string& root, std::string* failed) {
   std::string top = NativePath(root);
   while (top.size() > 1 && top.back() == '/') top.pop_back();
   std::set<std::string> folders;
-  bool ok = true;
+  int firstError = 0;
+  // What cannot be flushed cannot be vouched for: the caller is about to
+  // record these files as installed.
+  const auto fail = [&](const std::string& path) {
+    if (firstError != 0) return;
+    firstError = errno != 0 ? errno : EIO;
+    if (failed != nullptr) *failed = path;
+  };
   for (const auto& file : files) {
     std::string name;
     const Descriptor folder(OpenParent(file, name));
-    if (!folder) continue;  // gone: nothing of it to keep
-    const Descriptor fd(::openat(folder.get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (fd && ::fdatasync(fd.get()) != 0) ok = false;
+    const Descriptor fd(folder ? ::openat(folder.get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)
+                               : -1);
+    if (!fd || ::fdatasync(fd.get()) != 0) fail(NativePath(file));
     const std::string native = NativePath(file);
     for (std::string at = native.substr(0, native.find_last_of('/'));; at = at.substr(0, at.find_last_of('/'))) {
       folders.insert(at);
@@ -533,11 +540,11 @@ bool MakeDurable(const std::vector<std::string>& files, const std::string& root)
   for (const auto& folder : folders) {
     const std::vector<std::string> parts = Components(folder);
     const Descriptor opened(OpenFolder(folder, parts, parts.size(), false));
-    if (!opened) continue;
-    const Descriptor readable(::openat(opened.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!readable || ::fsync(readable.get()) != 0) ok = false;
+    const Descriptor readable(opened ? ::openat(opened.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
+    if (!readable || ::fsync(readable.get()) != 0) fail(folder);
   }
-  return ok;
+  if (firstError != 0) errno = firstError;
+  return firstError == 0;
 }
 
 int OpenRegularFileForReading(const std::string& path) {
@@ -574,5 +581,29 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
     bytes.append(buffer, static_cast<size_t>(n));
   }
   ::close(fd);
+  return true;
+}
+
+bool ReadOwnRegularFile(const std::string& path, std::string& bytes, std::size_t limit) {
+  std::string name;
+  const Descriptor folder(OpenParent(path, name));
+  if (!folder) return false;
+  const Descriptor fd(::openat(folder.get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid() ||
+      static_cast<std::size_t>(st.st_size) > limit)
+    return false;
+  // One byte more than allowed shows a file that grew since fstat.
+  bytes.assign(limit + 1, '\0');
+  std::size_t have = 0;
+  while (have < bytes.size()) {
+    const ssize_t n = ::read(fd.get(), bytes.data() + have, bytes.size() - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    have += static_cast<std::size_t>(n);
+  }
+  if (have > limit) return false;
+  bytes.resize(have);
   return true;
 }

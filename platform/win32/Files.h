@@ -106,8 +106,10 @@ void StartWriteBack(int fd);
 // file's folder up to and including root (new folders and renamed names live
 // there). Nothing is opened through a link. Files whose write-back was started
 // when they were written (StartWriteBack) cost little more than the wait.
-// Files that are gone are skipped. False when a flush fails.
-bool MakeDurable(const std::vector<std::string>& files, const std::string& root);
+// False when a file or folder cannot be opened or flushed (a file that is gone
+// included); then errno says why and failed (if given) names the first such
+// path. The rest is flushed all the same.
+bool MakeDurable(const std::vector<std::string>& files, const std::string& root, std::string* failed = nullptr);
 
 // Writes all of data to the descriptor, resuming after short writes and
 // interruptions. False on a write error.
@@ -125,3 +127,10 @@ int OpenRegularFileForReading(const std::string& path);
 // Reads a whole regular file (see OpenRegularFileForReading). Returns false
 // when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
+
+// Reads path whole only when it is a regular file of the caller's own with a
+// single name and at most limit bytes, reached without following any link (not
+// at its last name either, nor in a folder below the guarded root). For state
+// the updater keeps for itself: a file planted by someone else, or a link to
+// one, must read as missing. False when it cannot be read that way.
+bool ReadOwnRegularFile(const std::string& path, std::string& bytes, std::size_t limit);

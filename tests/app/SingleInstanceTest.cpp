@@ -64,8 +64,10 @@ TEST_F(SingleInstance, SecondInstanceEndsAtOnceTouchingNothing) {
     EXPECT_EQ(result.err, "ZOLTUpdate: another instance is running; this one ends\n");
     EXPECT_LT(result.seconds, 5.0);
   }
+  // Not even the log: it belongs to the instance holding the lock, and two
+  // writers could rotate it at once.
   EXPECT_EQ(Listing(appDir), before);
-  EXPECT_NE(ReadTextFile((appDir / "ZOLTUpdate.log").string()).find("another instance is running"), std::string::npos);
+  EXPECT_FALSE(fs::exists(appDir / "ZOLTUpdate.log"));
 
   // --help and --version answer even then: they start nothing.
   const struct {
@@ -76,7 +78,6 @@ TEST_F(SingleInstance, SecondInstanceEndsAtOnceTouchingNothing) {
       {{"-silent", "--version"}, "ZOLTUpdate 1."},
       {{"--version", "--help"}, "ZOLTUpdate 1."},
   };
-  fs::remove(appDir / "ZOLTUpdate.log");
   for (const auto& c : asked) {
     const ChildResult result = Run(c.args);
     EXPECT_EQ(result.exitCode, kExitOk) << c.shown;
@@ -112,11 +113,14 @@ TEST_F(SingleInstance, KilledHolderDoesNotBlockTheNext) {
   char c;
   ASSERT_EQ(::read(ready[0], &c, 1), 1);
   ::close(ready[0]);
-  EXPECT_EQ(Run({"-silent"}).err, "ZOLTUpdate: another instance is running; this one ends\n");
+  const std::string held = "another instance is running";
+  EXPECT_NE(Run({"-silent"}).err.find(held), std::string::npos);
   ::kill(holder, SIGKILL);
   ::waitpid(holder, nullptr, 0);
   // With the lock free the program goes on to its mode.
-  EXPECT_NE(Run({"-silent"}).err, "");
+  const std::string err = Run({"-silent"}).err;
+  EXPECT_NE(err, "");
+  EXPECT_EQ(err.find(held), std::string::npos) << err;
 }
 
 TEST_F(SingleInstance, UnsafeDirectoryNameIsRefused) {

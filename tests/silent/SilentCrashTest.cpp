@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -109,34 +110,48 @@ TEST_F(SilentE2ETest, KillBetweenTwoInstallRenamesIsHealedByTheNextRun) {
 }
 
 // Kills the updater at every system call that touches one of the three stores
-// (the folder that holds it, or the file by name), each kill followed by one
-// clean run: whatever the moment, that run leaves the release installed and
-// all three stores agreeing on it. Config.dat's version is written last, so a
-// run stopped before it is completed by the next one.
-TEST_F(SilentE2ETest, AKillAtEveryTouchOfAStoreIsCompletedByOneCleanRun) {
+// (the folder that holds it, or the file by name), and makes every write,
+// rename and flush of the stores and of the installed files fail once; each
+// fault is followed by one clean run. A failed call is a failed run, with its
+// cause named, and no store may then claim the version that Config.dat, the
+// commit point written last, does not hold. Whatever the moment, the clean run
+// leaves the release installed and all three stores agreeing on it.
+TEST_F(SilentE2ETest, AFaultAtEveryTouchOfAStoreIsCompletedByOneCleanRun) {
   ASSERT_EQ(::access("/usr/bin/strace", X_OK), 0) << "strace is part of the set-up";
   const FileSet old = {{"a.bin", "old a"}, {"data\\b.bin", "old b"}};
   const FileSet release = {{"a.bin", "new a"}, {"data\\b.bin", "new b"}};
   NginxServer server(pub);
   Publish(pub, 1, release, {"4.1.0", "GD"});
   const std::string key = registry + "HKEY_LOCAL_MACHINE/SOFTWARE/Tovaro";
+  const std::string today = FormatLocalTime("%Y-%m-%d");
   const auto reset = [&] {
     Install(old, "4.0.9", server.port());
     fs::remove_all(registry);
     fs::create_directories(key);
   };
+  const std::vector<std::string> stores{work / "app", app + "Config.dat", app + "UpdateRecord.dat"};
+  const std::vector<std::string> registryKey{key, key + "/Version", key + "/InstallPath"};
+  const std::vector<std::string> installed{work / "app", app + "a.bin", app + "data", app + "data/b.bin"};
+  const std::set<std::string> writes{"write", "renameat", "renameat2"}, flushes{"fsync", "fdatasync"};
   const struct {
     const char* name;
-    std::vector<std::string> paths;
-  } stores[] = {
-      {"Config.dat and UpdateRecord.dat", {work / "app", app + "Config.dat", app + "UpdateRecord.dat"}},
-      {"registry", {key, key + "/Version", key + "/InstallPath"}},
+    const std::vector<std::string>& paths;
+    std::set<std::string> calls;  // empty: every call
+    const char* fault;
+  } rows[] = {
+      {"killed at a touch of Config.dat or UpdateRecord.dat", stores, {}, "signal=SIGKILL"},
+      {"killed at a touch of the registry", registryKey, {}, "signal=SIGKILL"},
+      {"a store write finds the disk full", stores, writes, "error=ENOSPC"},
+      {"a registry write finds the disk full", registryKey, writes, "error=ENOSPC"},
+      {"a store flush fails", stores, flushes, "error=EIO"},
+      {"an install rename finds the disk full", installed, {"renameat", "renameat2"}, "error=ENOSPC"},
+      {"an installed file cannot be flushed", installed, flushes, "error=EIO"},
   };
-  int kills = 0;
-  for (const auto& store : stores) {
-    SCOPED_TRACE(store.name);
+  int kills = 0, failures = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
     std::vector<std::string> trace{"/usr/bin/strace", "-qq", "-o", work / "touches"};
-    for (const auto& path : store.paths) trace.insert(trace.end(), {"-P", path});
+    for (const auto& path : row.paths) trace.insert(trace.end(), {"-P", path});
     // One undisturbed run lists the touches: how often each call is made.
     reset();
     ASSERT_EQ(Wait(Start({"-silent"}, "listed", trace)), 0) << ReadTextFile(work / "listed.err");
@@ -144,26 +159,38 @@ TEST_F(SilentE2ETest, AKillAtEveryTouchOfAStoreIsCompletedByOneCleanRun) {
     std::istringstream lines(ReadTextFile(work / "touches"));
     for (std::string line; std::getline(lines, line);)
       if (const auto paren = line.find('('); paren != std::string::npos && line[0] != '+')
-        ++calls[line.substr(0, paren)];
+        if (const std::string call = line.substr(0, paren); row.calls.empty() || row.calls.count(call) > 0)
+          ++calls[call];
     ASSERT_FALSE(calls.empty());
 
     for (const auto& [call, count] : calls) {
       for (int n = 1; n <= count; ++n) {
         SCOPED_TRACE(call + " #" + std::to_string(n));
         reset();
-        std::vector<std::string> killer{
+        std::vector<std::string> faulty{
             "/usr/bin/strace", "-qq", "-o",
-            "/dev/null",       "-e",  "inject=" + call + ":signal=SIGKILL:when=" + std::to_string(n)};
-        for (const auto& path : store.paths) killer.insert(killer.end(), {"-P", path});
-        const int killed = Wait(Start({"-silent"}, "killed", killer));
-        if (killed == 0) continue;  // the run took another way and ended first
-        ASSERT_EQ(killed, 128 + SIGKILL) << ReadTextFile(work / "killed.err");
-        ++kills;
+            "/dev/null",       "-e",  "inject=" + call + ":" + row.fault + ":when=" + std::to_string(n)};
+        for (const auto& path : row.paths) faulty.insert(faulty.end(), {"-P", path});
+        const int status = Wait(Start({"-silent"}, "faulty", faulty));
+        const std::string version = ReadConfig(app + "Config.dat", "Update", "Version");
+        if (status == 128 + SIGKILL) {
+          ++kills;
+        } else if (status != 0) {
+          ++failures;
+          EXPECT_EQ(status, 1);
+          EXPECT_NE(ReadTextFile(work / "faulty.err"), "") << "a failure without a cause";
+          EXPECT_EQ(version, "4.0.9") << ReadTextFile(work / "faulty.err");
+          if (ReadConfig(app + "UpdateRecord.dat", today, "NewVersion") == "4.1.0") {
+            EXPECT_EQ(ReadConfig(app + "UpdateRecord.dat", today, "IsSucceed"), "0") << "a success not committed";
+          }
+          EXPECT_NE(ReadTextFile(key + "/Version"), std::string("4.1.0", 6)) << "a version not committed";
+        } else {
+          EXPECT_EQ(version, "4.1.0") << "a run that failed to commit exited 0";
+        }
 
         ASSERT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
         ASSERT_EQ(Installed(), WithNativeNames(release));
         ASSERT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.1.0");
-        const std::string today = FormatLocalTime("%Y-%m-%d");
         ASSERT_EQ(ReadConfig(app + "UpdateRecord.dat", today, "IsSucceed"), "1");
         ASSERT_EQ(ReadConfig(app + "UpdateRecord.dat", today, "NewVersion"), "4.1.0");
         ASSERT_EQ(ReadTextFile(key + "/Version"), std::string("4.1.0", 6));
@@ -171,6 +198,7 @@ TEST_F(SilentE2ETest, AKillAtEveryTouchOfAStoreIsCompletedByOneCleanRun) {
       }
     }
   }
-  std::printf("kills at a touch of a store: %d\n", kills);
+  std::printf("faults at a touch of a store: %d kills, %d failed runs\n", kills, failures);
   EXPECT_GE(kills, 10);
+  EXPECT_GE(failures, 10);
 }

@@ -102,9 +102,3 @@ class SilentE2ETest : public ::testing::Test {
   std::string runtime = work / "run";
   std::string state = work / "state";  // where a log goes that the application folder cannot hold
 };
-
-inline FileSet WithNativeNames(const FileSet& files) {
-  FileSet native;
-  for (const auto& [name, content] : files) native[Native(name)] = content;
-  return native;
-}

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -67,6 +68,37 @@ TEST_F(SilentE2ETest, NewerVersionIsInstalledAndTheClientRestartedFiveSecondsLat
   EXPECT_EQ(ReadTextFile(app + "ZOLTClient.exe"), client) << "the client binary kept its bytes";
 }
 
+// Limits an operator or a service manager may set: the run still installs
+// the release, with fewer hands where it has to.
+TEST_F(SilentE2ETest, TightLimitsStillInstallTheRelease) {
+  FileSet old, release;
+  for (int i = 0; i < 40; ++i) {
+    old["f" + std::to_string(i) + ".bin"] = "old";
+    release["f" + std::to_string(i) + ".bin"] = "new " + std::to_string(i);
+  }
+  NginxServer server(pub);
+  Publish(pub, 1, release, {"4.1.0", "GD"});
+  const struct {
+    const char* what;
+    std::vector<std::string> wrapper;
+  } cases[] = {
+      // RLIMIT_NPROC holds for users other than root only: as nobody, with
+      // one process allowed, no hashing thread can start.
+      {"no thread can be started",
+       {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/prlimit", "--nproc=1"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Install(old, "4.0.9", server.port());
+    for (const auto& entry : fs::recursive_directory_iterator(work.path()))
+      ::lchown(entry.path().c_str(), 65534, 65534);
+    ::chown(work.path().c_str(), 65534, 65534);
+    EXPECT_EQ(Wait(Start({"-silent"}, "run", c.wrapper)), 0) << ReadTextFile(work / "run.err");
+    EXPECT_EQ(Installed(), release);
+    EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.1.0");
+  }
+}
+
 TEST_F(SilentE2ETest, SecondInstanceEndsAtOnceAndChangesNothing) {
   FileSet release;
   for (int i = 0; i < 8; ++i) release["f" + std::to_string(i) + ".bin"] = std::string(128 * 1024, char('a' + i));
@@ -88,38 +120,44 @@ TEST_F(SilentE2ETest, SecondInstanceEndsAtOnceAndChangesNothing) {
 
 // Before the version is recorded, the installed files and the folders whose
 // entries changed are flushed, and nothing else: a flush of the whole file
-// system would wait for every other program's unwritten data as well.
+// system would wait for every other program's unwritten data as well. A run
+// that finds the files in place already (an earlier one was stopped before
+// its commit point) flushes them too: nothing says they reached the disk.
 TEST_F(SilentE2ETest, OnlyWhatTheRunWroteIsFlushedBeforeTheVersionIsRecorded) {
   const FileSet old = {{"version.txt", "4.0.9"}, {"data\\strings.ini", "old"}};
   const FileSet release = {{"version.txt", "4.1.0"}, {"data\\strings.ini", "new"}, {"data\\skins\\blue.skin", "b"}};
   NginxServer server(pub);
-  Install(old, "4.0.9", server.port());
   Publish(pub, 1, release, {"4.1.0", "GD"});
-  const std::string trace = work / "trace.txt";
-  ASSERT_EQ(Wait(Start({"-silent"}, "run",
-                       {"/usr/bin/strace", "-f", "-qq", "-y", "-o", trace, "-e",
-                        "trace=sync,syncfs,fsync,fdatasync,rename,renameat,renameat2"})),
-            0)
-      << ReadTextFile(work / "run.err");
-  EXPECT_EQ(Installed(), WithNativeNames(release));
+  for (const FileSet* installed : {&old, &release}) {
+    SCOPED_TRACE(installed == &old ? "installing" : "completing");
+    Install(*installed, "4.0.9", server.port());
+    const std::string trace = work / "trace.txt";
+    ASSERT_EQ(Wait(Start({"-silent"}, "run",
+                         {"/usr/bin/strace", "-f", "-qq", "-y", "-o", trace, "-e",
+                          "trace=sync,syncfs,fsync,fdatasync,rename,renameat,renameat2"})),
+              0)
+        << ReadTextFile(work / "run.err");
+    EXPECT_EQ(Installed(), WithNativeNames(release));
 
-  std::vector<std::string> lines;
-  std::istringstream text(ReadTextFile(trace));
-  for (std::string line; std::getline(text, line);) lines.push_back(line);
-  const auto firstLine = [&](const std::string& call, const std::string& path) {
-    for (std::size_t i = 0; i < lines.size(); ++i)
-      if (lines[i].find(call) != std::string::npos && lines[i].find(path) != std::string::npos) return i;
-    return lines.size();
-  };
-  const std::size_t recorded = firstLine(" rename", "\"Config.dat\"");
-  ASSERT_LT(recorded, lines.size()) << "the version was not recorded";
-  EXPECT_EQ(firstLine(" syncfs(", ""), lines.size()) << "the whole file system was flushed";
-  EXPECT_EQ(firstLine(" sync(", ""), lines.size());
-  for (const auto& [name, content] : release) {
-    SCOPED_TRACE(name);
-    EXPECT_LT(firstLine(" fdatasync(", app + Native(name) + ">"), recorded);
+    std::vector<std::string> lines;
+    std::istringstream text(ReadTextFile(trace));
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    const auto firstLine = [&](const std::string& call, const std::string& path) {
+      for (std::size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].find(call) != std::string::npos && lines[i].find(path) != std::string::npos) return i;
+      return lines.size();
+    };
+    const std::size_t recorded = firstLine(" rename", "\"Config.dat\"");
+    ASSERT_LT(recorded, lines.size()) << "the version was not recorded";
+    EXPECT_EQ(firstLine(" syncfs(", ""), lines.size()) << "the whole file system was flushed";
+    EXPECT_EQ(firstLine(" sync(", ""), lines.size());
+    for (const auto& [name, content] : release) {
+      SCOPED_TRACE(name);
+      EXPECT_LT(firstLine(" fdatasync(", app + Native(name) + ">"), recorded);
+    }
+    for (const std::string folder : {"data", "data/skins"})
+      EXPECT_LT(firstLine(" fsync(", app + folder + ">"), recorded);
   }
-  for (const std::string folder : {"data", "data/skins"}) EXPECT_LT(firstLine(" fsync(", app + folder + ">"), recorded);
 }
 
 // Every failure names its cause on stderr and in ZOLTUpdate.log, and the run
@@ -145,8 +183,9 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
     std::function<void()> arrange;  // after a fresh installation and publication
     std::string mount;              // shell commands run in a mount namespace before the updater ("$A": app)
     std::vector<std::string> causes;
-    bool logged = true;   // false: the application folder itself cannot be written, the log goes to state
-    bool partly = false;  // the folder changes: some files replaced, or a part kept for resuming
+    bool logged = true;         // false: the application folder itself cannot be written, the log goes to state
+    bool partly = false;        // the folder changes: some files replaced, or a part kept for resuming
+    std::size_t maxLines = 40;  // on stderr: a cause names a bounded number of items
   } cases[] = {
       {"nothing listens on the configured port",
        [&] { WriteLocalConfig(app, "4.0.9", "GD", closedPort); },
@@ -206,6 +245,19 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
        "",
        {served + " answered HTTP 404 for /1/data/a.bin", served + " answered HTTP 404 for /1/version.txt",
         "cannot fetch 2 of the 4 changed files (data\\a.bin, version.txt); nothing was installed"}},
+      {"every file of a large release is missing on the server",
+       [&] {
+         FileSet many;
+         for (int i = 0; i < 300; ++i) many["f" + std::to_string(i) + ".bin"] = "x";
+         Publish(pub, 1, many, {"4.1.0", "GD"});
+         for (const auto& [name, content] : many) fs::remove(pub + "1/" + name);
+       },
+       "",
+       {served + " answered HTTP 404 for /1/f0.bin", "... and 280 more of the kind \"fetch failure\" (300 in all)",
+        "cannot fetch 300 of the 300 changed files (f0.bin, f1.bin, ", " and 280 more); nothing was installed"},
+       true,
+       false,
+       25},
       {"a file on the server is not the published one",
        [&] { WriteTextFile(pub + "1/data/b.bin", "B"); },
        "",
@@ -242,6 +294,7 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
     EXPECT_EQ(Wait(Start({"-silent"}, "run", wrapper)), 1);
     extraEnvironment.clear();
     const std::string errors = ReadTextFile(work / "run.err");
+    EXPECT_LE(static_cast<std::size_t>(std::count(errors.begin(), errors.end(), '\n')), c.maxLines) << errors;
     const std::string log = ReadTextFile(c.logged ? app + "ZOLTUpdate.log" : state + "/zoltupdate/ZOLTUpdate.log");
     for (const std::string& cause : c.causes) {
       EXPECT_EQ(Count(errors, cause), 1u) << "said once: " << cause << "\nstderr:\n" << errors;

@@ -26,6 +26,28 @@ std::string Native(const std::string& name) {
   return native;
 }
 
+FileSet WithNativeNames(const FileSet& files) {
+  FileSet native;
+  for (const auto& [name, content] : files) native[Native(name)] = content;
+  return native;
+}
+
+FileSet InstalledTree(const std::string& app) {
+  FileSet tree = ReadTree(app, "UPDATE");
+  for (const char* own : {"Config.dat", "UserConfig.dat", "UpdateRecord.dat"}) tree.erase(own);
+  return tree;
+}
+
+std::time_t RecordNoon() {
+  std::tm day{};
+  day.tm_year = 126;
+  day.tm_mon = 11;
+  day.tm_mday = 8;
+  day.tm_hour = 12;
+  day.tm_isdst = -1;
+  return std::mktime(&day);
+}
+
 void WriteFiles(const std::string& directory, const FileSet& files) {
   for (const auto& [name, content] : files) WriteTextFile(directory + Native(name), content);
 }
@@ -38,7 +60,8 @@ void Publish(const std::string& root, int type, const FileSet& files, const Mani
   if (type == 1) {
     manifest = "[Version]\nVERSION=" + header.version + "\nREGION=" + header.region +
                "\nNOTIFIY=" + std::to_string(header.notify) +
-               "\nUNCONDITIONALUPDATE=" + std::to_string(header.unconditional) + "\n[FILES]\n";
+               "\nUNCONDITIONALUPDATE=" + std::to_string(header.unconditional) + "\n" +
+               (header.rollout.empty() ? "" : "ROLLOUT=" + header.rollout + "\n") + "[FILES]\n";
     for (const auto& file : files) manifest += file.first + "\n";
   }
   for (const auto& [name, content] : files) {

@@ -4,6 +4,7 @@
 
 #include "tests/support/Wait.h"
 
+#include <ctime>
 #include <functional>
 #include <map>
 #include <string>
@@ -22,6 +23,7 @@ struct ManifestHeader {
   std::string region;
   int notify = 0;
   int unconditional = 0;
+  std::string rollout = {};  // "ROLLOUT"; empty: no such line
 };
 
 // Publishes files under root/<type>/ with the manifest: "UpdateConfig.ini" with
@@ -45,6 +47,15 @@ std::string ReadConfig(const std::string& path, const std::string& section, cons
 
 // The text of path with "\" as "/".
 std::string Native(const std::string& name);
+// The same set with every name in that form.
+FileSet WithNativeNames(const FileSet& files);
+
+// The installed tree of an application folder: every file but the stores
+// and what lies below UPDATE (staging, and the kept state beside it).
+FileSet InstalledTree(const std::string& app);
+
+// 2026-12-08 12:00 local time, for a record clock whose section name is known.
+std::time_t RecordNoon();
 
 // Writes <manifest>.sig beside the manifest of root/<type>/, signed with the
 // Ed25519 private key in the PEM file privateKey.

@@ -213,6 +213,10 @@ TEST_F(PublishTest, BadInputFailsAndLeavesTheEarlierPublication) {
       {"expiry of no days", "", "--expires 0", false, 2},
       {"expiry not a number", "", "--expires soon", false, 2},
       {"expiry without a value", "", "--expires", false, 2},
+      {"rollout of no installation", "", "--rollout 0", false, 2},
+      {"rollout above everyone", "", "--rollout 101", false, 2},
+      {"rollout with a percent sign", "", "--rollout 5%", false, 2},
+      {"changing a rollout while describing a release", "", "--set-rollout 50", false, 2},
       {"dry run of a good release", "", "--dry-run", false, 0},
   };
   for (const auto& c : cases) {
@@ -254,12 +258,14 @@ TEST_F(PublishTest, DowngradeNeedsToBeAskedForAndDryRunWritesNothing) {
 
   const std::vector<std::string> before = Listing(root_);
   const std::string output = dir_ / "dry.txt";
-  const CommandResult dry = RunCommand(ShellQuote(ToolPath()) + " --dry-run --release-version 9.1 --region GD " +
-                                       ShellQuote(release_) + " " + ShellQuote(root_) + " >" + ShellQuote(output));
+  const CommandResult dry =
+      RunCommand(ShellQuote(ToolPath()) + " --dry-run --release-version 9.1 --region GD --rollout 5 " +
+                 ShellQuote(release_) + " " + ShellQuote(root_) + " >" + ShellQuote(output));
   EXPECT_EQ(dry.exitCode, 0);
   const std::string shown = ReadTextFile(output);
   EXPECT_NE(shown.find(Md5sumOf(release_ + "skin/main.png") + "  9  skin\\main.png\n"), std::string::npos) << shown;
   EXPECT_NE(shown.find("[Version]\nVERSION=9.1\nREGION=GD\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("NOTIFIY=0\nROLLOUT=5\n[FILES]"), std::string::npos) << shown;
   EXPECT_NE(shown.find("[FILES]\nReadme=first.txt\n"), std::string::npos) << shown;
   EXPECT_EQ(Listing(root_), before) << "a dry run writes nothing";
   EXPECT_FALSE(fs::exists(dir_ / "never")) << "not even the publish root";
@@ -279,6 +285,47 @@ TEST_F(PublishTest, DowngradeNeedsToBeAskedForAndDryRunWritesNothing) {
   run = Publish("--release-version 0.1 --region SH --change-region", release_, root_);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_NE(run.errors.find("region changes from \"GD\" to \"SH\""), std::string::npos) << run.errors;
+}
+
+// --set-rollout changes that one line of the published manifest and nothing
+// else, signs it again with the key, and refuses to leave a stale signature.
+TEST_F(PublishTest, SetRolloutChangesOnlyItsLineAndSignsAgain) {
+  WriteRelease();
+  const Ed25519KeyFiles key = MakeEd25519Key(dir_.path(), "publisher");
+  const std::string manifest = root_ + "/1/UpdateConfig.ini";
+  const auto setRollout = [&](const std::string& arguments) {
+    return RunCommand(ShellQuote(ToolPath()) + " " + arguments + " " + ShellQuote(root_) + " 2>&1");
+  };
+  const auto verifies = [&] {
+    std::string reason;
+    return CReleaseTrust::FromPem(ReadTextFile(key.publicKey), "test")
+        .CheckManifest(manifest, manifest + ".sig", false, std::time(nullptr), reason);
+  };
+
+  EXPECT_EQ(setRollout("--set-rollout 5").exitCode, 1) << "nothing published yet";
+  ASSERT_EQ(Publish("--release-version 2.0 --region 1", release_, root_).exitCode, 0);
+  std::string expected = ReadTextFile(manifest);
+  expected.insert(expected.find("[FILES]"), "ROLLOUT=0\n");
+  ASSERT_EQ(setRollout("--set-rollout 0").exitCode, 0);
+  EXPECT_EQ(ReadTextFile(manifest), expected) << "a line of its own, the rest byte for byte";
+
+  const std::string signKey = " --sign-key " + ShellQuote(key.privateKey);
+  ASSERT_EQ(Publish("--release-version 2.1 --region 1 --rollout 5" + signKey, release_, root_).exitCode, 0);
+  const std::string at5 = ReadTextFile(manifest);
+  const std::string signatureAt5 = ReadTextFile(manifest + ".sig");
+  ASSERT_TRUE(verifies());
+  EXPECT_NE(setRollout("--dry-run --set-rollout 25" + signKey).output.find("ROLLOUT=25\n"), std::string::npos);
+  const CommandResult unsigned25 = setRollout("--set-rollout 25");
+  EXPECT_EQ(unsigned25.exitCode, 1);
+  EXPECT_NE(unsigned25.output.find("give --sign-key"), std::string::npos) << unsigned25.output;
+  EXPECT_EQ(setRollout("--set-rollout 25 --sign-key " + ShellQuote(key.publicKey)).exitCode, 1);
+  EXPECT_EQ(ReadTextFile(manifest), at5);
+  EXPECT_EQ(ReadTextFile(manifest + ".sig"), signatureAt5);
+
+  ASSERT_EQ(setRollout("--set-rollout 25" + signKey).exitCode, 0);
+  expected = at5;
+  EXPECT_EQ(ReadTextFile(manifest), expected.replace(expected.find("ROLLOUT=5\n"), 9, "ROLLOUT=25"));
+  EXPECT_TRUE(verifies());
 }
 
 TEST_F(PublishTest, HelpAndVersionGoToStdoutAndPublishNothing) {

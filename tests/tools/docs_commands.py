@@ -80,7 +80,10 @@ def main():
         for folder in ("home", "run"):
             os.mkdir(os.path.join(work, folder), 0o700)
 
-        script, checks = ["set -e -o pipefail"], 0
+        # errexit is off inside any part of an "a || b" list, so blocks are
+        # never run as one: the EXIT trap names the block that stopped the run.
+        script, checks = ["set -e -o pipefail", "block=",
+                          'trap \'status=$?; [ $status -eq 0 ] || [ -z "$block" ] || echo "FAIL $block: exit status $status" >&2\' EXIT'], 0
         for block in blocks(document):
             if block["lang"] != "sh":
                 continue
@@ -94,19 +97,23 @@ def main():
             body = os.path.join(work, f".block{block['line']}.sh")
             with open(body, "w", encoding="utf-8") as out:
                 out.write(block["text"] + "\n")
-            script.append(f"echo '== {where}' >&2")
+            script.append(f"echo '== {where}' >&2; block={shlex.quote(where)}")
             exit_match = re.match(r"exit\s+(\d+)", note)
             if exit_match:
-                # The expected failure runs in a subshell, so set -e does not end the document.
-                script.append(f"status=0; (source {shlex.quote(body)}) || status=$?")
+                # The expected failure runs in a subshell of its own, which
+                # stops at its first failing command as the others do.
+                script.append(f"set +e; (set -e; source {shlex.quote(body)}); status=$?; set -e")
                 script.append(f"[ $status -eq {exit_match.group(1)} ] || "
-                              f"{{ echo 'FAIL {where}: exit status '$status', expected {exit_match.group(1)}' >&2; exit 1; }}")
+                              f"{{ echo 'FAIL {where}: exit status '$status', expected {exit_match.group(1)}' >&2; "
+                              "block=; exit 1; }")
             else:
-                script.append(f"source {shlex.quote(body)} || {{ echo 'FAIL {where}: exit status '$? >&2; exit 1; }}")
+                script.append(f"source {shlex.quote(body)}")
             created = re.match(r"creates\s+(.*)", note)
             for path in shlex.split(created.group(1)) if created else []:
-                script.append(f"[ -e {shlex.quote(path)} ] || {{ echo 'FAIL {where}: it did not create {path}' >&2; exit 1; }}")
+                script.append(f"[ -e {shlex.quote(path)} ] || {{ echo 'FAIL {where}: it did not create {path}' >&2; "
+                              "block=; exit 1; }")
             checks += 1
+        script.append("block=")
         if checks == 0:
             print(f"{name}: no command blocks")
             return 0

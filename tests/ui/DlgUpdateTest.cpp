@@ -36,19 +36,27 @@ TEST(DlgUpdateCheck, ShowsWhetherAnUpdateIsAvailable) {
     Server server;
     bool changed;
     bool available;
+    const char* rollout = nullptr;  // "ROLLOUT" of the release
   };
   const Case cases[] = {
       {"update available", Server::Serving, true, true},
       {"installed copies current", Server::Serving, false, false},
       {"manifest missing on the server", Server::ManifestMissing, true, false},
       {"server down", Server::Down, true, false},
+      {"staged rollout halted", Server::Serving, true, false, "0"},
+      {"staged rollout complete", Server::Serving, true, true, "100"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Installation installation;
     installation.Install("ZOLTAssist.dll", "old library");
     installation.Publish("2.0", {{"ZOLTAssist.dll", c.changed ? "new library" : "old library"}});
-    if (c.server == Server::ManifestMissing) DeleteFileA((installation.publish / "1/UpdateConfig.ini").c_str());
+    const std::string manifest = installation.publish / "1/UpdateConfig.ini";
+    if (c.server == Server::ManifestMissing) DeleteFileA(manifest.c_str());
+    if (c.rollout) {
+      std::string text = ReadTextFile(manifest);
+      WriteTextFile(manifest, text.insert(text.find("REGION="), "ROLLOUT=" + std::string(c.rollout) + "\n"));
+    }
     std::unique_ptr<NginxServer> server;
     if (c.server == Server::Down) {
       installation.Configure(PickFreePort());

@@ -171,21 +171,40 @@ TEST(EndToEnd, SilentUpdateAsksThroughTheNotificationWindow) {
 TEST(EndToEnd, DialogThatCouldNotCheckExitsOneWithTheCauseLogged) {
   const char* exe = std::getenv("ZOLT_UPDATE_EXE");
   ASSERT_NE(exe, nullptr);
-  ServedInstallation installation("2.0", {{"a.dat", "new a"}});
-  InstallProgram(exe, installation.app);
   const int closedPort = PickFreePort();
-  installation.Configure(closedPort);
+  // A manifest the comparison rejects is not "up to date": nothing of it may
+  // be installed, and the operator reads why.
+  const struct {
+    const char* what;
+    std::vector<PublishedFile> files;
+    bool reachable;
+    std::string cause;
+  } cases[] = {
+      {"no server answers",
+       {{"a.dat", "new a"}},
+       false,
+       "cannot connect to 127.0.0.1:" + std::to_string(closedPort) + " for /1/UpdateConfig.ini: Connection refused"},
+      {"a name outside the installation",
+       {{"a.dat", "new a"}, {"..\\x.dat", "x"}},
+       true,
+       "UpdateConfig.ini names \"..\\x.dat\", which lies outside the application directory; nothing was installed"},
+      {"no files listed", {}, true, "UpdateConfig.ini lists no files; nothing was installed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ServedInstallation installation("2.0", c.files);
+    InstallProgram(exe, installation.app);
+    installation.Configure(c.reachable ? installation.server.port() : closedPort);
 
-  // The centre of "关闭" (template rectangle 226, 129, 53, 20 in dialog units).
-  EXPECT_EQ(RunAndClick(installation, {}, "^在线更新$", "379", "208"), 1);
+    // The centre of "关闭" (template rectangle 226, 129, 53, 20 in dialog units).
+    EXPECT_EQ(RunAndClick(installation, {}, "^在线更新$", "379", "208"), 1);
 
-  const std::string log = ReadTextFile(installation.app / "ZOLTUpdate.log");
-  EXPECT_NE(log.find("started: update dialog, type 1"), std::string::npos) << log;
-  EXPECT_NE(log.find("cannot connect to 127.0.0.1:" + std::to_string(closedPort) +
-                     " for /1/UpdateConfig.ini: Connection refused"),
-            std::string::npos)
-      << log;
-  EXPECT_NE(log.find("outcome: exit 1, failed"), std::string::npos) << log;
+    const std::string log = ReadTextFile(installation.app / "ZOLTUpdate.log");
+    EXPECT_NE(log.find("started: update dialog, type 1"), std::string::npos) << log;
+    EXPECT_NE(log.find(c.cause), std::string::npos) << log;
+    EXPECT_NE(log.find("outcome: exit 1, failed"), std::string::npos) << log;
+    EXPECT_TRUE(installation.Installed("a.dat").empty());
+  }
 }
 
 // The keyboard alone: the focus starts on 立即升级, Tab moves it, Enter presses

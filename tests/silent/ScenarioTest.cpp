@@ -1,0 +1,282 @@
+// The silent runs as data: each file in tests/silent/scenarios/ lays out an
+// installation, a release and a fault, runs the program or component update in
+// process against nginx on 127.0.0.1, and states what must hold afterwards.
+// The format is described in tests/silent/scenarios/README.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "platform/crypt/MD5.h"
+#include "platform/directory/DirectoryEx.h"
+#include "silent/SilentUpdate.h"
+#include "tests/silent/SilentFixture.h"
+#include "update/UpdateRecord.h"
+#include "update/UpdateSession.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Words of a line: bare words as written (a "\" is a folder separator), or
+// double-quoted text with \n, \" and \\ escapes.
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> words;
+  for (std::size_t at = 0; at < line.size();) {
+    if (line[at] == ' ') {
+      ++at;
+      continue;
+    }
+    std::string word;
+    if (line[at] == '"') {
+      for (++at; at < line.size() && line[at] != '"'; ++at) {
+        if (line[at] == '\\' && at + 1 < line.size()) {
+          const char next = line[++at];
+          word += next == 'n' ? '\n' : next;
+        } else {
+          word += line[at];
+        }
+      }
+      ++at;
+    } else {
+      const auto end = line.find(' ', at);
+      word = line.substr(at, end - at);
+      at = end == std::string::npos ? line.size() : end;
+    }
+    words.push_back(word);
+  }
+  return words;
+}
+
+class Scenario {
+ public:
+  Scenario() { Reset(); }
+  ~Scenario() {
+    SetRecordClock({});
+    CDirectoryEx::OverrideApplicationPath("");
+    unsetenv("ZOLT_REGISTRY_ROOT");
+    unsetenv("XDG_RUNTIME_DIR");
+  }
+
+  // One line of a scenario file; false (with a failure) for a line it does not know.
+  void Step(const std::vector<std::string>& w) {
+    const auto arg = [&](std::size_t i, const std::string& fallback = "") { return i < w.size() ? w[i] : fallback; };
+    const std::string& verb = w[0];
+    if (verb == "case") {
+      Reset();
+    } else if (verb == "install") {
+      initial_[w[1]] = arg(2);
+      WriteFiles(app_, {{w[1], arg(2)}});
+    } else if (verb == "config") {
+      WriteLocalConfig(app_, w[1], arg(2, "GD"), server_->port());
+    } else if (verb == "registry") {
+      fs::create_directories(registry_ + "HKEY_LOCAL_MACHINE/SOFTWARE/Tovaro");
+    } else if (verb == "release") {
+      release_[w[1]] = arg(2);
+    } else if (verb == "publish") {
+      type_ = std::stoi(w[1]);
+      const ManifestHeader header{arg(2), arg(3), std::stoi(arg(4, "0")), std::stoi(arg(5, "0")), arg(6)};
+      Publish(pub_, type_, release_, header);
+    } else if (verb == "tamper") {  // written below the application folder right after the fetch
+      tampered_[w[1]] = arg(2);
+    } else if (verb == "downloaded") {
+      downloaded_[w[1]] = arg(2);
+    } else if (verb == "serve-as") {  // the published type 1 served under another type
+      fs::rename(pub_ + "1", pub_ + w[1]);
+    } else if (verb == "serve") {  // a file on the server as given, after publish
+      WriteTextFile(pub_ + Native(w[1]), arg(2));
+    } else if (verb == "unserve") {
+      fs::remove(pub_ + Native(w[1]));
+    } else if (verb == "put") {  // any file below the application folder
+      WriteTextFile(app_ + Native(w[1]), arg(2));
+    } else if (verb == "folder") {
+      fs::create_directories(app_ + Native(w[1]));
+    } else if (verb == "delete") {
+      fs::remove_all(app_ + Native(w[1]));
+    } else if (verb == "outside") {  // a file beside the application folder
+      WriteTextFile(*work_ / Native(w[1]), arg(2));
+    } else if (verb == "link") {  // app path -> folder beside the application folder
+      fs::create_directories(fs::path(app_ + w[1]).parent_path());
+      fs::create_directory_symlink(*work_ / w[2], app_ + w[1]);
+    } else if (verb == "fifo") {
+      fs::remove(app_ + w[1]);
+      ASSERT_EQ(::mkfifo((app_ + w[1]).c_str(), 0600), 0);
+    } else if (verb == "run") {
+      Run(w);
+    } else if (verb == "expect") {
+      Expect(w);
+    } else {
+      ADD_FAILURE() << "unknown step: " << verb;
+    }
+  }
+
+ private:
+  void Reset() {
+    work_ = std::make_unique<TempDir>();
+    app_ = *work_ / "app/";
+    pub_ = *work_ / "pub/";
+    registry_ = *work_ / "registry/";
+    for (const std::string& folder : {app_, pub_, registry_}) fs::create_directories(folder);
+    server_ = std::make_unique<NginxServer>(pub_);
+    CDirectoryEx::OverrideApplicationPath(app_);
+    setenv("ZOLT_REGISTRY_ROOT", registry_.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", work_->path().c_str(), 1);
+    SetRecordClock(RecordNoon);
+    initial_.clear();
+    release_.clear();
+    downloaded_.clear();
+    tampered_.clear();
+    notified_.clear();
+    type_ = 1;
+  }
+
+  // run program ok|failed [answer]   run component NAME ok|failed
+  void Run(const std::vector<std::string>& w) {
+    ::testing::internal::CaptureStderr();
+    bool succeeded = false;
+    if (w[1] == "program") {
+      CSilentUpdate update(1, "Program");
+      if (w.size() > 3)
+        update.SetNotifier([this, answer = std::stoi(w[3])](const NotifyRequest& request) {
+          notified_.push_back(request.newVersion);
+          return answer;
+        });
+      succeeded = update.RunProgramUpdate();
+    } else if (w[1] == "dialog") {
+      succeeded = RunDialogSteps(std::stoi(w[2]));
+    } else {
+      CSilentUpdate update(type_, w[2] == "-" ? "" : w[2]);
+      succeeded = update.RunComponentUpdate();
+    }
+    stderr_ = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(succeeded ? "ok" : "failed", w[w[1] == "program" ? 2 : 3]) << stderr_;
+  }
+
+  // The update dialog's steps for type, as it sets up its session: the check,
+  // then its download thread leaving the release (and what "downloaded" lines
+  // say instead) in staging, then the installation.
+  bool RunDialogSteps(int type) {
+    UpdatePlace place;
+    place.updateType = static_cast<unsigned>(type);
+    place.appPath = app_;
+    place.installDir = type == 1 ? app_ : app_ + "Plugin/";
+    place.stagingDir = app_ + (type == 1 ? "UPDATE/Program/" : "UPDATE/Plugin/");
+    place.manifestName = "UpdateConfig.ini";
+    place.localVersion = ReadConfig(app_ + "Config.dat", "Update", "Version");
+    place.region = ReadConfig(app_ + "Config.dat", "Update", "Region");
+    place.recordPattern = "%Y-%m-%d %H:%M:%S";
+    place.versionOnlyWhenGreater = true;
+    CZOLTUpdateIntf transfer({S_UpdateSerivceAddr("127.0.0.1", static_cast<std::uint16_t>(server_->port()))}, false);
+    CUpdateSession session(place, transfer);
+    if (!session.Prepare() || !session.FetchManifest()) return false;
+    WriteFiles(app_, tampered_);
+    if (session.Compare() != CUpdateSession::Comparison::kCompared) return false;
+    WriteFiles(place.stagingDir, release_);
+    WriteFiles(place.stagingDir, downloaded_);
+    return session.VerifyStaged() && session.Install() && session.Commit();
+  }
+
+  FileSet Installed() const { return InstalledTree(app_); }
+
+  void Expect(const std::vector<std::string>& w) {
+    const std::string& what = w[1];
+    const std::string value = w.size() > 3 ? w[3] : (w.size() > 2 ? w[2] : "");
+    if (what == "installed") {  // installed release|initial
+      EXPECT_EQ(Installed(), WithNativeNames(w[2] == "release" ? release_ : initial_));
+    } else if (what == "file") {  // file PATH CONTENT
+      EXPECT_EQ(ReadTextFile(app_ + Native(w[2])), value) << w[2];
+    } else if (what == "no") {  // no PATH
+      EXPECT_FALSE(fs::exists(app_ + Native(w[2]))) << w[2];
+    } else if (what == "folder") {
+      EXPECT_TRUE(fs::is_directory(app_ + Native(w[2]))) << w[2];
+    } else if (what == "outside") {
+      EXPECT_EQ(ReadTextFile(*work_ / Native(w[2])), value) << w[2];
+    } else if (what == "version") {
+      EXPECT_EQ(ReadConfig(app_ + "Config.dat", "Update", "Version"), w[2]);
+    } else if (what == "record") {  // record KEY VALUE; "-" for none
+      // A silent run's section is the day, the dialog's the day and time.
+      std::string recorded = ReadConfig(app_ + "UpdateRecord.dat", "2026-12-08", w[2]);
+      if (recorded.empty()) recorded = ReadConfig(app_ + "UpdateRecord.dat", "2026-12-08 12:00:00", w[2]);
+      EXPECT_EQ(recorded, value == "-" ? "" : value) << w[2];
+    } else if (what == "records") {  // how many sections the record has
+      CCryptConfigFile record(app_ + "UpdateRecord.dat", "");
+      EXPECT_EQ(CProfile::Parse(record.PlainText()).SectionNames().size(), std::stoul(w[2]));
+    } else if (what == "registry") {  // registry VALUE; "-" for none
+      const std::string stored = ReadTextFile(registry_ + "HKEY_LOCAL_MACHINE/SOFTWARE/Tovaro/Version");
+      EXPECT_EQ(stored, w[2] == "-" ? "" : w[2] + std::string(1, '\0'));
+    } else if (what == "requests") {  // requests URLPATH COUNT
+      EXPECT_EQ(Requests(*server_, w[2]), std::stoi(w[3])) << w[2];
+    } else if (what == "same") {  // same APP_PATH SERVED_PATH
+      EXPECT_EQ(ReadTextFile(app_ + Native(w[2])), ReadTextFile(pub_ + Native(w[3]))) << w[2];
+    } else if (what == "notified") {
+      ASSERT_EQ(notified_.size(), std::stoul(w[2]));
+      if (w.size() > 3) {
+        EXPECT_EQ(notified_.back(), w[3]);
+      }
+    } else if (what == "stderr") {
+      EXPECT_NE(stderr_.find(w[2]), std::string::npos) << w[2] << "\n" << stderr_;
+    } else {
+      ADD_FAILURE() << "unknown expectation: " << what;
+    }
+  }
+
+  std::unique_ptr<TempDir> work_;
+  std::string app_, pub_, registry_, stderr_;
+  std::unique_ptr<NginxServer> server_;
+  FileSet initial_, release_, downloaded_, tampered_;
+  std::vector<std::string> notified_;
+  int type_ = 1;
+};
+
+std::vector<std::string> ScenarioFiles() {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(ZOLT_SCENARIO_DIR))
+    if (entry.path().extension() == ".scenario") names.push_back(entry.path().stem().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class SilentScenario : public ::testing::TestWithParam<std::string> {};
+
+// The lines of a file, those of "use NAME" lines read from NAME.inc in their place.
+std::vector<std::pair<std::string, std::string>> Lines(const std::string& name) {
+  std::vector<std::pair<std::string, std::string>> lines;
+  std::ifstream file(std::string(ZOLT_SCENARIO_DIR) + "/" + name);
+  EXPECT_TRUE(file) << name;
+  int number = 0;
+  for (std::string line; std::getline(file, line);) {
+    ++number;
+    if (line.empty() || line[0] == '#') continue;
+    if (line.starts_with("use ")) {
+      for (auto& used : Lines(line.substr(4) + ".inc")) lines.push_back(std::move(used));
+      continue;
+    }
+    lines.emplace_back(name + ":" + std::to_string(number), line);
+  }
+  return lines;
+}
+
+TEST_P(SilentScenario, Holds) {
+  Scenario scenario;
+  std::string caseName;
+  for (const auto& [where, line] : Lines(GetParam() + ".scenario")) {
+    const std::vector<std::string> words = Words(line);
+    if (words[0] == "case") caseName = line.substr(5);
+    SCOPED_TRACE(where + (caseName.empty() ? "" : " (" + caseName + ")"));
+    scenario.Step(words);
+    if (HasFatalFailure()) return;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, SilentScenario, ::testing::ValuesIn(ScenarioFiles()), [](const auto& info) {
+  std::string name = info.param;
+  for (char& c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+});
+
+}  // namespace

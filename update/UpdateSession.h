@@ -1,0 +1,149 @@
+// One update of an installation, from the leftovers of earlier runs to the
+// commit of the new version. Every way of running the updater (the silent
+// program run, the component run, the update dialog) goes through these steps,
+// each written once here:
+//
+//   Prepare -> FetchManifest -> Compare -> Stage (or the dialog's download
+//   thread, then VerifyStaged) -> Install -> Commit -> RemoveStaging
+//
+// and, for a run that finds the files of a newer release already in place,
+// CompleteInterrupted instead of Stage, Install and Commit. The drivers call
+// the steps in the order of their flow and present progress and outcome; the
+// session decides, checks and reports.
+//
+// Each step returns false when the run cannot go on; its cause has then been
+// reported once (stderr and the run log, diagnostics::ReportCause) and handed
+// to the observer. The session runs on the thread that calls it (the start-up
+// thread in every flow); it never starts a thread of its own apart from the
+// hashing workers of the comparison, and it never touches a window.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/configfile/ConfigFile.h"
+#include "platform/transfer/ZOLTUpdateIntf.h"
+#include "update/ReleaseTrust.h"
+#include "update/UpdateManifest.h"
+
+// What a driver presents. Called on the session's thread, from inside a step.
+class IUpdateObserver {
+ public:
+  virtual ~IUpdateObserver() = default;
+  // A step failed with cause (already on stderr and in the log).
+  virtual void OnFailure(const std::string& cause) { (void)cause; }
+  // Stage: done of total changed files are in staging.
+  virtual void OnStaged(std::size_t done, std::size_t total) {
+    (void)done;
+    (void)total;
+  }
+  // Install: the replacement of installed files starts now and blocks until
+  // every file is in place and flushed.
+  virtual void OnInstalling() {}
+};
+
+// Where and what a session updates: the members that every flow's object
+// holds (directories end with "\"; see the drivers).
+struct UpdatePlace {
+  unsigned updateType = 1;
+  std::string appPath;
+  std::string installDir;
+  std::string stagingDir;
+  std::string manifestName;
+  std::string localVersion;
+  std::string region;
+  // The manifest lists its files as sections ("config.ini" of a component)
+  // instead of a "Version" header and a "FILES" list.
+  bool component = false;
+  // The record's section name (strftime pattern): the silent run records one
+  // section a day, the dialog one per installation.
+  std::string recordPattern = "%Y-%m-%d";
+  // The dialog writes Config.dat's version only when it grows; the silent
+  // run writes whatever version it installed (a region change may lower it).
+  bool versionOnlyWhenGreater = false;
+};
+
+// The "Version" header of a versioned manifest.
+struct ReleaseHeader {
+  std::string version;
+  std::string region;
+  int notify = 0;
+};
+
+class CUpdateSession {
+ public:
+  // transfer and observer must outlive the session; observer may be null.
+  CUpdateSession(UpdatePlace place, CZOLTUpdateIntf& transfer, IUpdateObserver* observer = nullptr);
+
+  // Reads ZOLTUpdate.pub (a key file without a usable key stops every run),
+  // deletes what earlier runs left (".bak" files, temporary files of writes
+  // cut short) and checks that staging lies below the application directory
+  // with no link on the way.
+  bool Prepare();
+
+  // Fetches the manifest into staging (conditionally, signed when required)
+  // and parses the fetched bytes once: what Compare and Commit act on is that
+  // parse, never the staged file read again.
+  bool FetchManifest();
+  // True when the installation requires signed releases (after Prepare).
+  bool SignedReleases() const { return trust_.Required(); }
+
+  enum class Comparison {
+    kRejected,  // unsafe name, no files listed: nothing of it may be installed
+    kCurrent,   // same version and region, not forced, or held back by a staged
+                // rollout: nothing was hashed
+    kCompared,  // Files() holds what differs (possibly nothing)
+  };
+  // Compares the manifest with the installed copies. kRejected reports its
+  // cause; every outcome logs what was found.
+  Comparison Compare();
+  const CChangedFiles& Files() const { return files_; }
+  const ReleaseHeader& Release() const { return release_; }
+
+  // The changed files whose staged copy is missing or stale, in list order,
+  // with each one's manifest SIZE as atoi reads it (the dialog's download list).
+  std::vector<std::string> PendingDownloads(std::vector<int>* sizes = nullptr);
+  // Fetches every pending file into staging and checks each against its
+  // digests as it arrives. A file the servers lack does not stop the others,
+  // so that the cause names every one (bounded); a file that arrives damaged,
+  // or a server that cannot be reached, stops at once. Nothing is installed.
+  bool Stage();
+  // Checks every staged copy against its digests (after a download thread).
+  bool VerifyStaged();
+
+  // Replaces the installed files with the staged ones and flushes them. A
+  // versioned run that could not replace everything records the failure.
+  bool Install();
+  // Writes the stores, each write checked: the record, then the registry, then
+  // the commit point (Config.dat's version; a component's manifest beside its
+  // files). A failed write is a failed run: the record is turned back to a
+  // failure, the version stays as it was, and the next clean run completes it.
+  bool Commit();
+  // For a newer (or other-region) release whose files all match already: an
+  // earlier run stopped between its last rename and its commit point. Flushes
+  // every listed file and the folders on the way, then commits.
+  bool WantsCompletion() const;
+  bool CompleteInterrupted();
+
+  // Removes staging (never through a link).
+  void RemoveStaging();
+
+ private:
+  bool Fail(const std::string& cause);
+  std::string LinkOnTheWayToStaging() const;
+  Comparison CompareComponent();
+  Comparison Reject(const std::string& cause);
+  bool VerifyArrived(const UpdateFileInfo& file, const FileDigests& digests);
+
+  UpdatePlace place_;
+  CZOLTUpdateIntf& transfer_;
+  IUpdateObserver* observer_;
+  CReleaseTrust trust_;
+  std::string manifestBytes_;  // kept for a component's commit
+  std::unique_ptr<CConfigFile> manifest_;
+  ReleaseHeader release_;
+  Comparison compared_ = Comparison::kRejected;
+  CChangedFiles files_;
+};
