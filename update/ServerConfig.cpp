@@ -99,9 +99,13 @@ void ReadServerConfig(std::string& localVersion, std::string& region, std::vecto
       diagnostics::ReportCause("cannot resolve the update server \"" + host + "\" (Config.dat [Update] " + ipKey + ")" +
                                UrlHint(host, ipKey, portKey));
     }
+    // The address and port a request goes to; a server left without an
+    // address is never asked.
     if (!host.empty())
-      shown += (shown.empty() ? "" : ", ") + host + " = " + (server.ip.empty() ? "?" : server.ip) + ":" +
-               std::to_string(server.port != 0 ? server.port : (server.useHttps ? 443 : 80));
+      shown += (shown.empty() ? "" : ", ") + host +
+               (server.ip.empty() ? " (skipped)"
+                                  : " = " + server.ip + ":" +
+                                        std::to_string(server.port != 0 ? server.port : (server.useHttps ? 443 : 80)));
     return server;
   };
   servers.push_back(read("ServerIP", "ServerPort"));

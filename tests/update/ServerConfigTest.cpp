@@ -52,6 +52,12 @@ TEST_F(ServerConfigTest, NoFilesGiveOneEmptyServerAndTheProxy) {
   const std::string log = ReadTextFile(dir_ / diagnostics::kLogName);
   EXPECT_NE(log.find("servers none configured;"), std::string::npos) << log;
   EXPECT_EQ(log.find("?:80"), std::string::npos) << log;
+  WriteDat("Config.dat", "Update", {{"ServerIP", "192.0.2.1"}, {"ServerPort", "83731"}, {"ServerIP2", "192.0.2.2"}});
+  diagnostics::OpenRunLog(dir_.path());
+  Read();
+  diagnostics::CloseRunLog();
+  EXPECT_NE(ReadTextFile(dir_ / diagnostics::kLogName).find("servers 192.0.2.1 (skipped), 192.0.2.2 = 192.0.2.2:80;"),
+            std::string::npos);
   EXPECT_EQ(result.version, "");
   EXPECT_EQ(result.region, "");
   EXPECT_EQ(result.servers, (Servers{{"", 0}}));
