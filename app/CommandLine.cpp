@@ -61,6 +61,12 @@ StartupOptions ParseCommandLine(const std::vector<std::string>& arguments) {
   return options;
 }
 
+const std::string* FindUnknownOption(const std::vector<std::string>& arguments) {
+  for (const std::string& argument : arguments)
+    if (argument.starts_with("--") && argument != "--help" && argument != "--version") return &argument;
+  return nullptr;
+}
+
 bool UsesModuleName(const StartupOptions& options) {
   return options.mode == RunMode::SilentComponent || (options.mode == RunMode::Interactive && options.updateType != 1);
 }

@@ -22,6 +22,12 @@ struct StartupOptions {
 // values are cut.
 StartupOptions ParseCommandLine(const std::vector<std::string>& arguments);
 
+// The first argument that begins with "--" and is neither "--help" nor
+// "--version", or null when there is none. The specified switches all begin
+// with a single "-", so such an argument is a mistyped option, never one of
+// them.
+const std::string* FindUnknownOption(const std::vector<std::string>& arguments);
+
 // True when the mode builds folders from the directory name (the silent
 // component update, and the dialog for any type but 1).
 bool UsesModuleName(const StartupOptions& options);

@@ -7,7 +7,9 @@
 #include "platform/Version.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
+#include "platform/win32/Files.h"
 #include "platform/win32/Mutex.h"
+#include "ui/UiModule.h"
 
 namespace {
 
@@ -16,6 +18,7 @@ constexpr const char* kHelp =
     "       ZOLTUpdate -silent              silent update of the client program\n"
     "       ZOLTUpdate -silent -t:N -d:NAME silent update of the component folder NAME (type N, not 1)\n"
     "       ZOLTUpdate --help | --version\n"
+    "Any other argument beginning with \"--\" is refused (exit 2).\n"
     "Runs from the client's application folder, which holds Config.dat and UserConfig.dat;\n"
     "every run is logged to ZOLTUpdate.log there.\n"
     "Exit status: 0 up to date or everything installed; 1 a failure (nothing or not everything\n"
@@ -35,8 +38,12 @@ std::string Describe(const StartupOptions& options) {
   return "";
 }
 
-const char* Outcome(int exitCode) {
-  switch (exitCode) {
+const char* Outcome(int result) {
+  switch (result) {
+    case kUiDeclined:
+      return "nothing installed: the user declined the update";
+    case kUiCancelled:
+      return "nothing installed: the user cancelled the download";
     case kExitOk:
       return "up to date or everything installed";
     case kExitFailed:
@@ -47,6 +54,13 @@ const char* Outcome(int exitCode) {
       return "another instance is running";
   }
   return "unknown";
+}
+
+// The folder the package installs the updater into (".../lib/zoltupdate/"),
+// which holds no installation of a client.
+bool IsPackageFolder(const std::string& appPath) {
+  constexpr std::string_view kPackageFolder = "/lib/zoltupdate/";
+  return appPath.ends_with(kPackageFolder) && !PathFileExistsA((appPath + "Config.dat").c_str());
 }
 
 }  // namespace
@@ -68,6 +82,14 @@ BOOL CUpdateApp::InitInstance() {
   // Asked for by people and scripts at a terminal: neither takes the mutex nor
   // touches the installation.
   for (const std::string& argument : arguments_) {
+    if (&argument == FindUnknownOption(arguments_)) {
+      // Taken for the dialog, a typo such as "--helpp" would open a window
+      // (or fail on the display) instead of saying what went wrong.
+      std::fprintf(stderr, "ZOLTUpdate: unknown option \"%s\"\nTry 'ZOLTUpdate --help' for the usage.\n",
+                   argument.c_str());
+      exitCode_ = kExitRefusedName;
+      return FALSE;
+    }
     if (argument == "--help") {
       std::fputs(kHelp, stdout);
       exitCode_ = kExitOk;
@@ -80,11 +102,25 @@ BOOL CUpdateApp::InitInstance() {
     }
   }
 
+  std::string appPath;
+  CDirectoryEx::GetApplicationPath(appPath);
+  if (IsPackageFolder(appPath)) {
+    // Run there, it would make UPDATE/ and its log beside the package's files.
+    std::fprintf(stderr,
+                 "ZOLTUpdate: %s is where the package keeps the updater, not a client's folder; copy ZOLTUpdate "
+                 "and ZOLTUpdateUI.so into the client's application folder (beside ZOLTClient.exe and Config.dat) "
+                 "and run it there\n",
+                 appPath.c_str());
+    exitCode_ = kExitFailed;
+    return FALSE;
+  }
   const StartupOptions options = ParseCommandLine(arguments_);
-  exitCode_ = Run(options);
+  const int result = Run(options);
+  // A declined or cancelled update leaves nothing installed, as a failure does.
+  exitCode_ = result == kUiDeclined || result == kUiCancelled ? kExitFailed : result;
   if (exitCode_ != kExitOtherInstance) {
     diagnostics::SummariseRepeated();
-    diagnostics::LogFact("outcome: exit " + std::to_string(exitCode_) + ", " + Outcome(exitCode_));
+    diagnostics::LogFact("outcome: exit " + std::to_string(exitCode_) + ", " + Outcome(result));
   }
   diagnostics::CloseRunLog();
   return FALSE;

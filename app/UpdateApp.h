@@ -12,7 +12,8 @@ inline constexpr const char* kInstanceMutexName = "WIN32.ZLOTUpdateWizard.Instan
 // Exit codes of the process.
 inline constexpr int kExitOk = 0;             // up to date, or everything installed
 inline constexpr int kExitFailed = 1;         // nothing, or not everything, installed because of a failure
-inline constexpr int kExitRefusedName = 2;    // a "-d:" name that is not one plain folder name
+inline constexpr int kExitRefusedName = 2;    // a bad command line: an unknown "--" option, or a "-d:" name
+                                              // that is not one plain folder name
 inline constexpr int kExitOtherInstance = 3;  // another instance is running
 
 class CUpdateApp {
@@ -29,12 +30,13 @@ class CUpdateApp {
   // starting anything, takes the single-instance mutex, reads the command line
   // and runs one mode, logging the run to ZOLTUpdate.log in the application
   // directory. Always FALSE: there is no message loop to enter afterwards. A
-  // second instance returns at once, touching nothing but the log.
+  // second instance returns at once, touching nothing but the log, and says
+  // so on stderr.
   virtual BOOL InitInstance();
 
   // The process exit code after InitInstance: the mode's result (kExitOk or
   // kExitFailed), kExitOtherInstance for a second instance, kExitRefusedName
-  // for an unsafe directory name.
+  // for an unknown "--" option or an unsafe directory name.
   virtual int ExitInstance() { return exitCode_; }
 
   HANDLE instanceMutex;

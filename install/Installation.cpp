@@ -1,6 +1,7 @@
 #include "install/Installation.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <set>
 #include <utility>
 
@@ -107,6 +108,24 @@ bool MakeInstalledFilesDurable(const std::vector<std::string>& paths, const std:
   return false;
 }
 
+bool InstallationWritable(const std::string& appPath, const std::string& stagingDir, std::string& cause) {
+  std::vector<std::string> folders{appPath};
+  // The staging folder's top ("UPDATE\") is made by the run when it is missing.
+  const std::size_t top = stagingDir.find_first_of("\\/", appPath.size());
+  if (stagingDir.compare(0, appPath.size(), appPath) == 0 && top != std::string::npos) {
+    const std::string updateFolder = stagingDir.substr(0, top + 1);
+    if (PathIsDirectoryA(updateFolder.c_str())) folders.push_back(updateFolder);
+  }
+  for (const std::string& folder : folders) {
+    const int error = diagnostics::FolderWriteError(folder);
+    if (error == 0) continue;
+    cause = "the installation folder " + NativePath(folder) + " is not writable by user " + diagnostics::UserName() +
+            " (" + diagnostics::ErrorText(error) + "); nothing was fetched or changed";
+    return false;
+  }
+  return true;
+}
+
 void CloseRunningClient() {
   HWND client = FindWindowA("ZOLTCLIENT", nullptr);
   if (client == nullptr) return;
@@ -123,7 +142,13 @@ void StartClient(const std::string& appPath, unsigned delayMilliseconds) {
     else
       Sleep(delayMilliseconds);
   }
-  ShellExecuteA(nullptr, "OPEN", path.c_str(), "", "", SW_SHOW);
+  const auto started = reinterpret_cast<std::intptr_t>(ShellExecuteA(nullptr, "OPEN", path.c_str(), "", "", SW_SHOW));
+  if (started > 32) return;
+  constexpr std::intptr_t kAccessDenied = 5;
+  diagnostics::ReportCause("cannot start the client " + NativePath(path) + ": " +
+                           (started == kAccessDenied ? "it is not an executable program (chmod +x it?)"
+                                                     : "error " + std::to_string(started)) +
+                           "; the update itself is installed");
 }
 
 void SetInstallCopyFunction(InstallCopyFunction copy) { CopySeam() = std::move(copy); }

@@ -22,6 +22,11 @@
 bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::string& stagingDir,
                            const std::string& installDir);
 
+// True when this process can write where a run writes: the application folder
+// appPath, and stagingDir's top folder ("UPDATE") when it exists. Otherwise
+// cause says which folder cannot be written, by which user and why: a run
+// stops on it before anything is fetched, so no server is blamed for it.
+bool InstallationWritable(const std::string& appPath, const std::string& stagingDir, std::string& cause);
 // Flushes paths (installed files) and the folders from each up to installDir
 // to disk; false, with the first path that failed named on stderr and in the
 // log, when one cannot be opened or flushed.
@@ -34,7 +39,9 @@ bool MakeInstalledFilesDurable(const std::vector<std::string>& paths, const std:
 void CloseRunningClient();
 
 // Starts appPath + "ZOLTClient.exe" detached from the updater, after
-// delayMilliseconds; nothing when the file is missing.
+// delayMilliseconds; nothing when the file is missing. A client that cannot be
+// started (not executable, not a program) is reported with its cause; the
+// update stays installed, so the run's outcome does not change.
 void StartClient(const std::string& appPath, unsigned delayMilliseconds = 0);
 
 // Replaces the step that ReplaceInstalledFiles takes for each file (for tests:

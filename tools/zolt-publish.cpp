@@ -2,7 +2,7 @@
 // web server can serve to the updater.
 //
 //   zolt-publish --release-version V --region R [--type N] [--notify] [--unconditional]
-//                [--allow-downgrade] [--dry-run] [--sign-key KEY.pem] [--expires DAYS]
+//                [--allow-downgrade] [--change-region] [--dry-run] [--sign-key KEY.pem] [--expires DAYS]
 //                [--serial S] [--rollout PERCENT] RELEASE_DIR PUBLISH_ROOT
 //   zolt-publish --set-rollout PERCENT [--type N] [--sign-key KEY.pem] [--dry-run] PUBLISH_ROOT
 //
@@ -62,7 +62,9 @@ constexpr const char* kUsage =
     "  --notify             ask silent runs to show the notification window\n"
     "  --unconditional      installations update whatever their version\n"
     "  --allow-downgrade    publish a version that sorts below the one published for the same\n"
-    "                       type and region, or a --serial not above the published one\n"
+    "                       type and region (a rollback), or a --serial not above the published one\n"
+    "  --change-region      publish a region other than the one published for the same type\n"
+    "                       (every installation of another region then takes the release)\n"
     "  --dry-run            list the files, sizes, digests and the manifest; write nothing\n"
     "  --sign-key KEY.pem   sign each manifest with this Ed25519 private key into <manifest>.sig\n"
     "  --expires DAYS       installations with a key refuse the manifest DAYS days from now\n"
@@ -84,6 +86,7 @@ struct Options {
   bool notify = false;
   bool unconditional = false;
   bool allowDowngrade = false;
+  bool changeRegion = false;
   bool dryRun = false;
   std::string signKey;                      // path of the Ed25519 private key; empty: unsigned
   unsigned long expiresDays = 0;            // 0: no EXPIRES
@@ -144,6 +147,7 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
     kNotify,
     kUnconditional,
     kAllowDowngrade,
+    kChangeRegion,
     kDryRun,
     kSignKey,
     kExpires,
@@ -160,6 +164,7 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
       {"notify", no_argument, nullptr, kNotify},
       {"unconditional", no_argument, nullptr, kUnconditional},
       {"allow-downgrade", no_argument, nullptr, kAllowDowngrade},
+      {"change-region", no_argument, nullptr, kChangeRegion},
       {"dry-run", no_argument, nullptr, kDryRun},
       {"sign-key", required_argument, nullptr, kSignKey},
       {"expires", required_argument, nullptr, kExpires},
@@ -206,6 +211,9 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
         break;
       case kAllowDowngrade:
         options.allowDowngrade = true;
+        break;
+      case kChangeRegion:
+        options.changeRegion = true;
         break;
       case kDryRun:
         options.dryRun = true;
@@ -443,8 +451,12 @@ void CheckAgainstPublished(const std::string& text, const Options& options) {
                     std::to_string(options.type) + " and region \"" + region +
                     "\"; nothing was changed (--allow-downgrade publishes it anyway)"};
   } else if (!region.empty()) {
-    std::cerr << "zolt-publish: the region changes from \"" << region << "\" to \"" << options.region
-              << "\": every installation of another region takes this release, whatever its version\n";
+    // A typo ("gd" for "GD") would make every installation take the release
+    // whatever its version, so a change of region is asked for like a rollback.
+    const std::string change = "the region changes from \"" + region + "\" to \"" + options.region +
+                               "\": every installation of another region takes this release, whatever its version";
+    if (!options.changeRegion) throw Failure{change + "; nothing was changed (--change-region publishes it anyway)"};
+    std::cerr << "zolt-publish: " << change << "\n";
   }
 }
 

@@ -1,7 +1,9 @@
 #include "transfer/DownFileThread.h"
 
 #include "platform/core_guard.h"
+#include "platform/diagnostics/Diagnostics.h"
 #include "transfer/DownloadFileList.h"
+#include "transfer/DownloadMeter.h"
 
 CDownFileThread::CDownFileThread(std::vector<S_UpdateSerivceAddr> servers, bool useProxy, HWND notifyWnd,
                                  unsigned notifyMsg)
@@ -41,6 +43,8 @@ void CDownFileThread::Run() {
     std::lock_guard guard(transferMutex_);
     transfer_ = transfer.get();
   }
+  // The dialog shows the progress; the log gets the summary.
+  CDownloadMeter meter(files.size(), 0, nullptr);
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (stopRequested_.load()) break;
     const std::string localPath = localDir + files[i];
@@ -50,7 +54,9 @@ void CDownFileThread::Run() {
       if (!stopRequested_.load()) SendMessageA(notifyWnd, notifyMsg, 0, -1);
       break;
     }
+    meter.FileDone(transfer->LastSize());
   }
+  if (!files.empty()) diagnostics::LogFact(meter.Summary());
   LeaveCriticalSection(&lock);
   {
     std::lock_guard guard(transferMutex_);

@@ -2,11 +2,13 @@
 
 #include <cerrno>
 #include <ctime>
+#include <optional>
 
 #include "platform/core_guard.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
+#include "transfer/DownloadMeter.h"
 
 bool ManifestSizeCap(const UpdateFileInfo& file, std::uint64_t& bytes) {
   const std::string& text = file.size;
@@ -38,13 +40,22 @@ void PrepareLocalDirectory(const std::string& localPath) {
 
 bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
                       const std::vector<std::string>& names, std::vector<std::string>* missing,
-                      std::vector<FileDigests>* digests) {
+                      std::vector<FileDigests>* digests, CDownloadMeter* shared) {
   bool complete = true;
   if (digests != nullptr) digests->clear();
+  if (names.empty()) return true;
+  std::optional<CDownloadMeter> own;
+  CDownloadMeter& meter = shared != nullptr ? *shared : own.emplace();
+  // The caps are the manifest's sizes, so together they are what is to come.
+  std::uint64_t totalBytes = 0;
+  for (const auto& name : names) totalBytes += transfer.SizeLimit(name);
+  meter.Expect(names.size(), totalBytes);
+  meter.Attach(transfer);
   for (const auto& name : names) {
     const std::string localPath = stagingDir + name;
     PrepareLocalDirectory(localPath);
     const bool arrived = transfer.GetRemoteFile(updateType, name.c_str(), localPath.c_str(), nullptr, 0) != -1;
+    if (arrived) meter.FileDone(transfer.LastSize());
     if (digests != nullptr) digests->push_back(arrived ? transfer.LastDigests() : FileDigests{});
     if (!arrived) {
       complete = false;
@@ -52,6 +63,8 @@ bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTU
       if (missing == nullptr || !transfer.LastFetchAnswered()) break;
     }
   }
+  CDownloadMeter::Detach(transfer);
+  if (shared == nullptr) meter.LogSummary();
   return complete;
 }
 
@@ -67,9 +80,12 @@ bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, 
   // manifest has "FILES".
   const SManifestExpectation expected{updateType, name == "config.ini", highestSerial, std::time(nullptr)};
   std::string causes;
+  // A server that delivered nothing has had its cause said by the transfer;
+  // only refused manifests are named here, so no server is named twice.
   const auto check = [&](const S_UpdateSerivceAddr& server, bool arrived) {
-    std::string reason = "cannot be fetched";
-    if (arrived && trust.CheckManifest(localPath, signaturePath, expected, reason, &accepted, verified)) return true;
+    std::string reason;
+    if (!arrived) return false;
+    if (trust.CheckManifest(localPath, signaturePath, expected, reason, &accepted, verified)) return true;
     causes += (causes.empty() ? "" : "; ") + (server.host.empty() ? server.ip : server.host) + ":" +
               std::to_string(server.port) + ": " + reason;
     return false;
@@ -77,6 +93,7 @@ bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, 
   const int result = transfer.GetSignedFile(updateType, name.c_str(), localPath.c_str(), check, kept, useKept);
   if (notModified != nullptr) *notModified = result == 1;
   if (result >= 0) return true;
-  cause = "no update server gave a verified " + name + (causes.empty() ? std::string() : " (" + causes + ")");
+  cause = causes.empty() ? "cannot fetch " + name + " from the update servers"
+                         : "no update server gave a verified " + name + " (" + causes + ")";
   return false;
 }

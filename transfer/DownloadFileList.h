@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/transfer/ZOLTUpdateIntf.h"
+#include "transfer/DownloadMeter.h"
 #include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
 
@@ -34,10 +35,11 @@ void PrepareLocalDirectory(const std::string& localPath);
 // write refused, a cancel) still ends it, and is added to missing too. True when
 // every name was fetched; an empty list is true at once. With digests given, it
 // receives the digests of each name's file (taken while it was written; empty
-// for a file that did not arrive), in the order of names.
+// for a file that did not arrive), in the order of names. Progress shows on
+// meter (one of the list's own when null, whose summary is then logged).
 bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
                       const std::vector<std::string>& names, std::vector<std::string>* missing = nullptr,
-                      std::vector<FileDigests>* digests = nullptr);
+                      std::vector<FileDigests>* digests = nullptr, CDownloadMeter* meter = nullptr);
 
 // The same for an owner that has stagingDir, updateType and transfer members
 // (the update dialog, the silent-update object).

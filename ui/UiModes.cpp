@@ -7,6 +7,31 @@
 #include "platform/visual/VisualApp.h"
 #include "ui/DlgNotify.h"
 #include "ui/DlgUpdate.h"
+#include "ui/UiModule.h"
+
+namespace {
+
+// How a dialog that has ended leaves the installation. Closing it (关闭, the
+// title's close button, Escape) with an update on offer declines the update;
+// closing it during the download cancels it. Neither is a failure, but
+// nothing is installed, which the exit status says.
+int Outcome(const CDlgUpdate& dialog) {
+  if (dialog.exitStatus != 0) return dialog.exitStatus;
+  const bool installed =
+      !dialog.downloadList.empty() && static_cast<std::size_t>(dialog.finishedCount) == dialog.downloadList.size();
+  if (installed || dialog.updateFiles.empty()) return 0;
+  if (dialog.downloadThread != nullptr) {
+    diagnostics::LogFact("cancelled: the user closed the dialog during the download (" +
+                         std::to_string(dialog.finishedCount) + " of " + std::to_string(dialog.downloadList.size()) +
+                         " files in); nothing was installed, and what arrived is kept for the next run");
+    return kUiCancelled;
+  }
+  diagnostics::LogFact("declined: the user closed the dialog without installing version " +
+                       dialog.versionText.GetWindowText());
+  return kUiDeclined;
+}
+
+}  // namespace
 
 int RunUpdateDialog(int updateType, const std::string& moduleName) {
   // The module has its own copy of the core, and with it its own run log
@@ -24,8 +49,9 @@ int RunUpdateDialog(int updateType, const std::string& moduleName) {
   dialog.updateType = updateType;
   dialog.moduleName = moduleName;
   dialog.DoModal();
+  const int outcome = Outcome(dialog);
   diagnostics::SummariseRepeated();
-  return dialog.exitStatus;
+  return outcome;
 }
 
 int ShowUpdateNotification(const NotifyRequest& request) {

@@ -6,7 +6,9 @@
 
 extern "C" {
 
-// Runs the update dialog; 0 when it ran, 1 without a display (said on stderr).
+// Runs the update dialog: 0 up to date or installed, 1 a failure or no
+// display (said on stderr), kUiDeclined or kUiCancelled when the user closed
+// it with an update on offer or under way (logged); nothing is installed then.
 using ZoltUiRunUpdateDialogFunction = int (*)(int updateType, const char* moduleName);
 ZOLT_UI_EXPORT int ZoltUiRunUpdateDialog(int updateType, const char* moduleName);
 
@@ -17,3 +19,5 @@ ZOLT_UI_EXPORT int ZoltUiShowNotification(const char* currentVersion, const char
 }
 
 inline constexpr const char* kUiModuleName = "ZOLTUpdateUI.so";
+inline constexpr int kUiDeclined = 4;
+inline constexpr int kUiCancelled = 5;

@@ -56,7 +56,9 @@ bool ParseHeaderTime(std::string_view text, std::time_t& time) {
   return ParseExpiry(plain, time);
 }
 
-std::string Expired(const std::string& when) { return "it expired at " + when + " UTC"; }
+std::string Expired(const std::string& when) {
+  return "it expired at " + when + " UTC: the publisher must publish the release again (zolt-publish --expires)";
+}
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include "platform/win32/FileAttributes.h"
 #include "platform/win32/Files.h"
 #include "transfer/DownloadFileList.h"
+#include "transfer/DownloadMeter.h"
 #include "transfer/KeptManifest.h"
 #include "update/Rollout.h"
 #include "update/UpdateRecord.h"
@@ -64,6 +65,7 @@ bool CUpdateSession::Prepare() {
   trust_ = CReleaseTrust::Load(place_.appPath);
   if (trust_.Required() && !trust_.Usable())
     return Fail(trust_.Problem() + "; no update is made until it holds a usable key");
+  if (std::string cause; !InstallationWritable(place_.appPath, place_.stagingDir, cause)) return Fail(cause);
   // Backups of files that could not be overwritten, and temporary files of
   // writes cut short by a killed process. The search never follows a link
   // out of the application directory.
@@ -173,6 +175,7 @@ bool CUpdateSession::Stage() {
   std::size_t wanted = 0, failed = 0;
   std::vector<std::string> missing;  // the first names, for the cause
   bool reachable = true;
+  CDownloadMeter meter;  // one progress line and one log summary for the whole list
   for (std::size_t first = 0; first < files_.size() && reachable; first += kStageBatch) {
     const std::size_t end = std::min(files_.size(), first + kStageBatch);
     std::vector<std::string> names;
@@ -188,7 +191,7 @@ bool CUpdateSession::Stage() {
     }
     std::vector<FileDigests> digests;
     std::vector<std::string> lacking;
-    DownloadFileList(place_.stagingDir, place_.updateType, transfer_, names, &lacking, &digests);
+    DownloadFileList(place_.stagingDir, place_.updateType, transfer_, names, &lacking, &digests, &meter);
     for (std::size_t i = 0; i < digests.size(); ++i)
       if (!digests[i].md5.empty() && !VerifyArrived(fetched[i], digests[i])) return false;
     // No server reachable: the rest of the list is not asked for.
@@ -200,6 +203,7 @@ bool CUpdateSession::Stage() {
     if (observer_ != nullptr) observer_->OnStaged(end, files_.size());
   }
   transfer_.ForgetSizeLimits();
+  meter.LogSummary();
   if (failed == 0) return true;
   return Fail("cannot fetch " + std::to_string(failed) + " of the " + std::to_string(wanted) + " changed files (" +
               diagnostics::NameList(missing, failed) + "); nothing was installed");

@@ -1,12 +1,14 @@
 #include "platform/diagnostics/Diagnostics.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -18,7 +20,12 @@ namespace diagnostics {
 namespace {
 
 std::mutex logMutex;
-std::string logPath;  // empty: no log
+std::string logPath;         // empty: no log
+bool fallbackTried = false;  // logPath was unwritable once and has been replaced
+
+// Set while a run logs to its fallback, so that the dialog module, which has a
+// copy of this code of its own, does not announce the same place again.
+constexpr const char* kFallbackMarker = "ZOLTUPDATE_LOG_FALLBACK";
 
 struct Repeated {
   std::string kind;
@@ -36,8 +43,40 @@ int OpenLogFile(const std::string& path) {
   struct stat status {};
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
     ::close(fd);
+    errno = EEXIST;  // something else holds the name
     return -1;
   }
+  return fd;
+}
+
+// Creates each missing folder of path (mode 0700: a log says what is installed
+// where) and refuses one that is a link or not the user's own.
+bool MakePrivateFolders(const std::string& path) {
+  for (std::size_t end = path.find('/', 1); end != std::string::npos; end = path.find('/', end + 1)) {
+    const std::string folder = path.substr(0, end);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::geteuid();
+}
+
+// Called with logMutex held when logPath cannot be opened: moves the log to
+// the user's state folder and says so once on stderr.
+int OpenFallbackLog(int reason) {
+  fallbackTried = true;
+  const std::string wanted = logPath;
+  logPath = FallbackLogFolder() + kLogName;
+  const int fd = MakePrivateFolders(FallbackLogFolder()) ? OpenLogFile(logPath) : -1;
+  const std::string notice =
+      wanted + " cannot be written (" + ErrorText(reason) + "); " +
+      (fd >= 0 ? "this run is logged to " + logPath : "nor can " + logPath + ": nothing is logged");
+  const char* said = std::getenv(kFallbackMarker);
+  if (said == nullptr || notice != said) {
+    const std::string line = "ZOLTUpdate: " + notice + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    ::setenv(kFallbackMarker, notice.c_str(), 1);
+  }
+  if (fd < 0) logPath.clear();
   return fd;
 }
 
@@ -54,6 +93,7 @@ void AppendToLog(const std::string& text) {
   std::lock_guard lock(logMutex);
   if (logPath.empty()) return;
   int fd = OpenLogFile(logPath);
+  if (fd < 0 && !fallbackTried) fd = OpenFallbackLog(errno);
   if (fd < 0) return;
   struct stat status {};
   if (::fstat(fd, &status) == 0 && status.st_size >= kLogRotateBytes) {
@@ -77,6 +117,7 @@ void OpenRunLog(const std::string& directory) {
   }
   std::lock_guard lock(logMutex);
   logPath = NativePath(directory + kLogName);
+  fallbackTried = false;
 }
 
 void CloseRunLog() {
@@ -84,10 +125,35 @@ void CloseRunLog() {
   logPath.clear();
 }
 
+std::string FallbackLogFolder() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return std::string(state) + "/zoltupdate/";
+  const char* home = std::getenv("HOME");
+  std::string folder;
+  if (home != nullptr && home[0] == '/') {
+    folder = home;
+  } else if (const passwd* user = ::getpwuid(::geteuid()); user != nullptr && user->pw_dir != nullptr) {
+    folder = user->pw_dir;
+  }
+  return folder + "/.local/state/zoltupdate/";
+}
+
+std::string UserName() {
+  if (const passwd* user = ::getpwuid(::geteuid()); user != nullptr && user->pw_name != nullptr) return user->pw_name;
+  return "uid " + std::to_string(::geteuid());
+}
+
+int FolderWriteError(const std::string& folder) {
+  const std::string path = NativePath(folder);
+  return ::faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
 void ReportCause(const std::string& cause) {
+  // The log first: when it has to move, the line that says where comes
+  // before the cause on stderr.
+  AppendToLog(cause);
   const std::string line = "ZOLTUpdate: " + cause + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
-  AppendToLog(cause);
 }
 
 void LogFact(const std::string& fact) { AppendToLog(fact); }

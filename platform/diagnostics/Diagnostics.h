@@ -3,8 +3,9 @@
 //
 // All functions may be called from any thread; lines are written whole. None
 // of them fails: a log that cannot be written (read-only folder, full disk, a
-// link or something other than a regular file in its place) is skipped
-// silently and never fails an update.
+// link or something other than a regular file in its place) never fails an
+// update. The run then logs to FallbackLogFolder() instead, and stderr names
+// that place once.
 #pragma once
 
 #include <cstddef>
@@ -30,6 +31,16 @@ void ReportCause(const std::string& cause);
 // installed, the outcome. Successful runs stay quiet on stderr.
 void LogFact(const std::string& fact);
 
+// Where a run's log goes when the application folder's cannot be written:
+// $XDG_STATE_HOME/zoltupdate/, by default ~/.local/state/zoltupdate/.
+std::string FallbackLogFolder();
+
+// The name of the user this process runs as ("uid N" when it has none).
+std::string UserName();
+
+// 0 when this process may create and remove entries in folder, else the
+// errno that says why not (EACCES, EROFS, ENOENT, ...).
+int FolderWriteError(const std::string& folder);
 // Causes and facts that a run can meet once per file (a server that lacks
 // every file of a large release) are summarised: the first kShownPerKind of
 // each kind are written as ReportCause or LogFact would (report chooses),

@@ -154,9 +154,11 @@ struct CZOLTUpdateIntf::Impl {
   std::string etag, lastModified, date;
   CStreamDigest digest;
   FileDigests lastDigests;
+  std::uint64_t lastSize = 0;
   std::vector<char> pending;  // received, not yet written
   HWND notifyWnd = nullptr;
   UINT notifyMsg = 0;
+  CZOLTUpdateIntf::ProgressFunction progress;
   std::chrono::steady_clock::time_point lastReport;
   curl_slist* resolve = nullptr;  // the address of the server under way, for its host name
 
@@ -318,6 +320,12 @@ struct CZOLTUpdateIntf::Impl {
                        diagnostics::ErrorText(static_cast<int>(osError)));
     } else if (result == CURLE_OPERATION_TIMEDOUT) {
       causes.push_back(server + " timed out for " + path + ": " + curlError);
+    } else if (result == CURLE_SSL_CONNECT_ERROR && std::strstr(curlError, "wrong version number") != nullptr) {
+      // What OpenSSL says when the answer to its greeting is not TLS at all.
+      causes.push_back(server + " does not speak HTTPS for " + path +
+                       " (it answered in plain HTTP, it seems): with UseHttps=1 the port must serve TLS; "
+                       "set UseHttps=0 for a plain HTTP server [" +
+                       curlError + "]");
     } else {
       causes.push_back(server + " for " + path + ": " + (*curlError != '\0' ? curlError : curl_easy_strerror(result)));
     }
@@ -326,16 +334,18 @@ struct CZOLTUpdateIntf::Impl {
   static int OnProgress(void* self, curl_off_t downloadTotal, curl_off_t downloadNow, curl_off_t, curl_off_t) {
     auto* impl = static_cast<Impl*>(self);
     if (impl->cancelled.load()) return 1;
-    if (impl->notifyWnd == nullptr || !impl->started) return 0;
+    if ((impl->notifyWnd == nullptr && !impl->progress) || !impl->started) return 0;
     const auto now = std::chrono::steady_clock::now();
     if (now - impl->lastReport < kReportInterval) return 0;
     impl->lastReport = now;
+    const curl_off_t received = impl->offset + downloadNow;
+    const curl_off_t total = downloadTotal > 0 ? impl->offset + downloadTotal : 0;
+    if (impl->progress) impl->progress(static_cast<std::uint64_t>(received), static_cast<std::uint64_t>(total));
+    if (impl->notifyWnd == nullptr) return 0;
     if (!LookupWindow(impl->notifyWnd)) {
       impl->windowGone = true;
       return 1;
     }
-    const curl_off_t received = impl->offset + downloadNow;
-    const curl_off_t total = downloadTotal > 0 ? impl->offset + downloadTotal : 0;
     // Equal values would read as "file complete" and (0, -1) as a failure;
     // neither may come from a progress report.
     if (received != total) {
@@ -521,6 +531,12 @@ void CZOLTUpdateIntf::LimitSize(const std::string& remoteName, std::uint64_t byt
   impl_->sizeCaps[remoteName] = bytes;
 }
 
+std::uint64_t CZOLTUpdateIntf::SizeLimit(const std::string& remoteName) const {
+  const auto known = impl_->sizeCaps.find(remoteName);
+  return known != impl_->sizeCaps.end() ? known->second : 0;
+}
+
+void CZOLTUpdateIntf::SetProgress(ProgressFunction progress) { impl_->progress = std::move(progress); }
 void CZOLTUpdateIntf::ForgetSizeLimits() { impl_->sizeCaps.clear(); }
 
 void CZOLTUpdateIntf::SetInstalledVersion(const std::string& version) {
@@ -562,6 +578,8 @@ void CZOLTUpdateIntf::SetDigestKinds(unsigned kinds) { impl_->digest.SetKinds(ki
 
 const FileDigests& CZOLTUpdateIntf::LastDigests() const { return impl_->lastDigests; }
 
+std::uint64_t CZOLTUpdateIntf::LastSize() const { return impl_->lastSize; }
+
 int CZOLTUpdateIntf::GetSignedFile(unsigned updateType, const char* remoteName, const char* localPath,
                                    const SignedFileCheck& check, Validators* kept,
                                    const std::function<bool()>& useKept) {
@@ -600,6 +618,7 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   // fails; the complete file replaces it by rename below.
   DeleteFileA(target.c_str());
   impl.lastDigests = {};
+  impl.lastSize = 0;
   impl.causes.clear();
   impl.answered = false;
   if (impl.curl == nullptr || impl.cancelled.load()) return -1;
@@ -684,6 +703,7 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
     return -1;
   }
   impl.lastDigests = impl.digest.Finish();
+  impl.lastSize = static_cast<std::uint64_t>(size);
   if (conditional != nullptr) *conditional = impl.ValidatorsOfResponse(deliveredBy);
   if (notifyWnd != nullptr) {
     SendMessageA(notifyWnd, notifyMsg, static_cast<WPARAM>(size), static_cast<LPARAM>(size));

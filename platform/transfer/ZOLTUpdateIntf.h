@@ -74,6 +74,14 @@ class CZOLTUpdateIntf {
 
   // Caps the body of remoteName (as later passed to GetRemoteFile) at bytes.
   void LimitSize(const std::string& remoteName, std::uint64_t bytes);
+  // The cap LimitSize set for remoteName; 0 when it has none.
+  std::uint64_t SizeLimit(const std::string& remoteName) const;
+
+  // Called on the fetching thread while GetRemoteFile receives a body, at
+  // most every 100 ms: the bytes of the file so far (a resumed part included)
+  // and its total when the server announced one (else 0). Empty: none.
+  using ProgressFunction = std::function<void(std::uint64_t received, std::uint64_t total)>;
+  void SetProgress(ProgressFunction progress);
   // Drops every cap LimitSize set, so that a long list can be capped a part
   // at a time.
   void ForgetSizeLimits();
@@ -108,6 +116,8 @@ class CZOLTUpdateIntf {
   // from the bytes as they were written (a resumed file includes its earlier
   // part). Empty texts before any fetch succeeded.
   const FileDigests& LastDigests() const;
+  // Its size in bytes; 0 before any fetch succeeded.
+  std::uint64_t LastSize() const;
 
   // Why a fetch failed goes to the run's diagnostics: for each server tried,
   // the refused or timed-out connection with its ip:port, the HTTP status with

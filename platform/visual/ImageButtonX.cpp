@@ -10,6 +10,16 @@ CImageButtonX::CImageButtonX(QWidget* parent) : QAbstractButton(parent) {
   setFocusPolicy(Qt::TabFocus);
 }
 
+void CImageButtonX::focusInEvent(QFocusEvent* event) {
+  QAbstractButton::focusInEvent(event);
+  update();
+}
+
+void CImageButtonX::focusOutEvent(QFocusEvent* event) {
+  QAbstractButton::focusOutEvent(event);
+  update();
+}
+
 CImageButtonX::~CImageButtonX() = default;
 
 static int SetFace(QPixmap& face, UINT id, QWidget* button) {
@@ -67,4 +77,22 @@ void CImageButtonX::paintEvent(QPaintEvent*) {
     painter.setFont(font());
     painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, text());
   }
+  if (hasFocus()) PaintFocusMark(painter, face);
+}
+
+// The keyboard's place: a dashed rounded frame just inside the face, as the
+// skin's rounded buttons are drawn, in the skin's blue on a light face and in
+// white on a dark one, so that it shows on every face.
+void CImageButtonX::PaintFocusMark(QPainter& painter, const QPixmap& face) {
+  QRect area = rect();
+  if (!face.isNull()) {
+    QSize size = face.size().boundedTo(this->size());
+    area = QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
+  }
+  const QColor middle = face.isNull() ? QColor(Qt::white) : face.toImage().pixelColor(face.rect().center());
+  const QColor mark = middle.lightness() > 160 ? QColor(0x1E, 0x78, 0xD7) : QColor(Qt::white);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(mark, 1.5, Qt::DashLine));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRoundedRect(QRectF(area).adjusted(3.5, 3.5, -3.5, -3.5), 4, 4);
 }

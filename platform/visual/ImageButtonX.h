@@ -1,5 +1,6 @@
 // A push button painted from three images: normal, hovered and pressed, with
-// its text drawn over the face in a colour per state.
+// its text drawn over the face in a colour per state, and a focus mark while
+// the keyboard is on it (Tab moves it, Enter and Space press the button).
 #pragma once
 
 #include <QAbstractButton>
@@ -35,8 +36,12 @@ class CImageButtonX : public QAbstractButton, public CControl {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
 
  private:
+  void PaintFocusMark(QPainter& painter, const QPixmap& face);
+
   QPixmap faces_[4];
   COLORREF colours_[4] = {0, 0, 0, 0};
   bool showText_ = false;

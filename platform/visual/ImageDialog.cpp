@@ -1,6 +1,7 @@
 #include "platform/visual/ImageDialog.h"
 
 #include <QAbstractButton>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWindow>
@@ -233,6 +234,24 @@ void CImageDialog::mousePressEvent(QMouseEvent* event) {
 void CImageDialog::mouseMoveEvent(QMouseEvent* event) {
   if (moving_ && (event->buttons() & Qt::LeftButton)) move(event->globalPosition().toPoint() - dragOffset_);
   QDialog::mouseMoveEvent(event);
+}
+
+void CImageDialog::keyPressEvent(QKeyEvent* event) {
+  if (event->modifiers() & ~Qt::KeypadModifier || (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)) {
+    QDialog::keyPressEvent(event);
+    return;
+  }
+  auto* button = qobject_cast<QAbstractButton*>(focusWidget());
+  if (button == nullptr || !button->isVisible() || button->window() != this) {
+    button = nullptr;
+    const DialogTemplate* tmpl = FindDialogTemplate(templateId_);
+    for (std::size_t i = 0; tmpl != nullptr && i < tmpl->controls.size() && button == nullptr; ++i) {
+      auto* candidate = qobject_cast<QAbstractButton*>(GetDlgItem(tmpl->controls[i].id));
+      if (candidate != nullptr && candidate->isVisible() && !candidate->text().isEmpty()) button = candidate;
+    }
+  }
+  if (button != nullptr) button->click();
+  event->accept();
 }
 
 void CImageDialog::mouseReleaseEvent(QMouseEvent* event) {

@@ -96,6 +96,10 @@ class CImageDialog : public QDialog {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  // Enter (and the keypad's) presses the button that has the focus, or the
+  // dialog's main button (the first visible button with a text, in template
+  // order) when none has; Escape ends the dialog through reject.
+  void keyPressEvent(QKeyEvent* event) override;
   void reject() override;
   void accept() override;
 

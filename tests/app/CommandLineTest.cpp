@@ -62,6 +62,20 @@ TEST(CommandLine, DirectoryNameMustBeOnePlainName) {
   for (const auto& n : names) EXPECT_EQ(IsPlainDirectoryName(n.name), n.plain) << n.name;
 }
 
+TEST(CommandLine, UnknownDoubleDashOptions) {
+  const struct {
+    Args args;
+    const char* unknown;  // null: none
+  } cases[] = {
+      {{"--helpp"}, "--helpp"},           {{"-silent", "--silent"}, "--silent"},        {{"--help", "--"}, "--"},
+      {{"--help", "--version"}, nullptr}, {{"-s", "-", "", "-t:2", "-x:--y"}, nullptr},
+  };
+  for (const auto& c : cases) {
+    const std::string* found = FindUnknownOption(c.args);
+    EXPECT_EQ(found ? found->c_str() : "none", std::string(c.unknown ? c.unknown : "none")) << c.args[0];
+  }
+}
+
 TEST(CommandLine, WhichModesUseTheName) {
   EXPECT_TRUE(UsesModuleName(ParseCommandLine({"-silent", "-t:2", "-d:x"})));
   EXPECT_TRUE(UsesModuleName(ParseCommandLine({"-t:2", "-d:x"})));

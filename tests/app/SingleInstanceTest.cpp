@@ -84,6 +84,15 @@ TEST_F(SingleInstance, SecondInstanceEndsAtOnceTouchingNothing) {
     EXPECT_NE(result.out.find(c.shown), std::string::npos) << result.out;
     EXPECT_EQ(result.err, "");
   }
+  // Nor does a mistyped option, which is refused before anything starts.
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--helpp"}, {"-silent", "--", "--help"}}) {
+    const ChildResult refused = Run(args);
+    EXPECT_EQ(refused.exitCode, kExitRefusedName) << args[0];
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("ZOLTUpdate: unknown option \"" + args[args.size() == 1 ? 0 : 1] + "\""),
+              std::string::npos)
+        << refused.err;
+  }
   EXPECT_FALSE(fs::exists(appDir / "ZOLTUpdate.log")) << "they do not even log";
   EXPECT_EQ(Listing(appDir), before);
   CloseHandle(held);

@@ -336,13 +336,21 @@ TEST(StartClient, StartsTheClientDetachedAfterTheDelay) {
   EXPECT_NE(info.find("args=1"), std::string::npos) << info;
 }
 
-TEST(StartClient, NothingWhenTheClientIsMissing) {
+TEST(StartClient, NothingWhenTheClientIsMissingAndACauseWhenItCannotStart) {
   TempDir app;
   bool delayed = false;
   SetStartClientDelay([&](unsigned) { delayed = true; });
+  testing::internal::CaptureStderr();
+  StartClient(app.path(), 5000);
+  EXPECT_FALSE(delayed);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  WriteTextFile(app / "ZOLTClient.exe", "#!/bin/sh\n");  // without its exec bit
+  testing::internal::CaptureStderr();
   StartClient(app.path(), 5000);
   SetStartClientDelay({});
-  EXPECT_FALSE(delayed);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ZOLTUpdate: cannot start the client " + app / "ZOLTClient.exe" +
+                ": it is not an executable program (chmod +x it?); the update itself is installed\n");
 }
 
 TEST(ShellExecute, ReportsWhatCannotBeStarted) {

@@ -56,8 +56,11 @@ TEST_F(DiagnosticsTest, RotatesAtOneMebibyteIntoTheOneOlderFile) {
 }
 
 // Whatever lies at the log's name, a line is never written through a link or
-// into something other than a regular file, and the run goes on at once.
-TEST_F(DiagnosticsTest, WhatCannotBeALogIsSkipped) {
+// into something other than a regular file, and the run goes on at once: its
+// log goes to the user's state folder, and stderr says so once.
+TEST_F(DiagnosticsTest, WhatCannotBeALogIsSkippedForTheStateFolder) {
+  const std::string state = dir_ / "state";
+  ::setenv("XDG_STATE_HOME", state.c_str(), 1);
   const std::string outside = dir_ / "outside.txt";
   const struct {
     const char* what;
@@ -74,15 +77,24 @@ TEST_F(DiagnosticsTest, WhatCannotBeALogIsSkipped) {
     fs::remove_all(log_);
     fs::remove_all(outside);
     c.place();
+    fs::remove_all(state);
+    ::unsetenv("ZOLTUPDATE_LOG_FALLBACK");
     diagnostics::OpenRunLog(std::string(c.what) == "missing folder" ? dir_ / "gone/" : dir_.path());
     testing::internal::CaptureStderr();
     diagnostics::ReportCause("still said on stderr");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ZOLTUpdate: still said on stderr\n");
-    diagnostics::LogFact("never written");
+    diagnostics::ReportCause("and again");
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find(" cannot be written ("), std::string::npos) << errors;
+    EXPECT_EQ(Count(errors, "; this run is logged to " + state + "/zoltupdate/ZOLTUpdate.log\n"), 1u) << errors;
+    EXPECT_NE(errors.find("\nZOLTUpdate: still said on stderr\nZOLTUpdate: and again\n"), std::string::npos) << errors;
+    diagnostics::LogFact("in the state folder");
+    EXPECT_NE(ReadTextFile(state + "/zoltupdate/ZOLTUpdate.log").find("] in the state folder\n"), std::string::npos);
+    EXPECT_EQ(fs::status(state + "/zoltupdate").permissions(), fs::perms::owner_all);
     EXPECT_EQ(ReadTextFile(outside), "");
     EXPECT_FALSE(fs::exists(outside) && fs::file_size(outside) > 0);
     EXPECT_FALSE(fs::exists(dir_ / "gone"));
   }
+  ::unsetenv("XDG_STATE_HOME");
 }
 
 TEST(DiagnosticsErrorText, NamesTheSystemsReasonAndAFullDisk) {

@@ -59,7 +59,7 @@ class SilentE2ETest : public ::testing::Test {
     for (auto& a : arguments) argv.push_back(a.data());
     argv.push_back(nullptr);
     std::vector<std::string> environment{"XDG_RUNTIME_DIR=" + runtime, "ZOLT_REGISTRY_ROOT=" + registry,
-                                         "PATH=/usr/bin:/bin"};
+                                         "XDG_STATE_HOME=" + state, "PATH=/usr/bin:/bin"};
     environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     std::vector<char*> envp;
     for (auto& e : environment) envp.push_back(e.data());
@@ -88,8 +88,8 @@ class SilentE2ETest : public ::testing::Test {
 
   FileSet Installed() const {
     FileSet tree = ReadTree(app, "UPDATE.kept/");
-    for (const char* own :
-         {"Config.dat", "UserConfig.dat", "UpdateRecord.dat", "ZOLTUpdate", "client.log", "ZOLTUpdate.log"})
+    for (const char* own : {"Config.dat", "UserConfig.dat", "UpdateRecord.dat", "ZOLTUpdate", "ZOLTUpdate.pub",
+                            "client.log", "ZOLTUpdate.log"})
       tree.erase(own);
     return tree;
   }
@@ -100,4 +100,5 @@ class SilentE2ETest : public ::testing::Test {
   std::string pub = work / "pub/";
   std::string registry = work / "registry/";
   std::string runtime = work / "run";
+  std::string state = work / "state";  // where a log goes that the application folder cannot hold
 };

@@ -48,10 +48,10 @@ TEST_F(SilentE2ETest, NewerVersionIsInstalledAndTheClientRestartedFiveSecondsLat
   EXPECT_EQ(ReadTextFile(work / "run.out") + ReadTextFile(work / "run.err"), "") << "a successful run is quiet";
   // ...on stderr; the log tells what happened, and the server what runs where.
   const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
-  for (const std::string& line :
-       std::vector<std::string>{"started: silent program update", "installed version \"4.0.9\", region \"GD\"",
-                                "servers 127.0.0.1 = 127.0.0.1:" + std::to_string(server.port()),
-                                "installed version 4.1.0: 3 files:", "outcome: exit 0, up to date"})
+  for (const std::string& line : std::vector<std::string>{
+           "started: silent program update", "installed version \"4.0.9\", region \"GD\"",
+           "servers 127.0.0.1 = 127.0.0.1:" + std::to_string(server.port()), "downloaded 3 of 3 files, 12 bytes in ",
+           "installed version 4.1.0: 3 files:", "outcome: exit 0, up to date"})
     EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
   EXPECT_NE(server.AgentLog().find("/1/UpdateConfig.ini ZOLTUpdate/1."), std::string::npos) << server.AgentLog();
   EXPECT_NE(server.AgentLog().find(" (installed 4.0.9)\n"), std::string::npos) << server.AgentLog();
@@ -191,7 +191,7 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
     std::function<void()> arrange;  // after a fresh installation and publication
     std::string mount;              // shell commands run in a mount namespace before the updater ("$A": app)
     std::vector<std::string> causes;
-    bool logged = true;         // false: the application folder itself cannot be written
+    bool logged = true;         // false: the application folder itself cannot be written, the log goes to state
     bool partly = false;        // the folder changes: some files replaced, or a part kept for resuming
     std::size_t maxLines = 40;  // on stderr: a cause names a bounded number of items
   } cases[] = {
@@ -199,6 +199,13 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
        [&] { WriteLocalConfig(app, "4.0.9", "GD", closedPort); },
        "",
        {"cannot connect to 127.0.0.1:" + std::to_string(closedPort) + " for /1/UpdateConfig.ini: Connection refused"}},
+      {"nothing listens for an installation that wants signed releases",
+       [&] {
+         WriteLocalConfig(app, "4.0.9", "GD", closedPort);
+         fs::copy_file(MakeEd25519Key(work.path(), "signer").publicKey, app + "ZOLTUpdate.pub");
+       },
+       "",
+       {"127.0.0.1:" + std::to_string(closedPort), "cannot fetch UpdateConfig.ini from the update servers"}},
       {"the server stops sending",
        [&] {
          WriteLocalConfig(app, "4.0.9", "GD", stalling.port());
@@ -248,6 +255,20 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
        [&] { fs::create_symlink(bundle, app + "ZOLTUpdate.pub"); },
        "",
        {app + "ZOLTUpdate.pub is a symbolic link", "no update is made until"}},
+      {"a port beyond 65535",
+       [&] { CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "ServerPort", "83731"); },
+       "",
+       {"Config.dat [Update] ServerPort \"83731\" is not a port (a number from 0 to 65535); the server "
+        "\"127.0.0.1\" is skipped"}},
+      {"ServerIP holds a URL",
+       [&] { CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "ServerIP", "http://" + served + "/"); },
+       "",
+       {"ServerIP takes a host name or IPv4 address, not a URL; write ServerIP=127.0.0.1 and ServerPort=" +
+        std::to_string(server.port())}},
+      {"UseHttps against a plain HTTP server",
+       [&] { CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "UseHttps", "1"); },
+       "",
+       {served + " does not speak HTTPS for /1/UpdateConfig.ini (it answered in plain HTTP, it seems)"}},
       {"Config.dat cannot be deciphered",
        [&] { WriteTextFile(app + "Config.dat", "not enciphered"); },
        "",
@@ -281,12 +302,12 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
       {"the application folder is read-only",
        [] {},
        "mount --bind \"$A\" \"$A\" && mount -o remount,bind,ro \"$A\"",
-       {"cannot create the folder " + app + "UPDATE/Program/: Read-only file system"},
+       {"the installation folder " + app + " is not writable by user root (Read-only file system)"},
        false},
       {"an installed folder is read-only",
        [] {},
        "mount --bind \"$A/data\" \"$A/data\" && mount -o remount,bind,ro \"$A/data\"",
-       {"cannot replace " + app + "data/", ": Read-only file system", "not every file could be replaced"},
+       {"cannot replace " + app + "data/a.bin: Read-only file system", "not every file could be replaced"},
        true,
        true},
       {"the disk is full",
@@ -299,6 +320,7 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
     if (!c.mount.empty() && !canMount) continue;
     Install(old, "4.0.9", server.port());
     Publish(pub, 1, release, {"4.1.0", "GD"});
+    fs::remove_all(state);
     c.arrange();
     std::vector<std::string> wrapper;
     if (!c.mount.empty()) {
@@ -309,16 +331,17 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
     extraEnvironment.clear();
     const std::string errors = ReadTextFile(work / "run.err");
     EXPECT_LE(static_cast<std::size_t>(std::count(errors.begin(), errors.end(), '\n')), c.maxLines) << errors;
-    const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
+    const std::string log = ReadTextFile(c.logged ? app + "ZOLTUpdate.log" : state + "/zoltupdate/ZOLTUpdate.log");
     for (const std::string& cause : c.causes) {
-      EXPECT_NE(errors.find(cause), std::string::npos) << cause << "\nstderr:\n" << errors;
-      if (c.logged) {
-        EXPECT_NE(log.find(cause), std::string::npos) << cause << "\nlog:\n" << log;
-      }
+      EXPECT_EQ(Count(errors, cause), 1u) << "said once: " << cause << "\nstderr:\n" << errors;
+      EXPECT_NE(log.find(cause), std::string::npos) << cause << "\nlog:\n" << log;
     }
-    if (c.logged) {
-      EXPECT_NE(log.find("started: silent program update"), std::string::npos) << log;
-      EXPECT_NE(log.find("outcome: exit 1, failed"), std::string::npos) << log;
+    EXPECT_NE(log.find("started: silent program update"), std::string::npos) << log;
+    EXPECT_NE(log.find("outcome: exit 1, failed"), std::string::npos) << log;
+    if (!c.logged) {
+      const std::string moved = "this run is logged to " + state + "/zoltupdate/ZOLTUpdate.log";
+      EXPECT_EQ(Count(errors, moved), 1u) << errors;
+      EXPECT_EQ(Count(errors, "server"), 0u) << "a local fault blames no server:\n" << errors;
     }
     if (!c.partly) {
       EXPECT_EQ(Installed(), WithNativeNames(old));

@@ -352,7 +352,7 @@ TEST_F(SilentUpdateTest, SignedReleases) {
          WriteTextFile(manifest, "[Version]\nEXPIRES=2020-01-01 00:00:00\n" + ReadTextFile(manifest).substr(10));
          SignPublished(root, type, trusted.privateKey);
        },
-       nullptr, false, "expired at 2020-01-01 00:00:00", 1},
+       nullptr, false, "expired at 2020-01-01 00:00:00 UTC: the publisher must publish the release again", 1},
       {"bad first server, good second", 1, trustedPem, tampered, signedRelease, true, "", 1},
       {"key file without a usable key", 1, "-----BEGIN PUBLIC KEY-----\nnot a key\n-----END PUBLIC KEY-----\n",
        signedRelease, nullptr, false, "holds no Ed25519 public key", 0},

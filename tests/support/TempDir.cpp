@@ -29,3 +29,11 @@ std::string ReadTextFile(const std::string& path) {
   content << in.rdbuf();
   return content.str();
 }
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); !part.empty() && at != std::string::npos;
+       at = text.find(part, at + part.size()))
+    ++count;
+  return count;
+}

@@ -1,6 +1,7 @@
 // A temporary folder for one test, removed with everything in it afterwards.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 class TempDir {
@@ -22,3 +23,4 @@ class TempDir {
 // Small file helpers for tests.
 void WriteTextFile(const std::string& path, const std::string& content);  // creates folders
 std::string ReadTextFile(const std::string& path);                        // empty when missing
+std::size_t Count(const std::string& text, const std::string& part);      // non-overlapping occurrences

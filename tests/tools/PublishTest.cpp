@@ -319,10 +319,14 @@ TEST_F(PublishTest, DowngradeNeedsToBeAskedForAndDryRunWritesNothing) {
             0);
   EXPECT_FALSE(fs::exists(dir_ / "never")) << "not even the publish root";
 
-  // A rollback that is asked for, and a region change, go through.
+  // A region typo is refused like a downgrade; asked for, both go through.
+  run = Publish("--release-version 9.2 --region gd", release_, root_);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.errors.find("(--change-region publishes it anyway)"), std::string::npos) << run.errors;
+  EXPECT_EQ(Listing(root_), before);
   EXPECT_EQ(Publish("--release-version 10.0 --region GD --allow-downgrade", release_, root_).exitCode, 0);
   EXPECT_NE(ReadTextFile(root_ + "/1/UpdateConfig.ini").find("VERSION=10.0\n"), std::string::npos);
-  run = Publish("--release-version 0.1 --region SH", release_, root_);
+  run = Publish("--release-version 0.1 --region SH --change-region", release_, root_);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_NE(run.errors.find("region changes from \"GD\" to \"SH\""), std::string::npos) << run.errors;
 }

@@ -64,6 +64,8 @@ TEST(ZoltConfig, ExitCodes) {
       {"set: ] in section", {"set", file, "A]", "k", "v"}, 2},
       {"set: blank at end of value", {"set", file, "A", "k", "v "}, 2},
       {"set: empty key", {"set", file, "A", "", "v"}, 2},
+      {"set: a port beyond 65535", {"set", file, "Update", "ServerPort", "83731"}, 2},
+      {"set: a port that is a word", {"set", file, "update", "serverport2", "http"}, 2},
       {"unknown option", {"--frobnicate", "get", file, "A", "k"}, 2},
       {"option after the command is an operand", {"get", "--help"}, 2},
   };
@@ -79,6 +81,8 @@ TEST(ZoltConfig, ExitCodes) {
   EXPECT_EQ(ReadTextFile(file), before);
   EXPECT_EQ(Tool({"get", file, "A", "missing"}).exitCode, 1);
   EXPECT_EQ(Tool({"set", file, "A", "k", ""}).exitCode, 0);
+  EXPECT_EQ(Tool({"set", file, "Update", "ServerPort", "65535"}).exitCode, 0);
+  EXPECT_EQ(Tool({"set", file, "A", "ServerPort", "http"}).exitCode, 0) << "only [Update] holds ports";
   const ChildResult empty = Tool({"get", file, "A", "k"});
   EXPECT_EQ(empty.exitCode, 0);
   EXPECT_EQ(empty.out, "\n");

@@ -8,6 +8,7 @@
 
 #include "platform/win32/Sync.h"
 #include "transfer/DownFileThread.h"
+#include "transfer/DownloadMeter.h"
 
 using namespace std::chrono_literals;
 
@@ -128,4 +129,24 @@ TEST(TransferRequest, PathHasTheTypeAndPercentEncodedSegments) {
       {2, "a-b_c.d~e", "/2/a-b_c.d~e"},
   };
   for (const auto& [type, name, expected] : cases) EXPECT_EQ(CZOLTUpdateIntf::RequestPath(type, name), expected);
+}
+
+TEST(DownloadMeter, DrawsOneLineOnATerminalAndSumsUpForTheLog) {
+  std::FILE* terminal = std::tmpfile();
+  const auto start = CDownloadMeter::Clock::now();
+  {
+    CDownloadMeter meter(2, 3 << 20, terminal, start);
+    meter.Progress(1 << 20, start + 1s);
+    meter.FileDone(2 << 20, start + 2s);
+    EXPECT_EQ(meter.Summary(start + 4s), "downloaded 1 of 2 files, 2097152 bytes in 4.0 s (512 KiB/s)");
+  }
+  std::rewind(terminal);
+  char text[256] = {};
+  text[std::fread(text, 1, sizeof text - 1, terminal)] = '\0';
+  std::fclose(terminal);
+  EXPECT_STREQ(text,
+               "\rZOLTUpdate: 0/2 files  1.0 MiB of 3.0 MiB  1.0 MiB/s"
+               "\rZOLTUpdate: 1/2 files  2.0 MiB of 3.0 MiB  1.0 MiB/s\n");
+  CDownloadMeter quiet(1, 0, nullptr);  // no terminal: nothing drawn, and nothing to fail on
+  quiet.FileDone(5);
 }

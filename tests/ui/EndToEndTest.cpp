@@ -91,11 +91,11 @@ std::string FindWindowNamed(const std::string& pattern) {
 }
 
 // Runs the updater of installation with args under a fresh Xvfb, waits for the
-// window whose name matches, runs beforeClick, clicks at (x, y) of the window
-// (pixels) and waits for the updater to end. Returns its exit status, or -2
-// when a step failed (the failure is reported).
-int RunAndClick(Installation& installation, const std::vector<std::string>& args, const std::string& windowName,
-                const char* x, const char* y, const std::function<void()>& beforeClick = {}) {
+// window whose name matches, runs beforeActions, then each xdotool command of
+// actions ("%w" standing for the window) and waits for the updater to end.
+// Returns its exit status, or -2 when a step failed (the failure is reported).
+int RunAndAct(Installation& installation, const std::vector<std::string>& args, const std::string& windowName,
+              const std::vector<std::vector<std::string>>& actions, const std::function<void()>& beforeActions = {}) {
   std::vector<std::string> command{installation.app / "ZOLTUpdate"};
   command.insert(command.end(), args.begin(), args.end());
   TempDir display;
@@ -106,17 +106,27 @@ int RunAndClick(Installation& installation, const std::vector<std::string>& args
     ADD_FAILURE() << "no window " << windowName << "\n" << ReadTextFile(display / "updater.log");
     return -2;
   }
-  if (beforeClick) beforeClick();
-  const ChildResult click = RunChild({"/usr/bin/xdotool", "mousemove", "--window", window, x, y, "click", "1"}, {}, 10);
-  if (click.exitCode != 0) {
-    ADD_FAILURE() << click.err;
-    return -2;
+  if (beforeActions) beforeActions();
+  for (std::vector<std::string> action : actions) {
+    for (std::string& word : action) word = word == "%w" ? window : word;
+    action.insert(action.begin(), "/usr/bin/xdotool");
+    const ChildResult done = RunChild(action, {}, 10);
+    if (done.exitCode != 0) {
+      ADD_FAILURE() << done.err;
+      return -2;
+    }
   }
   if (!WaitFor([&] { return updater.Exited(); }, 30000)) {
     ADD_FAILURE() << "the updater did not end\n" << ReadTextFile(display / "updater.log");
     return -2;
   }
   return updater.exitCode();
+}
+
+// A click at (x, y) of the window, in pixels.
+int RunAndClick(Installation& installation, const std::vector<std::string>& args, const std::string& windowName,
+                const char* x, const char* y, const std::function<void()>& beforeClick = {}) {
+  return RunAndAct(installation, args, windowName, {{"mousemove", "--window", "%w", x, y, "click", "1"}}, beforeClick);
 }
 
 TEST(EndToEnd, ClickingUpgradeInTheDialogUpdatesTheInstallation) {
@@ -194,6 +204,53 @@ TEST(EndToEnd, DialogThatCouldNotCheckExitsOneWithTheCauseLogged) {
     EXPECT_NE(log.find(c.cause), std::string::npos) << log;
     EXPECT_NE(log.find("outcome: exit 1, failed"), std::string::npos) << log;
     EXPECT_TRUE(installation.Installed("a.dat").empty());
+  }
+}
+
+// The keyboard alone: the focus starts on 立即升级, Tab moves it, Enter presses
+// the focused button and Escape closes. Closing with an update on offer
+// declines it, closing during the download cancels it: both are logged and
+// exit 1, since nothing was installed.
+TEST(EndToEnd, KeysDriveTheDialogAndTheLogSaysHowItEnded) {
+  const char* exe = std::getenv("ZOLT_UPDATE_EXE");
+  ASSERT_NE(exe, nullptr);
+  const struct {
+    const char* what;
+    std::vector<const char*> keys;
+    bool stalled;  // the server holds the file back
+    int status;
+    std::string logged;
+  } cases[] = {
+      {"Enter presses 立即升级", {"Return"}, false, 0, "outcome: exit 0, up to date or everything installed"},
+      {"Escape declines", {"Escape"}, false, 1, "declined: the user closed the dialog without installing version 2.0"},
+      {"Tab, then Enter on a close button",
+       {"Tab", "Return"},
+       false,
+       1,
+       "outcome: exit 1, nothing installed: the user declined"},
+      {"Escape during the download cancels",
+       {"Return", "Escape"},
+       true,
+       1,
+       "cancelled: the user closed the dialog during the download (0 of 1 files in)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ServedInstallation installation("2.0", {{"a.dat", std::string(200000, 'a')}});
+    InstallProgram(exe, installation.app);
+    installation.Install("a.dat", "old a");
+    std::unique_ptr<FaultServer> stalling;
+    if (c.stalled) {
+      stalling = std::make_unique<FaultServer>(installation.publish.path());
+      stalling->SetRule("/1/a.dat", R"({"stall": 1000})");
+      installation.Configure(stalling->port());
+    }
+    std::vector<std::vector<std::string>> actions{{"windowfocus", "--sync", "%w"}};
+    for (const char* key : c.keys) actions.push_back({"key", "--delay", "100", key});
+    EXPECT_EQ(RunAndAct(installation, {}, "^在线更新$", actions), c.status);
+    const std::string log = ReadTextFile(installation.app / "ZOLTUpdate.log");
+    EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    EXPECT_EQ(installation.Installed("a.dat") == "old a", c.status != 0);
   }
 }
 

@@ -39,6 +39,25 @@ TEST(Screenshots, EveryStateOfTheUpdateDialog) {
     CDlgUpdate dialog;
     dialog.Create();
     Save(dialog, "update-available", size);
+    // The keyboard's focus shows on the button that has it, and only there.
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    for (const int id : {IDC_UPGRADE, IDC_CLOSE, IDC_TITLE_CLOSE}) {
+      Control(dialog, id)->setFocus(Qt::TabFocusReason);
+      const QImage focused = dialog.grab().toImage();
+      Control(dialog, id)->clearFocus();
+      const QImage plain = dialog.grab().toImage();
+      const QRect button = Control(dialog, id)->geometry();
+      int changed = 0, outside = 0;
+      for (int y = 0; y < plain.height(); ++y)
+        for (int x = 0; x < plain.width(); ++x)
+          if (focused.pixel(x, y) != plain.pixel(x, y)) ++(button.contains(x, y) ? changed : outside);
+      EXPECT_GT(changed, 20) << id;
+      EXPECT_EQ(outside, 0) << id;
+      if (id == IDC_UPGRADE) {
+        EXPECT_TRUE(focused.save(ScreenshotFolder() + "/update-available-focus.png"));
+      }
+    }
   }
   {
     Installation installation;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/configfile/ConfigFile.h"
+#include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
 #include "tests/support/TempDir.h"
 
@@ -45,7 +46,18 @@ class ServerConfigTest : public ::testing::Test {
 };
 
 TEST_F(ServerConfigTest, NoFilesGiveOneEmptyServerAndTheProxy) {
+  diagnostics::OpenRunLog(dir_.path());
   const Result result = Read();
+  diagnostics::CloseRunLog();
+  const std::string log = ReadTextFile(dir_ / diagnostics::kLogName);
+  EXPECT_NE(log.find("servers none configured;"), std::string::npos) << log;
+  EXPECT_EQ(log.find("?:80"), std::string::npos) << log;
+  WriteDat("Config.dat", "Update", {{"ServerIP", "192.0.2.1"}, {"ServerPort", "83731"}, {"ServerIP2", "192.0.2.2"}});
+  diagnostics::OpenRunLog(dir_.path());
+  Read();
+  diagnostics::CloseRunLog();
+  EXPECT_NE(ReadTextFile(dir_ / diagnostics::kLogName).find("servers 192.0.2.1 (skipped), 192.0.2.2 = 192.0.2.2:80;"),
+            std::string::npos);
   EXPECT_EQ(result.version, "");
   EXPECT_EQ(result.region, "");
   EXPECT_EQ(result.servers, (Servers{{"", 0}}));
@@ -63,9 +75,12 @@ TEST_F(ServerConfigTest, ServerListFromConfigDat) {
        {{"192.0.2.1", 8080}, {"198.51.100.7", 81}}},
       {"short dotted form is kept as written", {{"ServerIP", "127.1"}, {"ServerPort", "80"}}, {{"127.1", 80}}},
       {"host name resolves", {{"ServerIP", "localhost"}, {"ServerPort", "8000"}}, {{"127.0.0.1", 8000}}},
-      {"ports keep their low 16 bits",
+      {"a port beyond 65535, or negative, skips its server",
        {{"ServerIP", "192.0.2.1"}, {"ServerPort", "65616"}, {"ServerIP2", "192.0.2.2"}, {"ServerPort2", "-1"}},
-       {{"192.0.2.1", 80}, {"192.0.2.2", 65535}}},
+       {{"", 0}}},
+      {"a port that is not a number skips its server",
+       {{"ServerIP", "192.0.2.1"}, {"ServerPort", "http"}, {"ServerIP2", "192.0.2.2"}, {"ServerPort2", "65535"}},
+       {{"", 0}, {"192.0.2.2", 65535}}},
       {"empty second server",
        {{"ServerIP", "192.0.2.1"}, {"ServerIP2", ""}, {"ServerPort2", "90"}},
        {{"192.0.2.1", 0}}},

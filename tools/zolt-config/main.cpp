@@ -4,6 +4,7 @@
 // 2 bad arguments or a value the file format cannot hold.
 #include <getopt.h>
 
+#include <strings.h>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,6 +14,7 @@
 #include "platform/configfile/ConfigFile.h"
 #include "platform/configfile/Profile.h"
 #include "platform/win32/Files.h"
+#include "update/ServerConfig.h"
 
 namespace {
 
@@ -68,12 +70,23 @@ int Get(const std::string& path, const std::string& section, const std::string& 
   return kOk;
 }
 
+bool EqualNoCase(const std::string& a, const char* b) { return ::strcasecmp(a.c_str(), b) == 0; }
+
 int Set(const std::string& path, const std::string& section, const std::string& key, const std::string& value) {
   if (!CProfile::CanHold(section, key, value)) {
     std::fprintf(stderr,
                  "zolt-config: cannot store this: section and key must be non-empty; no line breaks; no blanks at "
                  "either end of section, key or value; no \"]\" in the section; no \"=\" in the key; a key may not "
                  "start with \";\" or \"[\"\n");
+    return kUsage;
+  }
+  // The updater skips a server whose port it cannot use; better to refuse
+  // the value here, where the installer sees it.
+  std::uint16_t port = 0;
+  if (EqualNoCase(section, "Update") && (EqualNoCase(key, "ServerPort") || EqualNoCase(key, "ServerPort2")) &&
+      !ParsePort(value, port)) {
+    std::fprintf(stderr, "zolt-config: %s must be a port, a number from 0 to 65535, not \"%s\"\n", key.c_str(),
+                 value.c_str());
     return kUsage;
   }
   CCryptConfigFile file(path, "");
