@@ -10,6 +10,7 @@
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/FileAttributes.h"
 #include "platform/win32/Files.h"
+#include "transfer/DeltaFetch.h"
 #include "transfer/DownloadFileList.h"
 #include "transfer/KeptManifest.h"
 #include "update/ServerConfig.h"
@@ -138,7 +139,7 @@ bool CSilentUpdate::StageFiles(const std::vector<UpdateFileInfo>& files) {
   transfer->SetDigestKinds(sha256 ? kDigestMD5 | kDigestSHA256 : kDigestMD5);
   std::vector<FileDigests> digests;
   std::vector<std::string> missing;
-  if (!DownloadFileList(*this, downloads, &missing, &digests)) {
+  if (!DownloadChangedFiles(StagingSourceOf(*this, sha256), *transfer, fetched, &missing, &digests, &tally_)) {
     Complain("cannot fetch " + std::to_string(missing.size()) + " of the " + std::to_string(downloads.size()) +
              " changed files (" + JoinNames(missing) + "); nothing was installed");
     return false;
@@ -204,7 +205,7 @@ bool CSilentUpdate::RunProgramUpdate() {
     const bool installed = ReplaceInstalledFiles(files, stagingDir, installDir);
     if (installed) {
       RecordInstalledVersion(newVersion);
-      diagnostics::LogFact("installed version " + newVersion + ": " + ListForLog(files));
+      diagnostics::LogFact("installed version " + newVersion + ": " + ListForLog(files) + "; " + DescribeTally(tally_));
     } else {
       succeeded = false;
       Complain("not every file could be replaced; version " + localVersion + " stays recorded");
@@ -292,7 +293,9 @@ bool CSilentUpdate::RunComponentUpdate() {
   if (succeeded && StageFiles(files)) {
     if (ReplaceInstalledFiles(files, stagingDir, installDir)) {
       CopyFileA((stagingDir + manifestName).c_str(), (installDir + manifestName).c_str(), FALSE);
-      if (!files.empty()) diagnostics::LogFact("installed into \"" + moduleName + "\": " + ListForLog(files));
+      if (!files.empty())
+        diagnostics::LogFact("installed into \"" + moduleName + "\": " + ListForLog(files) + "; " +
+                             DescribeTally(tally_));
     } else {
       succeeded = false;
       Complain("not every file of " + moduleName + " could be replaced; its " + manifestName + " stays as it was");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/transfer/ZOLTUpdateIntf.h"
+#include "transfer/DeltaFetch.h"
 #include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
 
@@ -71,4 +72,5 @@ class CSilentUpdate {
 
   NotifyFunction notifier_;
   CReleaseTrust trust_;  // of the run under way
+  TransferTally tally_;  // what staging moved
 };

@@ -202,6 +202,8 @@ void CDlgUpdate::OnUpgrade() {
     EnterCriticalSection(&downloadThread->lock);
     downloadThread->files = downloadList;
     downloadThread->sizeCaps = ManifestSizeCaps(updateFiles);
+    downloadThread->source = StagingSourceOf(*this, trust.Required());
+    downloadThread->changedFiles = updateFiles;
     LeaveCriticalSection(&downloadThread->lock);
     downloadThread->updateType = static_cast<unsigned>(updateType);
     downloadThread->Start();
@@ -271,7 +273,8 @@ void CDlgUpdate::ApplyDownloadedUpdate() {
   update.stagingDir = stagingDir;
   update.localVersion = localVersion;
   if (InstallStagedUpdate(update, updateFiles)) {
-    diagnostics::LogFact("installed " + std::to_string(updateFiles.size()) + " files into " + installDir);
+    diagnostics::LogFact("installed " + std::to_string(updateFiles.size()) + " files into " + installDir +
+                         (downloadThread ? "; " + DescribeTally(downloadThread->tally) : std::string()));
   } else {
     exitStatus = 1;
     diagnostics::ReportCause("not every file could be replaced; version " + localVersion + " stays recorded");

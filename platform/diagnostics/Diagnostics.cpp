@@ -71,7 +71,15 @@ void CloseRunLog() {
   logPath.clear();
 }
 
+namespace {
+thread_local bool tCausesAsFacts = false;
+}  // namespace
+
+CCausesAsFacts::CCausesAsFacts() : previous_(tCausesAsFacts) { tCausesAsFacts = true; }
+CCausesAsFacts::~CCausesAsFacts() { tCausesAsFacts = previous_; }
+
 void ReportCause(const std::string& cause) {
+  if (tCausesAsFacts) return AppendToLog(cause);
   const std::string line = "ZOLTUpdate: " + cause + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   AppendToLog(cause);
