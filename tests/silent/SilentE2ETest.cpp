@@ -254,19 +254,23 @@ TEST_F(SilentE2ETest, ChangedFilesTakeTheSmallestWayThatWorks) {
   for (std::size_t at = 1000; at < newBinary.size(); at += 40000) newBinary.replace(at, 8, "CHANGED!");
   const FileSet old = {{"bin\\core.so", oldBinary}, {"version.txt", "4.0.9"}};
   const FileSet release = {{"bin\\core.so", newBinary}, {"version.txt", "4.1.0"}};
-  const std::string manifest = pub + "1/UpdateConfig.ini";
+  std::string type = "1";  // of the row under way
+  const auto manifestPath = [&] { return pub + type + "/UpdateConfig.ini"; };
   const std::string baseKey = PatchKey(CMD5::OfBytes(oldBinary.data(), oldBinary.size()));
   const auto listed = [&](const std::string& key) {
     std::string value;
-    CConfigFile(manifest).ReadString("bin\\core.so", key, "", value);
+    CConfigFile(manifestPath()).ReadString("bin\\core.so", key, "", value);
     return value;
   };
-  const auto patchUrl = [&] { return "/1/.zolt/" + listed(baseKey).substr(listed(baseKey).find(' ') + 1) + ".patch"; };
-  const auto packedUrl = [&] { return "/1/.zolt/" + listed(kPackedSha256Key) + ".zst"; };
+  const auto patchUrl = [&] {
+    return "/" + type + "/.zolt/" + listed(baseKey).substr(listed(baseKey).find(' ') + 1) + ".patch";
+  };
+  const auto packedUrl = [&] { return "/" + type + "/.zolt/" + listed(kPackedSha256Key) + ".zst"; };
   // Serves bytes as the patch, listed with that size (or listedSize) and their digest.
   const auto servePatch = [&](const std::string& bytes, std::size_t listedSize) {
     const std::string sha256 = CMD5::SHA256OfBytes(bytes.data(), bytes.size());
     WriteTextFile(pub + "1/.zolt/" + sha256 + ".patch", bytes);
+    const std::string manifest = manifestPath();
     std::string text = ReadTextFile(manifest);
     const std::string line = baseKey + "=" + listed(baseKey);
     text.replace(text.find(line), line.size(), baseKey + "=" + PatchValue(listedSize, sha256));
@@ -282,6 +286,7 @@ TEST_F(SilentE2ETest, ChangedFilesTakeTheSmallestWayThatWorks) {
     std::string logged;             // in ZOLTUpdate.log
     bool signedRelease = false;
     bool plainPublication = false;  // published without zolt-publish: no patch keys at all
+    std::string type = "1";         // another: the component "comp" of that type
   } cases[] = {
       {"a patch from the installed copy", [] {}, "patch", "bytes over the wire ("},
       {"a base edited locally", [&] { WriteTextFile(app + "bin/core.so", oldBinary + "x"); }, "compressed",
@@ -312,11 +317,17 @@ TEST_F(SilentE2ETest, ChangedFilesTakeTheSmallestWayThatWorks) {
        "plain", "gave another file than the published one"},
       {"a signed release with patches", [] {}, "patch", "1 patched", true},
       {"a publication without patches", [] {}, "plain", "0 patched, 0 compressed, 2 plain", false, true},
+      {"a component with patches", [] {}, "patch", "installed into \"comp\": 2 files: bin\\core.so, version.txt; ",
+       false, false, "5"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     NginxServer server(pub);
-    Install(old, "4.0.9", server.port());
+    type = c.type;
+    const bool component = type != "1";
+    const std::string installed = component ? app + "comp/" : app;
+    Install(component ? FileSet{} : old, "4.0.9", server.port());
+    if (component) WriteFiles(installed, old);
     fs::remove_all(pub);
     if (c.plainPublication) {
       Publish(pub, 1, release, {"4.1.0", "GD"});
@@ -324,20 +335,24 @@ TEST_F(SilentE2ETest, ChangedFilesTakeTheSmallestWayThatWorks) {
       WriteFiles(work / "old/", old);
       WriteFiles(work / "new/", release);
       const std::string sign = c.signedRelease ? " --sign-key " + key.privateKey : "";
-      ASSERT_EQ(std::system((Env("ZOLT_PUBLISH_BIN") + " --release-version 4.1.0 --region GD --delta-from " +
-                             (work / "old") + sign + " " + (work / "new") + " " + pub + " >/dev/null")
+      ASSERT_EQ(std::system((Env("ZOLT_PUBLISH_BIN") + " --type " + type +
+                             " --release-version 4.1.0 --region GD --delta-from " + (work / "old") + sign + " " +
+                             (work / "new") + " " + pub + " >/dev/null")
                                 .c_str()),
                 0);
     }
     if (c.signedRelease) fs::copy_file(key.publicKey, app + "ZOLTUpdate.pub");
     c.arrange();
-    EXPECT_EQ(Wait(Start()), 0);
+    EXPECT_EQ(Wait(Start(component ? std::vector<std::string>{"-silent", "-t:" + type, "-d:comp"}
+                                   : std::vector<std::string>{"-silent"})),
+              0);
     EXPECT_EQ(ReadTextFile(work / "run.err"), "") << "a fallback is no failure";
     fs::remove(app + "ZOLTUpdate.pub");
-    EXPECT_EQ(Installed(), WithNativeNames(release));
+    fs::remove(installed + "config.ini");
+    EXPECT_EQ(component ? ReadTree(installed) : Installed(), WithNativeNames(release));
     const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
     EXPECT_NE(log.find(c.logged), std::string::npos) << log;
-    EXPECT_EQ(Requests(server, "/1/bin/core.so"), c.way == "plain" ? 1 : 0);
+    EXPECT_EQ(Requests(server, "/" + type + "/bin/core.so"), c.way == "plain" ? 1 : 0);
     if (!c.plainPublication) {
       EXPECT_EQ(Requests(server, packedUrl()), c.way == "compressed" ? 1 : 0);
       if (c.way == "patch") {
