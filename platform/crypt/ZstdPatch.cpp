@@ -36,6 +36,24 @@ using DecoderContext = std::unique_ptr<ZSTD_DCtx, DCtxDeleter>;
 // again), so that resident memory does not grow with the file.
 constexpr std::size_t kTrimBytes = 8u << 20;
 
+constexpr std::size_t kInputSlice = 1024;
+
+// Files up to this size are decoded in memory instead: a read and a write
+// cost less than mapping them, and nothing of them can fault.
+constexpr std::size_t kInMemoryBytes = 8u << 20;
+
+// Reads the size bytes of fd from its start into bytes.
+bool ReadAll(int fd, std::size_t size, std::string& bytes) {
+  bytes.resize(size);
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t n = ::pread(fd, bytes.data() + done, size - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 struct Output {
   unsigned char* data;
   std::size_t size;
@@ -82,7 +100,12 @@ const char* DecodeFrame(const DecodeJob& job, std::size_t& zstdError) {
     }
     while (in.pos < in.size && pending != 0) {
       const std::size_t before = out.pos;
-      pending = ZSTD_decompressStream(job.context, &out, &in);
+      // A patch's blocks are a few bytes each for up to 128 KiB of output:
+      // fed a little at a time, the decoder returns often enough for the
+      // digest and the trimming to keep up.
+      ZSTD_inBuffer slice{in.src, std::min(in.size, in.pos + kInputSlice), in.pos};
+      pending = ZSTD_decompressStream(job.context, &out, &slice);
+      in.pos = slice.pos;
       if (ZSTD_isError(pending)) {
         zstdError = pending;
         return ZSTD_getErrorCode(pending) == ZSTD_error_dstSize_tooSmall ? "decodes to more than the file's size"
@@ -321,47 +344,63 @@ bool DecodeZstdFile(const std::string& framePath, const std::string& basePath, c
   if (size > static_cast<std::uint64_t>(SIZE_MAX / 2)) return fail("the file is too large to map");
 
   Mapping base;
+  std::string baseBytes;
+  std::string_view prefix;
   if (!basePath.empty()) {
     const Descriptor fd(OpenRegularFileForReading(basePath));
     struct stat status {};
     if (fd.fd < 0 || ::fstat(fd.fd, &status) != 0)
       return fail("cannot read the installed " + NativePath(basePath) + ": " + diagnostics::ErrorText(errno));
-    if (!base.Map(fd.fd, static_cast<std::size_t>(status.st_size), false))
-      return fail("cannot map the installed " + NativePath(basePath) + ": " + diagnostics::ErrorText(errno));
-    if (base.data != nullptr) ::madvise(base.data, base.size, MADV_SEQUENTIAL);
+    const auto baseSize = static_cast<std::size_t>(status.st_size);
+    if (baseSize <= kInMemoryBytes) {
+      if (!ReadAll(fd.fd, baseSize, baseBytes))
+        return fail("cannot read the installed " + NativePath(basePath) + ": " + diagnostics::ErrorText(errno));
+      prefix = baseBytes;
+    } else {
+      if (!base.Map(fd.fd, baseSize, false))
+        return fail("cannot map the installed " + NativePath(basePath) + ": " + diagnostics::ErrorText(errno));
+      ::madvise(base.data, base.size, MADV_SEQUENTIAL);
+      prefix = std::string_view(reinterpret_cast<const char*>(base.data), base.size);
+    }
   }
-  const std::string_view prefix(reinterpret_cast<const char*>(base.data), base.size);
   DecoderContext context = MakeDecoder(prefix, size, cause);
   if (!context) return fail(cause);
 
   const Descriptor frame(OpenRegularFileForReading(framePath));
   if (frame.fd < 0) return fail("cannot read " + NativePath(framePath) + ": " + diagnostics::ErrorText(errno));
   // The result is written in place of an empty ".part": never a link, never
-  // another user's file, its space reserved first so that a full disk fails
-  // here rather than as a fault in the mapping.
+  // another user's file. A large one is mapped, its space reserved first so
+  // that a full disk fails here rather than as a fault in the mapping.
   Descriptor out(OpenFileForWriting(part.c_str()));
-  if (out.fd < 0) return fail("cannot write " + NativePath(part) + ": " + diagnostics::ErrorText(errno));
-  if (::ftruncate(out.fd, 0) != 0 || ::ftruncate(out.fd, static_cast<off_t>(size)) != 0)
-    return fail("cannot write " + NativePath(part) + ": " + diagnostics::ErrorText(errno));
-  if (size > 0) {
-    const int reserved = ::posix_fallocate(out.fd, 0, static_cast<off_t>(size));
-    if (reserved != 0 && reserved != EOPNOTSUPP && reserved != EINVAL)
-      return fail("cannot write " + NativePath(part) + ": " + diagnostics::ErrorText(reserved));
-  }
+  const auto writeFailed = [&](int error) {
+    return fail("cannot write " + NativePath(part) + ": " + diagnostics::ErrorText(error));
+  };
+  if (out.fd < 0 || ::ftruncate(out.fd, 0) != 0) return writeFailed(errno);
+  const bool inMemory = size <= kInMemoryBytes;
+  std::string buffer;
   Mapping result;
-  if (!result.Map(out.fd, static_cast<std::size_t>(size), true))
-    return fail("cannot map " + NativePath(part) + ": " + diagnostics::ErrorText(errno));
+  if (inMemory) {
+    buffer.resize(static_cast<std::size_t>(size));
+  } else {
+    if (::ftruncate(out.fd, static_cast<off_t>(size)) != 0) return writeFailed(errno);
+    const int reserved = ::posix_fallocate(out.fd, 0, static_cast<off_t>(size));
+    if (reserved != 0 && reserved != EOPNOTSUPP && reserved != EINVAL) return writeFailed(reserved);
+    if (!result.Map(out.fd, static_cast<std::size_t>(size), true))
+      return fail("cannot map " + NativePath(part) + ": " + diagnostics::ErrorText(errno));
+  }
+  const Output output = inMemory ? Output{reinterpret_cast<unsigned char*>(buffer.data()), buffer.size()}
+                                 : Output{result.data, result.size};
 
   std::vector<unsigned char> input(ZSTD_DStreamInSize());
   FileSource source{frame.fd};
   TrimTarget trim{&base, &result, out.fd};
-  const DecodeJob job{
-      context.get(), {result.data, result.size}, &digest, &ReadFromFile, &source, &TrimMappings, &trim, input.data(),
-      input.size()};
+  const DecodeJob job{context.get(), output,       &digest,
+                      &ReadFromFile, &source,      inMemory ? nullptr : &TrimMappings,
+                      &trim,         input.data(), input.size()};
   std::size_t zstdError = 0;
   if (const char* problem = GuardedDecode(job, zstdError); problem != nullptr)
     return fail(NativePath(framePath) + " " + Explain(problem, zstdError));
-  StartWriteBack(out.fd);
+  if (inMemory && !WriteAll(out.fd, buffer.data(), buffer.size())) return writeFailed(errno);
   if (!MoveFileExA(part.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING))
     return fail("cannot rename " + NativePath(part) + " to " + NativePath(localPath) + ": " +
                 diagnostics::ErrorText(errno));
