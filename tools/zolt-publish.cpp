@@ -400,7 +400,7 @@ struct DeltaTotals {
 
 std::string Percent(std::uintmax_t part, std::uintmax_t whole) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f%%", whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / whole);
+  std::snprintf(text, sizeof text, "%.2f%%", whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / whole);
   return text;
 }
 

@@ -14,7 +14,7 @@
 std::string DescribeTally(const TransferTally& tally) {
   char share[32] = "";
   if (tally.fileBytes != 0)
-    std::snprintf(share, sizeof share, "%.1f%%; ",
+    std::snprintf(share, sizeof share, "%.2f%%; ",
                   100.0 * static_cast<double>(tally.wireBytes) / static_cast<double>(tally.fileBytes));
   return std::to_string(tally.wireBytes) + " of " + std::to_string(tally.fileBytes) + " bytes over the wire (" + share +
          std::to_string(tally.patched) + " patched, " + std::to_string(tally.compressed) + " compressed, " +
