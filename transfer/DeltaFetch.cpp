@@ -38,9 +38,17 @@ int CDeltaFetch::FetchFile(CZOLTUpdateIntf& transfer, const UpdateFileInfo& file
   // Only the smallest offer is tried: whatever goes wrong with it (a server
   // without the feature's files, a broken mirror) is likely to go wrong with
   // the next one too, and the plain file is what the run relies on.
+  // The installed copy is hashed again only when a patch is listed: it is
+  // what the patch must be applied to now, whatever the comparison saw
+  // (the dialog's check may lie minutes back), and it was just read, so it
+  // comes from the page cache.
   if (sized && manifest_) {
-    const std::vector<DeltaOffer> offers = ReadDeltaOffers(*manifest_, file.fileName, file.installedMd5, size);
-    if (!offers.empty() && TryOffer(transfer, file, size, offers.front())) {
+    std::string installedMd5;
+    if (ListsPatches(*manifest_, file.fileName) &&
+        CMD5().GetFileMD5((source_.installDir + file.fileName).c_str(), installedMd5) == 0)
+      installedMd5.clear();
+    const std::vector<DeltaOffer> offers = ReadDeltaOffers(*manifest_, file.fileName, installedMd5, size);
+    if (!offers.empty() && TryOffer(transfer, file, size, offers.front(), installedMd5)) {
       const DeltaOffer& offer = offers.front();
       tally_->wireBytes += offer.size;
       tally_->fileBytes += size;
@@ -63,7 +71,7 @@ int CDeltaFetch::FetchFile(CZOLTUpdateIntf& transfer, const UpdateFileInfo& file
 }
 
 bool CDeltaFetch::TryOffer(CZOLTUpdateIntf& transfer, const UpdateFileInfo& file, std::uint64_t size,
-                           const DeltaOffer& offer) {
+                           const DeltaOffer& offer, const std::string& installedMd5) {
   const std::string localPath = source_.stagingDir + file.fileName;
   const std::string framePath = source_.stagingDir + offer.remoteName;
   const std::string what = offer.patch ? "the patch " + offer.remoteName : "the compressed copy " + offer.remoteName;
@@ -99,7 +107,7 @@ bool CDeltaFetch::TryOffer(CZOLTUpdateIntf& transfer, const UpdateFileInfo& file
     DeleteFileA(localPath.c_str());
     // Said apart for the operator: the frame may be fine and the base not.
     std::string baseDigest;
-    if (offer.patch && CMD5().GetFileMD5(basePath.c_str(), baseDigest) != 0 && baseDigest != file.installedMd5)
+    if (offer.patch && CMD5().GetFileMD5(basePath.c_str(), baseDigest) != 0 && baseDigest != installedMd5)
       cause = "the installed copy changed since it was compared";
     return fallBack("gave another file than the published one (" + cause + ")");
   }

@@ -72,7 +72,8 @@ class CDeltaFetch {
   const TransferTally& Tally() const { return *tally_; }
 
  private:
-  bool TryOffer(CZOLTUpdateIntf& transfer, const UpdateFileInfo& file, std::uint64_t size, const DeltaOffer& offer);
+  bool TryOffer(CZOLTUpdateIntf& transfer, const UpdateFileInfo& file, std::uint64_t size, const DeltaOffer& offer,
+                const std::string& installedMd5);
 
   StagingSource source_;
   std::unique_ptr<CConfigFile> manifest_;

@@ -1,6 +1,8 @@
 #include "update/DeltaOffers.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
 
 #include "platform/configfile/ConfigFile.h"
 #include "platform/core_guard.h"
@@ -26,6 +28,18 @@ std::string PatchValue(std::uint64_t size, const std::string& sha256) { return s
 std::string PatchRemoteName(const std::string& sha256) { return std::string(kDeltaFolder) + "\\" + sha256 + ".patch"; }
 
 std::string PackedRemoteName(const std::string& sha256) { return std::string(kDeltaFolder) + "\\" + sha256 + ".zst"; }
+
+bool ListsPatches(CConfigFile& manifest, const std::string& entry) {
+  bool found = false;
+  const std::size_t prefix = std::char_traits<char>::length(kPatchKeyPrefix);
+  manifest.VisitSection(entry, [&](std::string_view line) {
+    if (line.size() < prefix) return;
+    for (std::size_t i = 0; i < prefix; ++i)
+      if (std::toupper(static_cast<unsigned char>(line[i])) != kPatchKeyPrefix[i]) return;
+    found = true;
+  });
+  return found;
+}
 
 std::vector<DeltaOffer> ReadDeltaOffers(CConfigFile& manifest, const std::string& entry,
                                         const std::string& installedMd5, std::uint64_t fileSize) {

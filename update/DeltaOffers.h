@@ -37,6 +37,10 @@ std::string PatchValue(std::uint64_t size, const std::string& sha256);
 std::string PatchRemoteName(const std::string& sha256);
 std::string PackedRemoteName(const std::string& sha256);
 
+// True when entry's section lists any patch: only then is the installed
+// copy's digest needed.
+bool ListsPatches(CConfigFile& manifest, const std::string& entry);
+
 // The offers of entry's section that can stand in for its plain file of
 // fileSize bytes for an installed copy whose digest is installedMd5 (empty:
 // none installed): well-formed, smaller than the file, smallest first. A

@@ -58,7 +58,6 @@ void AppendIfChanged(CConfigFile& manifest, std::string entry, const std::string
     manifest.ReadString(entry, "MD5", "", info.md5);
   }
   manifest.ReadString(entry, "SHA256", "", info.sha256);
-  if (installedDigest != nullptr && *installedDigest != CMD5::kUnreadable) info.installedMd5 = *installedDigest;
   info.fileName = std::move(entry);
   files.push_back(std::move(info));
 }

@@ -22,9 +22,6 @@ struct UpdateFileInfo {
   std::string size;        // "SIZE", decimal text
   std::string md5;         // "MD5" of the published file
   std::string sha256;      // "SHA256"; checked only by installations that hold ZOLTUpdate.pub
-  // The digest the comparison found for the installed copy (empty when it is
-  // missing): a patch made against that content can rebuild the new file.
-  std::string installedMd5{};
 };
 
 // The request of CompareUpdateConfig.
