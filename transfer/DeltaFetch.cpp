@@ -34,14 +34,13 @@ int CDeltaFetch::FetchFile(CZOLTUpdateIntf& transfer, const UpdateFileInfo& file
   PrepareLocalDirectory(localPath);
   std::uint64_t size = 0;
   const bool sized = ParseDecimalSize(file.size, size);
-  // Without an exact size nothing but the plain file can be capped and checked.
-  // Only the smallest offer is tried: whatever goes wrong with it (a server
-  // without the feature's files, a broken mirror) is likely to go wrong with
-  // the next one too, and the plain file is what the run relies on.
-  // The installed copy is hashed again only when a patch is listed: it is
-  // what the patch must be applied to now, whatever the comparison saw
-  // (the dialog's check may lie minutes back), and it was just read, so it
-  // comes from the page cache.
+  // Without an exact size nothing but the plain file can be capped and
+  // checked. The installed copy is hashed again only when a patch is listed:
+  // the patch must fit the copy as it is now, whatever the comparison saw
+  // (the dialog's check may lie minutes back), and the copy was read moments
+  // ago, so this reads the page cache. Only the smallest offer is tried:
+  // whatever broke it (a server without the feature's files, a broken mirror)
+  // likely breaks the next one too, and the plain file is what the run relies on.
   if (sized && manifest_) {
     std::string installedMd5;
     if (ListsPatches(*manifest_, file.fileName) &&
@@ -108,7 +107,7 @@ bool CDeltaFetch::TryOffer(CZOLTUpdateIntf& transfer, const UpdateFileInfo& file
     // Said apart for the operator: the frame may be fine and the base not.
     std::string baseDigest;
     if (offer.patch && CMD5().GetFileMD5(basePath.c_str(), baseDigest) != 0 && baseDigest != installedMd5)
-      cause = "the installed copy changed since it was compared";
+      cause = "the installed copy changed while it was patched";
     return fallBack("gave another file than the published one (" + cause + ")");
   }
   lastDigests_ = digests;
