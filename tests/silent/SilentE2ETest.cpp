@@ -278,6 +278,7 @@ TEST_F(SilentE2ETest, ChangedFilesTakeTheSmallestWayThatWorks) {
   };
   const auto patchBytes = [&] { return ReadTextFile(pub + patchUrl().substr(1)); };
   const Ed25519KeyFiles key = MakeEd25519Key(work.path(), "publisher");
+  std::string served;  // a line the row expects in the server's access log
 
   const struct {
     const char* what;
@@ -316,6 +317,14 @@ TEST_F(SilentE2ETest, ChangedFilesTakeTheSmallestWayThatWorks) {
        },
        "plain", "gave another file than the published one"},
       {"a signed release with patches", [] {}, "patch", "1 patched", true},
+      {"a patch half fetched by a killed run",
+       [&] {
+         const std::string part = app + "UPDATE/Program" + patchUrl().substr(2) + ".part";
+         WriteTextFile(part, patchBytes().substr(0, patchBytes().size() / 2));
+         fs::last_write_time(part, fs::last_write_time(pub + patchUrl().substr(1)));
+         served = "GET " + patchUrl() + " 206 bytes=" + std::to_string(patchBytes().size() / 2) + "-";
+       },
+       "patch", "1 patched"},
       {"a publication without patches", [] {}, "plain", "0 patched, 0 compressed, 2 plain", false, true},
       {"a component with patches", [] {}, "patch", "installed into \"comp\": 2 files: bin\\core.so, version.txt; ",
        false, false, "5"},
@@ -352,6 +361,8 @@ TEST_F(SilentE2ETest, ChangedFilesTakeTheSmallestWayThatWorks) {
     EXPECT_EQ(component ? ReadTree(installed) : Installed(), WithNativeNames(release));
     const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
     EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    EXPECT_NE(server.AccessLog().find(served), std::string::npos) << served << "\n" << server.AccessLog();
+    served.clear();
     EXPECT_EQ(Requests(server, "/" + type + "/bin/core.so"), c.way == "plain" ? 1 : 0);
     if (!c.plainPublication) {
       EXPECT_EQ(Requests(server, packedUrl()), c.way == "compressed" ? 1 : 0);
