@@ -61,7 +61,7 @@ struct Output {
 
 // What DecodeFrame needs besides the frame: no object with a destructor lives
 // in its frame, so that a fault in a mapping can jump out of it (see
-// BusGuard).
+// GuardedDecode).
 struct DecodeJob {
   ZSTD_DCtx* context;
   Output output;
