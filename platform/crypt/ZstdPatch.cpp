@@ -323,7 +323,7 @@ bool DecodeZstd(std::string_view frame, std::string_view base, std::uint64_t siz
                       nullptr,       input.data(),
                       input.size()};
   std::size_t zstdError = 0;
-  if (const char* problem = DecodeFrame(job, zstdError); problem != nullptr) {
+  if (const char* problem = GuardedDecode(job, zstdError); problem != nullptr) {
     cause = Explain(problem, zstdError);
     output.clear();
     return false;

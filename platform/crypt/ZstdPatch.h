@@ -36,7 +36,8 @@ bool EncodeZstd(std::string_view base, std::string_view target, int level, std::
 // compressed copy) into output, which must come to exactly size bytes: a frame
 // announcing or producing more or fewer, a window beyond ZstdWindowLog of the
 // two sizes, bytes after the frame or a corrupt frame fail with the cause in
-// cause. Memory stays within size plus the decoder's small input buffer.
+// cause. Memory stays within size plus the decoder's small input buffer. base
+// may lie in a mapped file: a fault reading it fails the call (see below).
 bool DecodeZstd(std::string_view frame, std::string_view base, std::uint64_t size, std::string& output,
                 std::string& cause);
 

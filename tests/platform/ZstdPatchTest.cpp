@@ -1,7 +1,10 @@
 // Patches decoded against the caps an installation sets: the listed size, a
 // window the sizes allow, exactly one frame.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -85,4 +88,25 @@ TEST(ZstdPatch, DecodesFileToFileLeavingTheBaseAlone) {
   EXPECT_EQ(after.st_ino, before.st_ino);
   EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
   EXPECT_EQ(ReadTextFile(dir / "base"), base);
+}
+
+// A mapped base that another program truncated under the decoder fails the
+// decode instead of killing the process with SIGBUS.
+TEST(ZstdPatch, ABaseTruncatedUnderTheDecoderFailsIt) {
+  TempDir dir;
+  const std::string base = Sample(1), target = Sample(2);
+  std::string patch, error;
+  ASSERT_TRUE(EncodeZstd(base, target, 3, patch, error)) << error;
+  WriteTextFile(dir / "base", base);
+  const int fd = ::open((dir / "base").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  void* mapped = ::mmap(nullptr, base.size(), PROT_READ, MAP_SHARED, fd, 0);
+  ::close(fd);
+  ASSERT_NE(mapped, MAP_FAILED);
+  std::filesystem::resize_file(dir / "base", 0);
+  std::string output, cause;
+  EXPECT_FALSE(
+      DecodeZstd(patch, std::string_view(static_cast<const char*>(mapped), base.size()), target.size(), output, cause));
+  EXPECT_NE(cause.find("a mapped file changed or could not be read"), std::string::npos) << cause;
+  ::munmap(mapped, base.size());
 }
