@@ -3,11 +3,14 @@
 //
 //   zolt-publish --release-version V --region R [--type N] [--notify] [--unconditional]
 //                [--allow-downgrade] [--change-region] [--dry-run] [--sign-key KEY.pem] [--expires DAYS]
-//                [--serial S] [--rollout PERCENT] RELEASE_DIR PUBLISH_ROOT
+//                [--serial S] [--rollout PERCENT] [--delta-from OLD_RELEASE_DIR]... RELEASE_DIR PUBLISH_ROOT
 //   zolt-publish --set-rollout PERCENT [--type N] [--sign-key KEY.pem] [--dry-run] PUBLISH_ROOT
 //
 // Copies every regular file below RELEASE_DIR to PUBLISH_ROOT/N/ and writes
-// there "UpdateConfig.ini" (and for N other than 1 also "config.ini"). The new
+// there "UpdateConfig.ini" (and for N other than 1 also "config.ini"). Beside
+// them, in PUBLISH_ROOT/N/.zolt/, go a zstd-compressed copy of each file that
+// compresses, and a patch from each differing file of the same name in every
+// OLD_RELEASE_DIR; the manifest lists them (update/DeltaOffers.h). The new
 // folder is assembled beside PUBLISH_ROOT/N and put in place only when complete,
 // so a failed run leaves an earlier publication as it was. --set-rollout
 // changes the ROLLOUT line of the published "UpdateConfig.ini" and nothing else.
@@ -39,7 +42,9 @@
 #include "platform/configfile/Profile.h"
 #include "platform/crypt/MD5.h"
 #include "platform/crypt/Signature.h"
+#include "platform/crypt/ZstdPatch.h"
 #include "platform/win32/Files.h"
+#include "update/DeltaOffers.h"
 #include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
 
@@ -75,6 +80,8 @@ constexpr const char* kUsage =
     "                       (0 halts it, 100 completes it); with --sign-key it is signed again\n"
     "  --serial S           the release serial of a signed publication (default: the time in\n"
     "                       seconds, above the serial already published for the type)\n"
+    "  --delta-from DIR     also publish patches from the files of the earlier release in DIR\n"
+    "                       (repeatable: one per release still installed)\n"
     "  --help               show this text\n"
     "  --version            show the version of zolt-publish\n"
     "Exit status: 0 published, 1 refused or failed (nothing changed), 2 bad command line.\n";
@@ -93,6 +100,7 @@ struct Options {
   std::optional<unsigned long> rollout;     // --rollout; none: no ROLLOUT line
   std::optional<unsigned long> setRollout;  // --set-rollout: change a published manifest instead
   std::optional<std::uint64_t> serial;
+  std::vector<std::string> deltaFrom;  // earlier releases to publish patches from
   std::string releaseDir;
   std::string publishRoot;
 };
@@ -154,6 +162,7 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
     kRollout,
     kSetRollout,
     kSerial,
+    kDeltaFrom,
     kHelp,
     kVersion,
   };
@@ -171,6 +180,7 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
       {"rollout", required_argument, nullptr, kRollout},
       {"set-rollout", required_argument, nullptr, kSetRollout},
       {"serial", required_argument, nullptr, kSerial},
+      {"delta-from", required_argument, nullptr, kDeltaFrom},
       {"help", no_argument, nullptr, kHelp},
       {"version", no_argument, nullptr, kVersion},
       {nullptr, 0, nullptr, 0},
@@ -186,7 +196,7 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
     const std::string given = argv[optind - 1];
     const bool describesARelease = option == kReleaseVersion || option == kRegion || option == kNotify ||
                                    option == kUnconditional || option == kAllowDowngrade || option == kExpires ||
-                                   option == kRollout;
+                                   option == kRollout || option == kDeltaFrom;
     if (describesARelease && publishingOnly.empty())
       for (const struct option* known = kOptions; known->name != nullptr; ++known)
         if (known->val == option) publishingOnly = std::string("--") + known->name;
@@ -241,6 +251,9 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
         options.serial = std::stoull(text);
         break;
       }
+      case kDeltaFrom:
+        options.deltaFrom.push_back(optarg);
+        break;
       case 'h':
       case kHelp:
         std::cout << kUsage;
@@ -296,6 +309,8 @@ std::string RejectName(const std::string& name, const std::string& shown) {
     return "\"" + shown + "\" would share its section with the manifest's own \"" + name + "\" section";
   if (name == "UpdateConfig.ini" || name == "config.ini" || name == "UpdateConfig.ini.sig" || name == "config.ini.sig")
     return "\"" + shown + "\" would collide with the manifest the publication writes";
+  if (lower.substr(0, lower.find_first_of("\\/")) == kDeltaFolder)
+    return "\"" + shown + "\" lies in \"" + kDeltaFolder + "\", where the publication keeps its patches";
   // Every run deletes such files from the installation as leftovers of earlier
   // runs, so a release file named like one would be installed and then lost.
   const std::string base = lower.substr(lower.find_last_of("\\/") + 1);
@@ -363,6 +378,7 @@ void SetOrFail(CProfile& profile, const std::string& section, const std::string&
 
 struct Entry {
   std::string name, md5, size, modifyTime, sha256;
+  std::vector<std::pair<std::string, std::string>> offers{};  // the keys of patches and the compressed copy
 };
 
 // Reads the manifest text back as the updater will and checks every value.
@@ -376,10 +392,14 @@ void VerifyManifest(const std::string& text, const std::vector<Entry>& entries, 
   }
   std::string value;
   std::string sha256;
-  for (const Entry& entry : entries)
+  for (const Entry& entry : entries) {
     if (!parsed.GetValue(entry.name, "MD5", value) || value != entry.md5 ||
         !parsed.GetValue(entry.name, "SHA256", sha256) || sha256 != entry.sha256)
       Fail("the section of \"" + entry.name + "\" does not read back as written");
+    for (const auto& [key, written] : entry.offers)
+      if (!parsed.GetValue(entry.name, key, value) || value != written)
+        Fail("the section of \"" + entry.name + "\" does not read back as written");
+  }
 }
 
 // Writes a manifest and, with a key, "<manifest>.sig" beside it: the raw
@@ -460,12 +480,106 @@ void CheckAgainstPublished(const std::string& text, const Options& options) {
   }
 }
 
-// One line per file, then the manifest, as a dry run shows them.
+// What the patches from one earlier release save.
+struct DeltaTotals {
+  std::size_t changed = 0;  // files that differ from the earlier release's
+  std::size_t same = 0;
+  std::size_t added = 0;            // files the earlier release does not have
+  std::uintmax_t changedBytes = 0;  // their plain size
+  std::uintmax_t patchedBytes = 0;  // what installations of that release fetch for them
+};
+
+std::string Percent(std::uintmax_t part, std::uintmax_t whole) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f%%", whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / whole);
+  return text;
+}
+
+void ShowDeltaTotals(const Options& options, const std::vector<DeltaTotals>& totals) {
+  for (std::size_t i = 0; i < totals.size(); ++i)
+    std::cout << "patches from " << options.deltaFrom[i] << ": " << totals[i].changed << " changed files, "
+              << totals[i].patchedBytes << " of " << totals[i].changedBytes << " bytes ("
+              << Percent(totals[i].patchedBytes, totals[i].changedBytes) << "); " << totals[i].same << " unchanged, "
+              << totals[i].added << " new\n";
+}
+
+// Makes the compressed copy of the file at copy and its patches from the
+// files of the same name in the earlier releases, lists them in entry's
+// offers and, unless frameDir is null (a dry run), writes them there named by
+// their SHA-256. A patch or copy no smaller than the file is left out: the
+// plain file is the better download. A base shared by several releases gets
+// one patch.
+void AddDeltaOffers(const fs::path& copy, const ReleaseFile& file, const std::vector<fs::path>& earlier,
+                    const fs::path* frameDir, Entry& entry, std::vector<DeltaTotals>& totals) {
+  std::string content;
+  if (!ReadWholeFile(copy.string(), content)) Fail("cannot read " + copy.string());
+  const std::uintmax_t size = content.size();
+  std::string frame, error;
+  const auto keep = [&](bool patch) {
+    const std::string sha256 = CMD5::SHA256OfBytes(frame.data(), frame.size());
+    if (frameDir != nullptr) {
+      std::error_code error;
+      fs::create_directories(*frameDir, error);
+      if (error) Fail("cannot create " + frameDir->string() + ": " + error.message());
+      const fs::path path = *frameDir / (sha256 + (patch ? ".patch" : ".zst"));
+      if (!WriteFileAtomically(path.string(), frame)) Fail("cannot write " + path.string());
+    }
+    return sha256;
+  };
+  std::vector<std::pair<std::string, std::uintmax_t>> bases;  // MD5 of each base patched, the patch's size
+  for (std::size_t i = 0; i < earlier.size(); ++i) {
+    const fs::path basePath = earlier[i] / file.native;
+    std::error_code status;
+    if (!fs::is_regular_file(fs::symlink_status(basePath, status))) {
+      ++totals[i].added;
+      continue;
+    }
+    std::string base;
+    if (!ReadWholeFile(basePath.string(), base)) Fail("cannot read " + basePath.string());
+    const std::string baseMd5 = CMD5::OfBytes(base.data(), base.size());
+    if (baseMd5 == entry.md5) {
+      ++totals[i].same;
+      continue;
+    }
+    ++totals[i].changed;
+    totals[i].changedBytes += size;
+    const auto known = std::find_if(bases.begin(), bases.end(), [&](const auto& b) { return b.first == baseMd5; });
+    if (known != bases.end()) {
+      totals[i].patchedBytes += known->second;
+      continue;
+    }
+    std::uintmax_t fetched = size;
+    if (!EncodeZstd(base, content, kZstdPublishLevel, frame, error)) {
+      std::cerr << "zolt-publish: no patch for " << file.native << " from " << basePath.string() << ": " << error
+                << "\n";
+    } else if (frame.size() < size) {
+      entry.offers.emplace_back(PatchKey(baseMd5), PatchValue(frame.size(), keep(true)));
+      fetched = frame.size();
+    }
+    bases.emplace_back(baseMd5, fetched);
+    totals[i].patchedBytes += fetched;
+  }
+  if (EncodeZstd("", content, kZstdPublishLevel, frame, error) && frame.size() < size) {
+    const std::string sha256 = keep(false);
+    entry.offers.emplace_back(kPackedSizeKey, std::to_string(frame.size()));
+    entry.offers.emplace_back(kPackedSha256Key, sha256);
+  }
+}
+
+// One line per file (and one per patch or compressed copy below it), then the
+// manifest, as a dry run shows them.
 void ShowDryRun(const std::vector<Entry>& entries, const fs::path& target, const std::string& manifest,
                 const std::string& component) {
   std::uintmax_t totalBytes = 0;
   for (const Entry& entry : entries) {
     std::cout << entry.md5 << "  " << entry.size << "  " << entry.name << "\n";
+    for (const auto& [key, value] : entry.offers) {
+      if (key.starts_with(kPatchKeyPrefix))
+        std::cout << "    patched from " << key.substr(std::strlen(kPatchKeyPrefix)) << ": "
+                  << value.substr(0, value.find(' ')) << " bytes\n";
+      else if (key == kPackedSizeKey)
+        std::cout << "    compressed: " << value << " bytes\n";
+    }
     totalBytes += std::stoull(entry.size);
   }
   std::cout << "would publish " << entries.size() << " files (" << totalBytes << " bytes) to " << target.string()
@@ -610,6 +724,12 @@ int Publish(const Options& options) {
 
   const std::vector<ReleaseFile> files = CollectReleaseFiles(release);
   if (files.empty()) Fail(options.releaseDir + " holds no files");
+  std::vector<fs::path> earlier;
+  for (const std::string& folder : options.deltaFrom) {
+    earlier.push_back(fs::weakly_canonical(folder, error));
+    if (error || !fs::is_directory(earlier.back())) Fail("--delta-from " + folder + " is not a folder");
+  }
+  std::vector<DeltaTotals> totals(earlier.size());
 
   fs::path staged;
   if (!options.dryRun) {
@@ -622,6 +742,8 @@ int Publish(const Options& options) {
     CMD5 md5;
     std::vector<Entry> entries;
     std::uintmax_t totalBytes = 0;
+    std::optional<fs::path> frameDir;
+    if (!options.dryRun) frameDir = staged / kDeltaFolder;
     for (const ReleaseFile& file : files) {
       // The digest and size describe the copy that will be served, even if the
       // release changes while it is being published; a dry run copies nothing.
@@ -640,6 +762,7 @@ int Publish(const Options& options) {
       if (error) Fail("cannot read " + copy.string() + ": " + error.message());
       entry.size = std::to_string(size);
       totalBytes += size;
+      AddDeltaOffers(copy, file, earlier, frameDir ? &*frameDir : nullptr, entry, totals);
       entries.push_back(std::move(entry));
     }
 
@@ -651,6 +774,7 @@ int Publish(const Options& options) {
       SetOrFail(sections, entry.name, "SIZE", entry.size);
       SetOrFail(sections, entry.name, "MODIFYTIME", entry.modifyTime);
       SetOrFail(sections, entry.name, "SHA256", entry.sha256);
+      for (const auto& [key, value] : entry.offers) SetOrFail(sections, entry.name, key, value);
     }
     const std::string manifest = releaseHeader + header.Serialize() + fileList + sections.Serialize();
     VerifyManifest(manifest, entries, true);
@@ -658,6 +782,7 @@ int Publish(const Options& options) {
     if (!component.empty()) VerifyManifest(component, entries, false);
     if (options.dryRun) {
       ShowDryRun(entries, target, manifest, component);
+      ShowDeltaTotals(options, totals);
       return 0;
     }
     WriteManifest(staged / "UpdateConfig.ini", manifest, signKey);
@@ -665,6 +790,7 @@ int Publish(const Options& options) {
     if (::chmod(staged.c_str(), 0755) != 0) Fail("cannot set permissions of " + staged.string());
     PutInPlace(staged, target);
     std::cout << "published " << entries.size() << " files (" << totalBytes << " bytes) to " << target.string() << "\n";
+    ShowDeltaTotals(options, totals);
   } catch (...) {
     if (!staged.empty()) RemoveQuietly(staged);
     throw;

@@ -1,5 +1,7 @@
 #include "transfer/DownFileThread.h"
 
+#include <unordered_map>
+
 #include "platform/core_guard.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "transfer/DownloadFileList.h"
@@ -45,11 +47,19 @@ void CDownFileThread::Run() {
   }
   // The dialog shows the progress; the log gets the summary.
   CDownloadMeter meter(files.size(), 0, nullptr);
+  tally = {};
+  CDeltaFetch delta(source, &tally);
+  std::unordered_map<std::string, const UpdateFileInfo*> byName;
+  for (const UpdateFileInfo& file : changedFiles) byName.emplace(file.fileName, &file);
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (stopRequested_.load()) break;
     const std::string localPath = localDir + files[i];
     PrepareLocalDirectory(localPath);
-    if (transfer->GetRemoteFile(updateType, files[i].c_str(), localPath.c_str(), notifyWnd, notifyMsg) == -1) {
+    const auto changed = byName.find(files[i]);
+    const int fetched = changed != byName.end() ? delta.FetchFile(*transfer, *changed->second, notifyWnd, notifyMsg)
+                                                : transfer->GetRemoteFile(updateType, files[i].c_str(),
+                                                                          localPath.c_str(), notifyWnd, notifyMsg);
+    if (fetched == -1) {
       // A fetch cancelled by a stop request is not a failure to report.
       if (!stopRequested_.load()) SendMessageA(notifyWnd, notifyMsg, 0, -1);
       break;

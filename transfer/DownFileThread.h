@@ -10,6 +10,7 @@
 #include "platform/transfer/ZOLTUpdateIntf.h"
 #include "platform/win32/Sync.h"
 #include "platform/win32/Window.h"
+#include "transfer/DeltaFetch.h"
 #include "transfer/DownloadFileList.h"
 
 // Reports to the update dialog: (0, -1) a fetch failed; (n, n) a file of n
@@ -40,6 +41,12 @@ class CDownFileThread : public CThreadBase {
   std::string localDir;
   std::vector<std::string> files;  // set by the owner under lock, before Start
   SizeCaps sizeCaps;               // download caps by name, set with files
+  // Set with files: a listed name found among changedFiles is staged by
+  // CDeltaFetch from source (patch, compressed copy, else the plain file).
+  StagingSource source;
+  std::vector<UpdateFileInfo> changedFiles;
+  // What the run moved; read by the owner once every file is reported.
+  TransferTally tally;
   CRITICAL_SECTION lock;
   unsigned updateType = 1;
 

@@ -196,6 +196,8 @@ void CDlgUpdate::OnUpgrade() {
     EnterCriticalSection(&downloadThread->lock);
     downloadThread->files = downloadList;
     downloadThread->sizeCaps = ManifestSizeCaps(updateFiles);
+    downloadThread->source = session_->DownloadSource();
+    downloadThread->changedFiles = updateFiles;
     LeaveCriticalSection(&downloadThread->lock);
     downloadThread->updateType = static_cast<unsigned>(updateType);
     downloadThread->Start();
@@ -255,6 +257,7 @@ void CDlgUpdate::ApplyDownloadedUpdate() {
     return;
   }
   CloseRunningClient();
+  if (downloadThread) session_->NoteTransferred(downloadThread->tally);
   if (session_->Install() && session_->Commit()) session_->RemoveStaging();
   StartClient(appPath);
   EndDialog(1);

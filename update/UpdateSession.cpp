@@ -85,7 +85,7 @@ bool CUpdateSession::FetchManifest() {
                        cause, bytes))
     return Fail(cause);
   if (place_.component) manifestBytes_ = bytes;
-  manifest_ = std::make_unique<CConfigFile>(CConfigFile::OfBytes(std::move(bytes)));
+  manifest_ = std::make_shared<CConfigFile>(CConfigFile::OfBytes(std::move(bytes)));
   return true;
 }
 
@@ -111,13 +111,9 @@ CUpdateSession::Comparison CUpdateSession::Compare() {
   diagnostics::LogFact("published version \"" + release_.version + "\", region \"" + release_.region + "\"; " +
                        (files_.empty() ? "nothing to install" : "to install: " + ListForLog(files_)));
   if (compared == 1) return compared_ = Comparison::kCurrent;
-  if (compared == 0) {
-    // The list holds copies of what it needs; a large manifest is not kept
-    // beside it while the files are fetched. The completing path still reads
-    // the names when nothing differs.
-    if (!files_.empty()) manifest_.reset();
-    return compared_ = Comparison::kCompared;
-  }
+  // The manifest stays: staging reads the patches and compressed copies it
+  // offers, and the completing path its names.
+  if (compared == 0) return compared_ = Comparison::kCompared;
   bool unsafe = false;
   std::string name;
   const long listed = manifest.VisitSection("FILES", [&](std::string_view entry) {
@@ -131,6 +127,12 @@ CUpdateSession::Comparison CUpdateSession::Compare() {
   return Reject(" cannot be compared with " + place_.installDir);
 }
 
+std::string CUpdateSession::ComponentName() const {
+  std::string name = place_.installDir.substr(std::min(place_.appPath.size(), place_.installDir.size()));
+  if (!name.empty()) name.pop_back();  // the separator
+  return name;
+}
+
 CUpdateSession::Comparison CUpdateSession::CompareComponent() {
   std::vector<std::string> sections;
   manifest_->ReadSections(sections);
@@ -142,7 +144,7 @@ CUpdateSession::Comparison CUpdateSession::CompareComponent() {
   std::vector<UpdateFileInfo> listed;
   CompareManifestEntries(*manifest_, place_.installDir, sections, listed);
   for (auto& file : listed) files_.push_back(std::move(file));
-  diagnostics::LogFact("component folder " + NativePath(place_.installDir) + ": " +
+  diagnostics::LogFact("component \"" + ComponentName() + "\": " +
                        (files_.empty() ? "nothing to install" : "to install: " + ListForLog(files_)));
   return Comparison::kCompared;
 }
@@ -176,6 +178,7 @@ bool CUpdateSession::Stage() {
   std::vector<std::string> missing;  // the first names, for the cause
   bool reachable = true;
   CDownloadMeter meter;  // one progress line and one log summary for the whole list
+  const StagingSource source{place_.stagingDir, place_.installDir, manifest_, place_.updateType, sha256};
   for (std::size_t first = 0; first < files_.size() && reachable; first += kStageBatch) {
     const std::size_t end = std::min(files_.size(), first + kStageBatch);
     std::vector<std::string> names;
@@ -189,9 +192,11 @@ bool CUpdateSession::Stage() {
       names.push_back(file.fileName);
       fetched.push_back(std::move(file));
     }
+    std::vector<const UpdateFileInfo*> pointers;
+    for (const UpdateFileInfo& file : fetched) pointers.push_back(&file);
     std::vector<FileDigests> digests;
     std::vector<std::string> lacking;
-    DownloadFileList(place_.stagingDir, place_.updateType, transfer_, names, &lacking, &digests, &meter);
+    DownloadChangedFiles(source, transfer_, pointers, &lacking, &digests, &tally_, &meter);
     for (std::size_t i = 0; i < digests.size(); ++i)
       if (!digests[i].md5.empty() && !VerifyArrived(fetched[i], digests[i])) return false;
     // No server reachable: the rest of the list is not asked for.
@@ -207,6 +212,11 @@ bool CUpdateSession::Stage() {
   if (failed == 0) return true;
   return Fail("cannot fetch " + std::to_string(failed) + " of the " + std::to_string(wanted) + " changed files (" +
               diagnostics::NameList(missing, failed) + "); nothing was installed");
+}
+
+StagingSource CUpdateSession::DownloadSource() const {
+  auto copy = manifest_ != nullptr ? std::make_shared<CConfigFile>(*manifest_) : nullptr;
+  return {place_.stagingDir, place_.installDir, std::move(copy), place_.updateType, trust_.Required()};
 }
 
 bool CUpdateSession::VerifyStaged() {
@@ -234,7 +244,8 @@ bool CUpdateSession::Commit() {
     // which nothing has looked at since.
     if (WriteFileAtomically(place_.installDir + place_.manifestName, manifestBytes_)) {
       if (!files_.empty())
-        diagnostics::LogFact("installed into " + NativePath(place_.installDir) + ": " + ListForLog(files_));
+        diagnostics::LogFact("installed into \"" + ComponentName() + "\": " + ListForLog(files_) + "; " +
+                             DescribeTally(tally_));
       return true;
     }
     return Fail("cannot install " + NativePath(place_.installDir + place_.manifestName) + ": " + Because(errno));
@@ -262,7 +273,8 @@ bool CUpdateSession::Commit() {
       failure = "cannot install config.ini into the application directory: " + Because(errno);
   }
   if (failure.empty()) {
-    diagnostics::LogFact("installed version " + version + ": " + ListForLog(files_));
+    diagnostics::LogFact("installed version " + version + ": " + ListForLog(files_) +
+                         (files_.empty() ? "" : "; " + DescribeTally(tally_)));
     return true;
   }
   // Taken back as far as the disk lets: no store may claim a version that

@@ -25,6 +25,7 @@
 
 #include "platform/configfile/ConfigFile.h"
 #include "platform/transfer/ZOLTUpdateIntf.h"
+#include "transfer/DeltaFetch.h"
 #include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
 
@@ -112,6 +113,12 @@ class CUpdateSession {
   bool Stage();
   // Checks every staged copy against its digests (after a download thread).
   bool VerifyStaged();
+  // Where a download thread of the driver's stages from: patches and
+  // compressed copies as the manifest offers them, read from a copy of the
+  // verified manifest that the thread may use on its own. What the thread
+  // moved comes back through NoteTransferred, for the log.
+  StagingSource DownloadSource() const;
+  void NoteTransferred(const TransferTally& tally) { tally_ = tally; }
 
   // Replaces the installed files with the staged ones and flushes them. A
   // versioned run that could not replace everything records the failure.
@@ -134,6 +141,8 @@ class CUpdateSession {
   bool Fail(const std::string& cause);
   std::string LinkOnTheWayToStaging() const;
   Comparison CompareComponent();
+  // The component folder's name below the application directory, for the log.
+  std::string ComponentName() const;
   Comparison Reject(const std::string& cause);
   bool VerifyArrived(const UpdateFileInfo& file, const FileDigests& digests);
 
@@ -141,8 +150,9 @@ class CUpdateSession {
   CZOLTUpdateIntf& transfer_;
   IUpdateObserver* observer_;
   CReleaseTrust trust_;
-  std::string manifestBytes_;  // kept for a component's commit
-  std::unique_ptr<CConfigFile> manifest_;
+  std::string manifestBytes_;              // kept for a component's commit
+  std::shared_ptr<CConfigFile> manifest_;  // the verified parse
+  TransferTally tally_;                    // what staging moved
   ReleaseHeader release_;
   Comparison compared_ = Comparison::kRejected;
   CChangedFiles files_;

@@ -15,6 +15,7 @@ class CConfigFile {
  public:
   explicit CConfigFile(std::string path);
   virtual ~CConfigFile();
+  CConfigFile(const CConfigFile&) = default;
   CConfigFile(CConfigFile&&) = default;
   CConfigFile& operator=(CConfigFile&&) = default;
 

@@ -148,10 +148,18 @@ int FolderWriteError(const std::string& folder) {
   return ::faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
+namespace {
+thread_local bool tCausesAsFacts = false;
+}  // namespace
+
+CCausesAsFacts::CCausesAsFacts() : previous_(tCausesAsFacts) { tCausesAsFacts = true; }
+CCausesAsFacts::~CCausesAsFacts() { tCausesAsFacts = previous_; }
+
 void ReportCause(const std::string& cause) {
   // The log first: when it has to move, the line that says where comes
   // before the cause on stderr.
   AppendToLog(cause);
+  if (tCausesAsFacts) return;
   const std::string line = "ZOLTUpdate: " + cause + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
 }

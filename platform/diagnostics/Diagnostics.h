@@ -27,6 +27,19 @@ void CloseRunLog();
 // A failure's cause, one line: "ZOLTUpdate: <cause>" on stderr and in the log.
 void ReportCause(const std::string& cause);
 
+// While one lives, ReportCause on its thread writes to the log only: for the
+// causes of an attempt that has a fallback, whose failure fails nothing.
+class CCausesAsFacts {
+ public:
+  CCausesAsFacts();
+  ~CCausesAsFacts();
+  CCausesAsFacts(const CCausesAsFacts&) = delete;
+  CCausesAsFacts& operator=(const CCausesAsFacts&) = delete;
+
+ private:
+  bool previous_;
+};
+
 // A fact of the run for the log only: the mode, versions, servers, what was
 // installed, the outcome. Successful runs stay quiet on stderr.
 void LogFact(const std::string& fact);

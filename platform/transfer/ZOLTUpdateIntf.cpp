@@ -576,6 +576,8 @@ int CZOLTUpdateIntf::GetRemoteManifest(unsigned updateType, const char* remoteNa
 
 void CZOLTUpdateIntf::SetDigestKinds(unsigned kinds) { impl_->digest.SetKinds(kinds); }
 
+unsigned CZOLTUpdateIntf::DigestKinds() const { return impl_->digest.Kinds(); }
+
 const FileDigests& CZOLTUpdateIntf::LastDigests() const { return impl_->lastDigests; }
 
 std::uint64_t CZOLTUpdateIntf::LastSize() const { return impl_->lastSize; }

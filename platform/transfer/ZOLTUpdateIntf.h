@@ -112,6 +112,7 @@ class CZOLTUpdateIntf {
   // Which digests (DigestKind values) are taken of each file while it is
   // stored; MD5 unless set.
   void SetDigestKinds(unsigned kinds);
+  unsigned DigestKinds() const;
   // The digests of the file that the last successful fetch stored, computed
   // from the bytes as they were written (a resumed file includes its earlier
   // part). Empty texts before any fetch succeeded.

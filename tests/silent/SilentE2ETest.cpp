@@ -22,9 +22,11 @@
 
 #include "platform/configfile/ConfigFile.h"
 #include "platform/crypt/MD5.h"
+#include "platform/crypt/ZstdPatch.h"
 #include "platform/win32/Shell.h"
 #include "platform/win32/Window.h"
 #include "tests/silent/SilentE2E.h"
+#include "update/DeltaOffers.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -349,5 +351,138 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
     if (fs::exists(app + "Config.dat") && !ReadConfig(app + "Config.dat", "Update", "Version").empty()) {
       EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.0.9") << "the old version stays recorded";
     }
+  }
+}
+
+// Patches and compressed copies, published by zolt-publish from the installed
+// release. Each row changes what the server (or the installation) holds and
+// says which way the changed binary takes; every row ends with the release
+// installed, and a failed patch costs only a log line and the plain file.
+TEST_F(SilentE2ETest, ChangedFilesTakeTheSmallestWayThatWorks) {
+  std::mt19937 random(18);
+  std::string oldBinary(256 * 1024, '\0');
+  for (char& c : oldBinary) c = static_cast<char>('a' + random() % 16);  // compresses to about half
+  std::string newBinary = oldBinary;
+  for (std::size_t at = 1000; at < newBinary.size(); at += 40000) newBinary.replace(at, 8, "CHANGED!");
+  const FileSet old = {{"bin\\core.so", oldBinary}, {"version.txt", "4.0.9"}};
+  const FileSet release = {{"bin\\core.so", newBinary}, {"version.txt", "4.1.0"}};
+  std::string type = "1";  // of the row under way
+  const auto manifestPath = [&] { return pub + type + "/UpdateConfig.ini"; };
+  const std::string baseKey = PatchKey(CMD5::OfBytes(oldBinary.data(), oldBinary.size()));
+  const auto listed = [&](const std::string& key) {
+    std::string value;
+    CConfigFile(manifestPath()).ReadString("bin\\core.so", key, "", value);
+    return value;
+  };
+  const auto patchUrl = [&] {
+    return "/" + type + "/.zolt/" + listed(baseKey).substr(listed(baseKey).find(' ') + 1) + ".patch";
+  };
+  const auto packedUrl = [&] { return "/" + type + "/.zolt/" + listed(kPackedSha256Key) + ".zst"; };
+  // Serves bytes as the patch, listed with that size (or listedSize) and their digest.
+  const auto servePatch = [&](const std::string& bytes, std::size_t listedSize) {
+    const std::string sha256 = CMD5::SHA256OfBytes(bytes.data(), bytes.size());
+    WriteTextFile(pub + "1/.zolt/" + sha256 + ".patch", bytes);
+    const std::string manifest = manifestPath();
+    std::string text = ReadTextFile(manifest);
+    const std::string line = baseKey + "=" + listed(baseKey);
+    text.replace(text.find(line), line.size(), baseKey + "=" + PatchValue(listedSize, sha256));
+    WriteTextFile(manifest, text);
+  };
+  const auto patchBytes = [&] { return ReadTextFile(pub + patchUrl().substr(1)); };
+  const Ed25519KeyFiles key = MakeEd25519Key(work.path(), "publisher");
+  std::string served;  // a line the row expects in the server's access log
+
+  const struct {
+    const char* what;
+    std::function<void()> arrange;  // after the installation and the publication
+    std::string way;                // "patch", "compressed" or "plain"
+    std::string logged;             // in ZOLTUpdate.log
+    bool signedRelease = false;
+    bool plainPublication = false;  // published without zolt-publish: no patch keys at all
+    std::string type = "1";         // another: the component "comp" of that type
+  } cases[] = {
+      {"a patch from the installed copy", [] {}, "patch", "bytes over the wire ("},
+      {"a base edited locally", [&] { WriteTextFile(app + "bin/core.so", oldBinary + "x"); }, "compressed",
+       "1 compressed"},
+      {"a corrupt patch",
+       [&] {
+         std::string bytes = patchBytes();
+         bytes[bytes.size() / 2] ^= 0x55;
+         servePatch(bytes, bytes.size());
+       },
+       "plain", "fetching the plain file instead"},
+      {"a patch missing on the server", [&] { fs::remove(pub + patchUrl().substr(1)); }, "plain",
+       "cannot be fetched; fetching the plain file instead"},
+      {"a patch larger than listed",
+       [&] {
+         const std::string bytes = patchBytes();
+         servePatch(bytes + std::string(100, 'x'), bytes.size());
+       },
+       "plain", "cannot be fetched; fetching the plain file instead"},
+      {"a patch that builds another file",
+       [&] {
+         std::string frame, error;
+         std::string other = newBinary;
+         other[0] = 'Z';
+         ASSERT_TRUE(EncodeZstd(oldBinary, other, 3, frame, error));
+         servePatch(frame, frame.size());
+       },
+       "plain", "gave another file than the published one"},
+      {"a signed release with patches", [] {}, "patch", "1 patched", true},
+      {"a patch half fetched by a killed run",
+       [&] {
+         const std::string part = app + "UPDATE/Program" + patchUrl().substr(2) + ".part";
+         WriteTextFile(part, patchBytes().substr(0, patchBytes().size() / 2));
+         fs::last_write_time(part, fs::last_write_time(pub + patchUrl().substr(1)));
+         served = "GET " + patchUrl() + " 206 bytes=" + std::to_string(patchBytes().size() / 2) + "-";
+       },
+       "patch", "1 patched"},
+      {"a publication without patches", [] {}, "plain", "0 patched, 0 compressed, 2 plain", false, true},
+      {"a component with patches", [] {}, "patch", "installed into \"comp\": 2 files: bin\\core.so, version.txt; ",
+       false, false, "5"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    NginxServer server(pub);
+    type = c.type;
+    const bool component = type != "1";
+    const std::string installed = component ? app + "comp/" : app;
+    Install(component ? FileSet{} : old, "4.0.9", server.port());
+    if (component) WriteFiles(installed, old);
+    fs::remove_all(pub);
+    if (c.plainPublication) {
+      Publish(pub, 1, release, {"4.1.0", "GD"});
+    } else {
+      WriteFiles(work / "old/", old);
+      WriteFiles(work / "new/", release);
+      const std::string sign = c.signedRelease ? " --sign-key " + key.privateKey : "";
+      ASSERT_EQ(std::system((Env("ZOLT_PUBLISH_BIN") + " --type " + type +
+                             " --release-version 4.1.0 --region GD --delta-from " + (work / "old") + sign + " " +
+                             (work / "new") + " " + pub + " >/dev/null")
+                                .c_str()),
+                0);
+    }
+    if (c.signedRelease) fs::copy_file(key.publicKey, app + "ZOLTUpdate.pub");
+    c.arrange();
+    EXPECT_EQ(Wait(Start(component ? std::vector<std::string>{"-silent", "-t:" + type, "-d:comp"}
+                                   : std::vector<std::string>{"-silent"})),
+              0);
+    EXPECT_EQ(ReadTextFile(work / "run.err"), "") << "a fallback is no failure";
+    fs::remove(app + "ZOLTUpdate.pub");
+    fs::remove(installed + "config.ini");
+    EXPECT_EQ(component ? ReadTree(installed) : Installed(), WithNativeNames(release));
+    const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
+    EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    EXPECT_NE(server.AccessLog().find(served), std::string::npos) << served << "\n" << server.AccessLog();
+    served.clear();
+    EXPECT_EQ(Requests(server, "/" + type + "/bin/core.so"), c.way == "plain" ? 1 : 0);
+    if (!c.plainPublication) {
+      EXPECT_EQ(Requests(server, packedUrl()), c.way == "compressed" ? 1 : 0);
+      if (c.way == "patch") {
+        EXPECT_EQ(Requests(server, patchUrl()), 1);
+      }
+    }
+    fs::remove_all(work / "old");
+    fs::remove_all(work / "new");
   }
 }

@@ -12,9 +12,12 @@
 #include <vector>
 
 #include "platform/configfile/ConfigFile.h"
+#include "platform/crypt/MD5.h"
+#include "platform/crypt/ZstdPatch.h"
 #include "tests/support/HttpServers.h"
 #include "tests/support/TempDir.h"
 #include "tests/update/ShellCommand.h"
+#include "update/DeltaOffers.h"
 #include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
 
@@ -262,6 +265,9 @@ TEST_F(PublishTest, BadInputFailsAndLeavesTheEarlierPublication) {
       {"rollout with a percent sign", "", "--rollout 5%", false, 2},
       {"changing a rollout while describing a release", "", "--set-rollout 50", false, 2},
       {"dry run of a good release", "", "--dry-run", false, 0},
+      {"a file in the folder of the patches", ".zolt/x.patch"},
+      {"an earlier release that is not a folder", "", "--delta-from " + ShellQuote(dir_ / "none")},
+      {"--delta-from without a value", "", "--delta-from", false, 2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -409,3 +415,58 @@ TEST_F(PublishTest, ComparisonListsExactlyTheFilesThatDiffer) {
 }
 
 }  // namespace
+
+// Patches from every earlier release still installed (a base two releases
+// share gets one), a compressed copy where it is smaller, each named by its
+// SHA-256 and listed under keys that readers without patches ignore.
+TEST_F(PublishTest, PatchesFromEarlierReleasesRebuildTheNewFiles) {
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += "line " + std::to_string(i * 7919 % 1000) + " of the client\n";
+  const std::string newClient = text + "2.0";
+  const struct {
+    std::string folder, client;
+  } earlier[] = {{dir_ / "r1/", text + "1.0"}, {dir_ / "r1-again/", text + "1.0"}, {dir_ / "r1.5/", "1.5 " + text}};
+  std::string from;
+  for (const auto& release : earlier) {
+    WriteTextFile(release.folder + "ZOLTClient.exe", release.client);
+    WriteTextFile(release.folder + "same.txt", "unchanged");
+    from += " --delta-from " + ShellQuote(release.folder);
+  }
+  WriteTextFile(release_ + "ZOLTClient.exe", newClient);
+  WriteTextFile(release_ + "same.txt", "unchanged");
+
+  const std::string dryRun = RunCommand(ShellQuote(ToolPath()) + " --dry-run --release-version 2.0 --region 1" + from +
+                                        " " + ShellQuote(release_) + " " + ShellQuote(root_))
+                                 .output;
+  EXPECT_NE(dryRun.find("    patched from " + Md5sumOf(earlier[0].folder + "ZOLTClient.exe") + ": "), std::string::npos)
+      << dryRun;
+  EXPECT_NE(dryRun.find("    compressed: "), std::string::npos) << dryRun;
+  EXPECT_FALSE(fs::exists(root_));
+
+  ASSERT_EQ(Publish("--release-version 2.0 --region 1" + from, release_, root_).exitCode, 0);
+  const std::string published = root_ + "/1/";
+  CConfigFile manifest(published + "UpdateConfig.ini");
+  std::size_t frames = 0;
+  const auto stored = [&](std::string name) {
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return ReadTextFile(published + name);
+  };
+  for (const auto& release : earlier) {
+    SCOPED_TRACE(release.folder);
+    const std::vector<DeltaOffer> offers =
+        ReadDeltaOffers(manifest, "ZOLTClient.exe", Md5sumOf(release.folder + "ZOLTClient.exe"), newClient.size());
+    ASSERT_EQ(offers.size(), 2u);
+    ASSERT_TRUE(offers[0].patch) << "the patch is the smaller way";
+    const std::string frame = stored(offers[0].remoteName);
+    EXPECT_EQ(CMD5::SHA256OfBytes(frame.data(), frame.size()), offers[0].sha256);
+    std::string rebuilt, cause;
+    ASSERT_TRUE(DecodeZstd(frame, release.client, newClient.size(), rebuilt, cause)) << cause;
+    EXPECT_EQ(rebuilt, newClient);
+    EXPECT_LT(frame.size() * 20, newClient.size());
+    ASSERT_TRUE(DecodeZstd(stored(offers[1].remoteName), "", newClient.size(), rebuilt, cause));
+    EXPECT_EQ(rebuilt, newClient);
+  }
+  for (const auto& entry : fs::directory_iterator(published + ".zolt")) frames += entry.is_regular_file();
+  EXPECT_EQ(frames, 3u) << "two patches (one base shared by two releases) and one compressed copy";
+  EXPECT_TRUE(ReadDeltaOffers(manifest, "same.txt", Md5sumOf(release_ + "same.txt"), 9).empty());
+}

@@ -1,5 +1,6 @@
 // The download worker against real servers, reporting to a window on the
 // test's thread.
+#include "platform/configfile/ConfigFile.h"
 #include "transfer/DownFileThread.h"
 
 #include <gtest/gtest.h>
@@ -7,8 +8,10 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/crypt/ZstdPatch.h"
 #include "tests/transfer/ReportWindow.h"
 #include "tests/transfer/TransferFixture.h"
+#include "update/DeltaOffers.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -134,3 +137,30 @@ TEST_F(DownFileThreadTest, AnEmptyListSendsNothing) {
 }
 
 }  // namespace
+
+// A file the manifest offers a patch for is staged from it, and reported
+// complete with the file's own size, as the dialog counts a fetched one.
+TEST_F(DownFileThreadTest, APatchedFileIsReportedCompleteWithItsOwnSize) {
+  const std::string base = RandomBytes(30000, 7), target = base.substr(0, 20000) + "changed" + base.substr(20000);
+  std::string frame, error;
+  ASSERT_TRUE(EncodeZstd(base, target, 3, frame, error)) << error;
+  const std::string sha256 = CMD5::SHA256OfBytes(frame.data(), frame.size());
+  Publish(PatchRemoteName(sha256), frame);
+  Publish("p.bin", target);
+  WriteTextFile(staging / "install/p.bin", base);
+  const std::string manifest = staging / "UPDATE/Program/UpdateConfig.ini";
+  WriteTextFile(manifest, "[p.bin]\n" + PatchKey(Md5Of("t1.bin")) + "=1 " + sha256 + "\n" +
+                              PatchKey(CMD5::OfBytes(base.data(), base.size())) + "=" +
+                              PatchValue(frame.size(), sha256) + "\n");
+  ReportWindow window;
+  auto thread = MakeThread(nginx->port(), window.hwnd(), {"t1.bin", "p.bin"});
+  thread->source = {staging / "UPDATE/Program/", staging / "install/", std::make_shared<CConfigFile>(manifest), 1,
+                    false};
+  thread->changedFiles = {{"p.bin", "", std::to_string(target.size()), Md5Of("p.bin"), ""}};
+  ASSERT_TRUE(thread->Start());
+  ASSERT_TRUE(window.PumpUntil([&] { return !thread->IsRunning(); }));
+  EXPECT_EQ(window.Completions(), (std::vector<WPARAM>{Source("t1.bin").size(), target.size()}));
+  EXPECT_EQ(ReadTextFile(Staged("p.bin")), target);
+  EXPECT_EQ(thread->tally.patched, 1u);
+  EXPECT_EQ(thread->tally.wireBytes, frame.size()) << "a name not among the changed files is not counted";
+}

@@ -67,6 +67,7 @@ struct ManifestFile {
   std::string md5;
   std::string size = "3";
   std::string modifyTime = "2026-01-02 03:04:05";
+  std::string extra = "";  // more lines of the section
 };
 
 class CompareUpdateConfigTest : public ::testing::Test {
@@ -81,7 +82,8 @@ class CompareUpdateConfigTest : public ::testing::Test {
       for (const auto& file : files) text += file.name + "\n";
     }
     for (const auto& file : files)
-      text += "[" + file.name + "]\nMD5=" + file.md5 + "\nSIZE=" + file.size + "\nMODIFYTIME=" + file.modifyTime + "\n";
+      text += "[" + file.name + "]\nMD5=" + file.md5 + "\nSIZE=" + file.size + "\nMODIFYTIME=" + file.modifyTime +
+              "\n" + file.extra;
     WriteTextFile(manifest_, text);
   }
 
@@ -162,7 +164,10 @@ TEST_F(CompareUpdateConfigTest, RecordsCarryTheManifestsTexts) {
   Install("upper.dll", "upper");
   Install("unreadable.dll/inside", "a folder stands where the file should be");
   ManifestFile missing{"sub\\dir\\missing.dat", Md5Of("m"), "1", "2025-05-05 05:05:05"};
-  ManifestFile changed{"skin\\main.png", Md5Of("new png"), "7", "2026-06-06 06:06:06"};
+  // Keys of patches and compressed copies change nothing for the comparison.
+  ManifestFile changed{"skin\\main.png", Md5Of("new png"), "7", "2026-06-06 06:06:06",
+                       "PATCH_" + Md5Of("old png") + "=3 " + std::string(64, 'a') +
+                           "\nZSTDSIZE=5\nZSTDSHA256=" + std::string(64, 'b') + "\n"};
   ManifestFile upperCase{"upper.dll", Md5Of("upper")};
   for (char& c : upperCase.md5) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   ManifestFile unreadable{"unreadable.dll", Md5Of("x")};
