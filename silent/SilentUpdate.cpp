@@ -54,14 +54,7 @@ CSilentUpdate::~CSilentUpdate() { delete transfer; }
 void CSilentUpdate::SetNotifier(NotifyFunction notifier) { notifier_ = std::move(notifier); }
 
 UpdatePlace CSilentUpdate::Place() const {
-  UpdatePlace place;
-  place.updateType = static_cast<unsigned>(updateType);
-  place.appPath = appPath;
-  place.installDir = installDir;
-  place.stagingDir = stagingDir;
-  place.manifestName = manifestName;
-  place.localVersion = localVersion;
-  place.region = region;
+  UpdatePlace place = PlaceOf(*this);
   place.component = updateType != 1;
   return place;
 }

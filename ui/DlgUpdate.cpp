@@ -121,14 +121,7 @@ void CDlgUpdate::CheckForUpdate() {
   transfer = new CZOLTUpdateIntf(servers, useProxy);
   manifestName = "UpdateConfig.ini";
 
-  UpdatePlace place;
-  place.updateType = static_cast<unsigned>(updateType);
-  place.appPath = appPath;
-  place.installDir = installDir;
-  place.stagingDir = stagingDir;
-  place.manifestName = manifestName;
-  place.localVersion = localVersion;
-  place.region = region;
+  UpdatePlace place = PlaceOf(*this);
   place.recordPattern = "%Y-%m-%d %H:%M:%S";
   place.versionOnlyWhenGreater = true;
   session_ = std::make_unique<CUpdateSession>(std::move(place), *transfer, static_cast<IUpdateObserver*>(this));

@@ -66,6 +66,21 @@ struct UpdatePlace {
   bool versionOnlyWhenGreater = false;
 };
 
+// The place of an owner with the members every flow's object has (updateType,
+// appPath, installDir, stagingDir, manifestName, localVersion, region).
+template <class Owner>
+UpdatePlace PlaceOf(const Owner& owner) {
+  UpdatePlace place;
+  place.updateType = static_cast<unsigned>(owner.updateType);
+  place.appPath = owner.appPath;
+  place.installDir = owner.installDir;
+  place.stagingDir = owner.stagingDir;
+  place.manifestName = owner.manifestName;
+  place.localVersion = owner.localVersion;
+  place.region = owner.region;
+  return place;
+}
+
 // The "Version" header of a versioned manifest.
 struct ReleaseHeader {
   std::string version;
