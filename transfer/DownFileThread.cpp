@@ -37,6 +37,8 @@ void CDownFileThread::Run() {
   EnterCriticalSection(&lock);
   auto transfer = std::make_unique<CZOLTUpdateIntf>(servers, useProxy);
   LimitSizes(*transfer, sizeCaps);
+  transfer->SetDigestKinds(digestKinds);
+  digests.clear();
   {
     std::lock_guard guard(transferMutex_);
     transfer_ = transfer.get();
@@ -50,6 +52,7 @@ void CDownFileThread::Run() {
       if (!stopRequested_.load()) SendMessageA(notifyWnd, notifyMsg, 0, -1);
       break;
     }
+    digests.push_back(transfer->LastDigests());
   }
   LeaveCriticalSection(&lock);
   {

@@ -56,10 +56,20 @@ bool CKeptFiles::Lookup(const std::string& name, CZOLTUpdateIntf::Validators& va
     at = end + 1;
   }
   if (at != text.size() || fields[0].empty() || (fields[1].empty() && fields[2].empty())) return false;
-  CMD5 md5;
-  std::string digest;
-  if (!md5.GetFileMD5((folder_ + name).c_str(), digest) || digest != fields[3]) return false;
+  // Read once: on a 304 these very bytes are what the run acts on.
+  std::string bytes;
+  if (!ReadWholeFile(folder_ + name, bytes) || CMD5::OfBytes(bytes.data(), bytes.size()) != fields[3]) return false;
+  lookedUpName_ = name;
+  lookedUpBytes_ = std::move(bytes);
   validators = {fields[0], fields[1], fields[2]};
+  return true;
+}
+
+bool CKeptFiles::TakeLookedUp(const std::string& name, std::string& bytes) const {
+  if (lookedUpName_ != name || lookedUpName_.empty()) return false;
+  bytes = std::move(lookedUpBytes_);
+  lookedUpName_.clear();
+  lookedUpBytes_.clear();
   return true;
 }
 
@@ -122,6 +132,11 @@ bool FetchManifest(const std::string& appPath, const std::string& stagingDir, un
 
   cause = "cannot fetch " + manifestName + " from the update servers";
   int result = transfer.GetRemoteManifest(updateType, manifestName.c_str(), localPath.c_str(), validators);
+  // Not modified: the run reads the kept copy as it was checked before the
+  // request, in place; nothing is copied into staging.
+  if (result == 1 && kept.TakeLookedUp(manifestName, content)) return true;
+  std::string unused;
+  kept.TakeLookedUp(manifestName, unused);  // a manifest sent whole: the kept bytes are not held beside it
   if (result == 1) {
     if (kept.CopyOut(manifestName, localPath)) return ReadManifest(localPath, manifestName, cause, content);
     // The kept copy went missing since it was checked: ask for the whole file.

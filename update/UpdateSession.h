@@ -25,6 +25,7 @@
 
 #include "platform/configfile/ConfigFile.h"
 #include "platform/transfer/ZOLTUpdateIntf.h"
+#include "update/DigestCache.h"
 #include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
 
@@ -99,6 +100,13 @@ class CUpdateSession {
   // Compares the manifest with the installed copies. kRejected reports its
   // cause; every outcome logs what was found.
   Comparison Compare();
+  // Compare and Stage at once, for the flows that stage right away: each
+  // changed file is fetched as soon as the comparison finds it, while the
+  // rest of the installation is still being hashed. The files are fetched in
+  // the same order, with the same requests, as Compare then Stage fetch them,
+  // and Files() holds them in manifest order. staged: every changed file is in
+  // staging and matches its digests (as Stage's result).
+  Comparison CompareAndStage(bool& staged);
   const CChangedFiles& Files() const { return files_; }
   const ReleaseHeader& Release() const { return release_; }
 
@@ -112,6 +120,9 @@ class CUpdateSession {
   bool Stage();
   // Checks every staged copy against its digests (after a download thread).
   bool VerifyStaged();
+  // The same, taking the digests a download thread streamed for the names it
+  // fetched (in the order of fetched) instead of reading those copies again.
+  bool VerifyStaged(const std::vector<std::string>& fetched, const std::vector<FileDigests>& digests);
 
   // Replaces the installed files with the staged ones and flushes them. A
   // versioned run that could not replace everything records the failure.
@@ -136,6 +147,16 @@ class CUpdateSession {
   Comparison CompareComponent();
   Comparison Reject(const std::string& cause);
   bool VerifyArrived(const UpdateFileInfo& file, const FileDigests& digests);
+  // Compare in three parts: what is decided before anything is hashed (false:
+  // nothing is, with the outcome in early), the hashing, which hands each
+  // changed file to sink and may run on another thread, and the conclusion.
+  bool BeginComparison(Comparison& early);
+  int HashInstalledCopies(IChangedFileSink& sink, std::size_t batch);
+  Comparison ConcludeComparison(int compared);
+  struct StageProgress;
+  bool StageFile(UpdateFileInfo file, StageProgress& progress, CMD5& hasher);
+  bool FinishStaging(const StageProgress& progress);
+  void RecordInstalled();
 
   UpdatePlace place_;
   CZOLTUpdateIntf& transfer_;
@@ -145,5 +166,9 @@ class CUpdateSession {
   std::unique_ptr<CConfigFile> manifest_;
   ReleaseHeader release_;
   Comparison compared_ = Comparison::kRejected;
+  std::vector<std::string> sections_;  // a component's entries
   CChangedFiles files_;
+  CDigestCache digestCache_;
+  // Where the run's time went, for the log: seconds.
+  double hashing_ = 0, network_ = 0;
 };

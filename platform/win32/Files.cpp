@@ -472,7 +472,9 @@ namespace crt {
 int rename(const char* oldName, const char* newName) { return MoveFileExA(oldName, newName, 0) ? 0 : -1; }
 }  // namespace crt
 
-bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
+namespace {
+
+bool ReplaceFile(const std::string& path, std::string_view bytes, bool flush) {
   std::string name;
   const Descriptor folder(OpenParent(path, name));
   if (!folder) return false;
@@ -483,7 +485,8 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
   std::string tempName;
   Descriptor fd(OpenTemporaryIn(folder.get(), name, mode, tempName));
   if (!fd) return false;
-  bool ok = WriteAll(fd.get(), bytes.data(), bytes.size()) && ::fchmod(fd.get(), mode) == 0 && ::fsync(fd.get()) == 0;
+  bool ok = WriteAll(fd.get(), bytes.data(), bytes.size()) && ::fchmod(fd.get(), mode) == 0 &&
+            (!flush || ::fsync(fd.get()) == 0);
   ok = (::close(fd.release()) == 0) && ok;
   ok = ok && ::renameat(folder.get(), tempName.c_str(), folder.get(), name.c_str()) == 0;
   if (!ok) {
@@ -491,7 +494,40 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
     return false;
   }
   // Make the new name durable too, so a crash after this call keeps the new file.
-  SyncFolder(folder.get());
+  if (flush) SyncFolder(folder.get());
+  return true;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes) { return ReplaceFile(path, bytes, true); }
+
+bool ReplaceFileUnflushed(const std::string& path, std::string_view bytes) { return ReplaceFile(path, bytes, false); }
+
+namespace {
+
+FileStamp StampOf(const struct stat& st) {
+  FileStamp stamp;
+  stamp.device = static_cast<std::uint64_t>(st.st_dev);
+  stamp.inode = static_cast<std::uint64_t>(st.st_ino);
+  stamp.size = static_cast<std::uint64_t>(st.st_size);
+  stamp.modifiedNs = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.changedNs = std::int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+  return stamp;
+}
+
+}  // namespace
+
+std::int64_t FileClockNow() {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+bool StampRegularFile(const std::string& path, FileStamp& stamp) {
+  struct stat st {};
+  if (::lstat(NativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  stamp = StampOf(st);
   return true;
 }
 
@@ -585,6 +621,10 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
 }
 
 bool ReadOwnRegularFile(const std::string& path, std::string& bytes, std::size_t limit) {
+  return ReadOwnRegularFile(path, bytes, limit, nullptr);
+}
+
+bool ReadOwnRegularFile(const std::string& path, std::string& bytes, std::size_t limit, FileStamp* stamp) {
   std::string name;
   const Descriptor folder(OpenParent(path, name));
   if (!folder) return false;
@@ -593,7 +633,11 @@ bool ReadOwnRegularFile(const std::string& path, std::string& bytes, std::size_t
   if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid() ||
       static_cast<std::size_t>(st.st_size) > limit)
     return false;
-  // One byte more than allowed shows a file that grew since fstat.
+  if (stamp != nullptr) *stamp = StampOf(st);
+  // One byte more than fstat said shows a file that grew since: it is being
+  // written, and reads as missing. (Sized by the file, not by the limit: a
+  // large limit must not cost its memory for every small file.)
+  limit = static_cast<std::size_t>(st.st_size);
   bytes.assign(limit + 1, '\0');
   std::size_t have = 0;
   while (have < bytes.size()) {
