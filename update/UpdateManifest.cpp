@@ -71,8 +71,13 @@ template <class Files>
 class BatchComparison {
  public:
   BatchComparison(CConfigFile& manifest, const std::string& directory, Files& files, CDigestCache* cache = nullptr,
-                  std::size_t batch = kBatch)
-      : manifest_(manifest), directory_(directory), files_(files), cache_(cache), batch_(batch != 0 ? batch : kBatch) {}
+                  std::size_t batch = kBatch, unsigned threads = 0)
+      : manifest_(manifest),
+        directory_(directory),
+        files_(files),
+        cache_(cache),
+        batch_(batch != 0 ? batch : kBatch),
+        threads_(threads) {}
   BatchComparison(const BatchComparison&) = delete;
   BatchComparison& operator=(const BatchComparison&) = delete;
 
@@ -111,7 +116,7 @@ class BatchComparison {
       slot[i] = installed.size();
       installed.push_back(std::move(localPath));
     }
-    const std::vector<std::string> digests = CMD5::GetFilesMD5(installed);
+    const std::vector<std::string> digests = CMD5::GetFilesMD5(installed, threads_);
     for (std::size_t i = 0; i < entries_.size(); ++i) {
       const std::string* digest = slot[i] == kMissing ? nullptr : hashed[i] ? &digests[slot[i]] : &known[slot[i]];
       // A copy that is a link, or was no regular file when stamped, is hashed
@@ -130,6 +135,7 @@ class BatchComparison {
   Files& files_;
   CDigestCache* cache_;
   std::size_t batch_;
+  unsigned threads_;
   std::vector<std::string> entries_;
 };
 
@@ -155,7 +161,7 @@ void CompareManifestEntries(CConfigFile& manifest, const std::string& directory,
 void CompareManifestEntries(CConfigFile& manifest, const UpdateCheckInfo& request,
                             const std::vector<std::string>& entries, IChangedFileSink& files) {
   BatchComparison<IChangedFileSink> comparison(manifest, request.installDir, files, request.digestCache,
-                                               request.hashBatch);
+                                               request.hashBatch, request.hashThreads);
   for (const std::string& entry : entries) comparison.Add(entry);
   comparison.Flush();
 }
@@ -183,7 +189,8 @@ int CompareVersioned(CConfigFile& manifest, const UpdateCheckInfo& request, File
   // doubling would hold two copies of it for a moment, and a large manifest's
   // list is the biggest thing the comparison keeps.
   files.reserve(files.size() + static_cast<std::size_t>(count));
-  BatchComparison<Files> comparison(manifest, request.installDir, files, request.digestCache, request.hashBatch);
+  BatchComparison<Files> comparison(manifest, request.installDir, files, request.digestCache, request.hashBatch,
+                                    request.hashThreads);
   manifest.VisitSection("FILES", [&](std::string_view entry) { comparison.Add(entry); });
   comparison.Flush();
   return 0;

@@ -36,11 +36,12 @@ struct UpdateCheckInfo {
   std::string localVersion;
   std::string region;
   // How the installed copies are read, not what is compared: digests kept
-  // from earlier runs (null: every copy is hashed), and how many copies are
+  // from earlier runs (null: every copy is hashed), how many copies are
   // hashed at a time (a receiver that acts on each changed file at once
-  // wants them early).
+  // wants them early), and by how many threads (0: one per processor).
   CDigestCache* digestCache = nullptr;
   std::size_t hashBatch = 4096;
+  unsigned hashThreads = 0;
 };
 
 // Receives each changed file as a comparison finds it, in manifest order.

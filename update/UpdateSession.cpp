@@ -125,17 +125,19 @@ bool CUpdateSession::BeginComparison(Comparison& early) {
   // A staged release that has not reached this installation yet: as far as
   // this run goes, the installation is current.
   if (HeldBackByRollout(ReadRolloutOffer(manifest), place_.localVersion, place_.region, place_.appPath)) {
+    diagnostics::NoteUpToDate();
     early = compared_ = Comparison::kCurrent;
     return false;
   }
   return true;
 }
 
-int CUpdateSession::HashInstalledCopies(IChangedFileSink& sink, std::size_t batch) {
+int CUpdateSession::HashInstalledCopies(IChangedFileSink& sink, std::size_t batch, unsigned threads) {
   const auto start = std::chrono::steady_clock::now();
   UpdateCheckInfo request(place_.installDir, "", place_.localVersion, place_.region);
   request.digestCache = &digestCache_;
   request.hashBatch = batch;
+  request.hashThreads = threads;
   int compared = 0;
   if (place_.component)
     CompareManifestEntries(*manifest_, request, sections_, sink);
@@ -149,14 +151,21 @@ CUpdateSession::Comparison CUpdateSession::ConcludeComparison(int compared) {
   // A hint for the next run; one that cannot be written costs only time.
   digestCache_.Write();
   if (place_.component) {
+    if (files_.empty()) diagnostics::NoteUpToDate();
     diagnostics::LogFact("component folder " + NativePath(place_.installDir) + ": " +
                          (files_.empty() ? "nothing to install" : "to install: " + ListForLog(files_)));
     return compared_ = Comparison::kCompared;
   }
   diagnostics::LogFact("published version \"" + release_.version + "\", region \"" + release_.region + "\"; " +
                        (files_.empty() ? "nothing to install" : "to install: " + ListForLog(files_)));
-  if (compared == 1) return compared_ = Comparison::kCurrent;
+  // Nothing to install and nothing to complete: the run leaves one log line.
+  if (compared == 1) {
+    diagnostics::NoteUpToDate();
+    return compared_ = Comparison::kCurrent;
+  }
   if (compared == 0) {
+    compared_ = Comparison::kCompared;
+    if (files_.empty() && !WantsCompletion()) diagnostics::NoteUpToDate();
     // The list holds copies of what it needs; a large manifest is not kept
     // beside it while the files are fetched. The completing path still reads
     // the names when nothing differs.
@@ -242,7 +251,7 @@ CUpdateSession::Comparison CUpdateSession::Compare() {
   Comparison early;
   if (!BeginComparison(early)) return early;
   ListSink sink(files_);
-  return ConcludeComparison(HashInstalledCopies(sink, 0));
+  return ConcludeComparison(HashInstalledCopies(sink, 0, 0));
 }
 
 CUpdateSession::Comparison CUpdateSession::CompareAndStage(bool& staged) {
@@ -256,7 +265,9 @@ CUpdateSession::Comparison CUpdateSession::CompareAndStage(bool& staged) {
   try {
     comparing = std::thread([&] {
       try {
-        compared = HashInstalledCopies(queue, kOverlapBatch);
+        // One processor is left to the downloads (receiving, and digesting
+        // what arrives), which would otherwise wait for the hashing.
+        compared = HashInstalledCopies(queue, kOverlapBatch, std::max(1u, std::thread::hardware_concurrency()) - 1);
       } catch (...) {
         thrown = std::current_exception();
       }
@@ -265,7 +276,7 @@ CUpdateSession::Comparison CUpdateSession::CompareAndStage(bool& staged) {
   } catch (const std::system_error&) {
     // No thread to be had (a tight process limit): one step after the other.
     ListSink sink(files_);
-    const Comparison outcome = ConcludeComparison(HashInstalledCopies(sink, 0));
+    const Comparison outcome = ConcludeComparison(HashInstalledCopies(sink, 0, 0));
     staged = outcome == Comparison::kCompared && Stage();
     return outcome;
   }
@@ -387,10 +398,8 @@ bool CUpdateSession::Install() {
     const double flush = FlushSeconds() - flushedBefore;
     const double install = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() - flush;
     RecordInstalled();
-    char times[160];
-    std::snprintf(times, sizeof times, "time taken: hashing %.3f s, network %.3f s, install %.3f s, flush %.3f s",
-                  hashing_, network_, install, flush);
-    diagnostics::LogFact(times);
+    installing_ = install;
+    flushing_ = flush;
     return true;
   }
   if (place_.component)
@@ -411,6 +420,7 @@ bool CUpdateSession::Commit() {
     }
     return Fail("cannot install " + NativePath(place_.installDir + place_.manifestName) + ": " + Because(errno));
   }
+  const auto start = std::chrono::steady_clock::now();
   const std::string& version = release_.version;
   // One section for the success and, should a later store fail, for taking it
   // back: a formatted time holds no "%", so it is its own pattern.
@@ -435,6 +445,12 @@ bool CUpdateSession::Commit() {
   }
   if (failure.empty()) {
     diagnostics::LogFact("installed version " + version + ": " + ListForLog(files_));
+    char times[200];
+    std::snprintf(times, sizeof times,
+                  "time taken: hashing %.3f s, network %.3f s, install %.3f s, flush %.3f s, commit %.3f s", hashing_,
+                  network_, installing_, flushing_,
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    diagnostics::LogFact(times);
     return true;
   }
   // Taken back as far as the disk lets: no store may claim a version that

@@ -151,7 +151,7 @@ class CUpdateSession {
   // nothing is, with the outcome in early), the hashing, which hands each
   // changed file to sink and may run on another thread, and the conclusion.
   bool BeginComparison(Comparison& early);
-  int HashInstalledCopies(IChangedFileSink& sink, std::size_t batch);
+  int HashInstalledCopies(IChangedFileSink& sink, std::size_t batch, unsigned threads);
   Comparison ConcludeComparison(int compared);
   struct StageProgress;
   bool StageFile(UpdateFileInfo file, StageProgress& progress, CMD5& hasher);
@@ -170,5 +170,5 @@ class CUpdateSession {
   CChangedFiles files_;
   CDigestCache digestCache_;
   // Where the run's time went, for the log: seconds.
-  double hashing_ = 0, network_ = 0;
+  double hashing_ = 0, network_ = 0, installing_ = 0, flushing_ = 0;
 };

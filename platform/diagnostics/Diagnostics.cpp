@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <utility>
 
 #include "platform/core_guard.h"
 #include "platform/win32/Files.h"
@@ -50,9 +51,15 @@ std::string Timestamp() {
   return std::string(text, length);
 }
 
-void AppendToLog(const std::string& text) {
-  std::lock_guard lock(logMutex);
-  if (logPath.empty()) return;
+bool holding = false;                                   // facts wait in held
+bool upToDate = false;                                  // NoteUpToDate was said
+std::vector<std::pair<std::string, std::string>> held;  // the line's time and process, its text
+
+std::string Prefix() { return Timestamp() + " [" + std::to_string(::getpid()) + "] "; }
+
+// Writes lines (each ending with "\n") in one append; logMutex held.
+void WriteToLog(const std::string& lines) {
+  if (logPath.empty() || lines.empty()) return;
   int fd = OpenLogFile(logPath);
   if (fd < 0) return;
   struct stat status {};
@@ -63,9 +70,28 @@ void AppendToLog(const std::string& text) {
     fd = OpenLogFile(logPath);
     if (fd < 0) return;
   }
-  const std::string line = Timestamp() + " [" + std::to_string(::getpid()) + "] " + text + "\n";
-  WriteAll(fd, line.data(), line.size());
+  WriteAll(fd, lines.data(), lines.size());
   ::close(fd);
+}
+
+// Writes what waits, one line each, and stops holding; logMutex held.
+void WriteHeld() {
+  std::string lines;
+  for (const auto& [prefix, text] : held) lines += prefix + text + "\n";
+  held.clear();
+  holding = false;
+  WriteToLog(lines);
+}
+
+void AppendToLog(const std::string& text, bool cause = false) {
+  std::lock_guard lock(logMutex);
+  if (logPath.empty()) return;
+  if (holding && !cause) {
+    held.emplace_back(Prefix(), text);
+    return;
+  }
+  if (holding) WriteHeld();
+  WriteToLog(Prefix() + text + "\n");
 }
 
 }  // namespace
@@ -81,13 +107,36 @@ void OpenRunLog(const std::string& directory) {
 
 void CloseRunLog() {
   std::lock_guard lock(logMutex);
+  if (holding) WriteHeld();
   logPath.clear();
+}
+
+void HoldFacts() {
+  std::lock_guard lock(logMutex);
+  holding = true;
+  upToDate = false;
+  held.clear();
+}
+
+void NoteUpToDate() {
+  std::lock_guard lock(logMutex);
+  upToDate = true;
+}
+
+void ReleaseFacts() {
+  std::lock_guard lock(logMutex);
+  if (!holding || !upToDate || held.empty()) return WriteHeld();
+  std::string line = held.front().first + held.front().second;
+  for (std::size_t i = 1; i < held.size(); ++i) line += "; " + held[i].second;
+  held.clear();
+  holding = false;
+  WriteToLog(line + "\n");
 }
 
 void ReportCause(const std::string& cause) {
   const std::string line = "ZOLTUpdate: " + cause + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
-  AppendToLog(cause);
+  AppendToLog(cause, true);
 }
 
 void LogFact(const std::string& fact) { AppendToLog(fact); }
