@@ -18,6 +18,7 @@
 #include "platform/crypt/MD5.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
+#include "platform/thread/ThreadBase.h"
 #include "platform/win32/FileAttributes.h"
 #include "platform/win32/Files.h"
 #include "transfer/DownloadFileList.h"
@@ -258,6 +259,13 @@ CUpdateSession::Comparison CUpdateSession::CompareAndStage(bool& staged) {
   staged = false;
   Comparison early;
   if (!BeginComparison(early)) return early;
+  // A release that is current by its header hashes nothing: no thread for it
+  // (the comparison itself still decides).
+  if (!place_.component && manifest_->ReadInteger("Version", "UNCONDITIONALUPDATE", 0) == 0 &&
+      release_.region == place_.region && !IsVersionGreater(release_.version, place_.localVersion)) {
+    ListSink sink(files_);
+    return ConcludeComparison(HashInstalledCopies(sink, 0, 0));
+  }
   FileQueue queue;
   int compared = -1;
   std::exception_ptr thrown;
@@ -265,9 +273,10 @@ CUpdateSession::Comparison CUpdateSession::CompareAndStage(bool& staged) {
   try {
     comparing = std::thread([&] {
       try {
-        // One processor is left to the downloads (receiving, and digesting
-        // what arrives), which would otherwise wait for the hashing.
-        compared = HashInstalledCopies(queue, kOverlapBatch, std::max(1u, std::thread::hardware_concurrency()) - 1);
+        // The downloads (receiving, and digesting what arrives) come first:
+        // the hashing has every processor, but only what they leave over.
+        LowerCurrentThreadPriority(5);
+        compared = HashInstalledCopies(queue, kOverlapBatch, 0);
       } catch (...) {
         thrown = std::current_exception();
       }
