@@ -376,6 +376,9 @@ class Bench {
       ours.Add(Update());
       Check(release, "B'");
     }
+    // E asks about this release next: a manifest changed within the second
+    // it is served gets no validators.
+    fs::last_write_time(pub_ + "1/UpdateConfig.ini", fs::file_time_type::clock::now() - std::chrono::hours(1));
     Line("ZOLTUpdate -silent", ours);
     Line("md5sum of the tree + curl --config (B)", Series{{reference_}, 0});
     Line("curl --config alone", Series{references_, 0});

@@ -238,7 +238,7 @@ class FileQueue : public IChangedFileSink {
 
 // Installed copies hashed at a time while files are fetched: small, so that
 // the first download starts after a few files rather than a few thousand.
-constexpr std::size_t kOverlapBatch = 64;
+constexpr std::size_t kOverlapBatch = 16;
 
 }  // namespace
 
