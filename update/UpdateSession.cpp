@@ -289,6 +289,18 @@ CUpdateSession::Comparison CUpdateSession::CompareAndStage(bool& staged) {
     staged = outcome == Comparison::kCompared && Stage();
     return outcome;
   }
+  // Should staging throw, the comparing thread is let finish before the
+  // exception leaves: it may be waiting for room in the queue.
+  struct Drain {
+    FileQueue& queue;
+    std::thread& thread;
+    ~Drain() {
+      if (!thread.joinable()) return;
+      for (UpdateFileInfo file; queue.Pop(file);) {
+      }
+      thread.join();
+    }
+  } drain{queue, comparing};
   transfer_.SetDigestKinds(trust_.Required() ? kDigestMD5 | kDigestSHA256 : kDigestMD5);
   StageProgress progress;
   CMD5 hasher;
