@@ -121,6 +121,7 @@ BOOL CUpdateApp::InitInstance() {
   if (exitCode_ != kExitOtherInstance) {
     diagnostics::SummariseRepeated();
     diagnostics::LogFact("outcome: exit " + std::to_string(exitCode_) + ", " + Outcome(result));
+    diagnostics::ReleaseFacts();
   }
   diagnostics::CloseRunLog();
   return FALSE;
@@ -140,6 +141,7 @@ int CUpdateApp::Run(const StartupOptions& options) {
   std::string appPath;
   CDirectoryEx::GetApplicationPath(appPath);
   diagnostics::OpenRunLog(appPath);
+  diagnostics::HoldFacts();
   diagnostics::LogFact("ZOLTUpdate " + std::string(ZOLT_VERSION) + " started: " + Describe(options));
 
   if (UsesModuleName(options) && !IsPlainDirectoryName(options.moduleName)) {

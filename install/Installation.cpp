@@ -1,6 +1,8 @@
 #include "install/Installation.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <set>
 #include <utility>
@@ -101,9 +103,18 @@ bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::
   return MakeInstalledFilesDurable(written, installDir) && allInPlace;
 }
 
+namespace {
+std::atomic<double> flushSeconds{0};
+}  // namespace
+
+double FlushSeconds() { return flushSeconds.load(); }
+
 bool MakeInstalledFilesDurable(const std::vector<std::string>& paths, const std::string& installDir) {
   std::string failed;
-  if (paths.empty() || MakeDurable(paths, installDir, &failed)) return true;
+  const auto start = std::chrono::steady_clock::now();
+  const bool durable = paths.empty() || MakeDurable(paths, installDir, &failed);
+  flushSeconds = flushSeconds.load() + std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (durable) return true;
   diagnostics::ReportCause("cannot flush " + failed + " to disk: " + diagnostics::ErrorText(errno));
   return false;
 }

@@ -31,6 +31,8 @@ bool InstallationWritable(const std::string& appPath, const std::string& staging
 // to disk; false, with the first path that failed named on stderr and in the
 // log, when one cannot be opened or flushed.
 bool MakeInstalledFilesDurable(const std::vector<std::string>& paths, const std::string& installDir);
+// Seconds this process has spent in MakeInstalledFilesDurable, for the log.
+double FlushSeconds();
 
 // Asks the running client (window class "ZOLTCLIENT") to close and returns when
 // it has handled the request; nothing when no client runs. A client that does

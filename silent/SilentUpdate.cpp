@@ -64,11 +64,12 @@ bool CSilentUpdate::RunProgramUpdate() {
   CUpdateSession session(Place(), *transfer);
   if (!session.Prepare() || !session.FetchManifest()) return false;
 
-  const CUpdateSession::Comparison compared = session.Compare();
+  bool staged = false;
+  const CUpdateSession::Comparison compared = session.CompareAndStage(staged);
   const ReleaseHeader& release = session.Release();
   bool succeeded = compared != CUpdateSession::Comparison::kRejected;
   if (succeeded && !session.Files().empty()) {
-    if (session.Stage()) {
+    if (staged) {
       // Config.dat is written only now that the files are in place and on
       // disk: it is the commit point, written last.
       succeeded = session.Install() && session.Commit();
@@ -109,7 +110,8 @@ bool CSilentUpdate::RunComponentUpdate() {
   }
   CUpdateSession session(Place(), *transfer);
   if (!session.Prepare() || !session.FetchManifest()) return false;
-  const bool succeeded = session.Compare() == CUpdateSession::Comparison::kCompared && session.Stage() &&
+  bool staged = false;
+  const bool succeeded = session.CompareAndStage(staged) == CUpdateSession::Comparison::kCompared && staged &&
                          session.Install() && session.Commit();
   session.RemoveStaging();
   return succeeded;

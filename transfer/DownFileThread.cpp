@@ -41,6 +41,8 @@ void CDownFileThread::Run() {
   EnterCriticalSection(&lock);
   auto transfer = std::make_unique<CZOLTUpdateIntf>(servers, useProxy);
   LimitSizes(*transfer, sizeCaps);
+  transfer->SetDigestKinds(digestKinds);
+  digests.clear();
   {
     std::lock_guard guard(transferMutex_);
     transfer_ = transfer.get();
@@ -65,6 +67,7 @@ void CDownFileThread::Run() {
       break;
     }
     meter.FileDone(transfer->LastSize());
+    digests.push_back(changed != byName.end() ? delta.LastDigests() : transfer->LastDigests());
   }
   if (!files.empty()) diagnostics::LogFact(meter.Summary());
   LeaveCriticalSection(&lock);

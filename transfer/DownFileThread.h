@@ -39,14 +39,20 @@ class CDownFileThread : public CThreadBase {
   std::vector<S_UpdateSerivceAddr> servers;
   bool useProxy;
   std::string localDir;
-  std::vector<std::string> files;  // set by the owner under lock, before Start
-  SizeCaps sizeCaps;               // download caps by name, set with files
+  std::vector<std::string> files;     // set by the owner under lock, before Start
+  SizeCaps sizeCaps;                  // download caps by name, set with files
+  unsigned digestKinds = kDigestMD5;  // taken of each file as it is stored, set with files
   // Set with files: a listed name found among changedFiles is staged by
   // CDeltaFetch from source (patch, compressed copy, else the plain file).
   StagingSource source;
   std::vector<UpdateFileInfo> changedFiles;
   // What the run moved; read by the owner once every file is reported.
   TransferTally tally;
+  // The digests of each fetched file, in the order of files, each added when
+  // its fetch returns. The owner reads them while the worker waits in the
+  // send of a report (the send orders the two); the file being reported on
+  // has none yet.
+  std::vector<FileDigests> digests;
   CRITICAL_SECTION lock;
   unsigned updateType = 1;
 

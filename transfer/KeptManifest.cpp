@@ -76,8 +76,20 @@ bool CKeptFiles::ReadIntact(const std::string& name, CZOLTUpdateIntf::Validators
 }
 
 bool CKeptFiles::Lookup(const std::string& name, CZOLTUpdateIntf::Validators& validators) const {
-  std::string unused;
-  return ReadIntact(name, validators, unused);
+  // Read once: on a 304 these very bytes are what the run acts on.
+  std::string bytes;
+  if (!ReadIntact(name, validators, bytes)) return false;
+  lookedUpName_ = name;
+  lookedUpBytes_ = std::move(bytes);
+  return true;
+}
+
+bool CKeptFiles::TakeLookedUp(const std::string& name, std::string& bytes) const {
+  if (lookedUpName_ != name || lookedUpName_.empty()) return false;
+  bytes = std::move(lookedUpBytes_);
+  lookedUpName_.clear();
+  lookedUpBytes_.clear();
+  return true;
 }
 
 bool CKeptFiles::CopyOut(const std::string& name, const std::string& path) const {
@@ -163,6 +175,11 @@ bool FetchManifest(const std::string& appPath, const std::string& stagingDir, un
 
   cause = "cannot fetch " + manifestName + " from the update servers";
   int result = transfer.GetRemoteManifest(updateType, manifestName.c_str(), localPath.c_str(), validators);
+  // Not modified: the run reads the kept copy as it was checked before the
+  // request, in place; nothing is copied into staging.
+  if (result == 1 && kept.TakeLookedUp(manifestName, content)) return true;
+  std::string unused;
+  kept.TakeLookedUp(manifestName, unused);  // a manifest sent whole: the kept bytes are not held beside it
   if (result == 1) {
     if (kept.CopyOut(manifestName, localPath)) return ReadManifest(localPath, manifestName, cause, content);
     // The kept copy went missing since it was checked: ask for the whole file.

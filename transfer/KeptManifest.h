@@ -29,6 +29,9 @@ class CKeptFiles {
   // The validators of the kept copy of name. False (and nothing to ask
   // conditionally) when there is no intact copy, or the folder is a link.
   bool Lookup(const std::string& name, CZOLTUpdateIntf::Validators& validators) const;
+  // The bytes of the kept copy that the last Lookup found intact, handed over
+  // once (they are not read or hashed again). False when Lookup found none.
+  bool TakeLookedUp(const std::string& name, std::string& bytes) const;
   // Copies the kept copy of name to path (atomically). False when there is no
   // intact copy or the copy fails.
   bool CopyOut(const std::string& name, const std::string& path) const;
@@ -54,21 +57,22 @@ class CKeptFiles {
 
   std::string appPath_;
   std::string folder_;  // ends with "\"
+  mutable std::string lookedUpName_, lookedUpBytes_;
 };
 
 // Fetches manifestName into stagingDir + manifestName (its folder created
-// first): conditionally when a copy of it is kept, and on 304 Not Modified the
-// kept copy is put there instead, byte for byte, so what follows reads exactly
-// what a full fetch would have stored. When trust requires signed releases the
-// signature comes with it (DownloadSignedManifest): on 304 the kept signature
-// too, and the pair is checked again as a fresh one would be, against the
+// first): conditionally when a copy of it is kept. On 304 Not Modified the
+// kept copy's bytes, read and checked once before the request, are the
+// content, and nothing is put in staging. When trust requires signed releases
+// the signature comes with it (DownloadSignedManifest): on 304 the kept pair
+// is put in staging and checked again as a fresh one would be, against the
 // serial recorded for the type; the serial of an accepted signed manifest is
 // recorded. A newly fetched manifest (and signature) is kept for the next run.
-// True when the manifest is in staging and its bytes in content: for a signed
-// release the very bytes whose signature was checked, otherwise the staged
-// file as read once right after the fetch (what the run acts on from then on,
-// whatever happens to the staged file). False (with cause) when no server
-// delivered one.
+// True when the manifest's bytes are in content: for a signed release the
+// very bytes whose signature was checked, otherwise the staged file as read
+// once right after the fetch (what the run acts on from then on, whatever
+// happens to the staged file), or the kept copy. False (with cause) when no
+// server delivered one.
 bool FetchManifest(const std::string& appPath, const std::string& stagingDir, unsigned updateType,
                    CZOLTUpdateIntf& transfer, const std::string& manifestName, const CReleaseTrust& trust,
                    std::string& cause, std::string& content);

@@ -191,6 +191,7 @@ void CDlgUpdate::OnUpgrade() {
     downloadThread->sizeCaps = ManifestSizeCaps(updateFiles);
     downloadThread->source = session_->DownloadSource();
     downloadThread->changedFiles = updateFiles;
+    downloadThread->digestKinds = session_->SignedReleases() ? kDigestMD5 | kDigestSHA256 : kDigestMD5;
     LeaveCriticalSection(&downloadThread->lock);
     downloadThread->updateType = static_cast<unsigned>(updateType);
     downloadThread->Start();
@@ -244,7 +245,7 @@ void CDlgUpdate::ApplyDownloadedUpdate() {
   repaint();
   // A size can match while the content does not (a truncated file padded by a
   // proxy, a changed file of the same size): the digest decides.
-  if (!session_->VerifyStaged()) {
+  if (!session_->VerifyStaged(downloadList, downloadThread ? downloadThread->digests : std::vector<FileDigests>{})) {
     bannerPicture.SetPicture(kBannerDownloading, nullptr);
     statusText.SetWindowText("更新过程出现错误,请稍候重试！");
     return;

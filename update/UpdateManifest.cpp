@@ -4,6 +4,7 @@
 #include "platform/core_guard.h"
 #include "platform/crypt/MD5.h"
 #include "platform/win32/Files.h"
+#include "update/DigestCache.h"
 
 UpdateCheckInfo::UpdateCheckInfo(std::string installDir, std::string manifestPath, std::string localVersion,
                                  std::string region)
@@ -69,32 +70,61 @@ void AppendIfChanged(CConfigFile& manifest, std::string entry, const std::string
 template <class Files>
 class BatchComparison {
  public:
-  BatchComparison(CConfigFile& manifest, const std::string& directory, Files& files)
-      : manifest_(manifest), directory_(directory), files_(files) {}
+  BatchComparison(CConfigFile& manifest, const std::string& directory, Files& files, CDigestCache* cache = nullptr,
+                  std::size_t batch = kBatch, unsigned threads = 0)
+      : manifest_(manifest),
+        directory_(directory),
+        files_(files),
+        cache_(cache),
+        batch_(batch != 0 ? batch : kBatch),
+        threads_(threads) {}
   BatchComparison(const BatchComparison&) = delete;
   BatchComparison& operator=(const BatchComparison&) = delete;
 
   void Add(std::string_view entry) {
     if (!IsSafeRelativeName(entry)) return;
     entries_.emplace_back(entry);
-    if (entries_.size() == kBatch) Flush();
+    if (entries_.size() >= batch_) Flush();
   }
 
   // Compares what is left; called once the last entry was added. Not left to
   // a destructor: hashing can fail by throwing, which must reach the caller.
   void Flush() {
     constexpr std::size_t kMissing = static_cast<std::size_t>(-1);
-    std::vector<std::string> installed;
+    std::vector<std::string> installed, known;
     std::vector<std::size_t> slot(entries_.size(), kMissing);
+    std::vector<bool> hashed(entries_.size(), true);
+    // Taken before the stats: what changes from now on is stamped no earlier.
+    const std::int64_t seen = cache_ != nullptr ? FileClockNow() : 0;
+    std::vector<FileStamp> stamps(cache_ != nullptr ? entries_.size() : 0);
+    std::vector<bool> stamped(stamps.size(), false);
     for (std::size_t i = 0; i < entries_.size(); ++i) {
       std::string localPath = directory_ + entries_[i];
-      if (!PathFileExistsA(localPath.c_str())) continue;
+      if (cache_ != nullptr && StampRegularFile(localPath, stamps[i])) {
+        stamped[i] = true;
+        std::string md5, sha256;
+        if (cache_->Lookup(entries_[i], stamps[i], md5, &sha256)) {
+          cache_->Record(entries_[i], stamps[i], seen, md5, sha256);
+          slot[i] = known.size();
+          hashed[i] = false;
+          known.push_back(std::move(md5));
+          continue;
+        }
+      } else if (!PathFileExistsA(localPath.c_str())) {
+        continue;
+      }
       slot[i] = installed.size();
       installed.push_back(std::move(localPath));
     }
-    const std::vector<std::string> digests = CMD5::GetFilesMD5(installed);
-    for (std::size_t i = 0; i < entries_.size(); ++i)
-      AppendIfChanged(manifest_, std::move(entries_[i]), slot[i] == kMissing ? nullptr : &digests[slot[i]], files_);
+    const std::vector<std::string> digests = CMD5::GetFilesMD5(installed, threads_);
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      const std::string* digest = slot[i] == kMissing ? nullptr : hashed[i] ? &digests[slot[i]] : &known[slot[i]];
+      // A copy that is a link, or was no regular file when stamped, is hashed
+      // every time.
+      if (hashed[i] && digest != nullptr && cache_ != nullptr && stamped[i])
+        cache_->Record(entries_[i], stamps[i], seen, *digest);
+      AppendIfChanged(manifest_, std::move(entries_[i]), digest, files_);
+    }
     entries_.clear();
   }
 
@@ -103,6 +133,9 @@ class BatchComparison {
   CConfigFile& manifest_;
   const std::string& directory_;
   Files& files_;
+  CDigestCache* cache_;
+  std::size_t batch_;
+  unsigned threads_;
   std::vector<std::string> entries_;
 };
 
@@ -121,6 +154,14 @@ void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& d
 void CompareManifestEntries(CConfigFile& manifest, const std::string& directory,
                             const std::vector<std::string>& entries, std::vector<UpdateFileInfo>& files) {
   BatchComparison<std::vector<UpdateFileInfo>> comparison(manifest, directory, files);
+  for (const std::string& entry : entries) comparison.Add(entry);
+  comparison.Flush();
+}
+
+void CompareManifestEntries(CConfigFile& manifest, const UpdateCheckInfo& request,
+                            const std::vector<std::string>& entries, IChangedFileSink& files) {
+  BatchComparison<IChangedFileSink> comparison(manifest, request.installDir, files, request.digestCache,
+                                               request.hashBatch, request.hashThreads);
   for (const std::string& entry : entries) comparison.Add(entry);
   comparison.Flush();
 }
@@ -148,7 +189,8 @@ int CompareVersioned(CConfigFile& manifest, const UpdateCheckInfo& request, File
   // doubling would hold two copies of it for a moment, and a large manifest's
   // list is the biggest thing the comparison keeps.
   files.reserve(files.size() + static_cast<std::size_t>(count));
-  BatchComparison<Files> comparison(manifest, request.installDir, files);
+  BatchComparison<Files> comparison(manifest, request.installDir, files, request.digestCache, request.hashBatch,
+                                    request.hashThreads);
   manifest.VisitSection("FILES", [&](std::string_view entry) { comparison.Add(entry); });
   comparison.Flush();
   return 0;
@@ -159,6 +201,10 @@ int CompareUpdateConfig(CConfigFile& manifest, const UpdateCheckInfo& request, s
 }
 
 int CompareUpdateConfig(CConfigFile& manifest, const UpdateCheckInfo& request, CChangedFiles& files) {
+  return CompareVersioned(manifest, request, files);
+}
+
+int CompareUpdateConfig(CConfigFile& manifest, const UpdateCheckInfo& request, IChangedFileSink& files) {
   return CompareVersioned(manifest, request, files);
 }
 

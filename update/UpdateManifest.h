@@ -15,6 +15,7 @@
 #include <vector>
 
 class CConfigFile;
+class CDigestCache;
 class CMD5;
 
 // One file to update, copied verbatim from the manifest.
@@ -34,6 +35,22 @@ struct UpdateCheckInfo {
   std::string manifestPath;
   std::string localVersion;
   std::string region;
+  // How the installed copies are read, not what is compared: digests kept
+  // from earlier runs (null: every copy is hashed), how many copies are
+  // hashed at a time (a receiver that acts on each changed file at once
+  // wants them early), and by how many threads (0: one per processor).
+  CDigestCache* digestCache = nullptr;
+  std::size_t hashBatch = 4096;
+  unsigned hashThreads = 0;
+};
+
+// Receives each changed file as a comparison finds it, in manifest order.
+class IChangedFileSink {
+ public:
+  virtual ~IChangedFileSink() = default;
+  virtual std::size_t size() const { return 0; }
+  virtual void reserve(std::size_t count) { (void)count; }
+  virtual void push_back(UpdateFileInfo&& file) = 0;
 };
 
 // True when name can safely be appended to an installation or staging
@@ -61,6 +78,10 @@ void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& d
 // installation is checked at the pace of its disk rather than of one core.
 void CompareManifestEntries(CConfigFile& manifest, const std::string& directory,
                             const std::vector<std::string>& entries, std::vector<UpdateFileInfo>& files);
+// The same with the digest cache and batch of request (its installDir is the
+// directory), handing each changed file to files.
+void CompareManifestEntries(CConfigFile& manifest, const UpdateCheckInfo& request,
+                            const std::vector<std::string>& entries, IChangedFileSink& files);
 
 // Compares the versioned manifest with the installed copies. Returns -1 when
 // the manifest is missing, lists no files, lists an unsafe name, or installDir
@@ -95,6 +116,7 @@ class CChangedFiles {
   std::vector<Record> records_;
 };
 int CompareUpdateConfig(CConfigFile& manifest, const UpdateCheckInfo& request, CChangedFiles& files);
+int CompareUpdateConfig(CConfigFile& manifest, const UpdateCheckInfo& request, IChangedFileSink& files);
 
 // Byte-wise version order: true when candidate is greater than installed as
 // std::string::compare orders them, bytes unsigned, a proper prefix smaller (so

@@ -1,7 +1,16 @@
 #include "update/UpdateSession.h"
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
 #include <utility>
 
 #include "install/Installation.h"
@@ -9,6 +18,7 @@
 #include "platform/crypt/MD5.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
+#include "platform/thread/ThreadBase.h"
 #include "platform/win32/FileAttributes.h"
 #include "platform/win32/Files.h"
 #include "transfer/DownloadFileList.h"
@@ -19,8 +29,7 @@
 
 namespace {
 
-// Files are staged and checked this many at a time: the names, caps and
-// digests of one batch are held, never those of a whole large release.
+// Staging progress is reported every this many files.
 constexpr std::size_t kStageBatch = 1024;
 
 // "3 files: a, b, c" for the log.
@@ -36,7 +45,11 @@ std::string Because(int error) { return diagnostics::ErrorText(error != 0 ? erro
 }  // namespace
 
 CUpdateSession::CUpdateSession(UpdatePlace place, CZOLTUpdateIntf& transfer, IUpdateObserver* observer)
-    : place_(std::move(place)), transfer_(transfer), observer_(observer) {}
+    : place_(std::move(place)),
+      transfer_(transfer),
+      observer_(observer),
+      digestCache_(place_.appPath + "UPDATE.kept\\" + std::to_string(place_.updateType) + "\\digests",
+                   place_.installDir) {}
 
 bool CUpdateSession::Fail(const std::string& cause) {
   diagnostics::ReportCause(cause);
@@ -85,6 +98,9 @@ bool CUpdateSession::FetchManifest() {
                        cause, bytes))
     return Fail(cause);
   if (place_.component) manifestBytes_ = bytes;
+  // A manifest without patch or compressed-copy keys (most) needs no copy of
+  // it for a thread that fetches while the comparison reads it.
+  offersDeltas_ = bytes.find("\nPATCH_") != std::string::npos || bytes.find("\nZSTDSIZE=") != std::string::npos;
   manifest_ = std::make_shared<CConfigFile>(CConfigFile::OfBytes(std::move(bytes)));
   return true;
 }
@@ -94,26 +110,73 @@ CUpdateSession::Comparison CUpdateSession::Reject(const std::string& cause) {
   return Comparison::kRejected;
 }
 
-CUpdateSession::Comparison CUpdateSession::Compare() {
+bool CUpdateSession::BeginComparison(Comparison& early) {
   files_.clear();
-  if (place_.component) return CompareComponent();
-
+  if (place_.component) {
+    sections_.clear();
+    manifest_->ReadSections(sections_);
+    // One unsafe name means the manifest cannot be trusted at all; installing
+    // the rest of it would leave the component half updated.
+    for (const auto& section : sections_)
+      if (!IsSafeRelativeName(section)) {
+        early = Reject(" names \"" + section + "\", which lies outside its component folder");
+        return false;
+      }
+    return true;
+  }
   CConfigFile& manifest = *manifest_;
   manifest.ReadString("Version", "VERSION", "", release_.version);
   manifest.ReadString("Version", "REGION", "", release_.region);
   release_.notify = manifest.ReadInteger("Version", "NOTIFIY", 0);
   // A staged release that has not reached this installation yet: as far as
   // this run goes, the installation is current.
-  if (HeldBackByRollout(ReadRolloutOffer(manifest), place_.localVersion, place_.region, place_.appPath))
-    return compared_ = Comparison::kCurrent;
-  const int compared =
-      CompareUpdateConfig(manifest, UpdateCheckInfo(place_.installDir, "", place_.localVersion, place_.region), files_);
+  if (HeldBackByRollout(ReadRolloutOffer(manifest), place_.localVersion, place_.region, place_.appPath)) {
+    diagnostics::NoteUpToDate();
+    early = compared_ = Comparison::kCurrent;
+    return false;
+  }
+  return true;
+}
+
+int CUpdateSession::HashInstalledCopies(IChangedFileSink& sink, std::size_t batch, unsigned threads) {
+  const auto start = std::chrono::steady_clock::now();
+  UpdateCheckInfo request(place_.installDir, "", place_.localVersion, place_.region);
+  request.digestCache = &digestCache_;
+  request.hashBatch = batch;
+  request.hashThreads = threads;
+  int compared = 0;
+  if (place_.component)
+    CompareManifestEntries(*manifest_, request, sections_, sink);
+  else
+    compared = CompareUpdateConfig(*manifest_, request, sink);
+  hashing_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return compared;
+}
+
+CUpdateSession::Comparison CUpdateSession::ConcludeComparison(int compared) {
+  // A hint for the next run; one that cannot be written costs only time.
+  digestCache_.Write();
+  if (place_.component) {
+    if (files_.empty()) diagnostics::NoteUpToDate();
+    diagnostics::LogFact("component \"" + ComponentName() +
+                         "\": " + (files_.empty() ? "nothing to install" : "to install: " + ListForLog(files_)));
+    return compared_ = Comparison::kCompared;
+  }
   diagnostics::LogFact("published version \"" + release_.version + "\", region \"" + release_.region + "\"; " +
                        (files_.empty() ? "nothing to install" : "to install: " + ListForLog(files_)));
-  if (compared == 1) return compared_ = Comparison::kCurrent;
-  // The manifest stays: staging reads the patches and compressed copies it
-  // offers, and the completing path its names.
-  if (compared == 0) return compared_ = Comparison::kCompared;
+  // Nothing to install and nothing to complete: the run leaves one log line.
+  if (compared == 1) {
+    diagnostics::NoteUpToDate();
+    return compared_ = Comparison::kCurrent;
+  }
+  if (compared == 0) {
+    compared_ = Comparison::kCompared;
+    if (files_.empty() && !WantsCompletion()) diagnostics::NoteUpToDate();
+    // The manifest stays: staging reads the patches and compressed copies it
+    // offers, and the completing path its names.
+    return compared_;
+  }
+  CConfigFile& manifest = *manifest_;
   bool unsafe = false;
   std::string name;
   const long listed = manifest.VisitSection("FILES", [&](std::string_view entry) {
@@ -133,20 +196,141 @@ std::string CUpdateSession::ComponentName() const {
   return name;
 }
 
-CUpdateSession::Comparison CUpdateSession::CompareComponent() {
-  std::vector<std::string> sections;
-  manifest_->ReadSections(sections);
-  // One unsafe name means the manifest cannot be trusted at all; installing
-  // the rest of it would leave the component half updated.
-  for (const auto& section : sections)
-    if (!IsSafeRelativeName(section))
-      return Reject(" names \"" + section + "\", which lies outside its component folder");
-  std::vector<UpdateFileInfo> listed;
-  CompareManifestEntries(*manifest_, place_.installDir, sections, listed);
-  for (auto& file : listed) files_.push_back(std::move(file));
-  diagnostics::LogFact("component \"" + ComponentName() + "\": " +
-                       (files_.empty() ? "nothing to install" : "to install: " + ListForLog(files_)));
-  return Comparison::kCompared;
+namespace {
+
+// Appends what a comparison finds to the session's list.
+class ListSink : public IChangedFileSink {
+ public:
+  explicit ListSink(CChangedFiles& files) : files_(files) {}
+  std::size_t size() const override { return files_.size(); }
+  void reserve(std::size_t count) override { files_.reserve(count); }
+  void push_back(UpdateFileInfo&& file) override { files_.push_back(std::move(file)); }
+
+ private:
+  CChangedFiles& files_;
+};
+
+// Hands changed files from the comparing thread to the fetching one. Bounded:
+// a comparison far ahead of the downloads waits, so neither memory nor the
+// work queued grows with the size of the release.
+class FileQueue : public IChangedFileSink {
+ public:
+  void push_back(UpdateFileInfo&& file) override {
+    std::unique_lock lock(mutex_);
+    notFull_.wait(lock, [&] { return queue_.size() < kCapacity; });
+    queue_.push_back(std::move(file));
+    notEmpty_.notify_one();
+  }
+  void Close() {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    notEmpty_.notify_one();
+  }
+  // False once the queue is closed and empty.
+  bool Pop(UpdateFileInfo& file) {
+    std::unique_lock lock(mutex_);
+    notEmpty_.wait(lock, [&] { return !queue_.empty() || closed_; });
+    if (queue_.empty()) return false;
+    file = std::move(queue_.front());
+    queue_.pop_front();
+    notFull_.notify_one();
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kCapacity = 256;
+  std::mutex mutex_;
+  std::condition_variable notFull_, notEmpty_;
+  std::deque<UpdateFileInfo> queue_;
+  bool closed_ = false;
+};
+
+// Installed copies hashed at a time while files are fetched: small, so that
+// the first download starts after a few files rather than a few thousand.
+constexpr std::size_t kOverlapBatch = 16;
+
+}  // namespace
+
+struct CUpdateSession::StageProgress {
+  explicit StageProgress(StagingSource from) : source(std::move(from)) {}
+  std::size_t wanted = 0, failed = 0;
+  std::vector<std::string> missing;  // the first names, for the cause
+  bool reachable = true;
+  StagingSource source;                // where the patches and compressed copies are offered
+  std::unique_ptr<CDeltaFetch> fetch;  // made for the first file fetched
+  CDownloadMeter meter;                // one progress line and one log summary for the whole list
+};
+
+CUpdateSession::Comparison CUpdateSession::Compare() {
+  Comparison early;
+  if (!BeginComparison(early)) return early;
+  ListSink sink(files_);
+  return ConcludeComparison(HashInstalledCopies(sink, 0, 0));
+}
+
+CUpdateSession::Comparison CUpdateSession::CompareAndStage(bool& staged) {
+  staged = false;
+  Comparison early;
+  if (!BeginComparison(early)) return early;
+  // A release that is current by its header hashes nothing: no thread for it
+  // (the comparison itself still decides).
+  if (!place_.component && manifest_->ReadInteger("Version", "UNCONDITIONALUPDATE", 0) == 0 &&
+      release_.region == place_.region && !IsVersionGreater(release_.version, place_.localVersion)) {
+    ListSink sink(files_);
+    return ConcludeComparison(HashInstalledCopies(sink, 0, 0));
+  }
+  FileQueue queue;
+  int compared = -1;
+  std::exception_ptr thrown;
+  std::thread comparing;
+  try {
+    comparing = std::thread([&] {
+      try {
+        // The downloads (receiving, and digesting what arrives) come first:
+        // the hashing has every processor, but only what they leave over.
+        LowerCurrentThreadPriority(5);
+        compared = HashInstalledCopies(queue, kOverlapBatch, 0);
+      } catch (...) {
+        thrown = std::current_exception();
+      }
+      queue.Close();
+    });
+  } catch (const std::system_error&) {
+    // No thread to be had (a tight process limit): one step after the other.
+    ListSink sink(files_);
+    const Comparison outcome = ConcludeComparison(HashInstalledCopies(sink, 0, 0));
+    staged = outcome == Comparison::kCompared && Stage();
+    return outcome;
+  }
+  // Should staging throw, the comparing thread is let finish before the
+  // exception leaves: it may be waiting for room in the queue.
+  struct Drain {
+    FileQueue& queue;
+    std::thread& thread;
+    ~Drain() {
+      if (!thread.joinable()) return;
+      for (UpdateFileInfo file; queue.Pop(file);) {
+      }
+      thread.join();
+    }
+  } drain{queue, comparing};
+  transfer_.SetDigestKinds(trust_.Required() ? kDigestMD5 | kDigestSHA256 : kDigestMD5);
+  // The comparing thread reads the session's parse meanwhile: the offers
+  // come from a copy of it.
+  StageProgress progress(DeltaSource(true));
+  CMD5 hasher;
+  bool going = true;
+  // After a file arrived damaged nothing more is fetched, but the comparison
+  // still runs to its end, so that the log names everything that differs.
+  for (UpdateFileInfo file; queue.Pop(file);) {
+    files_.push_back(UpdateFileInfo(file));
+    if (going) going = StageFile(std::move(file), progress, hasher);
+  }
+  comparing.join();
+  if (thrown) std::rethrow_exception(thrown);
+  const Comparison outcome = ConcludeComparison(compared);
+  staged = outcome == Comparison::kCompared && going && FinishStaging(progress);
+  return outcome;
 }
 
 std::vector<std::string> CUpdateSession::PendingDownloads(std::vector<int>* sizes) {
@@ -170,67 +354,109 @@ bool CUpdateSession::VerifyArrived(const UpdateFileInfo& file, const FileDigests
   return Fail(cause + "; nothing was installed");
 }
 
-bool CUpdateSession::Stage() {
-  const bool sha256 = trust_.Required();
-  transfer_.SetDigestKinds(sha256 ? kDigestMD5 | kDigestSHA256 : kDigestMD5);
-  CMD5 hasher;
-  std::size_t wanted = 0, failed = 0;
-  std::vector<std::string> missing;  // the first names, for the cause
-  bool reachable = true;
-  CDownloadMeter meter;  // one progress line and one log summary for the whole list
-  const StagingSource source{place_.stagingDir, place_.installDir, manifest_, place_.updateType, sha256};
-  for (std::size_t first = 0; first < files_.size() && reachable; first += kStageBatch) {
-    const std::size_t end = std::min(files_.size(), first + kStageBatch);
-    std::vector<std::string> names;
-    std::vector<UpdateFileInfo> fetched;
-    transfer_.ForgetSizeLimits();
-    for (std::size_t i = first; i < end; ++i) {
-      UpdateFileInfo file = files_[i];
-      if (StagedCopyMatches(hasher, file, place_.stagingDir, sha256)) continue;
-      std::uint64_t cap = 0;
-      if (ManifestSizeCap(file, cap)) transfer_.LimitSize(file.fileName, cap);
-      names.push_back(file.fileName);
-      fetched.push_back(std::move(file));
-    }
-    std::vector<const UpdateFileInfo*> pointers;
-    for (const UpdateFileInfo& file : fetched) pointers.push_back(&file);
-    std::vector<FileDigests> digests;
-    std::vector<std::string> lacking;
-    DownloadChangedFiles(source, transfer_, pointers, &lacking, &digests, &tally_, &meter);
-    for (std::size_t i = 0; i < digests.size(); ++i)
-      if (!digests[i].md5.empty() && !VerifyArrived(fetched[i], digests[i])) return false;
-    // No server reachable: the rest of the list is not asked for.
-    reachable = lacking.empty() || transfer_.LastFetchAnswered();
-    wanted += reachable ? names.size() : digests.size();
-    failed += lacking.size();
-    for (auto& name : lacking)
-      if (missing.size() < diagnostics::kShownPerKind) missing.push_back(std::move(name));
-    if (observer_ != nullptr) observer_->OnStaged(end, files_.size());
+bool CUpdateSession::StageFile(UpdateFileInfo file, StageProgress& progress, CMD5& hasher) {
+  // No server reachable: the rest of the list is not asked for.
+  if (!progress.reachable) return true;
+  if (StagedCopyMatches(hasher, file, place_.stagingDir, trust_.Required())) return true;
+  std::uint64_t cap = 0;
+  const bool sized = ManifestSizeCap(file, cap);
+  if (sized) transfer_.LimitSize(file.fileName, cap);
+  if (!progress.fetch) {
+    progress.fetch = std::make_unique<CDeltaFetch>(progress.source, &tally_);
+    progress.meter.Attach(transfer_);
   }
+  progress.meter.Expect(1, sized ? cap : 0);
+  const auto start = std::chrono::steady_clock::now();
+  const bool arrived = progress.fetch->FetchFile(transfer_, file) != -1;
+  network_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   transfer_.ForgetSizeLimits();
-  meter.LogSummary();
-  if (failed == 0) return true;
-  return Fail("cannot fetch " + std::to_string(failed) + " of the " + std::to_string(wanted) + " changed files (" +
-              diagnostics::NameList(missing, failed) + "); nothing was installed");
+  ++progress.wanted;
+  if (arrived) {
+    progress.meter.FileDone(sized ? cap : transfer_.LastSize());
+    return VerifyArrived(file, progress.fetch->LastDigests());
+  }
+  progress.reachable = transfer_.LastFetchAnswered();
+  ++progress.failed;
+  if (progress.missing.size() < diagnostics::kShownPerKind) progress.missing.push_back(file.fileName);
+  return true;
 }
 
-StagingSource CUpdateSession::DownloadSource() const {
-  auto copy = manifest_ != nullptr ? std::make_shared<CConfigFile>(*manifest_) : nullptr;
-  return {place_.stagingDir, place_.installDir, std::move(copy), place_.updateType, trust_.Required()};
+bool CUpdateSession::FinishStaging(StageProgress& progress) {
+  CDownloadMeter::Detach(transfer_);
+  progress.meter.LogSummary();
+  if (progress.failed == 0) return true;
+  return Fail("cannot fetch " + std::to_string(progress.failed) + " of the " + std::to_string(progress.wanted) +
+              " changed files (" + diagnostics::NameList(progress.missing, progress.failed) +
+              "); nothing was installed");
 }
 
-bool CUpdateSession::VerifyStaged() {
+bool CUpdateSession::Stage() {
+  transfer_.SetDigestKinds(trust_.Required() ? kDigestMD5 | kDigestSHA256 : kDigestMD5);
+  // Staging runs on this thread alone: the delta offers are read from the
+  // session's own parse.
+  StageProgress progress(DeltaSource(false));
+  CMD5 hasher;
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (!StageFile(files_[i], progress, hasher)) return false;
+    if (observer_ != nullptr && ((i + 1) % kStageBatch == 0 || i + 1 == files_.size()))
+      observer_->OnStaged(i + 1, files_.size());
+  }
+  return FinishStaging(progress);
+}
+
+StagingSource CUpdateSession::DeltaSource(bool ownCopy) const {
+  std::shared_ptr<CConfigFile> manifest;
+  if (offersDeltas_ && manifest_ != nullptr) manifest = ownCopy ? std::make_shared<CConfigFile>(*manifest_) : manifest_;
+  return {place_.stagingDir, place_.installDir, std::move(manifest), place_.updateType, trust_.Required()};
+}
+
+StagingSource CUpdateSession::DownloadSource() const { return DeltaSource(true); }
+
+bool CUpdateSession::VerifyStaged() { return VerifyStaged({}, {}); }
+
+bool CUpdateSession::VerifyStaged(const std::vector<std::string>& fetched, const std::vector<FileDigests>& digests) {
+  std::unordered_map<std::string_view, const FileDigests*> streamed;
+  for (std::size_t i = 0; i < fetched.size() && i < digests.size(); ++i)
+    if (!digests[i].md5.empty()) streamed[fetched[i]] = &digests[i];
   CMD5 hasher;
   std::string cause;
-  for (std::size_t i = 0; i < files_.size(); ++i)
-    if (!StagedCopyMatches(hasher, files_[i], place_.stagingDir, trust_.Required(), &cause))
-      return Fail(cause + "; nothing was installed");
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    const UpdateFileInfo file = files_[i];
+    const auto found = streamed.find(file.fileName);
+    // A copy staged before this run (or not fetched by the thread) is read.
+    const bool matches = found != streamed.end()
+                             ? DigestsMatch(file, *found->second, trust_.Required(), &cause)
+                             : StagedCopyMatches(hasher, file, place_.stagingDir, trust_.Required(), &cause);
+    if (!matches) return Fail(cause + "; nothing was installed");
+  }
   return true;
+}
+
+void CUpdateSession::RecordInstalled() {
+  // The installed copies are the verified staged ones: their digests are the
+  // manifest's, and their stamps are taken after the flush.
+  const std::int64_t seen = FileClockNow();
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    const UpdateFileInfo file = files_[i];
+    FileStamp stamp;
+    if (StampRegularFile(place_.installDir + file.fileName, stamp))
+      digestCache_.Record(file.fileName, stamp, seen, file.md5, trust_.Required() ? file.sha256 : std::string());
+  }
+  digestCache_.Write();
 }
 
 bool CUpdateSession::Install() {
   if (observer_ != nullptr) observer_->OnInstalling();
-  if (ReplaceInstalledFiles(files_.All(), place_.stagingDir, place_.installDir)) return true;
+  const auto start = std::chrono::steady_clock::now();
+  const double flushedBefore = FlushSeconds();
+  if (ReplaceInstalledFiles(files_.All(), place_.stagingDir, place_.installDir)) {
+    const double flush = FlushSeconds() - flushedBefore;
+    const double install = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() - flush;
+    RecordInstalled();
+    installing_ = install;
+    flushing_ = flush;
+    return true;
+  }
   if (place_.component)
     return Fail("not every file of " + NativePath(place_.installDir) + " could be replaced; its " +
                 place_.manifestName + " stays as it was");
@@ -250,6 +476,7 @@ bool CUpdateSession::Commit() {
     }
     return Fail("cannot install " + NativePath(place_.installDir + place_.manifestName) + ": " + Because(errno));
   }
+  const auto start = std::chrono::steady_clock::now();
   const std::string& version = release_.version;
   // One section for the success and, should a later store fail, for taking it
   // back: a formatted time holds no "%", so it is its own pattern.
@@ -275,6 +502,12 @@ bool CUpdateSession::Commit() {
   if (failure.empty()) {
     diagnostics::LogFact("installed version " + version + ": " + ListForLog(files_) +
                          (files_.empty() ? "" : "; " + DescribeTally(tally_)));
+    char times[200];
+    std::snprintf(times, sizeof times,
+                  "time taken: hashing %.3f s, network %.3f s, install %.3f s, flush %.3f s, commit %.3f s", hashing_,
+                  network_, installing_, flushing_,
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    diagnostics::LogFact(times);
     return true;
   }
   // Taken back as far as the disk lets: no store may claim a version that

@@ -26,6 +26,7 @@
 #include "platform/configfile/ConfigFile.h"
 #include "platform/transfer/ZOLTUpdateIntf.h"
 #include "transfer/DeltaFetch.h"
+#include "update/DigestCache.h"
 #include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
 
@@ -115,6 +116,13 @@ class CUpdateSession {
   // Compares the manifest with the installed copies. kRejected reports its
   // cause; every outcome logs what was found.
   Comparison Compare();
+  // Compare and Stage at once, for the flows that stage right away: each
+  // changed file is fetched as soon as the comparison finds it, while the
+  // rest of the installation is still being hashed. The files are fetched in
+  // the same order, with the same requests, as Compare then Stage fetch them,
+  // and Files() holds them in manifest order. staged: every changed file is in
+  // staging and matches its digests (as Stage's result).
+  Comparison CompareAndStage(bool& staged);
   const CChangedFiles& Files() const { return files_; }
   const ReleaseHeader& Release() const { return release_; }
 
@@ -128,6 +136,9 @@ class CUpdateSession {
   bool Stage();
   // Checks every staged copy against its digests (after a download thread).
   bool VerifyStaged();
+  // The same, taking the digests a download thread streamed for the names it
+  // fetched (in the order of fetched) instead of reading those copies again.
+  bool VerifyStaged(const std::vector<std::string>& fetched, const std::vector<FileDigests>& digests);
   // Where a download thread of the driver's stages from: patches and
   // compressed copies as the manifest offers them, read from a copy of the
   // verified manifest that the thread may use on its own. What the thread
@@ -160,6 +171,20 @@ class CUpdateSession {
   std::string ComponentName() const;
   Comparison Reject(const std::string& cause);
   bool VerifyArrived(const UpdateFileInfo& file, const FileDigests& digests);
+  // Compare in three parts: what is decided before anything is hashed (false:
+  // nothing is, with the outcome in early), the hashing, which hands each
+  // changed file to sink and may run on another thread, and the conclusion.
+  bool BeginComparison(Comparison& early);
+  int HashInstalledCopies(IChangedFileSink& sink, std::size_t batch, unsigned threads);
+  Comparison ConcludeComparison(int compared);
+  struct StageProgress;
+  bool StageFile(UpdateFileInfo file, StageProgress& progress, CMD5& hasher);
+  bool FinishStaging(StageProgress& progress);
+  // Where staging reads the offered patches and compressed copies: none when
+  // the manifest offers none; a copy of the parse for a thread that runs
+  // beside another reader of it.
+  StagingSource DeltaSource(bool ownCopy) const;
+  void RecordInstalled();
 
   UpdatePlace place_;
   CZOLTUpdateIntf& transfer_;
@@ -167,8 +192,13 @@ class CUpdateSession {
   CReleaseTrust trust_;
   std::string manifestBytes_;              // kept for a component's commit
   std::shared_ptr<CConfigFile> manifest_;  // the verified parse
+  bool offersDeltas_ = false;              // it lists patches or compressed copies
   TransferTally tally_;                    // what staging moved
   ReleaseHeader release_;
   Comparison compared_ = Comparison::kRejected;
+  std::vector<std::string> sections_;  // a component's entries
   CChangedFiles files_;
+  CDigestCache digestCache_;
+  // Where the run's time went, for the log: seconds.
+  double hashing_ = 0, network_ = 0, installing_ = 0, flushing_ = 0;
 };

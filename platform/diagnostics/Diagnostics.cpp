@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <utility>
 
 #include "platform/core_guard.h"
 #include "platform/win32/Files.h"
@@ -89,9 +90,15 @@ std::string Timestamp() {
   return std::string(text, length);
 }
 
-void AppendToLog(const std::string& text) {
-  std::lock_guard lock(logMutex);
-  if (logPath.empty()) return;
+bool holding = false;                                   // facts wait in held
+bool upToDate = false;                                  // NoteUpToDate was said
+std::vector<std::pair<std::string, std::string>> held;  // the line's time and process, its text
+
+std::string Prefix() { return Timestamp() + " [" + std::to_string(::getpid()) + "] "; }
+
+// Writes lines (each ending with "\n") in one append; logMutex held.
+void WriteToLog(const std::string& lines) {
+  if (logPath.empty() || lines.empty()) return;
   int fd = OpenLogFile(logPath);
   if (fd < 0 && !fallbackTried) fd = OpenFallbackLog(errno);
   if (fd < 0) return;
@@ -103,9 +110,28 @@ void AppendToLog(const std::string& text) {
     fd = OpenLogFile(logPath);
     if (fd < 0) return;
   }
-  const std::string line = Timestamp() + " [" + std::to_string(::getpid()) + "] " + text + "\n";
-  WriteAll(fd, line.data(), line.size());
+  WriteAll(fd, lines.data(), lines.size());
   ::close(fd);
+}
+
+// Writes what waits, one line each, and stops holding; logMutex held.
+void WriteHeld() {
+  std::string lines;
+  for (const auto& [prefix, text] : held) lines += prefix + text + "\n";
+  held.clear();
+  holding = false;
+  WriteToLog(lines);
+}
+
+void AppendToLog(const std::string& text, bool cause = false) {
+  std::lock_guard lock(logMutex);
+  if (logPath.empty()) return;
+  if (holding && !cause) {
+    held.emplace_back(Prefix(), text);
+    return;
+  }
+  if (holding) WriteHeld();
+  WriteToLog(Prefix() + text + "\n");
 }
 
 }  // namespace
@@ -122,6 +148,7 @@ void OpenRunLog(const std::string& directory) {
 
 void CloseRunLog() {
   std::lock_guard lock(logMutex);
+  if (holding) WriteHeld();
   logPath.clear();
 }
 
@@ -155,11 +182,35 @@ thread_local bool tCausesAsFacts = false;
 CCausesAsFacts::CCausesAsFacts() : previous_(tCausesAsFacts) { tCausesAsFacts = true; }
 CCausesAsFacts::~CCausesAsFacts() { tCausesAsFacts = previous_; }
 
+void HoldFacts() {
+  std::lock_guard lock(logMutex);
+  holding = true;
+  upToDate = false;
+  held.clear();
+}
+
+void NoteUpToDate() {
+  std::lock_guard lock(logMutex);
+  upToDate = true;
+}
+
+void ReleaseFacts() {
+  std::lock_guard lock(logMutex);
+  if (!holding || !upToDate || held.empty()) return WriteHeld();
+  std::string line = held.front().first + held.front().second;
+  for (std::size_t i = 1; i < held.size(); ++i) line += "; " + held[i].second;
+  held.clear();
+  holding = false;
+  WriteToLog(line + "\n");
+}
+
 void ReportCause(const std::string& cause) {
+  // A cause that the run works around (a failed patch, with the plain file
+  // fetched instead) is a fact of the log only.
+  if (tCausesAsFacts) return AppendToLog(cause);
   // The log first: when it has to move, the line that says where comes
   // before the cause on stderr.
-  AppendToLog(cause);
-  if (tCausesAsFacts) return;
+  AppendToLog(cause, true);
   const std::string line = "ZOLTUpdate: " + cause + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
 }

@@ -54,6 +54,16 @@ std::string UserName();
 // 0 when this process may create and remove entries in folder, else the
 // errno that says why not (EACCES, EROFS, ENOENT, ...).
 int FolderWriteError(const std::string& folder);
+
+// A run that finds nothing to do leaves one line: from HoldFacts on, facts
+// wait in memory; ReleaseFacts writes them, joined into one line (with the
+// time of the first) when the run said it is up to date (NoteUpToDate) and
+// no cause was reported, one line each otherwise. A cause writes what waits
+// first and ends the holding, so a failed run's lines stay in order.
+void HoldFacts();
+void NoteUpToDate();
+void ReleaseFacts();
+
 // Causes and facts that a run can meet once per file (a server that lacks
 // every file of a large release) are summarised: the first kShownPerKind of
 // each kind are written as ReportCause or LogFact would (report chooses),

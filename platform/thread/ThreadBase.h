@@ -40,3 +40,8 @@ class CThreadBase {
   std::atomic<bool> running_{false};
   std::thread thread_;
 };
+
+// Makes the calling thread, and the threads it starts from now on, yield the
+// processor to the process's other threads (a nice value steps higher). For
+// background work beside work that waits on the network. Cannot be undone.
+void LowerCurrentThreadPriority(int steps);

@@ -19,6 +19,7 @@
 
 #include "platform/Version.h"
 #include "platform/core_guard.h"
+#include "platform/crypt/CryptoConfig.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/win32/Files.h"
 
@@ -487,6 +488,8 @@ struct CZOLTUpdateIntf::Impl {
 
 CZOLTUpdateIntf::CZOLTUpdateIntf(const std::vector<S_UpdateSerivceAddr>& servers, bool useProxy)
     : impl_(std::make_unique<Impl>()) {
+  for (const auto& server : servers)
+    if (server.useHttps) LoadCryptoConfiguration();
   static std::once_flag globalInit;
   std::call_once(globalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   impl_->servers = servers;

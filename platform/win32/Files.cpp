@@ -474,7 +474,9 @@ namespace crt {
 int rename(const char* oldName, const char* newName) { return MoveFileExA(oldName, newName, 0) ? 0 : -1; }
 }  // namespace crt
 
-bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
+namespace {
+
+bool ReplaceFile(const std::string& path, std::string_view bytes, bool flush) {
   std::string name;
   const Descriptor folder(OpenParent(path, name));
   if (!folder) return false;
@@ -485,7 +487,8 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
   std::string tempName;
   Descriptor fd(OpenTemporaryIn(folder.get(), name, mode, tempName));
   if (!fd) return false;
-  bool ok = WriteAll(fd.get(), bytes.data(), bytes.size()) && ::fchmod(fd.get(), mode) == 0 && ::fsync(fd.get()) == 0;
+  bool ok = WriteAll(fd.get(), bytes.data(), bytes.size()) && ::fchmod(fd.get(), mode) == 0 &&
+            (!flush || ::fsync(fd.get()) == 0);
   ok = (::close(fd.release()) == 0) && ok;
   ok = ok && ::renameat(folder.get(), tempName.c_str(), folder.get(), name.c_str()) == 0;
   if (!ok) {
@@ -493,7 +496,40 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
     return false;
   }
   // Make the new name durable too, so a crash after this call keeps the new file.
-  SyncFolder(folder.get());
+  if (flush) SyncFolder(folder.get());
+  return true;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes) { return ReplaceFile(path, bytes, true); }
+
+bool ReplaceFileUnflushed(const std::string& path, std::string_view bytes) { return ReplaceFile(path, bytes, false); }
+
+namespace {
+
+FileStamp StampOf(const struct stat& st) {
+  FileStamp stamp;
+  stamp.device = static_cast<std::uint64_t>(st.st_dev);
+  stamp.inode = static_cast<std::uint64_t>(st.st_ino);
+  stamp.size = static_cast<std::uint64_t>(st.st_size);
+  stamp.modifiedNs = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.changedNs = std::int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+  return stamp;
+}
+
+}  // namespace
+
+std::int64_t FileClockNow() {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+bool StampRegularFile(const std::string& path, FileStamp& stamp) {
+  struct stat st {};
+  if (::lstat(NativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  stamp = StampOf(st);
   return true;
 }
 
@@ -604,7 +640,8 @@ bool Refuse(std::string* cause, const std::string& text, int error) {
 
 }  // namespace
 
-bool ReadFileGuarded(const std::string& path, std::string& bytes, const SGuardedRead& rules, std::string* cause) {
+bool ReadFileGuarded(const std::string& path, std::string& bytes, const SGuardedRead& rules, std::string* cause,
+                     FileStamp* stamp) {
   bytes.clear();
   const std::string native = NativePath(path);
   const std::vector<std::string> parts = native.empty() ? std::vector<std::string>{} : Components(native);
@@ -648,6 +685,7 @@ bool ReadFileGuarded(const std::string& path, std::string& bytes, const SGuarded
       return Refuse(cause, native + " belongs to another user (uid " + std::to_string(st.st_uid) + ")", EACCES);
   }
   if (rules.privateState && st.st_nlink != 1) return Refuse(cause, native + " has other names (hard links)", EACCES);
+  if (stamp != nullptr) *stamp = StampOf(st);
   if (static_cast<std::uintmax_t>(st.st_size) > rules.maxBytes)
     return Refuse(cause, native + " is larger than " + std::to_string(rules.maxBytes) + " bytes", EFBIG);
   // The file is read in one piece of the size it has; whatever it grew by

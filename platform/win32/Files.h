@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -96,6 +97,31 @@ int rename(const char* oldName, const char* newName);
 // disk, renamed over path. Returns false (and leaves path as it was) on failure.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes);
 
+// WriteFileAtomically without the flushes: a killed process leaves path the
+// old file or the new one, but after a power loss it may hold neither (an
+// empty or partly written file). For hints that check themselves when read.
+bool ReplaceFileUnflushed(const std::string& path, std::string_view bytes);
+
+// What lstat says of a file, the times in nanoseconds: enough to tell that a
+// file has not changed since it was last looked at, as git's index tells it.
+struct FileStamp {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modifiedNs = 0;
+  std::int64_t changedNs = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of path itself, never of what a link there points to. False when
+// path is not a regular file (missing, a link, a folder, a FIFO).
+bool StampRegularFile(const std::string& path, FileStamp& stamp);
+
+// Now by the clock the kernel stamps file changes with (coarse real time), in
+// nanoseconds: a file changed from now on gets a stamp no earlier than this,
+// truncated to its file system's granularity.
+std::int64_t FileClockNow();
+
 // Starts writing the descriptor's unwritten data to disk and returns without
 // waiting, so that a later MakeDurable of the file has little left to do.
 void StartWriteBack(int fd);
@@ -150,5 +176,6 @@ struct SGuardedRead {
 // followed as the user laid them out); never more than rules.maxBytes. False
 // with errno set (ENOENT when nothing at all is at path) and cause, when given,
 // naming path and why it was not read.
+// stamp (if given) receives what fstat said of the file that was read.
 bool ReadFileGuarded(const std::string& path, std::string& bytes, const SGuardedRead& rules,
-                     std::string* cause = nullptr);
+                     std::string* cause = nullptr, struct FileStamp* stamp = nullptr);

@@ -42,6 +42,30 @@ TEST_F(DiagnosticsTest, LinesAreTimestampedAndAppendedOnlyOnceOpened) {
   EXPECT_EQ(text.find("before the log is open"), std::string::npos);
 }
 
+// Held facts: an up-to-date run's are one line; a cause writes them as they
+// came, then itself.
+TEST_F(DiagnosticsTest, AnUpToDateRunLeavesOneLine) {
+  diagnostics::OpenRunLog(dir_.path());
+  for (const bool upToDate : {true, false}) {
+    diagnostics::HoldFacts();
+    diagnostics::LogFact("started");
+    if (upToDate) {
+      diagnostics::NoteUpToDate();
+    } else {
+      testing::internal::CaptureStderr();
+      diagnostics::ReportCause("failed");
+      testing::internal::GetCapturedStderr();
+    }
+    diagnostics::LogFact("outcome");
+    diagnostics::ReleaseFacts();
+  }
+  const std::string pid = " \\[" + std::to_string(::getpid()) + "\\] ";
+  EXPECT_TRUE(
+      std::regex_search(Log(), std::regex("^[-0-9: ]+" + pid + "started; outcome\n[-0-9: ]+" + pid +
+                                          "started\n[-0-9: ]+" + pid + "failed\n[-0-9: ]+" + pid + "outcome\n$")))
+      << Log();
+}
+
 TEST_F(DiagnosticsTest, RotatesAtOneMebibyteIntoTheOneOlderFile) {
   WriteTextFile(log_ + ".1", "the oldest\n");
   WriteTextFile(log_, std::string(diagnostics::kLogRotateBytes - 1, 'x') + "\n");

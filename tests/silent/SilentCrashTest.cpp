@@ -135,6 +135,7 @@ TEST_F(SilentE2ETest, AFaultAtEveryTouchOfAStoreIsCompletedByOneCleanRun) {
   const std::vector<std::string> stores{work / "app", app + "Config.dat", app + "UpdateRecord.dat"};
   const std::vector<std::string> registryKey{key, key + "/Version", key + "/InstallPath"};
   const std::vector<std::string> installed{work / "app", app + "a.bin", app + "data", app + "data/b.bin"};
+  const std::vector<std::string> digestCache{app + "UPDATE.kept/1", app + "UPDATE.kept/1/digests"};
   const std::set<std::string> writes{"write", "renameat", "renameat2"}, flushes{"fsync", "fdatasync"};
   const struct {
     const char* name;
@@ -144,6 +145,7 @@ TEST_F(SilentE2ETest, AFaultAtEveryTouchOfAStoreIsCompletedByOneCleanRun) {
   } rows[] = {
       {"killed at a touch of Config.dat or UpdateRecord.dat", stores, {}, "signal=SIGKILL"},
       {"killed at a touch of the registry", registryKey, {}, "signal=SIGKILL"},
+      {"killed while the digest cache is written", digestCache, {}, "signal=SIGKILL"},
       {"a store write finds the disk full", stores, writes, "error=ENOSPC"},
       {"a registry write finds the disk full", registryKey, writes, "error=ENOSPC"},
       {"a store flush fails", stores, flushes, "error=EIO"},

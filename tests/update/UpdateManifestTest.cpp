@@ -2,14 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/configfile/ConfigFile.h"
 #include "platform/crypt/MD5.h"
+#include "platform/win32/Files.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
+#include "update/DigestCache.h"
 
 namespace {
 
@@ -215,6 +223,122 @@ TEST_F(CompareUpdateConfigTest, AnyUnsafeNameRejectsTheWholeManifest) {
     EXPECT_EQ(Compare("1.0", "1", files), -1) << unsafe;
     EXPECT_TRUE(files.empty()) << unsafe;
     EXPECT_EQ(CMD5::FilesHashed(), hashedBefore) << unsafe;
+  }
+}
+
+// Kept digests spare the hashing of files whose stamp has not changed, and
+// only of those: a copy edited behind the cache's back is hashed and listed.
+TEST_F(CompareUpdateConfigTest, KeptDigestsSpareOnlyUnchangedFiles) {
+  Install("a.dll", "aaa");
+  Install("b.dll", "bbb");
+  WriteManifest("2.0", "1", 0, {{"a.dll", Md5Of("aaa")}, {"b.dll", Md5Of("bbb")}});
+  const std::string kept = dir_ / "kept/digests";
+  const auto compare = [&](std::uint64_t hashed, std::vector<std::string> listed) {
+    CDigestCache cache(kept, install_);
+    UpdateCheckInfo request(install_, manifest_, "1.0", "1");
+    request.digestCache = &cache;
+    CConfigFile manifest(manifest_);
+    std::vector<UpdateFileInfo> files;
+    const auto before = CMD5::FilesHashed();
+    EXPECT_EQ(CompareUpdateConfig(manifest, request, files), 0);
+    EXPECT_EQ(CMD5::FilesHashed() - before, hashed);
+    EXPECT_EQ(Names(files), listed);
+    cache.Write();
+  };
+  // Files changed within the file-system clock's tick are not remembered.
+  const std::int64_t written = FileClockNow();
+  ASSERT_TRUE(WaitFor([&] { return FileClockNow() > written + 2'000'000'000; }, 5000));
+  compare(2, {});
+  compare(0, {});
+  // Same size, modification time put back (touch -d): only the change time tells.
+  struct stat before {};
+  ASSERT_EQ(::stat((install_ + "b.dll").c_str(), &before), 0);
+  Install("b.dll", "BBB");
+  const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (install_ + "b.dll").c_str(), times, 0), 0);
+  compare(1, {"b.dll"});
+}
+
+// The cache is a hint: whatever is wrong with it, a lookup misses, and the
+// next write replaces it with one that holds again.
+TEST(DigestCache, OnlyAnIntactOwnCacheWithTheSameStampAnswers) {
+  const std::string md5 = Md5Of("a");
+  FileStamp old;
+  old = {1, 2, 3, 1'000'000'000'000'000'000, 1'000'000'000'000'000'005};
+  const std::int64_t now = FileClockNow();
+  const struct Case {
+    const char* what;
+    std::int64_t modified = 0;  // of the entry; 0: long ago
+    std::int64_t seen = 0;      // when it was looked at; 0: now
+    std::function<void(FileStamp&)> query = nullptr;
+    std::function<void(const std::string&)> spoil = nullptr;
+    bool otherFolder = false;
+    bool hit = false;
+  } cases[] = {
+      {"the same stamp", 0, 0, {}, {}, false, true},
+      {"a touch -d edit: only the change time differs", 0, 0, [](FileStamp& s) { s.changedNs += 1; }},
+      {"another size", 0, 0, [](FileStamp& s) { s.size += 1; }},
+      {"another inode (replaced by a rename)", 0, 0, [](FileStamp& s) { s.inode += 1; }},
+      {"changed in the tick the cache was written", now, now + 4'000'000'000},
+      {"changed in the tick it was looked at", now},
+      {"a link to an intact cache",
+       0,
+       0,
+       {},
+       [](const std::string& p) {
+         std::filesystem::rename(p, p + ".real");
+         std::filesystem::create_symlink(p + ".real", p);
+       }},
+      {"a FIFO",
+       0,
+       0,
+       {},
+       [](const std::string& p) {
+         std::filesystem::remove(p);
+         ::mkfifo(p.c_str(), 0600);
+       }},
+      {"another user's file", 0, 0, {}, [](const std::string& p) { (void)::chown(p.c_str(), 65534, 65534); }},
+      {"cut short",
+       0,
+       0,
+       {},
+       [](const std::string& p) { std::filesystem::resize_file(p, std::filesystem::file_size(p) / 2); }},
+      {"a digest byte changed",
+       0,
+       0,
+       {},
+       [](const std::string& p) {
+         std::string bytes = ReadTextFile(p);
+         bytes[bytes.size() - 9] ^= 1;
+         WriteTextFile(p, bytes);
+       }},
+      {"kept for another folder", 0, 0, {}, {}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (std::string(c.what) == "another user's file" && ::geteuid() != 0) continue;
+    TempDir dir;
+    const std::string path = dir / "kept/digests";
+    FileStamp entry = old;
+    if (c.modified != 0) entry.modifiedNs = entry.changedNs = c.modified;
+    {
+      CDigestCache cache(path, "/install/");
+      cache.Record("a.dll", entry, c.seen != 0 ? c.seen : FileClockNow(), md5);
+      ASSERT_TRUE(cache.Write());
+    }
+    if (c.spoil) c.spoil(path);
+    FileStamp query = entry;
+    if (c.query) c.query(query);
+    std::string found;
+    CDigestCache cache(path, c.otherFolder ? "/other/" : "/install/");
+    EXPECT_EQ(cache.Lookup("a.dll", query, found), c.hit);
+    if (c.hit) {
+      EXPECT_EQ(found, md5);
+    }
+    cache.Record("a.dll", old, FileClockNow(), md5);
+    ASSERT_TRUE(cache.Write());
+    CDigestCache rewritten(path, c.otherFolder ? "/other/" : "/install/");
+    EXPECT_TRUE(rewritten.Lookup("a.dll", old, found));
   }
 }
 
