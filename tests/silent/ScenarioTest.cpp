@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -131,6 +132,7 @@ class Scenario {
     downloaded_.clear();
     tampered_.clear();
     notified_.clear();
+    observed_.clear();
     type_ = 1;
   }
 
@@ -171,7 +173,15 @@ class Scenario {
     place.recordPattern = "%Y-%m-%d %H:%M:%S";
     place.versionOnlyWhenGreater = true;
     CZOLTUpdateIntf transfer({S_UpdateSerivceAddr("127.0.0.1", static_cast<std::uint16_t>(server_->port()))}, false);
-    CUpdateSession session(place, transfer);
+    // What the dialog presents, recorded: every failed step's cause, and
+    // whether the installation was announced before it blocked.
+    struct Observer : IUpdateObserver {
+      std::vector<std::string>& causes;
+      explicit Observer(std::vector<std::string>& list) : causes(list) {}
+      void OnFailure(const std::string& cause) override { causes.push_back(cause); }
+      void OnInstalling() override { causes.push_back("(installing)"); }
+    } observer(observed_);
+    CUpdateSession session(place, transfer, &observer);
     if (!session.Prepare() || !session.FetchManifest()) return false;
     WriteFiles(app_, tampered_);
     if (session.Compare() != CUpdateSession::Comparison::kCompared) return false;
@@ -212,6 +222,10 @@ class Scenario {
       EXPECT_EQ(Requests(*server_, w[2]), std::stoi(w[3])) << w[2];
     } else if (what == "same") {  // same APP_PATH SERVED_PATH
       EXPECT_EQ(ReadTextFile(app_ + Native(w[2])), ReadTextFile(pub_ + Native(w[3]))) << w[2];
+    } else if (what == "observed") {  // the dialog's observer was told TEXT (a cause, or "(installing)")
+      EXPECT_TRUE(std::any_of(observed_.begin(), observed_.end(), [&](const std::string& said) {
+        return said.find(w[2]) != std::string::npos;
+      })) << w[2];
     } else if (what == "notified") {
       ASSERT_EQ(notified_.size(), std::stoul(w[2]));
       if (w.size() > 3) {
@@ -228,7 +242,7 @@ class Scenario {
   std::string app_, pub_, registry_, stderr_;
   std::unique_ptr<NginxServer> server_;
   FileSet initial_, release_, downloaded_, tampered_;
-  std::vector<std::string> notified_;
+  std::vector<std::string> notified_, observed_;
   int type_ = 1;
 };
 
