@@ -6,14 +6,20 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
+#include <thread>
 
+#include "install/Installation.h"
+#include "platform/configfile/ConfigFile.h"
 #include "platform/crypt/MD5.h"
 #include "platform/directory/DirectoryEx.h"
+#include "platform/win32/Files.h"
+#include "platform/win32/RemoteWindow.h"
 #include "silent/SilentUpdate.h"
 #include "tests/silent/SilentFixture.h"
 #include "update/UpdateRecord.h"
@@ -57,6 +63,8 @@ class Scenario {
  public:
   Scenario() { Reset(); }
   ~Scenario() {
+    StopClient();
+    SetInstallCopyFunction({});
     SetRecordClock({});
     CDirectoryEx::OverrideApplicationPath("");
     unsetenv("ZOLT_REGISTRY_ROOT");
@@ -103,6 +111,24 @@ class Scenario {
     } else if (verb == "link") {  // app path -> folder beside the application folder
       fs::create_directories(fs::path(app_ + w[1]).parent_path());
       fs::create_directory_symlink(*work_ / w[2], app_ + w[1]);
+    } else if (verb == "locked") {  // refuses to be replaced while it is in place, as a running program's file
+      const std::string locked = app_ + Native(w[1]);
+      SetInstallCopyFunction([locked](const char* source, const char* target, int failIfExists) {
+        return Native(target) == locked && fs::exists(locked) ? 0 : CopyFileA(source, target, failIfExists);
+      });
+    } else if (verb == "client-writes") {  // the running client stores SECTION KEY VALUE while the run installs
+      SetInstallCopyFunction([this, w, written = false](const char* source, const char* target, int fail) mutable {
+        if (!written) CCryptConfigFile(app_ + "Config.dat", "").WriteString(w[1], w[2], w[3]);
+        written = true;
+        return CopyFileA(source, target, fail);
+      });
+    } else if (verb == "release-dat") {  // a key of an enciphered file the release ships: PATH SECTION KEY VALUE
+      const std::string path = *work_ / "dat";
+      WriteTextFile(path, release_[w[1]]);
+      CCryptConfigFile(path, "").WriteString(w[2], w[3], w[4]);
+      release_[w[1]] = ReadTextFile(path);
+    } else if (verb == "client") {  // a running client: a window that notes WM_CLOSE
+      StartClient();
     } else if (verb == "fifo") {
       fs::remove(app_ + w[1]);
       ASSERT_EQ(::mkfifo((app_ + w[1]).c_str(), 0600), 0);
@@ -116,7 +142,29 @@ class Scenario {
   }
 
  private:
+  void StartClient() {
+    client_ = std::make_unique<CRemoteWindowOwner>();
+    ASSERT_TRUE(client_->Listen("ZOLTCLIENT"));
+    clientClosed_ = stopClient_ = false;
+    clientThread_ = std::thread([this] {
+      while (!stopClient_ && !clientClosed_)
+        client_->HandleNext(
+            [this](UINT msg, WPARAM, LPARAM) {
+              if (msg == WM_CLOSE) clientClosed_ = true;
+              return 0;
+            },
+            50);
+    });
+  }
+  void StopClient() {
+    stopClient_ = true;
+    if (clientThread_.joinable()) clientThread_.join();
+    client_.reset();
+  }
+
   void Reset() {
+    StopClient();
+    SetInstallCopyFunction({});
     work_ = std::make_unique<TempDir>();
     app_ = *work_ / "app/";
     pub_ = *work_ / "pub/";
@@ -144,7 +192,7 @@ class Scenario {
       CSilentUpdate update(1, "Program");
       if (w.size() > 3)
         update.SetNotifier([this, answer = std::stoi(w[3])](const NotifyRequest& request) {
-          notified_.push_back(request.newVersion);
+          notified_.push_back(request.currentVersion + " -> " + request.newVersion + " " + request.webSiteUrl);
           return answer;
         });
       succeeded = update.RunProgramUpdate();
@@ -226,6 +274,11 @@ class Scenario {
       EXPECT_TRUE(std::any_of(observed_.begin(), observed_.end(), [&](const std::string& said) {
         return said.find(w[2]) != std::string::npos;
       })) << w[2];
+    } else if (what == "config") {  // config SECTION KEY VALUE: Config.dat holds it
+      EXPECT_EQ(ReadConfig(app_ + "Config.dat", w[2], w[3]), w.size() > 4 ? w[4] : "") << w[2] << " " << w[3];
+    } else if (what == "client") {  // client closed|open
+      StopClient();
+      EXPECT_EQ(clientClosed_.load() ? "closed" : "open", w[2]);
     } else if (what == "notified") {
       ASSERT_EQ(notified_.size(), std::stoul(w[2]));
       if (w.size() > 3) {
@@ -243,6 +296,9 @@ class Scenario {
   std::unique_ptr<NginxServer> server_;
   FileSet initial_, release_, downloaded_, tampered_;
   std::vector<std::string> notified_, observed_;
+  std::unique_ptr<CRemoteWindowOwner> client_;
+  std::thread clientThread_;
+  std::atomic<bool> clientClosed_{false}, stopClient_{false};
   int type_ = 1;
 };
 

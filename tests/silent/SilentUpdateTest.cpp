@@ -5,22 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <sstream>
-#include <thread>
 
 #include "install/Installation.h"
 #include "platform/configfile/ConfigFile.h"
 #include "platform/crypt/MD5.h"
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
-#include "platform/win32/RemoteWindow.h"
 #include "tests/silent/SilentFixture.h"
 #include "update/UpdateRecord.h"
 
@@ -58,13 +54,8 @@ class SilentUpdateTest : public ::testing::Test {
     WriteLocalConfig(app, version, region, server->port());
   }
 
-  bool RunProgram(std::optional<int> answer = std::nullopt) {
+  bool RunProgram() {
     CSilentUpdate update(1, "Program");
-    if (answer)
-      update.SetNotifier([this, answer](const NotifyRequest& request) {
-        notified.push_back(request);
-        return *answer;
-      });
     return update.RunProgramUpdate();
   }
 
@@ -82,127 +73,9 @@ class SilentUpdateTest : public ::testing::Test {
   std::string pub = work / "pub/";
   std::string registry = work / "registry/";
   std::unique_ptr<NginxServer> server;
-  std::vector<NotifyRequest> notified;
 };
 
 }  // namespace
-
-// Region changes always notify; a newer version only when the manifest asks.
-// Answering 6 closes the running client, 7 leaves it.
-TEST_F(SilentUpdateTest, NotificationRule) {
-  const struct {
-    const char* name;
-    const char* published;
-    const char* manifestRegion;
-    int notify;
-    int answer;
-    bool shown;
-  } cases[] = {
-      {"newer, asked for, upgrade now", "4.1.0", "GD", 1, 6, true},
-      {"newer, not asked for", "4.1.0", "GD", 0, 6, false},
-      {"region change, later", "4.0.5", "BJ", 0, 7, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    fs::remove_all(app);
-    fs::remove_all(pub);
-    notified.clear();
-    Install(kOld, "4.0.9");
-    Publish(pub, 1, kNew, {c.published, c.manifestRegion, c.notify});
-
-    CRemoteWindowOwner client;
-    ASSERT_TRUE(client.Listen("ZOLTCLIENT"));
-    std::atomic<bool> closed{false}, stop{false};
-    std::thread clientThread([&] {
-      while (!stop && !closed)
-        client.HandleNext(
-            [&](UINT msg, WPARAM, LPARAM) {
-              if (msg == WM_CLOSE) closed = true;
-              return 0;
-            },
-            50);
-    });
-    EXPECT_TRUE(RunProgram(c.answer));
-    stop = true;
-    clientThread.join();
-
-    ASSERT_EQ(notified.size(), c.shown ? 1u : 0u);
-    if (c.shown) {
-      EXPECT_EQ(notified[0].currentVersion, "4.0.9");
-      EXPECT_EQ(notified[0].newVersion, c.published);
-      EXPECT_EQ(notified[0].webSiteUrl, "http://127.0.0.1:1/tovaro");
-    }
-    EXPECT_EQ(closed.load(), c.shown && c.answer == 6);
-  }
-}
-
-// Config.dat changes only in its own key, in the file as it is when written: a
-// key the running client stores meanwhile, and a Config.dat shipped in the
-// release, both survive the version being recorded.
-TEST_F(SilentUpdateTest, RecordingTheVersionKeepsWhatOthersWroteToConfigDat) {
-  Install(kOld, "4.0.9");
-  TempDir shipped;
-  CCryptConfigFile release(shipped / "Config.dat", "");
-  release.WriteString("Server", "WebSiteURL", "http://release.example/");
-  release.WriteString("Update", "Version", "4.0.0");
-  FileSet withConfig = kNew;
-  withConfig["Config.dat"] = ReadTextFile(shipped / "Config.dat");
-  Publish(pub, 1, withConfig, {"4.1.0", "GD"});
-  bool clientWrote = false;
-  SetInstallCopyFunction([&](const char* source, const char* target, int failIfExists) {
-    if (!clientWrote) {  // the running client stores a setting while the run installs
-      CCryptConfigFile config(app + "Config.dat", "");
-      config.WriteString("Client", "LastSkin", "blue");
-      clientWrote = true;
-    }
-    return CopyFileA(source, target, failIfExists);
-  });
-  const bool ran = RunProgram();
-  SetInstallCopyFunction({});
-  EXPECT_TRUE(ran);
-  EXPECT_EQ(InstalledVersion(), "4.1.0");
-  EXPECT_EQ(ReadConfig(app + "Config.dat", "Server", "WebSiteURL"), "http://release.example/");
-
-  // The client's own write, without a shipped Config.dat.
-  Install(kOld, "4.0.9");
-  fs::remove_all(pub);
-  Publish(pub, 1, kNew, {"4.1.0", "GD"});
-  clientWrote = false;
-  SetInstallCopyFunction([&](const char* source, const char* target, int failIfExists) {
-    if (!clientWrote) {
-      CCryptConfigFile config(app + "Config.dat", "");
-      config.WriteString("Client", "LastSkin", "blue");
-      clientWrote = true;
-    }
-    return CopyFileA(source, target, failIfExists);
-  });
-  EXPECT_TRUE(RunProgram());
-  SetInstallCopyFunction({});
-  EXPECT_EQ(InstalledVersion(), "4.1.0");
-  EXPECT_EQ(ReadConfig(app + "Config.dat", "Client", "LastSkin"), "blue");
-}
-
-// An installed file that refuses to be overwritten (as a running program's file
-// does on Windows) is moved aside to ".bak"; the next run deletes the backup.
-TEST_F(SilentUpdateTest, RefusedFileGoesThroughBackupRemovedByTheNextRun) {
-  Install(kOld, "4.0.9");
-  Publish(pub, 1, kNew, {"4.1.0", "GD"});
-  const std::string locked = app + "data\\strings.ini";
-  SetInstallCopyFunction([&](const char* source, const char* target, int failIfExists) {
-    // Refused while the old file is in place, accepted once it moved aside.
-    if (target == locked && fs::exists(Native(locked))) return 0;
-    return CopyFileA(source, target, failIfExists);
-  });
-  const bool ran = RunProgram();
-  SetInstallCopyFunction({});
-  EXPECT_TRUE(ran);
-  EXPECT_EQ(ReadTextFile(app + "data/strings.ini"), "new strings\n");
-  EXPECT_EQ(ReadTextFile(app + "data/strings.ini.bak"), "old strings\n");
-  EXPECT_EQ(Record("IsSucceed"), "1");
-
-  EXPECT_TRUE(RunProgram());  // up to date now
-  EXPECT_EQ(Installed(), WithNativeNames(kNew));
-}
 
 namespace {
 
