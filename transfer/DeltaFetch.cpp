@@ -1,10 +1,5 @@
 #include "transfer/DeltaFetch.h"
 
-#include <optional>
-
-#include "transfer/DownloadFileList.h"
-#include "transfer/DownloadMeter.h"
-
 #include <cstdio>
 
 #include "platform/configfile/ConfigFile.h"
@@ -117,32 +112,4 @@ bool CDeltaFetch::TryOffer(CZOLTUpdateIntf& transfer, const UpdateFileInfo& file
   }
   lastDigests_ = digests;
   return true;
-}
-
-bool DownloadChangedFiles(const StagingSource& source, CZOLTUpdateIntf& transfer,
-                          const std::vector<const UpdateFileInfo*>& files, std::vector<std::string>* missing,
-                          std::vector<FileDigests>* digests, TransferTally* tally, CDownloadMeter* shared) {
-  CDeltaFetch fetch(source, tally);
-  bool complete = true;
-  if (digests != nullptr) digests->clear();
-  if (files.empty()) return true;
-  std::optional<CDownloadMeter> own;
-  CDownloadMeter& meter = shared != nullptr ? *shared : own.emplace();
-  std::uint64_t totalBytes = 0, size = 0;
-  for (const UpdateFileInfo* file : files) totalBytes += ManifestSizeCap(*file, size) ? size : 0;
-  meter.Expect(files.size(), totalBytes);
-  meter.Attach(transfer);
-  for (const UpdateFileInfo* file : files) {
-    const bool arrived = fetch.FetchFile(transfer, *file) != -1;
-    if (arrived) meter.FileDone(ManifestSizeCap(*file, size) ? size : transfer.LastSize());
-    if (digests != nullptr) digests->push_back(arrived ? fetch.LastDigests() : FileDigests{});
-    if (!arrived) {
-      complete = false;
-      if (missing != nullptr) missing->push_back(file->fileName);
-      if (missing == nullptr || !transfer.LastFetchAnswered()) break;
-    }
-  }
-  CDownloadMeter::Detach(transfer);
-  if (shared == nullptr) meter.LogSummary();
-  return complete;
 }

@@ -15,7 +15,6 @@
 #include "update/UpdateManifest.h"
 
 class CConfigFile;
-class CDownloadMeter;
 
 // Where a run stages from.
 struct StagingSource {
@@ -77,11 +76,3 @@ class CDeltaFetch {
   TransferTally ownTally_;
   TransferTally* tally_;
 };
-
-// DownloadFileList for changed files, each staged by CDeltaFetch: the same
-// order, stops, missing names, digests (those of each staged file) and meter.
-// tally, when given, adds up what was moved.
-bool DownloadChangedFiles(const StagingSource& source, CZOLTUpdateIntf& transfer,
-                          const std::vector<const UpdateFileInfo*>& files, std::vector<std::string>* missing = nullptr,
-                          std::vector<FileDigests>* digests = nullptr, TransferTally* tally = nullptr,
-                          CDownloadMeter* meter = nullptr);
