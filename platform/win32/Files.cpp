@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <linux/openat2.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -10,6 +11,7 @@
 #include <climits>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -109,13 +111,43 @@ std::string Joined(const std::string& nativePath, const std::vector<std::string>
   return path;
 }
 
-// Opens the folder made of the first count names of parts, one name at a time
-// from "/" (or the working folder), never following a link below the guarded
-// root; with create, missing folders are made 0755. -1 with errno on failure
-// (ELOOP for a refused link).
+// The folder of the first count names of parts in two system calls: the
+// followed part as one path, the guarded rest by openat2, which refuses every
+// link and every way out of it. -2 when the walk must decide: the kernel has
+// no openat2 (or a filter forbids it), or any name fails to open: missing
+// (the walk may create it), a link (the walk names it), a rename racing the
+// lookup, or no permission.
+int OpenFolderAtOnce(const std::string& nativePath, const std::vector<std::string>& parts, size_t count,
+                     size_t followed) {
+  static std::atomic<bool> unsupported{false};
+  if (unsupported.load(std::memory_order_relaxed)) return -2;
+  const size_t start = std::min(followed, count);
+  std::string rest;
+  for (size_t i = start; i < count; ++i) {
+    if (parts[i] == "..") return -2;  // refused by the walk, with its errno
+    rest += (i == start ? "" : "/") + parts[i];
+  }
+  const std::string base = Joined(nativePath, parts, start);
+  Descriptor root(::open(base.empty() ? "." : base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!root) return -2;
+  if (rest.empty()) return root.release();
+  open_how how{};
+  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  const long fd = ::syscall(SYS_openat2, root.get(), rest.c_str(), &how, sizeof how);
+  if (fd >= 0) return static_cast<int>(fd);
+  if (errno == ENOSYS || errno == EPERM || errno == E2BIG) unsupported = true;
+  return -2;
+}
+
+// Opens the folder made of the first count names of parts, never following a
+// link below the guarded root; with create, missing folders are made 0755. -1
+// with errno on failure (ELOOP for a refused link). The name-by-name walk from
+// "/" (or the working folder) is what decides whenever the quick lookup cannot.
 int OpenFolder(const std::string& nativePath, const std::vector<std::string>& parts, size_t count, bool create,
                bool report = true) {
   const size_t followed = FollowedFolders(nativePath, parts);
+  if (const int quick = OpenFolderAtOnce(nativePath, parts, count, followed); quick != -2) return quick;
   Descriptor folder(::open(nativePath.front() == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!folder) return -1;
   for (size_t i = 0; i < count; ++i) {
@@ -299,11 +331,16 @@ std::string GuardedRoot() {
     std::lock_guard lock(rootMutex);
     if (!guardedRoot.empty()) return guardedRoot;
   }
-  char buffer[PATH_MAX];
-  const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (length <= 0) return "/";
-  const std::string exe(buffer, static_cast<size_t>(length));
-  return exe.substr(0, exe.find_last_of('/') + 1);
+  // Read once: an update that replaces the running binary leaves
+  // /proc/self/exe naming a deleted file.
+  static const std::string folder = [] {
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return std::string("/");
+    const std::string exe(buffer, static_cast<size_t>(length));
+    return exe.substr(0, exe.find_last_of('/') + 1);
+  }();
+  return folder;
 }
 
 BOOL DeleteFileA(const char* path) {

@@ -202,6 +202,11 @@ TEST_F(GuardedFiles, NoCallWritesCreatesOrRemovesThroughALinkBelowTheRoot) {
     EXPECT_FALSE(fs::exists(outside / "victim.part")) << c.what;
     EXPECT_EQ(ReadTextFile(app / "staged"), "download") << c.what;
   }
+  // Nor may a name climb out of the root.
+  const std::string climbing = app.path() + "UPDATE\\..\\..\\" + fs::path(outside.path()).parent_path().filename().string() + "\\victim";
+  EXPECT_FALSE(WriteFileAtomically(climbing, "x"));
+  EXPECT_FALSE(DeleteFileA(climbing.c_str()));
+  EXPECT_EQ(ReadTextFile(outside / "victim"), "root only");
   // The link itself is the updater's to remove, and only the link goes.
   CDirectoryEx::DeleteDirectory(app.path() + "UPDATE\\Program\\plugins");
   EXPECT_FALSE(fs::exists(fs::symlink_status(app / "UPDATE/Program/plugins")));
