@@ -142,7 +142,6 @@ bool FetchManifest(const std::string& appPath, const std::string& stagingDir, un
   const CKeptFiles kept(appPath, updateType);
   const std::string signatureName = manifestName + kSignatureSuffix;
   const std::string localPath = stagingDir + manifestName;
-  PrepareLocalDirectory(localPath);
   CZOLTUpdateIntf::Validators validators, signatureValidators;
   // A signed manifest is only asked about when its signature is kept with it.
   const bool conditional =
@@ -150,6 +149,7 @@ bool FetchManifest(const std::string& appPath, const std::string& stagingDir, un
   if (!conditional) validators = {};
 
   if (trust.Required()) {
+    PrepareLocalDirectory(localPath);
     bool notModified = false;
     const auto useKept = [&] {
       return kept.CopyOut(manifestName, localPath) && kept.CopyOut(signatureName, localPath + kSignatureSuffix);
@@ -181,6 +181,7 @@ bool FetchManifest(const std::string& appPath, const std::string& stagingDir, un
   std::string unused;
   kept.TakeLookedUp(manifestName, unused);  // a manifest sent whole: the kept bytes are not held beside it
   if (result == 1) {
+    PrepareLocalDirectory(localPath);
     if (kept.CopyOut(manifestName, localPath)) return ReadManifest(localPath, manifestName, cause, content);
     // The kept copy went missing since it was checked: ask for the whole file.
     kept.Forget(manifestName);

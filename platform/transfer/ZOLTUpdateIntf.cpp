@@ -216,12 +216,27 @@ struct CZOLTUpdateIntf::Impl {
     curl_off_t announced = -1;
     curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
     if (!WithinCap(announced < 0 ? 0 : announced)) return false;
+    if (fd < 0 && !OpenPart()) {
+      SinkFailed();
+      return false;
+    }
     if (::ftruncate(fd, offset) != 0 || ::lseek(fd, offset, SEEK_SET) != offset || !StartDigest(offset)) {
       SinkFailed();
       return false;
     }
     started = true;
     return true;
+  }
+
+  // A manifest's ".part" (and its folder) is made when a body begins: the
+  // usual answer, "not modified", leaves nothing to remove.
+  bool OpenPart() {
+    fd = OpenFileForWriting(partPath.c_str());
+    if (fd < 0 && errno == ENOENT) {
+      CreateDirectoryTree(partPath.substr(0, partPath.find_last_of("/\\") + 1).c_str());
+      fd = OpenFileForWriting(partPath.c_str());
+    }
+    return fd >= 0;
   }
 
   // The digests cover the whole file: a continued ".part" file is read once
@@ -358,7 +373,7 @@ struct CZOLTUpdateIntf::Impl {
 
   // conditional: the validators to send with this request, or null.
   Outcome Fetch(const std::string& url, curl_off_t& size, const CZOLTUpdateIntf::Validators* conditional) {
-    offset = FileSize(fd);
+    offset = fd < 0 ? 0 : FileSize(fd);
     if (offset < 0) return Outcome::kStop;
     // A ".part" already past the cap cannot become the file.
     if (offset > cap) {
@@ -402,7 +417,7 @@ struct CZOLTUpdateIntf::Impl {
     if (overCap) {
       causes.push_back(server + " sent more than the " + std::to_string(cap) + " bytes " + path + " may have");
       answered = false;
-      if (::ftruncate(fd, 0) != 0) sinkFailed = true;
+      if (fd >= 0 && ::ftruncate(fd, 0) != 0) sinkFailed = true;
       return Outcome::kStop;
     }
     if (windowGone || cancelled.load()) return Finish(Outcome::kStop);
@@ -464,7 +479,7 @@ struct CZOLTUpdateIntf::Impl {
   }
 
   Outcome Restart() {
-    if (::ftruncate(fd, 0) != 0) return Outcome::kStop;
+    if (fd >= 0 && ::ftruncate(fd, 0) != 0) return Outcome::kStop;
     return Outcome::kRestart;
   }
 
@@ -633,12 +648,12 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
 
   // Never through a link: a planted ".part" link would have the download
   // written wherever it points.
-  impl.fd = OpenFileForWriting(part.c_str());
-  if (impl.fd < 0) {
+  impl.partPath = part;
+  impl.fd = conditional != nullptr ? -1 : OpenFileForWriting(part.c_str());
+  if (impl.fd < 0 && conditional == nullptr) {
     diagnostics::ReportCause("cannot write " + part + ": " + diagnostics::ErrorText(errno));
     return -1;
   }
-  impl.partPath = part;
   impl.notifyWnd = notifyWnd;
   impl.notifyMsg = notifyMsg;
   impl.lastReport = {};
@@ -679,8 +694,9 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   // Write-back of a complete file starts now, so that making it durable at
   // the end of the installation finds little left to wait for.
   if (outcome == Outcome::kDone) StartWriteBack(impl.fd);
-  const bool empty = FileSize(impl.fd) == 0;
-  ::close(impl.fd);
+  const bool hadPart = impl.fd >= 0;
+  const bool empty = hadPart && FileSize(impl.fd) == 0;
+  if (hadPart) ::close(impl.fd);
   impl.fd = -1;
 
   if (outcome == Outcome::kStop) impl.answered = false;
@@ -695,7 +711,7 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   const bool delivered = outcome == Outcome::kDone || outcome == Outcome::kNotModified;
   for (const std::string& cause : impl.causes) diagnostics::ReportRepeated("fetch failure", cause, !delivered);
   if (outcome == Outcome::kNotModified) {
-    DeleteFileA(part.c_str());
+    if (hadPart) DeleteFileA(part.c_str());
     return 1;
   }
   if (outcome != Outcome::kDone) {
