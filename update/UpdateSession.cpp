@@ -25,6 +25,7 @@
 #include "transfer/DownloadMeter.h"
 #include "transfer/KeptManifest.h"
 #include "update/Rollout.h"
+#include "update/StagedCheck.h"
 #include "update/UpdateRecord.h"
 
 namespace {
@@ -259,6 +260,7 @@ struct CUpdateSession::StageProgress {
   StagingSource source;                // where the patches and compressed copies are offered
   std::unique_ptr<CDeltaFetch> fetch;  // made for the first file fetched
   CDownloadMeter meter;                // one progress line and one log summary for the whole list
+  std::unique_ptr<CStagedCheck> check;  // checks whole arrivals beside the fetching, when set
 };
 
 CUpdateSession::Comparison CUpdateSession::Compare() {
@@ -314,17 +316,21 @@ CUpdateSession::Comparison CUpdateSession::CompareAndStage(bool& staged) {
       thread.join();
     }
   } drain{queue, comparing};
-  transfer_.SetDigestKinds(trust_.Required() ? kDigestMD5 | kDigestSHA256 : kDigestMD5);
+  // A file that arrives whole is checked by the staged check's thread, not
+  // while it is received; patched and decompressed copies still carry the
+  // digests taken as they were written.
+  transfer_.SetDigestKinds(0);
   // The comparing thread reads the session's parse meanwhile: the offers
   // come from a copy of it.
   StageProgress progress(DeltaSource(true));
+  progress.check = std::make_unique<CStagedCheck>(place_.stagingDir, trust_.Required());
   CMD5 hasher;
   bool going = true;
   // After a file arrived damaged nothing more is fetched, but the comparison
   // still runs to its end, so that the log names everything that differs.
   for (UpdateFileInfo file; queue.Pop(file);) {
     files_.push_back(UpdateFileInfo(file));
-    if (going) going = StageFile(std::move(file), progress, hasher);
+    if (going) going = StageFile(std::move(file), progress, hasher) && NoneDamaged(progress.check->Damaged());
   }
   comparing.join();
   if (thrown) std::rethrow_exception(thrown);
@@ -373,7 +379,10 @@ bool CUpdateSession::StageFile(UpdateFileInfo file, StageProgress& progress, CMD
   ++progress.wanted;
   if (arrived) {
     progress.meter.FileDone(sized ? cap : transfer_.LastSize());
-    return VerifyArrived(file, progress.fetch->LastDigests());
+    const FileDigests& digests = progress.fetch->LastDigests();
+    if (progress.check == nullptr || !digests.md5.empty()) return VerifyArrived(file, digests);
+    progress.check->Add(file);
+    return true;
   }
   progress.reachable = transfer_.LastFetchAnswered();
   ++progress.failed;
@@ -381,7 +390,17 @@ bool CUpdateSession::StageFile(UpdateFileInfo file, StageProgress& progress, CMD
   return true;
 }
 
+bool CUpdateSession::NoneDamaged(const std::string& damaged) {
+  return damaged.empty() || Fail(damaged + "; nothing was installed");
+}
+
 bool CUpdateSession::FinishStaging(StageProgress& progress) {
+  if (progress.check != nullptr) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::string damaged = progress.check->Finish();
+    checking_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!NoneDamaged(damaged)) return false;
+  }
   CDownloadMeter::Detach(transfer_);
   progress.meter.LogSummary();
   if (progress.failed == 0) return true;
@@ -504,8 +523,8 @@ bool CUpdateSession::Commit() {
                          (files_.empty() ? "" : "; " + DescribeTally(tally_)));
     char times[200];
     std::snprintf(times, sizeof times,
-                  "time taken: hashing %.3f s, network %.3f s, install %.3f s, flush %.3f s, commit %.3f s", hashing_,
-                  network_, installing_, flushing_,
+                  "time taken: hashing %.3f s, network %.3f s, checking %.3f s, install %.3f s, flush %.3f s, commit %.3f s",
+                  hashing_, network_, checking_, installing_, flushing_,
                   std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     diagnostics::LogFact(times);
     return true;

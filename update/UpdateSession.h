@@ -180,6 +180,8 @@ class CUpdateSession {
   struct StageProgress;
   bool StageFile(UpdateFileInfo file, StageProgress& progress, CMD5& hasher);
   bool FinishStaging(StageProgress& progress);
+  // False, the cause reported, when the staged check found a damaged file.
+  bool NoneDamaged(const std::string& damaged);
   // Where staging reads the offered patches and compressed copies: none when
   // the manifest offers none; a copy of the parse for a thread that runs
   // beside another reader of it.
@@ -200,5 +202,6 @@ class CUpdateSession {
   CChangedFiles files_;
   CDigestCache digestCache_;
   // Where the run's time went, for the log: seconds.
-  double hashing_ = 0, network_ = 0, installing_ = 0, flushing_ = 0;
+  // checking_: the wait, after the last arrival, for the staged check.
+  double hashing_ = 0, network_ = 0, checking_ = 0, installing_ = 0, flushing_ = 0;
 };

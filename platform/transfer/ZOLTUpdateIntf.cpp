@@ -242,7 +242,7 @@ struct CZOLTUpdateIntf::Impl {
   // The digests cover the whole file: a continued ".part" file is read once
   // for its earlier bytes, the rest is taken as it is written.
   bool StartDigest(curl_off_t earlier) {
-    return digest.Reset() && (earlier == 0 || digest.UpdateFromFile(fd, earlier));
+    return digest.Reset() && (earlier == 0 || digest.Kinds() == 0 || digest.UpdateFromFile(fd, earlier));
   }
 
   static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
