@@ -298,24 +298,6 @@ TEST(DlgUpdateDownload, SignedReleases) {
   }
 }
 
-TEST(DlgUpdateDownload, AFileThatCannotBeReplacedKeepsTheOldVersionOnRecord) {
-  ServedInstallation installation("2.0", {{"a.dat", "new a"}, {"b.dat", "new b"}});
-  installation.Install("a.dat", "old a");
-  // A folder stands where b.dat goes, and another where its backup would.
-  installation.Install("b.dat/inside", "x");
-  installation.Install("b.dat.bak/inside", "x");
-
-  CDlgUpdate dialog;
-  dialog.Create();
-  Click(Control(dialog, IDC_UPGRADE));
-  ASSERT_TRUE(WaitPumpingEvents([&] { return dialog.IsEnded(); }));
-  EXPECT_EQ(installation.Installed("a.dat"), "new a");
-  EXPECT_EQ(installation.ConfiguredVersion(), "1.0");
-  EXPECT_EQ(installation.RecordOutcomes(), std::vector<std::string>{"0"});
-  // What was fetched stays for the next run.
-  EXPECT_EQ(ReadTextFile(installation.app / "UPDATE/Program/b.dat"), "new b");
-}
-
 // An update of one large file whose download stalls after its first bytes.
 struct StalledInstallation : Installation {
   StalledInstallation() : server((Publish("2.0", {{"big.dat", std::string(200000, 'x')}}), publish.path())) {
