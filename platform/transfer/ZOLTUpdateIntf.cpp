@@ -692,8 +692,9 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   }
   if (conditional != nullptr) curl_easy_setopt(impl.curl, CURLOPT_ACCEPT_ENCODING, nullptr);
   // Write-back of a complete file starts now, so that making it durable at
-  // the end of the installation finds little left to wait for.
-  if (outcome == Outcome::kDone) StartWriteBack(impl.fd);
+  // the end of the installation finds little left to wait for; a file taken
+  // without digests is flushed by the caller's check, off this thread.
+  if (outcome == Outcome::kDone && impl.digest.Kinds() != 0) StartWriteBack(impl.fd);
   const bool hadPart = impl.fd >= 0;
   const bool empty = hadPart && FileSize(impl.fd) == 0;
   if (hadPart) ::close(impl.fd);

@@ -110,7 +110,9 @@ class CZOLTUpdateIntf {
   int GetRemoteManifest(unsigned updateType, const char* remoteName, const char* localPath, Validators& kept);
 
   // Which digests (DigestKind values) are taken of each file while it is
-  // stored; MD5 unless set.
+  // stored; MD5 unless set. None (0): the caller reads every stored file back
+  // to check it, and flushes it then; the fetch neither digests it nor starts
+  // its write-back.
   void SetDigestKinds(unsigned kinds);
   unsigned DigestKinds() const;
   // The digests of the file that the last successful fetch stored, computed
