@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/crypt/StreamDigest.h"
+#include "platform/diagnostics/Diagnostics.h"
 #include "platform/thread/ThreadBase.h"
 #include "platform/win32/Files.h"
 #include "update/ReleaseTrust.h"
@@ -81,6 +82,7 @@ void CStagedCheck::Check(const UpdateFileInfo& file) {
   }
   static thread_local std::unique_ptr<char[]> piece(new char[kPiece]);
   CStreamDigest digest(sha256_ ? kDigestMD5 | kDigestSHA256 : kDigestMD5);
+  errno = 0;
   const int fd = OpenRegularFileForReading(stagingDir_ + file.fileName);
   bool read = fd >= 0 && digest.Reset();
   for (ssize_t n = 1; read && n != 0;) {
@@ -88,10 +90,10 @@ void CStagedCheck::Check(const UpdateFileInfo& file) {
     if (n < 0 && errno == EINTR) continue;
     read = n >= 0 && digest.Update(piece.get(), static_cast<std::size_t>(n));
   }
-  FileDigests digests = digest.Finish();
-  if (!read) digests.md5 = kUnreadableDigest;
-  std::string cause;
-  const bool matches = DigestsMatch(file, digests, sha256_, &cause);
+  const int error = errno != 0 ? errno : EIO;
+  const FileDigests digests = digest.Finish();
+  std::string cause = "cannot read the staged copy of " + file.fileName + ": " + diagnostics::ErrorText(error);
+  const bool matches = read && DigestsMatch(file, digests, sha256_, &cause);
   // The install flushes every file it records; one flushed here, while the
   // next is received, leaves it nothing to wait for. A failure is the
   // install's to report.
