@@ -1,9 +1,9 @@
 #include "update/StagedCheck.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
 #include <system_error>
 #include <utility>
 
@@ -12,14 +12,6 @@
 #include "platform/thread/ThreadBase.h"
 #include "platform/win32/Files.h"
 #include "update/ReleaseTrust.h"
-
-namespace {
-
-// Read in pieces that stay in the processor's cache between read() and the
-// digest.
-constexpr std::size_t kPiece = std::size_t{256} << 10;
-
-}  // namespace
 
 CStagedCheck::CStagedCheck(std::string stagingDir, bool sha256) : stagingDir_(std::move(stagingDir)), sha256_(sha256) {
   try {
@@ -80,16 +72,11 @@ void CStagedCheck::Check(const UpdateFileInfo& file) {
     std::lock_guard lock(mutex_);
     if (!damaged_.empty()) return;
   }
-  static thread_local std::unique_ptr<char[]> piece(new char[kPiece]);
   CStreamDigest digest(sha256_ ? kDigestMD5 | kDigestSHA256 : kDigestMD5);
   errno = 0;
   const int fd = OpenRegularFileForReading(stagingDir_ + file.fileName);
-  bool read = fd >= 0 && digest.Reset();
-  for (ssize_t n = 1; read && n != 0;) {
-    n = ::read(fd, piece.get(), kPiece);
-    if (n < 0 && errno == EINTR) continue;
-    read = n >= 0 && digest.Update(piece.get(), static_cast<std::size_t>(n));
-  }
+  struct stat st {};
+  const bool read = fd >= 0 && ::fstat(fd, &st) == 0 && digest.UpdateFromFile(fd, st.st_size);
   const int error = errno != 0 ? errno : EIO;
   const FileDigests digests = digest.Finish();
   std::string cause = "cannot read the staged copy of " + file.fileName + ": " + diagnostics::ErrorText(error);

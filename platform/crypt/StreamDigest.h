@@ -42,8 +42,9 @@ class CStreamDigest {
   // then unusable until the next Reset).
   bool Update(const void* data, std::size_t size);
 
-  // Appends what descriptor fd holds in [0, length), read with pread; used when
-  // a stream continues a file stored earlier. False on a read error.
+  // Appends what descriptor fd holds in [0, length), read with pread: a file
+  // stored earlier, or the part of it a continued stream begins with. False
+  // on a read error or a file shorter than length.
   bool UpdateFromFile(int fd, long long length);
 
   // Ends the stream and returns its digests; after a failure each asked-for

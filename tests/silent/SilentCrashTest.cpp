@@ -148,7 +148,7 @@ TEST_F(SilentE2ETest, AFaultAtEveryTouchOfAStoreIsCompletedByOneCleanRun) {
       {"killed at a touch of the registry", registryKey, {}, "signal=SIGKILL"},
       {"killed while the digest cache is written", digestCache, {}, "signal=SIGKILL"},
       {"killed while a download is staged or checked", staged, {}, "signal=SIGKILL"},
-      {"a staged download cannot be read back", staged, {"read"}, "error=EIO"},
+      {"a staged download cannot be read back", staged, {"pread64"}, "error=EIO"},
       {"a store write finds the disk full", stores, writes, "error=ENOSPC"},
       {"a registry write finds the disk full", registryKey, writes, "error=ENOSPC"},
       {"a store flush fails", stores, flushes, "error=EIO"},
