@@ -146,16 +146,22 @@ TEST(EndToEnd, ClickingUpgradeInTheDialogUpdatesTheInstallation) {
 
 // The silent program update asks through the notification window, which comes
 // from the dialog module; "下次升级 " leaves the client alone and ends the run.
-TEST(EndToEnd, SilentUpdateAsksThroughTheNotificationWindow) {
+// The program beside an old a.dat, and a release of a.dat whose manifest asks
+// for the notification window.
+void InstallForANotifyingRelease(ServedInstallation& installation) {
   const char* exe = std::getenv("ZOLT_UPDATE_EXE");
   ASSERT_NE(exe, nullptr);
-  ServedInstallation installation("2.0", {{"a.dat", "new a"}});
   InstallProgram(exe, installation.app);
   installation.Install("a.dat", "old a");
   const std::string manifest = installation.publish / "1/UpdateConfig.ini";
   std::string text = ReadTextFile(manifest);
   text.insert(text.find("[Version]\n") + 10, "NOTIFIY=1\n");
   WriteTextFile(manifest, text);
+}
+
+TEST(EndToEnd, SilentUpdateAsksThroughTheNotificationWindow) {
+  ServedInstallation installation("2.0", {{"a.dat", "new a"}});
+  ASSERT_NO_FATAL_FAILURE(InstallForANotifyingRelease(installation));
 
   // The centre of "下次升级 " (template rectangle 153, 129, 53, 20 in dialog units).
   const int status = RunAndClick(installation, {"-silent"}, "^Tovaro升级通知$", "269", "208", [&] {
@@ -277,17 +283,10 @@ TEST(EndToEnd, WithoutADisplayTheDialogSaysSoAndTheProgramEnds) {
 // display that cannot be reached: the answer is "later", and the run still
 // restarts the client and removes the staging folder.
 TEST(EndToEnd, SilentUpdateWithAnUnreachableDisplayStillRestartsTheClient) {
-  const char* exe = std::getenv("ZOLT_UPDATE_EXE");
-  ASSERT_NE(exe, nullptr);
   ServedInstallation installation("2.0", {{"a.dat", "new a"}});
-  InstallProgram(exe, installation.app);
-  installation.Install("a.dat", "old a");
+  ASSERT_NO_FATAL_FAILURE(InstallForANotifyingRelease(installation));
   installation.Install("ZOLTClient.exe", "#!/bin/sh\necho started > \"$(dirname \"$0\")/client.started\"\n");
   ::chmod((installation.app / "ZOLTClient.exe").c_str(), 0755);
-  const std::string manifest = installation.publish / "1/UpdateConfig.ini";
-  std::string text = ReadTextFile(manifest);
-  text.insert(text.find("[Version]\n") + 10, "NOTIFIY=1\n");
-  WriteTextFile(manifest, text);
 
   for (const char* name : {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) unsetenv(name);
   setenv("DISPLAY", UnreachableDisplay().c_str(), 1);
