@@ -73,7 +73,8 @@ bool CSilentUpdate::RunProgramUpdate() {
       // Config.dat is written only now that the files are in place and on
       // disk: it is the commit point, written last.
       succeeded = session.Install() && session.Commit();
-      if (WantsNotification(release.version, localVersion, region, release.region, release.notify)) {
+      // The window offers the new version: only once it is committed.
+      if (succeeded && WantsNotification(release.version, localVersion, region, release.region, release.notify)) {
         NotifyRequest request{localVersion, release.version, ""};
         CCryptConfigFile config(appPath + "Config.dat", "");
         config.ReadString("Server", "WebSiteURL", "", request.webSiteUrl);

@@ -4,6 +4,7 @@
 #include "platform/core_guard.h"
 #include "platform/crypt/MD5.h"
 #include "platform/win32/Files.h"
+#include "update/DeltaOffers.h"
 #include "update/DigestCache.h"
 
 UpdateCheckInfo::UpdateCheckInfo(std::string installDir, std::string manifestPath, std::string localVersion,
@@ -30,6 +31,8 @@ bool IsSafeRelativeName(std::string_view name) {
     name.remove_prefix(separator + 1);
   }
 }
+
+bool IsReleaseFileName(std::string_view name) { return IsSafeRelativeName(name) && !LiesInDeltaFolder(name); }
 
 bool AreSafeRelativeNames(const std::vector<std::string>& names) {
   for (const std::string& name : names)
@@ -82,7 +85,7 @@ class BatchComparison {
   BatchComparison& operator=(const BatchComparison&) = delete;
 
   void Add(std::string_view entry) {
-    if (!IsSafeRelativeName(entry)) return;
+    if (!IsReleaseFileName(entry)) return;
     entries_.emplace_back(entry);
     if (entries_.size() >= batch_) Flush();
   }
@@ -143,7 +146,7 @@ class BatchComparison {
 
 void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& directory, std::string entry,
                           std::vector<UpdateFileInfo>& files) {
-  if (!IsSafeRelativeName(entry)) return;
+  if (!IsReleaseFileName(entry)) return;
   const std::string localPath = directory + entry;
   if (!PathFileExistsA(localPath.c_str())) return AppendIfChanged(manifest, std::move(entry), nullptr, files);
   std::string installed;
@@ -181,7 +184,7 @@ int CompareVersioned(CConfigFile& manifest, const UpdateCheckInfo& request, File
   // suspect: nothing of it is installed, not even the harmless entries.
   bool safe = true;
   const long count = manifest.VisitSection("FILES", [&](std::string_view entry) {
-    if (!IsSafeRelativeName(entry)) safe = false;
+    if (!IsReleaseFileName(entry)) safe = false;
   });
   if (count == 0 || !safe) return -1;
 
