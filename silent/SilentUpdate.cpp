@@ -34,19 +34,10 @@ CSilentUpdate::CSilentUpdate(int type, const std::string& name) : updateType(typ
   transfer = new CZOLTUpdateIntf(servers, useProxy);
 
   CDirectoryEx::GetApplicationPath(appPath);
-  stagingDir = appPath;
-  installDir = appPath;
-  if (updateType == 1) {
-    manifestName = "UpdateConfig.ini";
-    stagingDir += "UPDATE\\Program\\";
-  } else {
-    manifestName = "config.ini";
-    installDir += moduleName;
-    installDir += "\\";
-    stagingDir += "UPDATE\\";
-    stagingDir += moduleName;
-    stagingDir += "\\";
-  }
+  UpdateFolders folders = FoldersOfType(appPath, updateType, moduleName);
+  installDir = std::move(folders.installDir);
+  stagingDir = std::move(folders.stagingDir);
+  manifestName = updateType == 1 ? "UpdateConfig.ini" : "config.ini";
 }
 
 CSilentUpdate::~CSilentUpdate() { delete transfer; }

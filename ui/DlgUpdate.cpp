@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "install/Installation.h"
 #include "platform/configfile/ConfigFile.h"
@@ -108,14 +109,9 @@ void CDlgUpdate::CheckForUpdate() {
   manifestName = "UpdateConfig.ini";
   ReadServerConfig(localVersion, region, servers, useProxy);
 
-  stagingDir = appPath;
-  if (updateType == 1) {
-    stagingDir += "UPDATE\\Program\\";
-    installDir = appPath;
-  } else {
-    installDir = appPath + moduleName + "\\";
-    stagingDir += "UPDATE\\" + moduleName + "\\";
-  }
+  UpdateFolders folders = FoldersOfType(appPath, updateType, moduleName);
+  installDir = std::move(folders.installDir);
+  stagingDir = std::move(folders.stagingDir);
   session_.reset();
   delete transfer;
   transfer = new CZOLTUpdateIntf(servers, useProxy);

@@ -54,6 +54,11 @@ std::string NamedWrongly(const std::string& name, const std::string& folder) {
 
 }  // namespace
 
+UpdateFolders FoldersOfType(const std::string& appPath, int updateType, const std::string& moduleName) {
+  if (updateType == 1) return {appPath, appPath + "UPDATE\\Program\\"};
+  return {appPath + moduleName + "\\", appPath + "UPDATE\\" + moduleName + "\\"};
+}
+
 CUpdateSession::CUpdateSession(UpdatePlace place, CZOLTUpdateIntf& transfer, IUpdateObserver* observer)
     : place_(std::move(place)),
       transfer_(transfer),

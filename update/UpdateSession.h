@@ -69,6 +69,18 @@ struct UpdatePlace {
   bool versionOnlyWhenGreater = false;
 };
 
+// The folders of an update of updateType below appPath (which ends with a
+// separator), for every flow: type 1, the program, is installed into appPath
+// itself and staged in appPath + "UPDATE\Program\"; any other type into
+// appPath + moduleName + "\", staged in appPath + "UPDATE\" + moduleName +
+// "\". Plain concatenation: an empty name gives appPath + "\" and
+// appPath + "UPDATE\\"; the callers check the name.
+struct UpdateFolders {
+  std::string installDir;
+  std::string stagingDir;
+};
+UpdateFolders FoldersOfType(const std::string& appPath, int updateType, const std::string& moduleName);
+
 // The place of an owner with the members every flow's object has (updateType,
 // appPath, installDir, stagingDir, manifestName, localVersion, region).
 template <class Owner>

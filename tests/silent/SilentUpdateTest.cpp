@@ -296,7 +296,8 @@ TEST_F(SilentUpdateTest, SignedReleases) {
          fs::copy_file(work / "dialog/1/UpdateConfig.ini", pub + "5/UpdateConfig.ini");
          SignManifestFile(pub + "5/UpdateConfig.ini", 5, trusted.privateKey, 2000);
          CZOLTUpdateIntf transfer({S_UpdateSerivceAddr("127.0.0.1", static_cast<std::uint16_t>(server->port()))}, false);
-         CUpdateSession dialog({5, app, app + "Plugins/", app + "UPDATE/Plugins/", "UpdateConfig.ini", "4.0.9", "GD"},
+         const UpdateFolders folders = FoldersOfType(app, 5, "Plugins");
+         CUpdateSession dialog({5, app, folders.installDir, folders.stagingDir, "UpdateConfig.ini", "4.0.9", "GD"},
                                transfer);
          ASSERT_TRUE(dialog.Prepare() && dialog.FetchManifest());
          EXPECT_EQ(ReadTextFile(app + "UPDATE.kept/5/UpdateConfig.ini.serial"), "2000\n");
