@@ -71,7 +71,9 @@ bool AreSafeRelativeNames(const std::vector<std::string>& names);
 
 // The per-file rule: reads the entry's "MD5" and appends the entry's record to
 // files when directory + entry is missing or its digest text differs from the
-// manifest's (byte for byte, so letter case matters). The record carries the
+// manifest's (byte for byte, so letter case matters). A regular file whose
+// size differs from the entry's "SIZE" (a plain decimal number) differs
+// without being read; a missing or malformed "SIZE" leaves it to the digest. The record carries the
 // manifest's "MD5", "SIZE", "MODIFYTIME" and "SHA256". directory ends with a separator.
 // An entry that fails IsReleaseFileName is ignored (callers reject such a
 // manifest as a whole before comparing anything).
