@@ -34,19 +34,10 @@ CSilentUpdate::CSilentUpdate(int type, const std::string& name) : updateType(typ
   transfer = new CZOLTUpdateIntf(servers, useProxy);
 
   CDirectoryEx::GetApplicationPath(appPath);
-  stagingDir = appPath;
-  installDir = appPath;
-  if (updateType == 1) {
-    manifestName = "UpdateConfig.ini";
-    stagingDir += "UPDATE\\Program\\";
-  } else {
-    manifestName = "config.ini";
-    installDir += moduleName;
-    installDir += "\\";
-    stagingDir += "UPDATE\\";
-    stagingDir += moduleName;
-    stagingDir += "\\";
-  }
+  UpdateFolders folders = FoldersOfType(appPath, updateType, moduleName);
+  installDir = std::move(folders.installDir);
+  stagingDir = std::move(folders.stagingDir);
+  manifestName = updateType == 1 ? "UpdateConfig.ini" : "config.ini";
 }
 
 CSilentUpdate::~CSilentUpdate() { delete transfer; }
@@ -73,7 +64,8 @@ bool CSilentUpdate::RunProgramUpdate() {
       // Config.dat is written only now that the files are in place and on
       // disk: it is the commit point, written last.
       succeeded = session.Install() && session.Commit();
-      if (WantsNotification(release.version, localVersion, region, release.region, release.notify)) {
+      // The window offers the new version: only once it is committed.
+      if (succeeded && WantsNotification(release.version, localVersion, region, release.region, release.notify)) {
         NotifyRequest request{localVersion, release.version, ""};
         CCryptConfigFile config(appPath + "Config.dat", "");
         config.ReadString("Server", "WebSiteURL", "", request.webSiteUrl);

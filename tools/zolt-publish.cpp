@@ -309,7 +309,7 @@ std::string RejectName(const std::string& name, const std::string& shown) {
     return "\"" + shown + "\" would share its section with the manifest's own \"" + name + "\" section";
   if (name == "UpdateConfig.ini" || name == "config.ini" || name == "UpdateConfig.ini.sig" || name == "config.ini.sig")
     return "\"" + shown + "\" would collide with the manifest the publication writes";
-  if (lower.substr(0, lower.find_first_of("\\/")) == kDeltaFolder)
+  if (LiesInDeltaFolder(name))
     return "\"" + shown + "\" lies in \"" + kDeltaFolder + "\", where the publication keeps its patches";
   // Every run deletes such files from the installation as leftovers of earlier
   // runs, so a release file named like one would be installed and then lost.

@@ -70,7 +70,7 @@ bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTU
 
 bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
                             const std::string& name, const CReleaseTrust& trust,
-                            const std::optional<std::uint64_t>& highestSerial, SReleaseHeader& accepted,
+                            const SSerialFloor& highestSerial, SReleaseHeader& accepted,
                             std::string& cause, CZOLTUpdateIntf::Validators* kept, const std::function<bool()>& useKept,
                             bool* notModified, std::string* verified) {
   const std::string localPath = stagingDir + name;
@@ -78,7 +78,8 @@ bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, 
   PrepareLocalDirectory(localPath);
   // A component's "config.ini" lists its files as sections; every other
   // manifest has "FILES".
-  const SManifestExpectation expected{updateType, name == "config.ini", highestSerial, std::time(nullptr)};
+  const SManifestExpectation expected{updateType, name == "config.ini", highestSerial.serial, std::time(nullptr),
+                                      highestSerial.record};
   std::string causes;
   // A server that delivered nothing has had its cause said by the transfer;
   // only refused manifests are named here, so no server is named twice.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "install/Installation.h"
 #include "platform/configfile/ConfigFile.h"
@@ -108,14 +109,9 @@ void CDlgUpdate::CheckForUpdate() {
   manifestName = "UpdateConfig.ini";
   ReadServerConfig(localVersion, region, servers, useProxy);
 
-  stagingDir = appPath;
-  if (updateType == 1) {
-    stagingDir += "UPDATE\\Program\\";
-    installDir = appPath;
-  } else {
-    installDir = appPath + moduleName + "\\";
-    stagingDir += "UPDATE\\" + moduleName + "\\";
-  }
+  UpdateFolders folders = FoldersOfType(appPath, updateType, moduleName);
+  installDir = std::move(folders.installDir);
+  stagingDir = std::move(folders.stagingDir);
   session_.reset();
   delete transfer;
   transfer = new CZOLTUpdateIntf(servers, useProxy);
@@ -198,7 +194,7 @@ void CDlgUpdate::OnUpgrade() {
   } else if (!updateFiles.empty()) {
     // Everything is staged already: report the first file as just finished,
     // which counts the one listed name and installs.
-    const int size = std::atoi(updateFiles.front().size.c_str());
+    const std::int64_t size = CUpdateSession::ListedSize(updateFiles.front());
     expectedSizes.push_back(size);
     downloadList.push_back(updateFiles.front().fileName);
     SendMessage(WM_UPDATE_DOWNLOAD_DONE, static_cast<WPARAM>(size), static_cast<LPARAM>(size));
@@ -252,7 +248,18 @@ void CDlgUpdate::ApplyDownloadedUpdate() {
   }
   CloseRunningClient();
   if (downloadThread) session_->NoteTransferred(downloadThread->tally);
-  if (session_->Install() && session_->Commit()) session_->RemoveStaging();
+  const bool installed = session_->Install() && session_->Commit();
+  // The client was closed for the installation: it runs again either way,
+  // on what is installed now (a failed installation keeps the old version
+  // recorded, and the next run completes it).
+  if (installed) session_->RemoveStaging();
   StartClient(appPath);
+  if (!installed) {
+    // As for a failed download: the dialog stays open and says so; the cause
+    // is on stderr and in the log.
+    bannerPicture.SetPicture(kBannerDownloading, nullptr);
+    statusText.SetWindowText("更新过程出现错误,请稍候重试！");
+    return;
+  }
   EndDialog(1);
 }

@@ -50,6 +50,14 @@ struct SManifestExpectation {
   // then only the other checks hold.
   std::optional<std::uint64_t> highestSerial;
   std::time_t now = 0;
+  // The file that keeps highestSerial, named in the cause of a refusal.
+  std::string serialRecord;
+};
+
+// The highest serial accepted before for a manifest, and the file keeping it.
+struct SSerialFloor {
+  std::optional<std::uint64_t> serial;
+  std::string record;
 };
 
 class CReleaseTrust {

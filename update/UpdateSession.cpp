@@ -24,6 +24,7 @@
 #include "transfer/DownloadFileList.h"
 #include "transfer/DownloadMeter.h"
 #include "transfer/KeptManifest.h"
+#include "update/DeltaOffers.h"
 #include "update/Rollout.h"
 #include "update/StagedCheck.h"
 #include "update/UpdateRecord.h"
@@ -43,7 +44,20 @@ std::string ListForLog(const CChangedFiles& files) {
 
 std::string Because(int error) { return diagnostics::ErrorText(error != 0 ? error : EIO); }
 
+// Why a manifest may not list name (one that fails IsReleaseFileName), for
+// files that belong in folder.
+std::string NamedWrongly(const std::string& name, const std::string& folder) {
+  if (!IsSafeRelativeName(name)) return " names \"" + name + "\", which lies outside " + folder;
+  return " names \"" + name + "\", which lies in \"" + kDeltaFolder +
+         "\", where the publication keeps its patches";
+}
+
 }  // namespace
+
+UpdateFolders FoldersOfType(const std::string& appPath, int updateType, const std::string& moduleName) {
+  if (updateType == 1) return {appPath, appPath + "UPDATE\\Program\\"};
+  return {appPath + moduleName + "\\", appPath + "UPDATE\\" + moduleName + "\\"};
+}
 
 CUpdateSession::CUpdateSession(UpdatePlace place, CZOLTUpdateIntf& transfer, IUpdateObserver* observer)
     : place_(std::move(place)),
@@ -119,8 +133,8 @@ bool CUpdateSession::BeginComparison(Comparison& early) {
     // One unsafe name means the manifest cannot be trusted at all; installing
     // the rest of it would leave the component half updated.
     for (const auto& section : sections_)
-      if (!IsSafeRelativeName(section)) {
-        early = Reject(" names \"" + section + "\", which lies outside its component folder");
+      if (!IsReleaseFileName(section)) {
+        early = Reject(NamedWrongly(section, "its component folder"));
         return false;
       }
     return true;
@@ -131,7 +145,14 @@ bool CUpdateSession::BeginComparison(Comparison& early) {
   release_.notify = manifest.ReadInteger("Version", "NOTIFIY", 0);
   // A staged release that has not reached this installation yet: as far as
   // this run goes, the installation is current.
-  if (HeldBackByRollout(ReadRolloutOffer(manifest), place_.localVersion, place_.region, place_.appPath)) {
+  std::string undecided;
+  if (HeldBackByRollout(ReadRolloutOffer(manifest), place_.localVersion, place_.region, place_.appPath, &undecided)) {
+    // Held back for ever with exit 0 would hide it: the run fails instead.
+    if (!undecided.empty()) {
+      Fail(undecided + "; nothing was installed");
+      early = compared_ = Comparison::kRejected;
+      return false;
+    }
     diagnostics::NoteUpToDate();
     early = compared_ = Comparison::kCurrent;
     return false;
@@ -181,12 +202,12 @@ CUpdateSession::Comparison CUpdateSession::ConcludeComparison(int compared) {
   bool unsafe = false;
   std::string name;
   const long listed = manifest.VisitSection("FILES", [&](std::string_view entry) {
-    if (!unsafe && !IsSafeRelativeName(entry)) {
+    if (!unsafe && !IsReleaseFileName(entry)) {
       unsafe = true;
       name = entry;
     }
   });
-  if (unsafe) return Reject(" names \"" + name + "\", which lies outside the application directory");
+  if (unsafe) return Reject(NamedWrongly(name, "the application directory"));
   if (listed == 0) return Reject(" lists no files");
   return Reject(" cannot be compared with " + place_.installDir);
 }
@@ -339,14 +360,20 @@ CUpdateSession::Comparison CUpdateSession::CompareAndStage(bool& staged) {
   return outcome;
 }
 
-std::vector<std::string> CUpdateSession::PendingDownloads(std::vector<int>* sizes) {
+std::int64_t CUpdateSession::ListedSize(const UpdateFileInfo& file) {
+  // atoi's reading (leading blanks and sign, digits up to the first other
+  // character, 0 for none) without its 32-bit overflow.
+  return std::strtoll(file.size.c_str(), nullptr, 10);
+}
+
+std::vector<std::string> CUpdateSession::PendingDownloads(std::vector<std::int64_t>* sizes) {
   CMD5 hasher;
   std::vector<std::string> names;
   for (std::size_t i = 0; i < files_.size(); ++i) {
     const UpdateFileInfo file = files_[i];
     if (StagedCopyMatches(hasher, file, place_.stagingDir, trust_.Required())) continue;
     names.push_back(file.fileName);
-    if (sizes != nullptr) sizes->push_back(std::atoi(file.size.c_str()));
+    if (sizes != nullptr) sizes->push_back(ListedSize(file));
   }
   return names;
 }
@@ -464,7 +491,29 @@ void CUpdateSession::RecordInstalled() {
   digestCache_.Write();
 }
 
+bool CUpdateSession::TakeConfigBesideProgram() {
+  beside_.reset();
+  if (place_.component || place_.updateType == 1) return true;
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    const UpdateFileInfo file = files_[i];
+    if (file.fileName != kBesideProgram) continue;
+    // Taken now, while the staged copy is still there to take: the install
+    // moves it into the component's folder. The bytes held are the ones
+    // checked against the manifest, whatever happens to the files later.
+    std::string bytes, cause;
+    if (!ReadFileGuarded(place_.stagingDir + file.fileName, bytes, {CZOLTUpdateIntf::kDefaultSizeCap}, &cause))
+      return Fail("cannot read the staged " + std::string(kBesideProgram) + ": " + cause + "; nothing was installed");
+    FileDigests digests;
+    digests.md5 = CMD5::OfBytes(bytes.data(), bytes.size());
+    if (trust_.Required()) digests.sha256 = CMD5::SHA256OfBytes(bytes.data(), bytes.size());
+    if (!DigestsMatch(file, digests, trust_.Required(), &cause)) return Fail(cause + "; nothing was installed");
+    beside_ = std::move(bytes);
+  }
+  return true;
+}
+
 bool CUpdateSession::Install() {
+  if (!TakeConfigBesideProgram()) return false;
   if (observer_ != nullptr) observer_->OnInstalling();
   const auto start = std::chrono::steady_clock::now();
   const double flushedBefore = FlushSeconds();
@@ -511,11 +560,10 @@ bool CUpdateSession::Commit() {
       if (config.WriteString("Update", "Version", version) == 0)
         failure = "cannot write version " + version + " into Config.dat: " + Because(errno);
     }
-  } else {
-    // The dialog for another type keeps a staged config.ini beside the
-    // program, when the release has one.
-    const std::string staged = place_.stagingDir + "config.ini";
-    if (PathFileExistsA(staged.c_str()) && !CopyFileA(staged.c_str(), (place_.appPath + "config.ini").c_str(), FALSE))
+  } else if (beside_) {
+    // The dialog for another type keeps the release's config.ini beside the
+    // program too, when the release lists one.
+    if (!WriteFileAtomically(place_.appPath + kBesideProgram, *beside_))
       failure = "cannot install config.ini into the application directory: " + Because(errno);
   }
   if (failure.empty()) {

@@ -19,7 +19,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,6 +69,18 @@ struct UpdatePlace {
   bool versionOnlyWhenGreater = false;
 };
 
+// The folders of an update of updateType below appPath (which ends with a
+// separator), for every flow: type 1, the program, is installed into appPath
+// itself and staged in appPath + "UPDATE\Program\"; any other type into
+// appPath + moduleName + "\", staged in appPath + "UPDATE\" + moduleName +
+// "\". Plain concatenation: an empty name gives appPath + "\" and
+// appPath + "UPDATE\\"; the callers check the name.
+struct UpdateFolders {
+  std::string installDir;
+  std::string stagingDir;
+};
+UpdateFolders FoldersOfType(const std::string& appPath, int updateType, const std::string& moduleName);
+
 // The place of an owner with the members every flow's object has (updateType,
 // appPath, installDir, stagingDir, manifestName, localVersion, region).
 template <class Owner>
@@ -108,7 +122,8 @@ class CUpdateSession {
   bool SignedReleases() const { return trust_.Required(); }
 
   enum class Comparison {
-    kRejected,  // unsafe name, no files listed: nothing of it may be installed
+    kRejected,  // unsafe name, no files listed, a staged rollout this installation
+                // cannot be placed in: nothing of it may be installed
     kCurrent,   // same version and region, not forced, or held back by a staged
                 // rollout: nothing was hashed
     kCompared,  // Files() holds what differs (possibly nothing)
@@ -127,8 +142,11 @@ class CUpdateSession {
   const ReleaseHeader& Release() const { return release_; }
 
   // The changed files whose staged copy is missing or stale, in list order,
-  // with each one's manifest SIZE as atoi reads it (the dialog's download list).
-  std::vector<std::string> PendingDownloads(std::vector<int>* sizes = nullptr);
+  // with each one's manifest SIZE read as atoi reads it, but in 64 bits (the
+  // dialog's download list; files of 2 GiB and more are sized right).
+  std::vector<std::string> PendingDownloads(std::vector<std::int64_t>* sizes = nullptr);
+  // A SIZE text as the dialog counts it (see PendingDownloads).
+  static std::int64_t ListedSize(const UpdateFileInfo& file);
   // Fetches every pending file into staging and checks each against its
   // digests as it arrives. A file the servers lack does not stop the others,
   // so that the cause names every one (bounded); a file that arrives damaged,
@@ -147,7 +165,9 @@ class CUpdateSession {
   void NoteTransferred(const TransferTally& tally) { tally_ = tally; }
 
   // Replaces the installed files with the staged ones and flushes them. A
-  // versioned run that could not replace everything records the failure.
+  // versioned run that could not replace everything records the failure. The
+  // dialog for a type other than 1 first takes the release's "config.ini"
+  // (when listed and intact) to keep beside the program at Commit.
   bool Install();
   // Writes the stores, each write checked: the record, then the registry, then
   // the commit point (Config.dat's version; a component's manifest beside its
@@ -187,6 +207,11 @@ class CUpdateSession {
   // beside another reader of it.
   StagingSource DeltaSource(bool ownCopy) const;
   void RecordInstalled();
+  // For the dialog of a type other than 1: the verified bytes of the staged
+  // "config.ini" when the release lists one, for Commit to put beside the
+  // program. False, the cause reported, when that copy is unreadable or damaged.
+  bool TakeConfigBesideProgram();
+  static constexpr const char* kBesideProgram = "config.ini";
 
   UpdatePlace place_;
   CZOLTUpdateIntf& transfer_;
@@ -197,6 +222,7 @@ class CUpdateSession {
   bool offersDeltas_ = false;              // it lists patches or compressed copies
   TransferTally tally_;                    // what staging moved
   ReleaseHeader release_;
+  std::optional<std::string> beside_;  // see TakeConfigBesideProgram
   Comparison compared_ = Comparison::kRejected;
   std::vector<std::string> sections_;  // a component's entries
   CChangedFiles files_;

@@ -2,10 +2,12 @@
 #include "install/Installation.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -208,10 +210,50 @@ TEST_F(RuntimeDirTest, SendMessageCarriesParametersAndResult) {
 
 TEST_F(RuntimeDirTest, NoWindowFoundWithoutALiveOwner) {
   EXPECT_EQ(FindWindowA("ZOLTCLIENT", nullptr), nullptr);  // nothing there
-
-  // A socket file left by an owner that died.
   const std::string path = RemoteWindowSocketPath("ZOLTCLIENT", true);
   ASSERT_FALSE(path.empty());
+
+  // A live socket in the user's folder whose listener is another user's
+  // process: not this user's client, so it is neither found nor sent anything.
+  if (::geteuid() == 0) {
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    const pid_t other = ::fork();
+    if (other == 0) {
+      ::close(report[0]);
+      const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+      // Bound by root in root's folder, listening as nobody: the kernel
+      // names the listener's user to whoever connects.
+      if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+          ::chown(path.c_str(), 65534, 65534) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+          ::setresuid(65534, 65534, 65534) != 0 || ::listen(listener, 4) != 0)
+        ::_exit(1);
+      (void)!::write(report[1], "L", 1);
+      for (;;) {
+        const int connection = ::accept(listener, nullptr, nullptr);
+        if (connection < 0) ::_exit(0);
+        char line[64];
+        if (::recv(connection, line, sizeof line, 0) > 0) (void)!::write(report[1], "M", 1);
+        ::close(connection);
+      }
+    }
+    ::close(report[1]);
+    char said = 0;
+    ASSERT_EQ(::read(report[0], &said, 1), 1);
+    ASSERT_EQ(said, 'L');
+    EXPECT_EQ(FindWindowA("ZOLTCLIENT", nullptr), nullptr);
+    CloseRunningClient();
+    ::kill(other, SIGKILL);
+    ::waitpid(other, nullptr, 0);
+    EXPECT_EQ(::read(report[0], &said, 1), 0) << "a message reached another user's socket";
+    ::close(report[0]);
+    ::unlink(path.c_str());
+  }
+
+  // A socket file left by an owner that died.
   const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;

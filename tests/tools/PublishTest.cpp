@@ -349,7 +349,7 @@ TEST_F(PublishTest, SetRolloutChangesOnlyItsLineAndSignsAgain) {
   const auto verifies = [&] {
     std::string reason;
     return CReleaseTrust::FromPem(ReadTextFile(key.publicKey), "test")
-        .CheckManifest(manifest, manifest + ".sig", SManifestExpectation{1, false, std::nullopt, std::time(nullptr)},
+        .CheckManifest(manifest, manifest + ".sig", SManifestExpectation{1, false, std::nullopt, std::time(nullptr), ""},
                        reason);
   };
 

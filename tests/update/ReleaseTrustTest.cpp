@@ -104,6 +104,10 @@ TEST_F(ReleaseTrustTest, ManifestChecks) {
       {"expiry not a time", "[Version]\nEXPIRES=2030-1-1 00:00:00\n" + files, "trusted", "", false, "not a time"},
       {"expiry with a word after it", "[Version]\nEXPIRES=2030-01-01 00:00:00 UTC\n" + files, "trusted", "", false,
        "not a time"},
+      {"expiry on a day its month lacks", "[Version]\nEXPIRES=2030-02-31 00:00:00\n" + files, "trusted", "", false,
+       "not a time"},
+      {"header expiry on a day its month lacks", "[a.dll]\nSHA256=" + kSha + "\n", "trusted", "", true,
+       "does not begin with a release header", "; zolt-release type=1 serial=10 expires=2027-04-31T00:00:00Z\n"},
       {"a file without SHA256", "[Version]\nVERSION=2\n[FILES]\na.dll\nb.dll\n[a.dll]\nSHA256=" + kSha + "\n",
        "trusted", "", false, "no SHA256 for b.dll"},
       {"SHA256 in capitals", "[FILES]\na.dll\n[a.dll]\nSHA256=" + std::string(64, 'A') + "\n", "trusted", "", false,
@@ -145,7 +149,7 @@ TEST_F(ReleaseTrustTest, ManifestChecks) {
                     Signed(c.header + c.manifest,
                            std::string(c.signer) == "trusted" ? trusted_.privateKey : foreign_.privateKey));
     std::string reason;
-    const bool accepted = trust.CheckManifest(manifest, manifest + ".sig", {1, c.component, c.highest, now}, reason);
+    const bool accepted = trust.CheckManifest(manifest, manifest + ".sig", {1, c.component, c.highest, now, ""}, reason);
     EXPECT_EQ(accepted, *c.reason == '\0') << reason;
     if (*c.reason != '\0') {
       EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
@@ -208,8 +212,14 @@ TEST_F(ReleaseTrustTest, ExpiryForm) {
   EXPECT_EQ(FormatExpiry(time), "2026-12-08 14:45:00");
   EXPECT_EQ(FormatExpiry(0), "1970-01-01 00:00:00");
   for (const char* bad : {"", "2026-12-08", "2026-13-01 00:00:00", "2026-12-08T14:45:00", "2026-12-08 24:00:00",
-                          " 2026-12-08 14:45:00", "2026-12-08 14:45:0x"})
+                          " 2026-12-08 14:45:00", "2026-12-08 14:45:0x", "2030-02-31 00:00:00", "2030-02-29 00:00:00",
+                          "2100-02-29 00:00:00", "2030-06-31 00:00:00", "2030-01-00 00:00:00"})
     EXPECT_FALSE(ParseExpiry(bad, time)) << bad;
+  // The last days of months, leap days included, are dates.
+  for (const char* good : {"2028-02-29 00:00:00", "2000-02-29 12:00:00", "2030-12-31 23:59:59", "2030-04-30 00:00:00"}) {
+    ASSERT_TRUE(ParseExpiry(good, time)) << good;
+    EXPECT_EQ(FormatExpiry(time), good);
+  }
 }
 
 }  // namespace
