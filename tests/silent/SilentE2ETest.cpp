@@ -27,6 +27,7 @@
 #include "platform/win32/Window.h"
 #include "tests/silent/SilentE2E.h"
 #include "update/DeltaOffers.h"
+#include "update/UpdateRecord.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -484,5 +485,92 @@ TEST_F(SilentE2ETest, ChangedFilesTakeTheSmallestWayThatWorks) {
     }
     fs::remove_all(work / "old");
     fs::remove_all(work / "new");
+  }
+}
+
+// A program release is on trial until its client's window appears and stays;
+// one whose client does not start is rolled back by itself (exit 4), held back
+// on the installation, and a later release is taken again. Each row publishes
+// a release whose client behaves as "mode" says (demo/ZOLTClient.cpp).
+TEST_F(SilentE2ETest, AReleaseWhoseClientDoesNotStartIsRolledBack) {
+  const std::string client = ReadTextFile(Env("ZOLT_CLIENT_BIN"));
+  ASSERT_FALSE(client.empty());
+  const FileSet old = {{"ZOLTClient.exe", client}, {"version.txt", "4.0.9"}, {"data\\strings.ini", "old"}};
+  const std::string key = registry + "HKEY_LOCAL_MACHINE/SOFTWARE/Tovaro";
+  const std::string today = FormatLocalTime("%Y-%m-%d");
+  const struct {
+    const char* what;
+    std::string mode;  // ZOLTClient.mode in the release: "" a good client
+    int status;
+  } rows[] = {
+      {"a client that exits at once", "crash", 4},
+      {"a client that closes its window before the hold is over", "flash", 4},
+      {"a good client", "", 0},
+  };
+  NginxServer server(pub);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    FileSet release = {{"ZOLTClient.exe", client}, {"version.txt", "4.1.0"}, {"data\\strings.ini", "new"}};
+    if (!row.mode.empty()) release["ZOLTClient.mode"] = row.mode;
+    // The previous row's client (started again by its rollback) is closed:
+    // its window is not the one this row's trial waits for.
+    if (HWND running = FindWindowA("ZOLTCLIENT", nullptr)) {
+      SendMessageA(running, WM_CLOSE, 0, 0);
+      UnregisterWindow(running);
+    }
+    ASSERT_TRUE(WaitFor([] { return FindWindowA("ZOLTCLIENT", nullptr) == nullptr; }));
+    Install(old, "4.0.9", server.port());
+    fs::remove_all(registry);
+    fs::create_directories(key);
+    fs::permissions(app + "ZOLTClient.exe", fs::perms(0755));
+    CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "TrialSeconds", "2");
+    Publish(pub, 1, release, {"4.1.0", "GD"});
+
+    const pid_t run = Start();
+    // From the failed trial to the previous client running again.
+    Clock::time_point failed{}, restarted{};
+    if (row.status == 4) {
+      ASSERT_TRUE(WaitFor([&] { return ReadTextFile(app + "ZOLTUpdate.log").find("failed its trial") != std::string::npos; },
+                          30000))
+          << ReadTextFile(app + "ZOLTUpdate.log") << ReadTextFile(app + "client.log");
+      failed = Clock::now();
+      ASSERT_TRUE(WaitFor([&] { return ReadTextFile(app + "client.log").find("started version 4.0.9") != std::string::npos; },
+                          10000));
+      restarted = Clock::now();
+    }
+    EXPECT_EQ(Wait(run), row.status) << ReadTextFile(work / "run.err");
+    const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
+    if (row.status == 0) {
+      EXPECT_NE(log.find("outcome: exit 0, up to date or everything installed; version 4.1.0 confirmed"),
+                std::string::npos)
+          << log;
+      EXPECT_EQ(Installed(), WithNativeNames(release));
+      EXPECT_EQ(ReadTextFile(app + "UPDATE.kept/1/previous/version.txt"), "4.0.9") << "kept until the next install";
+      EXPECT_FALSE(fs::exists(app + "UPDATE.kept/1/journal"));
+      continue;
+    }
+    std::printf("%s: the previous client ran again %.0f ms after the trial failed\n", row.what,
+                std::chrono::duration<double, std::milli>(restarted - failed).count());
+    EXPECT_NE(log.find("outcome: exit 4, installed, then rolled back"), std::string::npos) << log;
+    EXPECT_EQ(Installed(), WithNativeNames(old));
+    EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.0.9");
+    EXPECT_EQ(ReadTextFile(key + "/Version"), std::string("4.0.9", 6));
+    EXPECT_EQ(ReadConfig(app + "UpdateRecord.dat", today, "IsSucceed"), "0");
+    EXPECT_NE(ReadConfig(app + "UpdateRecord.dat", today, "RolledBack").find("4.0.9: version 4.1.0 failed its trial"),
+              std::string::npos);
+
+    // Held back: the next run takes nothing and says which release it holds.
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("version 4.1.0 (sha256 "), std::string::npos);
+    EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("is held back on this installation"), std::string::npos);
+    EXPECT_EQ(Installed(), WithNativeNames(old));
+    // Another manifest (a mended release) clears the hold and is taken.
+    release.erase("ZOLTClient.mode");
+    release["version.txt"] = "4.1.1";
+    Publish(pub, 1, release, {"4.1.1", "GD"});
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    EXPECT_EQ(Installed(), WithNativeNames(release));
+    EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.1.1");
+    EXPECT_FALSE(fs::exists(app + "UPDATE.kept/1/held"));
   }
 }
