@@ -91,8 +91,9 @@ ETrialOutcome CompleteRollback(const std::string& appPath, const SInstallJournal
   if (client) StartClient(appPath, 0);
   diagnostics::LogFact("rolled back to version " + journal.oldVersion + " (" + why + "); version " +
                        journal.version + " (" + journal.release + ") is held back on this installation" +
-                       (client ? "; the previous client was started " + Seconds(SecondsSince(start)) +
-                                     " after the rollback began"
+                       (client ? "; the previous client was started " +
+                                     std::to_string(static_cast<long>(SecondsSince(start) * 1000)) +
+                                     " ms after the rollback began"
                                : ""));
   return ETrialOutcome::kRolledBack;
 }
