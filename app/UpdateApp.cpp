@@ -171,12 +171,12 @@ int CUpdateApp::Run(const StartupOptions& options) {
   if (options.rollback) return RunRollbackCommand(appPath);
 
   // A trial or rollback that an earlier run left is finished before anything
-  // else; that is this run's work.
+  // else. A rollback that cannot be finished ends the run: an install now
+  // would give up the kept copies it still needs.
   const bool program =
       options.mode == RunMode::SilentProgram || (options.mode == RunMode::Interactive && options.updateType == 1);
-  if (program)
-    if (const int finished = FinishProgramTrial(appPath, true, confirmed_); finished >= 0)
-      return finished == kExitRolledBack ? kRolledBackResult : finished;
+  const int pending = program ? FinishProgramTrial(appPath, true, confirmed_) : -1;
+  if (pending == kExitFailed) return kExitFailed;
 
   int result = kExitFailed;
   switch (options.mode) {
@@ -195,5 +195,6 @@ int CUpdateApp::Run(const StartupOptions& options) {
   if (program)
     if (const int trial = FinishProgramTrial(appPath, false, confirmed_); trial > 0)
       return trial == kExitRolledBack ? kRolledBackResult : trial;
+  if (pending == kExitRolledBack && result == kExitOk) return kRolledBackResult;
   return result;
 }

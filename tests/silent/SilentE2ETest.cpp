@@ -527,16 +527,10 @@ TEST_F(SilentE2ETest, AReleaseWhoseClientDoesNotStartIsRolledBack) {
     Publish(pub, 1, release, {"4.1.0", "GD"});
 
     const pid_t run = Start();
-    // From the failed trial to the previous client running again.
-    Clock::time_point failed{}, restarted{};
     if (row.status == 4) {
-      ASSERT_TRUE(WaitFor([&] { return ReadTextFile(app + "ZOLTUpdate.log").find("failed its trial") != std::string::npos; },
-                          30000))
-          << ReadTextFile(app + "ZOLTUpdate.log") << ReadTextFile(app + "client.log");
-      failed = Clock::now();
       ASSERT_TRUE(WaitFor([&] { return ReadTextFile(app + "client.log").find("started version 4.0.9") != std::string::npos; },
-                          10000));
-      restarted = Clock::now();
+                          30000))
+          << ReadTextFile(app + "client.log");
     }
     EXPECT_EQ(Wait(run), row.status) << ReadTextFile(work / "run.err");
     const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
@@ -549,10 +543,10 @@ TEST_F(SilentE2ETest, AReleaseWhoseClientDoesNotStartIsRolledBack) {
       EXPECT_FALSE(fs::exists(app + "UPDATE.kept/1/journal"));
       continue;
     }
+    // The log measures from the failed trial to the previous client's start.
     const std::size_t took = log.find("the previous client was started ");
-    std::printf("%s: the previous client ran again within %.0f ms of the trial failing (%s)\n", row.what,
-                std::chrono::duration<double, std::milli>(restarted - failed).count() + 10,
-                took == std::string::npos ? "" : log.substr(took, log.find('\n', took) - took).c_str());
+    ASSERT_NE(took, std::string::npos) << log;
+    std::printf("%s: %s\n", row.what, log.substr(took, log.find('\n', took) - took).c_str());
     EXPECT_NE(log.find("outcome: exit 4, installed, then rolled back"), std::string::npos) << log;
     EXPECT_EQ(Installed(), WithNativeNames(old));
     EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.0.9");
