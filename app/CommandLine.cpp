@@ -37,6 +37,14 @@ StartupOptions ParseCommandLine(const std::vector<std::string>& arguments) {
   bool silent = false;
   StartupOptions options;
   for (const std::string& argument : arguments) {
+    if (argument == "--rollback") {
+      options.rollback = true;
+      continue;
+    }
+    if (argument == "--status") {
+      options.status = true;
+      continue;
+    }
     if (IsSilentSwitch(argument)) {
       silent = true;
       continue;
@@ -63,7 +71,9 @@ StartupOptions ParseCommandLine(const std::vector<std::string>& arguments) {
 
 const std::string* FindUnknownOption(const std::vector<std::string>& arguments) {
   for (const std::string& argument : arguments)
-    if (argument.starts_with("--") && argument != "--help" && argument != "--version") return &argument;
+    if (argument.starts_with("--") && argument != "--help" && argument != "--version" && argument != "--rollback" &&
+        argument != "--status")
+      return &argument;
   return nullptr;
 }
 

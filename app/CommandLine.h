@@ -15,6 +15,8 @@ struct StartupOptions {
   RunMode mode = RunMode::Interactive;
   int updateType = 1;
   std::string moduleName;  // the "-d:" directory name; "Program" for the silent program update
+  bool rollback = false;   // "--rollback": put the kept previous release back
+  bool status = false;     // "--status": print the installation's state as JSON
 };
 
 // Reads the arguments after the program name, left to right. Never fails:
@@ -22,8 +24,8 @@ struct StartupOptions {
 // values are cut.
 StartupOptions ParseCommandLine(const std::vector<std::string>& arguments);
 
-// The first argument that begins with "--" and is neither "--help" nor
-// "--version", or null when there is none. The specified switches all begin
+// The first argument that begins with "--" and is none of "--help",
+// "--version", "--rollback" and "--status", or null when there is none. The specified switches all begin
 // with a single "-", so such an argument is a mistyped option, never one of
 // them.
 const std::string* FindUnknownOption(const std::vector<std::string>& arguments);

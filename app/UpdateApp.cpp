@@ -4,6 +4,7 @@
 
 #include "app/CommandLine.h"
 #include "app/RunModes.h"
+#include "app/RunState.h"
 #include "platform/Version.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
@@ -17,12 +18,15 @@ constexpr const char* kHelp =
     "usage: ZOLTUpdate                      the update dialog (needs a display)\n"
     "       ZOLTUpdate -silent              silent update of the client program\n"
     "       ZOLTUpdate -silent -t:N -d:NAME silent update of the component folder NAME (type N, not 1)\n"
+    "       ZOLTUpdate --rollback           put the kept previous release back and hold the installed one\n"
+    "       ZOLTUpdate --status             the installation's state as JSON on stdout\n"
     "       ZOLTUpdate --help | --version\n"
     "Any other argument beginning with \"--\" is refused (exit 2).\n"
     "Runs from the client's application folder, which holds Config.dat and UserConfig.dat;\n"
     "every run is logged to ZOLTUpdate.log there.\n"
     "Exit status: 0 up to date or everything installed; 1 a failure (nothing or not everything\n"
-    "installed); 2 a bad command line or a refused name; 3 another instance is running.\n";
+    "installed); 2 a bad command line or a refused name, or nothing to do for --rollback or --status;\n"
+    "3 another instance is running; 4 installed, then rolled back because the new client did not start.\n";
 
 std::string Describe(const StartupOptions& options) {
   switch (options.mode) {
@@ -38,6 +42,9 @@ std::string Describe(const StartupOptions& options) {
   return "";
 }
 
+// Run's result for a rollback: the dialog module's results take 4 and 5.
+constexpr int kRolledBackResult = 100 + kExitRolledBack;
+
 const char* Outcome(int result) {
   switch (result) {
     case kUiDeclined:
@@ -52,6 +59,8 @@ const char* Outcome(int result) {
       return "refused";
     case kExitOtherInstance:
       return "another instance is running";
+    case kRolledBackResult:
+      return "installed, then rolled back: the new client did not start";
   }
   return "unknown";
 }
@@ -115,12 +124,19 @@ BOOL CUpdateApp::InitInstance() {
     return FALSE;
   }
   const StartupOptions options = ParseCommandLine(arguments_);
+  confirmed_.clear();
   const int result = Run(options);
   // A declined or cancelled update leaves nothing installed, as a failure does.
-  exitCode_ = result == kUiDeclined || result == kUiCancelled ? kExitFailed : result;
+  exitCode_ = result == kUiDeclined || result == kUiCancelled ? kExitFailed
+              : result == kRolledBackResult                   ? kExitRolledBack
+                                                              : result;
   if (exitCode_ != kExitOtherInstance) {
     diagnostics::SummariseRepeated();
-    diagnostics::LogFact("outcome: exit " + std::to_string(exitCode_) + ", " + Outcome(result));
+    std::string outcome = options.rollback && exitCode_ == kExitOk ? "rolled back by hand" : Outcome(result);
+    if (!confirmed_.empty()) outcome += "; " + confirmed_;
+    diagnostics::LogFact("outcome: exit " + std::to_string(exitCode_) + ", " + outcome);
+    // --status only reads: the last run stays the last update run.
+    if (!options.status) WriteLastRun(appPath, exitCode_, outcome);
     diagnostics::ReleaseFacts();
   }
   diagnostics::CloseRunLog();
@@ -151,13 +167,34 @@ int CUpdateApp::Run(const StartupOptions& options) {
     return kExitRefusedName;
   }
 
+  if (options.status) return RunStatusCommand(appPath);
+  if (options.rollback) return RunRollbackCommand(appPath);
+
+  // A trial or rollback that an earlier run left is finished before anything
+  // else. A rollback that cannot be finished ends the run: an install now
+  // would give up the kept copies it still needs.
+  const bool program =
+      options.mode == RunMode::SilentProgram || (options.mode == RunMode::Interactive && options.updateType == 1);
+  const int pending = program ? FinishProgramTrial(appPath, true, confirmed_) : -1;
+  if (pending == kExitFailed) return kExitFailed;
+
+  int result = kExitFailed;
   switch (options.mode) {
     case RunMode::Interactive:
-      return RunInteractiveMode(options.updateType, options.moduleName);
+      result = RunInteractiveMode(options.updateType, options.moduleName);
+      break;
     case RunMode::SilentProgram:
-      return RunSilentProgramMode();
+      result = RunSilentProgramMode();
+      break;
     case RunMode::SilentComponent:
-      return RunSilentComponentMode(options.updateType, options.moduleName);
+      result = RunSilentComponentMode(options.updateType, options.moduleName);
+      break;
   }
-  return kExitFailed;
+  // The process stays for the trial of what the mode installed, after the
+  // dialog has closed or the silent run is done.
+  if (program)
+    if (const int trial = FinishProgramTrial(appPath, false, confirmed_); trial > 0)
+      return trial == kExitRolledBack ? kRolledBackResult : trial;
+  if (pending == kExitRolledBack && result == kExitOk) return kRolledBackResult;
+  return result;
 }

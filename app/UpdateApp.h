@@ -15,6 +15,7 @@ inline constexpr int kExitFailed = 1;         // nothing, or not everything, ins
 inline constexpr int kExitRefusedName = 2;    // a bad command line: an unknown "--" option, or a "-d:" name
                                               // that is not one plain folder name
 inline constexpr int kExitOtherInstance = 3;  // another instance is running
+inline constexpr int kExitRolledBack = 4;     // installed, then rolled back: the new client did not start
 
 class CUpdateApp {
  public:
@@ -46,5 +47,6 @@ class CUpdateApp {
   int Run(const StartupOptions& options);
 
   std::vector<std::string> arguments_;  // without the program name
+  std::string confirmed_;               // "version V confirmed" when the run confirmed a release
   int exitCode_ = kExitOk;
 };

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "install/InstallJournal.h"
 #include "install/Installation.h"
 #include "platform/core_guard.h"
 #include "platform/crypt/MD5.h"
@@ -27,6 +28,7 @@
 #include "update/DeltaOffers.h"
 #include "update/Rollout.h"
 #include "update/StagedCheck.h"
+#include "update/Trial.h"
 #include "update/UpdateRecord.h"
 
 namespace {
@@ -103,8 +105,67 @@ bool CUpdateSession::Prepare() {
     for (const auto& path : found) DeleteFileA(path.c_str());
   }
   const std::string link = LinkOnTheWayToStaging();
-  if (link.empty()) return true;
-  return Fail(link + " is a symbolic link, or lies outside the application directory; not following it");
+  if (!link.empty())
+    return Fail(link + " is a symbolic link, or lies outside the application directory; not following it");
+  return ResolveJournal();
+}
+
+bool CUpdateSession::ResolveJournal() {
+  const std::string path = JournalPath(place_.appPath, place_.updateType);
+  SInstallJournal journal;
+  std::string cause;
+  switch (ReadJournal(path, journal, cause)) {
+    case EJournalRead::kNone:
+      return true;
+    case EJournalRead::kRefused:
+      // Not written by this updater, or not intact: nothing in it is acted
+      // on. The comparison below still brings the files to the release.
+      diagnostics::LogFact("install journal not used: " + cause + "; removed");
+      DeleteFileA(path.c_str());
+      return true;
+    case EJournalRead::kRead:
+      break;
+  }
+  // A trial or a rollback is the program's to finish (Trial.h), before any
+  // mode runs; a run that meets one here goes on as if it were not there.
+  if (journal.state != EJournalState::kInstall) return true;
+  const std::string installDir = journal.folder.empty() ? place_.appPath : place_.appPath + journal.folder + "\\";
+  // Past the commit point: the version (or a component's manifest) that the
+  // commit wrote last says the release is in place.
+  bool committed = false;
+  if (journal.type == 1) {
+    std::string recorded;
+    CCryptConfigFile(place_.appPath + "Config.dat", "").ReadString("Update", "Version", "", recorded);
+    committed = recorded == journal.version && journal.version != journal.oldVersion;
+  } else {
+    std::string bytes;
+    committed = ReadFileGuarded(installDir + "config.ini", bytes, {CZOLTUpdateIntf::kDefaultSizeCap}) &&
+                "sha256 " + CMD5::SHA256OfBytes(bytes.data(), bytes.size()) == journal.release;
+  }
+  if (committed) {
+    std::vector<std::string> paths;
+    for (const auto& name : journal.kept) paths.push_back(installDir + name);
+    for (const auto& name : journal.added) paths.push_back(installDir + name);
+    if (!MakeInstalledFilesDurable(paths, installDir)) return false;
+    diagnostics::LogFact("version " + journal.version + " was committed by a run that ended before its journal");
+    if (journal.type == 1)
+      ConcludeCommittedInstall(place_.appPath, journal);
+    else
+      KeepAsPrevious(place_.appPath, journal);
+    return true;
+  }
+  if (!PutBackKept(place_.appPath, journal, cause))
+    return Fail("cannot undo the install of version " + journal.version + " that an earlier run cut short: " + cause);
+  if (journal.type == 1) {
+    // A run stopped after its record or registry write leaves them claiming
+    // the release: they go back with the files.
+    WriteUpdateRecord(place_.appPath, place_.recordPattern, journal.version, journal.oldVersion, false);
+    WriteInstalledVersion(place_.appPath, journal.oldVersion);
+  }
+  DropJournalAndPrevious(place_.appPath, place_.updateType);
+  diagnostics::LogFact("undid the install of version " + journal.version + " over " + journal.oldVersion +
+                       " that an earlier run cut short before its commit point");
+  return true;
 }
 
 bool CUpdateSession::FetchManifest() {
@@ -113,6 +174,12 @@ bool CUpdateSession::FetchManifest() {
                        cause, bytes))
     return Fail(cause);
   if (place_.component) manifestBytes_ = bytes;
+  // What a hold after a rollback names: a signed release by its serial, any
+  // other by its manifest's digest.
+  SReleaseHeader header;
+  releaseId_ = trust_.Required() && ParseReleaseHeader(bytes, header)
+                   ? "serial " + std::to_string(header.serial)
+                   : "sha256 " + CMD5::SHA256OfBytes(bytes.data(), bytes.size());
   // A manifest without patch or compressed-copy keys (most) needs no copy of
   // it for a thread that fetches while the comparison reads it.
   offersDeltas_ = bytes.find("\nPATCH_") != std::string::npos || bytes.find("\nZSTDSIZE=") != std::string::npos;
@@ -143,6 +210,11 @@ bool CUpdateSession::BeginComparison(Comparison& early) {
   manifest.ReadString("Version", "VERSION", "", release_.version);
   manifest.ReadString("Version", "REGION", "", release_.region);
   release_.notify = manifest.ReadInteger("Version", "NOTIFIY", 0);
+  if (HeldAfterRollback()) {
+    diagnostics::NoteUpToDate();
+    early = compared_ = Comparison::kCurrent;
+    return false;
+  }
   // A staged release that has not reached this installation yet: as far as
   // this run goes, the installation is current.
   std::string undecided;
@@ -283,6 +355,24 @@ struct CUpdateSession::StageProgress {
   CDownloadMeter meter;                // one progress line and one log summary for the whole list
   std::unique_ptr<CStagedCheck> check;  // checks whole arrivals beside the fetching, when set
 };
+
+bool CUpdateSession::HeldAfterRollback() {
+  SHeldRelease held;
+  std::string cause;
+  if (!ReadHold(place_.appPath, place_.updateType, held, cause)) {
+    if (!cause.empty()) diagnostics::LogFact("hold not used: " + cause + "; removed");
+    return false;
+  }
+  if (held.release == releaseId_) {
+    diagnostics::LogFact("version " + release_.version + " (" + releaseId_ +
+                         ") is held back on this installation: it was rolled back");
+    return true;
+  }
+  ClearHold(place_.appPath, place_.updateType);
+  diagnostics::LogFact("the hold on version " + held.version + " (" + held.release + ") is cleared by version " +
+                       release_.version + " (" + releaseId_ + ")");
+  return false;
+}
 
 CUpdateSession::Comparison CUpdateSession::Compare() {
   Comparison early;
@@ -517,7 +607,23 @@ bool CUpdateSession::Install() {
   if (observer_ != nullptr) observer_->OnInstalling();
   const auto start = std::chrono::steady_clock::now();
   const double flushedBefore = FlushSeconds();
-  if (ReplaceInstalledFiles(files_.All(), place_.stagingDir, place_.installDir)) {
+  const std::vector<UpdateFileInfo> files = files_.All();
+  journal_ = SInstallJournal();
+  journal_.type = place_.updateType;
+  journal_.folder = place_.installDir.substr(std::min(place_.appPath.size(), place_.installDir.size()));
+  if (!journal_.folder.empty()) journal_.folder.pop_back();
+  journal_.version = place_.component ? std::string() : release_.version;
+  journal_.region = place_.component ? std::string() : release_.region;
+  journal_.release = place_.component ? "sha256 " + CMD5::SHA256OfBytes(manifestBytes_.data(), manifestBytes_.size())
+                                      : releaseId_;
+  journal_.oldVersion = place_.localVersion;
+  journal_.oldRegion = place_.region;
+  if (std::string cause; !BeginJournaledInstall(place_.appPath, place_.installDir, files, journal_, cause)) {
+    journaled_ = false;
+    return Fail(cause + "; nothing was installed");
+  }
+  journaled_ = true;
+  if (ReplaceInstalledFiles(files, place_.stagingDir, place_.installDir)) {
     const double flush = FlushSeconds() - flushedBefore;
     const double install = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() - flush;
     RecordInstalled();
@@ -525,6 +631,13 @@ bool CUpdateSession::Install() {
     flushing_ = flush;
     return true;
   }
+  // What was replaced goes back at once, so that the installation is the
+  // release its stores name; should that fail too, the next run does it.
+  if (std::string cause; PutBackKept(place_.appPath, journal_, cause))
+    DropJournalAndPrevious(place_.appPath, place_.updateType);
+  else
+    diagnostics::ReportCause(cause);
+  journaled_ = false;
   if (place_.component)
     return Fail("not every file of " + NativePath(place_.installDir) + " could be replaced; its " +
                 place_.manifestName + " stays as it was");
@@ -537,6 +650,9 @@ bool CUpdateSession::Commit() {
     // The manifest written is the one that was checked, not the staged file,
     // which nothing has looked at since.
     if (WriteFileAtomically(place_.installDir + place_.manifestName, manifestBytes_)) {
+      // A component has no restart to judge: confirmed with its commit.
+      if (journaled_) KeepAsPrevious(place_.appPath, journal_);
+      journaled_ = false;
       if (!files_.empty())
         diagnostics::LogFact("installed into \"" + ComponentName() + "\": " + ListForLog(files_) + "; " +
                              DescribeTally(tally_));
@@ -575,6 +691,13 @@ bool CUpdateSession::Commit() {
                   hashing_, network_, checking_, installing_, flushing_,
                   std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     diagnostics::LogFact(times);
+    if (journaled_) {
+      if (place_.updateType == 1)
+        ConcludeCommittedInstall(place_.appPath, journal_);
+      else
+        KeepAsPrevious(place_.appPath, journal_);
+    }
+    journaled_ = false;
     return true;
   }
   // Taken back as far as the disk lets: no store may claim a version that

@@ -28,6 +28,7 @@
 #include "platform/configfile/ConfigFile.h"
 #include "platform/transfer/ZOLTUpdateIntf.h"
 #include "transfer/DeltaFetch.h"
+#include "install/InstallJournal.h"
 #include "update/DigestCache.h"
 #include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
@@ -185,6 +186,12 @@ class CUpdateSession {
 
  private:
   bool Fail(const std::string& cause);
+  // Completes (past its commit point) or undoes (before it) an install that
+  // an earlier run's journal names; a refused journal is removed unread.
+  bool ResolveJournal();
+  // The fetched release is the one held back after a rollback (logged); a
+  // hold on another release is cleared.
+  bool HeldAfterRollback();
   std::string LinkOnTheWayToStaging() const;
   Comparison CompareComponent();
   // The component folder's name below the application directory, for the log.
@@ -227,6 +234,9 @@ class CUpdateSession {
   std::vector<std::string> sections_;  // a component's entries
   CChangedFiles files_;
   CDigestCache digestCache_;
+  std::string releaseId_;    // "serial N" or "sha256 HEX", for the journal and the hold
+  SInstallJournal journal_;  // of the install under way
+  bool journaled_ = false;
   // Where the run's time went, for the log: seconds.
   // checking_: the wait, after the last arrival, for the staged check.
   double hashing_ = 0, network_ = 0, checking_ = 0, installing_ = 0, flushing_ = 0;

@@ -390,6 +390,16 @@ BOOL MoveFileExA(const char* src, const char* dst, DWORD flags) {
   return TRUE;
 }
 
+BOOL CreateHardLinkA(const char* newName, const char* existing, void* /*security*/) {
+  MoveEnds ends;
+  if (!ends.Open(existing, newName)) return Fail();
+  struct stat st {};
+  if (::fstatat(ends.from.get(), ends.fromName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Fail();
+  if (!S_ISREG(st.st_mode)) return Fail(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
+  if (::linkat(ends.from.get(), ends.fromName.c_str(), ends.to.get(), ends.toName.c_str(), 0) != 0) return Fail();
+  return TRUE;
+}
+
 BOOL MoveFileIntoPlace(const char* src, const char* dst) {
   MoveEnds ends;
   if (!ends.Open(src, dst)) return Fail();

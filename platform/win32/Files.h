@@ -48,6 +48,13 @@ BOOL DeleteFileA(const char* path);
 inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 1;
 BOOL MoveFileExA(const char* src, const char* dst, DWORD flags);
 
+// Gives the regular file existing the second name newName (a hard link: no
+// byte is copied, both names lie on one file system), as Windows'
+// CreateHardLinkA does; security is ignored. Fails when newName exists, when
+// existing is not a regular file (a link is never linked), and across file
+// systems (ERROR_NOT_SAME_DEVICE, errno EXDEV).
+BOOL CreateHardLinkA(const char* newName, const char* existing, void* security);
+
 // Puts the regular file src at dst as CopyFileA would (replaced in one step;
 // a replaced dst keeps its bits, a new one takes those of src, a program
 // becoming executable, all capped at 0755; a link at dst is replaced, never

@@ -69,11 +69,18 @@ TEST(CommandLine, UnknownDoubleDashOptions) {
   } cases[] = {
       {{"--helpp"}, "--helpp"},           {{"-silent", "--silent"}, "--silent"},        {{"--help", "--"}, "--"},
       {{"--help", "--version"}, nullptr}, {{"-s", "-", "", "-t:2", "-x:--y"}, nullptr},
+      {{"--rollback"}, nullptr},          {{"--status", "--statuss"}, "--statuss"},      {{"--roll-back"}, "--roll-back"},
   };
   for (const auto& c : cases) {
     const std::string* found = FindUnknownOption(c.args);
     EXPECT_EQ(found ? found->c_str() : "none", std::string(c.unknown ? c.unknown : "none")) << c.args[0];
   }
+}
+
+TEST(CommandLine, HandControlsAreNoMode) {
+  EXPECT_TRUE(ParseCommandLine({"--rollback"}).rollback);
+  EXPECT_TRUE(ParseCommandLine({"-silent", "--status"}).status);
+  EXPECT_FALSE(ParseCommandLine({"-silent"}).rollback);
 }
 
 TEST(CommandLine, WhichModesUseTheName) {

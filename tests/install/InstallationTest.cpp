@@ -16,6 +16,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "install/InstallJournal.h"
+#include "platform/crypt/MD5.h"
 #include "platform/win32/Files.h"
 #include "platform/win32/RemoteWindow.h"
 #include "platform/win32/Shell.h"
@@ -406,4 +408,94 @@ TEST(ShellExecute, ReportsWhatCannotBeStarted) {
     const auto result = reinterpret_cast<std::intptr_t>(ShellExecuteA(nullptr, "OPEN", c.file.c_str(), "", "", 5));
     EXPECT_EQ(result > 32, c.started) << c.file;
   }
+}
+
+// The journal is read as untrusted bytes: the exact form it is written in, a
+// check line over it, and only names that stay inside the installation. Each
+// damaged form is refused whole.
+TEST(InstallJournal, OnlyAnIntactJournalOfItsOwnFormIsRead) {
+  SInstallJournal journal;
+  journal.state = EJournalState::kTrial;
+  journal.folder = "Plugins";
+  journal.version = "4.1.0";
+  journal.region = "GD";
+  journal.release = "serial 7";
+  journal.oldVersion = "4.0.9";
+  journal.oldRegion = "GD";
+  journal.kept = {"a.bin", "data\\b bin"};
+  journal.added = {"data\\new.ini"};
+  const std::string bytes = FormatJournal(journal);
+  SInstallJournal read;
+  std::string why;
+  ASSERT_TRUE(ParseJournal(bytes, read, why)) << why;
+  EXPECT_EQ(FormatJournal(read), bytes);
+  EXPECT_EQ(read.kept, journal.kept);
+  EXPECT_EQ(read.state, EJournalState::kTrial);
+
+  // The body changed, with a check line made to match where it says so.
+  const auto rechecked = [](std::string body) {
+    body.erase(body.rfind("check "));
+    return body + "check " + CMD5::OfBytes(body.data(), body.size()) + "\n";
+  };
+  const std::pair<const char*, std::string> damaged[] = {
+      {"cut short", bytes.substr(0, bytes.size() / 2)},
+      {"one byte changed", std::string(bytes).replace(bytes.find("4.1.0"), 1, "5")},
+      {"no check line", bytes.substr(0, bytes.rfind("check "))},
+      {"another format", rechecked("ZOLTUpdate install journal 2" + bytes.substr(bytes.find('\n')))},
+      {"an unknown state", rechecked(std::string(bytes).replace(bytes.find("state trial"), 11, "state done!"))},
+      {"a name leaving the installation", rechecked(std::string(bytes).replace(bytes.find("added data"), 10, "added ..\\.."))},
+      {"a folder with a separator", rechecked(std::string(bytes).replace(bytes.find("folder Plugins"), 14, "folder a\\bcdef"))},
+      {"an unknown line", rechecked(std::string(bytes).insert(bytes.rfind("check "), "removed x\n"))},
+      {"a field missing", rechecked(std::string(bytes).erase(bytes.find("region GD\n"), 10))},
+      {"empty", ""},
+  };
+  for (const auto& [what, text] : damaged) {
+    SCOPED_TRACE(what);
+    SInstallJournal refused;
+    EXPECT_FALSE(ParseJournal(text, refused, why));
+  }
+}
+
+// An install keeps the copies it replaces as second names and journals them;
+// putting them back restores the installed tree whether the install was cut
+// short before a file was replaced (the copy is the installed file itself),
+// after, or repeated after being cut short itself.
+TEST(InstallJournal, KeptCopiesGoBackWhereverTheInstallStopped) {
+  TempDir work;
+  const std::string app = work / "app/";
+  fs::create_directories(app + "data");
+  WriteTextFile(app + "a.bin", "old a");
+  WriteTextFile(app + "data/b.bin", "old b");
+  SetGuardedRoot(app);
+  SInstallJournal journal;
+  journal.version = "4.1.0";
+  journal.oldVersion = "4.0.9";
+  std::string cause;
+  ASSERT_TRUE(BeginJournaledInstall(app, app, {Record("a.bin"), Record("data\\b.bin"), Record("new.bin")}, journal,
+                                    cause))
+      << cause;
+  EXPECT_EQ(journal.kept, (std::vector<std::string>{"a.bin", "data\\b.bin"}));
+  EXPECT_EQ(journal.added, (std::vector<std::string>{"new.bin"}));
+  EXPECT_EQ(fs::hard_link_count(app + "a.bin"), 2u) << "a second name, no copy";
+  // Stopped after two of three files: a.bin and new.bin replaced, b.bin not.
+  WriteTextFile(work / "a.new", "new a");
+  fs::rename(work / "a.new", app + "a.bin");
+  WriteTextFile(app + "new.bin", "new");
+  SInstallJournal read;
+  ASSERT_EQ(ReadJournal(JournalPath(app, 1), read, cause), EJournalRead::kRead) << cause;
+  ASSERT_TRUE(PutBackKept(app, read, cause)) << cause;
+  ASSERT_TRUE(PutBackKept(app, read, cause)) << "repeated: " << cause;
+  EXPECT_EQ(ReadTextFile(app + "a.bin"), "old a");
+  EXPECT_EQ(ReadTextFile(app + "data/b.bin"), "old b");
+  EXPECT_FALSE(fs::exists(app + "new.bin"));
+  // A kept copy that is a link is never moved into the installation.
+  DropJournalAndPrevious(app, 1);
+  ASSERT_TRUE(BeginJournaledInstall(app, app, {Record("a.bin")}, journal, cause)) << cause;
+  fs::remove(app + "UPDATE.kept/1/previous/a.bin");
+  fs::create_symlink("/etc/passwd", app + "UPDATE.kept/1/previous/a.bin");
+  WriteTextFile(app + "a.bin", "new a");
+  EXPECT_FALSE(PutBackKept(app, journal, cause));
+  EXPECT_NE(cause.find("not a regular file; not following it"), std::string::npos) << cause;
+  EXPECT_FALSE(fs::is_symlink(app + "a.bin"));
+  SetGuardedRoot("");
 }

@@ -141,6 +141,8 @@ class Scenario {
     } else if (verb == "fifo") {
       fs::remove(app_ + w[1]);
       ASSERT_EQ(::mkfifo((app_ + w[1]).c_str(), 0600), 0);
+    } else if (verb == "foreign") {  // the file belongs to another user
+      ASSERT_EQ(::lchown((app_ + Native(w[1])).c_str(), 65534, 65534), 0);
     } else if (verb == "run") {
       Run(w);
     } else if (verb == "expect") {
@@ -197,6 +199,17 @@ class Scenario {
   void Run(const std::vector<std::string>& w) {
     ::testing::internal::CaptureStderr();
     bool succeeded = false;
+    if (w[1] == "stopped") {
+      // A program run stopped between its last rename and its commit point.
+      CSilentUpdate update(1, "Program");
+      CUpdateSession session(PlaceOf(update), *update.transfer);
+      bool staged = false;
+      ASSERT_TRUE(session.Prepare() && session.FetchManifest());
+      ASSERT_EQ(session.CompareAndStage(staged), CUpdateSession::Comparison::kCompared);
+      ASSERT_TRUE(staged && session.Install());
+      stderr_ = ::testing::internal::GetCapturedStderr();
+      return;
+    }
     if (w[1] == "program") {
       CSilentUpdate update(1, "Program");
       if (w.size() > 3)

@@ -27,6 +27,7 @@
 #include "platform/win32/Window.h"
 #include "tests/silent/SilentE2E.h"
 #include "update/DeltaOffers.h"
+#include "update/UpdateRecord.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -485,4 +486,140 @@ TEST_F(SilentE2ETest, ChangedFilesTakeTheSmallestWayThatWorks) {
     fs::remove_all(work / "old");
     fs::remove_all(work / "new");
   }
+}
+
+// A program release is on trial until its client's window appears and stays;
+// one whose client does not start is rolled back by itself (exit 4), held back
+// on the installation, and a later release is taken again. Each row publishes
+// a release whose client behaves as "mode" says (demo/ZOLTClient.cpp).
+TEST_F(SilentE2ETest, AReleaseWhoseClientDoesNotStartIsRolledBack) {
+  const std::string client = ReadTextFile(Env("ZOLT_CLIENT_BIN"));
+  ASSERT_FALSE(client.empty());
+  const FileSet old = {{"ZOLTClient.exe", client}, {"version.txt", "4.0.9"}, {"data\\strings.ini", "old"}};
+  const std::string key = registry + "HKEY_LOCAL_MACHINE/SOFTWARE/Tovaro";
+  const std::string today = FormatLocalTime("%Y-%m-%d");
+  const struct {
+    const char* what;
+    std::string mode;  // ZOLTClient.mode in the release: "" a good client
+    int status;
+  } rows[] = {
+      {"a client that exits at once", "crash", 4},
+      {"a client that closes its window before the hold is over", "flash", 4},
+      {"a good client", "", 0},
+  };
+  NginxServer server(pub);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    FileSet release = {{"ZOLTClient.exe", client}, {"version.txt", "4.1.0"}, {"data\\strings.ini", "new"}};
+    if (!row.mode.empty()) release["ZOLTClient.mode"] = row.mode;
+    // The previous row's client (started again by its rollback) is closed:
+    // its window is not the one this row's trial waits for.
+    if (HWND running = FindWindowA("ZOLTCLIENT", nullptr)) {
+      SendMessageA(running, WM_CLOSE, 0, 0);
+      UnregisterWindow(running);
+    }
+    ASSERT_TRUE(WaitFor([] { return FindWindowA("ZOLTCLIENT", nullptr) == nullptr; }));
+    Install(old, "4.0.9", server.port());
+    fs::remove_all(registry);
+    fs::create_directories(key);
+    fs::permissions(app + "ZOLTClient.exe", fs::perms(0755));
+    CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "TrialSeconds", "2");
+    Publish(pub, 1, release, {"4.1.0", "GD"});
+
+    const pid_t run = Start();
+    if (row.status == 4) {
+      ASSERT_TRUE(WaitFor([&] { return ReadTextFile(app + "client.log").find("started version 4.0.9") != std::string::npos; },
+                          30000))
+          << ReadTextFile(app + "client.log");
+    }
+    EXPECT_EQ(Wait(run), row.status) << ReadTextFile(work / "run.err");
+    const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
+    if (row.status == 0) {
+      EXPECT_NE(log.find("outcome: exit 0, up to date or everything installed; version 4.1.0 confirmed"),
+                std::string::npos)
+          << log;
+      EXPECT_EQ(Installed(), WithNativeNames(release));
+      EXPECT_EQ(ReadTextFile(app + "UPDATE.kept/1/previous/version.txt"), "4.0.9") << "kept until the next install";
+      EXPECT_FALSE(fs::exists(app + "UPDATE.kept/1/journal"));
+      continue;
+    }
+    // The log measures from the failed trial to the previous client's start.
+    const std::size_t took = log.find("the previous client was started ");
+    ASSERT_NE(took, std::string::npos) << log;
+    std::printf("%s: %s\n", row.what, log.substr(took, log.find('\n', took) - took).c_str());
+    EXPECT_NE(log.find("outcome: exit 4, installed, then rolled back"), std::string::npos) << log;
+    EXPECT_EQ(Installed(), WithNativeNames(old));
+    EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.0.9");
+    EXPECT_EQ(ReadTextFile(key + "/Version"), std::string("4.0.9", 6));
+    EXPECT_EQ(ReadConfig(app + "UpdateRecord.dat", today, "IsSucceed"), "0");
+    EXPECT_NE(ReadConfig(app + "UpdateRecord.dat", today, "RolledBack").find("4.0.9: version 4.1.0 failed its trial"),
+              std::string::npos);
+
+    // Held back: the next run takes nothing and says which release it holds.
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("version 4.1.0 (sha256 "), std::string::npos);
+    EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("is held back on this installation"), std::string::npos);
+    EXPECT_EQ(Installed(), WithNativeNames(old));
+    // Another manifest (a mended release) clears the hold and is taken.
+    release.erase("ZOLTClient.mode");
+    release["version.txt"] = "4.1.1";
+    Publish(pub, 1, release, {"4.1.1", "GD"});
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    EXPECT_EQ(Installed(), WithNativeNames(release));
+    EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.1.1");
+    EXPECT_FALSE(fs::exists(app + "UPDATE.kept/1/held"));
+  }
+}
+
+// ZOLTUpdate --status and --rollback, each under the instance lock: the state
+// of a fresh installation, of one whose updater was killed during a trial
+// (the next run finishes that trial), after an install and after a rollback
+// by hand; both refuse with exit 2 when there is nothing to do.
+TEST_F(SilentE2ETest, StatusAndRollbackByHand) {
+  const std::string client = ReadTextFile(Env("ZOLT_CLIENT_BIN"));
+  const FileSet old = {{"ZOLTClient.exe", client}, {"version.txt", "4.0.9"}};
+  const FileSet release = {{"ZOLTClient.exe", client}, {"version.txt", "4.1.0"}, {"data\\new.ini", "n"}};
+  NginxServer server(pub);
+  Install(old, "4.0.9", server.port());
+  fs::permissions(app + "ZOLTClient.exe", fs::perms(0755));
+  CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "TrialSeconds", "20");
+  const auto status = [&](const std::vector<std::string>& expected) {
+    ASSERT_EQ(Wait(Start({"--status"}, "status")), 0) << ReadTextFile(work / "status.err");
+    const std::string json = ReadTextFile(work / "status.out");
+    EXPECT_EQ(std::system(("/usr/bin/python3 -m json.tool " + (work / "status.out") + " >/dev/null").c_str()), 0)
+        << json;
+    for (const auto& text : expected) EXPECT_NE(json.find(text), std::string::npos) << text << "\n" << json;
+  };
+  SCOPED_TRACE("fresh");
+  status({"\"installed\": {\"version\": \"4.0.9\", \"region\": \"GD\"}", "\"last_run\": null",
+          "\"trial\": null", "\"held\": null", "\"previous\": null", "\"highest_serial\": null"});
+  EXPECT_EQ(Wait(Start({"--rollback"}, "rollback")), 2);
+  EXPECT_NE(ReadTextFile(work / "rollback.err").find("no previous release is kept"), std::string::npos);
+
+  // Killed during the trial of 4.1.0, before the client's restart: the next
+  // run starts the client and judges it.
+  Publish(pub, 1, release, {"4.1.0", "GD"});
+  const pid_t run = Start();
+  ASSERT_TRUE(WaitFor([&] { return ReadTextFile(app + "UPDATE.kept/1/journal").find("state trial") != std::string::npos; },
+                      20000));
+  ::kill(run, SIGKILL);
+  Wait(run);
+  status({"\"trial\": {\"state\": \"trial\", \"version\": \"4.1.0\", \"replaces\": \"4.0.9\"}"});
+  EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+  EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("starting its client"), std::string::npos);
+  EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("; version 4.1.0 confirmed\n"), std::string::npos);
+  status({"\"version\": \"4.1.0\"", "\"trial\": null", "\"previous\": {\"version\": \"4.0.9\", \"replaced_by\": \"4.1.0\"}",
+          "\"exit\": 0"});
+
+  // By hand: 4.0.9 back, 4.1.0 held.
+  EXPECT_EQ(Wait(Start({"--rollback"}, "rollback")), 0) << ReadTextFile(work / "rollback.err");
+  // The killed run's staging stays until the next update run removes it.
+  FileSet installed = Installed();
+  installed.erase("UPDATE/Program/UpdateConfig.ini");
+  EXPECT_EQ(installed, WithNativeNames(old));
+  EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.0.9");
+  status({"\"held\": {\"version\": \"4.1.0\"", "\"previous\": null", "rolled back by hand"});
+  EXPECT_EQ(Wait(Start({"--rollback"}, "rollback")), 2);
+  EXPECT_EQ(Wait(Start()), 0);
+  EXPECT_EQ(Installed(), WithNativeNames(old)) << "the held release is not taken again";
 }

@@ -11,6 +11,7 @@
 #include <regex>
 #include <thread>
 
+#include "platform/configfile/ConfigFile.h"
 #include "platform/win32/Files.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/HttpServers.h"
@@ -287,6 +288,8 @@ TEST(EndToEnd, SilentUpdateWithAnUnreachableDisplayStillRestartsTheClient) {
   ASSERT_NO_FATAL_FAILURE(InstallForANotifyingRelease(installation));
   installation.Install("ZOLTClient.exe", "#!/bin/sh\necho started > \"$(dirname \"$0\")/client.started\"\n");
   ::chmod((installation.app / "ZOLTClient.exe").c_str(), 0755);
+  // A stand-in client that opens no window: no trial judges it.
+  CCryptConfigFile((installation.app / "Config.dat").c_str(), "").WriteString("Update", "TrialSeconds", "0");
 
   for (const char* name : {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) unsetenv(name);
   setenv("DISPLAY", UnreachableDisplay().c_str(), 1);
