@@ -87,7 +87,7 @@ bool CSilentUpdate::RunProgramUpdate() {
   } else if (succeeded && session.WantsCompletion()) {
     succeeded = session.CompleteInterrupted();
   }
-  session.RemoveStaging();
+  session.LeaveStaging(succeeded);
   return succeeded;
 }
 
@@ -113,6 +113,6 @@ bool CSilentUpdate::RunComponentUpdate() {
   bool staged = false;
   const bool succeeded = session.CompareAndStage(staged) == CUpdateSession::Comparison::kCompared && staged &&
                          session.Install() && session.Commit();
-  session.RemoveStaging();
+  session.LeaveStaging(succeeded);
   return succeeded;
 }

@@ -23,6 +23,8 @@
 #include "platform/win32/Files.h"
 #include "transfer/DownloadFileList.h"
 #include "transfer/DownloadMeter.h"
+#include "transfer/FetchList.h"
+#include "update/DeltaOffers.h"
 #include "transfer/KeptManifest.h"
 #include "update/Rollout.h"
 #include "update/StagedCheck.h"
@@ -254,12 +256,13 @@ constexpr std::size_t kOverlapBatch = 16;
 
 struct CUpdateSession::StageProgress {
   explicit StageProgress(StagingSource from) : source(std::move(from)) {}
-  std::size_t wanted = 0, failed = 0;
-  std::vector<std::string> missing;  // the first names, for the cause
-  bool reachable = true;
-  StagingSource source;                // where the patches and compressed copies are offered
-  std::unique_ptr<CDeltaFetch> fetch;  // made for the first file fetched
-  CDownloadMeter meter;                // one progress line and one log summary for the whole list
+  // Whichever way staging ends, the log gets what moved.
+  ~StageProgress() { meter.LogSummary(); }
+  StagingSource source;  // where the patches and compressed copies are offered
+  CDownloadMeter meter;  // one progress line and one log summary for the whole list
+  // Made for the first file fetched; detaches the meter when it goes, which
+  // is before the meter does.
+  std::unique_ptr<CFetchList> fetch;
   std::unique_ptr<CStagedCheck> check;  // checks whole arrivals beside the fetching, when set
 };
 
@@ -324,13 +327,12 @@ CUpdateSession::Comparison CUpdateSession::CompareAndStage(bool& staged) {
   // come from a copy of it.
   StageProgress progress(DeltaSource(true));
   progress.check = std::make_unique<CStagedCheck>(place_.stagingDir, trust_.Required());
-  CMD5 hasher;
   bool going = true;
   // After a file arrived damaged nothing more is fetched, but the comparison
   // still runs to its end, so that the log names everything that differs.
   for (UpdateFileInfo file; queue.Pop(file);) {
     files_.push_back(UpdateFileInfo(file));
-    if (going) going = StageFile(std::move(file), progress, hasher) && NoneDamaged(progress.check->Damaged());
+    if (going) going = StageFile(std::move(file), progress) && NoneDamaged(progress.check->Damaged());
   }
   comparing.join();
   if (thrown) std::rethrow_exception(thrown);
@@ -340,53 +342,51 @@ CUpdateSession::Comparison CUpdateSession::CompareAndStage(bool& staged) {
 }
 
 std::vector<std::string> CUpdateSession::PendingDownloads(std::vector<int>* sizes) {
-  CMD5 hasher;
   std::vector<std::string> names;
   for (std::size_t i = 0; i < files_.size(); ++i) {
     const UpdateFileInfo file = files_[i];
-    if (StagedCopyMatches(hasher, file, place_.stagingDir, trust_.Required())) continue;
+    if (StagedCopyMatches(file, place_.stagingDir, trust_.Required())) continue;
     names.push_back(file.fileName);
     if (sizes != nullptr) sizes->push_back(std::atoi(file.size.c_str()));
   }
   return names;
 }
 
-bool CUpdateSession::VerifyArrived(const UpdateFileInfo& file, const FileDigests& digests) {
+bool CUpdateSession::ArrivedCopyMatches(const UpdateFileInfo& file, const FileDigests& digests, std::string& cause) {
   // A server can deliver a complete file that is not the published one (a
   // broken mirror, a proxy's error page); such a file must never be
-  // installed. The digests were taken while it was written: nothing is read.
-  std::string cause;
+  // installed, nor taken by a later run for the file. The digests were taken
+  // while it was written: nothing is read.
   if (DigestsMatch(file, digests, trust_.Required(), &cause)) return true;
-  return Fail(cause + "; nothing was installed");
+  DeleteFileA((place_.stagingDir + file.fileName).c_str());
+  return false;
 }
 
-bool CUpdateSession::StageFile(UpdateFileInfo file, StageProgress& progress, CMD5& hasher) {
-  // No server reachable: the rest of the list is not asked for.
-  if (!progress.reachable) return true;
-  if (StagedCopyMatches(hasher, file, place_.stagingDir, trust_.Required())) return true;
-  std::uint64_t cap = 0;
-  const bool sized = ManifestSizeCap(file, cap);
-  if (sized) transfer_.LimitSize(file.fileName, cap);
-  if (!progress.fetch) {
-    progress.fetch = std::make_unique<CDeltaFetch>(progress.source, &tally_);
-    progress.meter.Attach(transfer_);
-  }
-  progress.meter.Expect(1, sized ? cap : 0);
-  const auto start = std::chrono::steady_clock::now();
-  const bool arrived = progress.fetch->FetchFile(transfer_, file) != -1;
-  network_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  transfer_.ForgetSizeLimits();
-  ++progress.wanted;
-  if (arrived) {
-    progress.meter.FileDone(sized ? cap : transfer_.LastSize());
-    const FileDigests& digests = progress.fetch->LastDigests();
-    if (progress.check == nullptr || !digests.md5.empty()) return VerifyArrived(file, digests);
-    progress.check->Add(file);
+bool CUpdateSession::VerifyArrived(const UpdateFileInfo& file, const FileDigests& digests) {
+  std::string cause;
+  return ArrivedCopyMatches(file, digests, cause) || Fail(cause + "; nothing was installed");
+}
+
+bool CUpdateSession::StageFile(UpdateFileInfo file, StageProgress& progress) {
+  // A copy an earlier run staged, whole and with the published digests, is
+  // not fetched again.
+  if (StagedCopyMatches(file, place_.stagingDir, trust_.Required())) return true;
+  if (!progress.fetch)
+    progress.fetch = std::make_unique<CFetchList>(transfer_, progress.source, &progress.meter, &tally_);
+  // No server reachable: the rest of the list is not asked for, but counted.
+  if (!progress.fetch->Reachable()) {
+    progress.fetch->Skip(file);
     return true;
   }
-  progress.reachable = transfer_.LastFetchAnswered();
-  ++progress.failed;
-  if (progress.missing.size() < diagnostics::kShownPerKind) progress.missing.push_back(file.fileName);
+  std::uint64_t size = 0;
+  progress.meter.Expect(1, ParseDecimalSize(file.size, size) ? size : 0);
+  const double before = progress.fetch->Seconds();
+  const bool arrived = progress.fetch->Fetch(file);
+  network_ += progress.fetch->Seconds() - before;
+  if (!arrived) return true;
+  const FileDigests& digests = progress.fetch->LastDigests();
+  if (progress.check == nullptr || !digests.md5.empty()) return VerifyArrived(file, digests);
+  progress.check->Add(file);
   return true;
 }
 
@@ -401,12 +401,9 @@ bool CUpdateSession::FinishStaging(StageProgress& progress) {
     checking_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!NoneDamaged(damaged)) return false;
   }
-  CDownloadMeter::Detach(transfer_);
   progress.meter.LogSummary();
-  if (progress.failed == 0) return true;
-  return Fail("cannot fetch " + std::to_string(progress.failed) + " of the " + std::to_string(progress.wanted) +
-              " changed files (" + diagnostics::NameList(progress.missing, progress.failed) +
-              "); nothing was installed");
+  if (!progress.fetch || progress.fetch->Failed() == 0) return true;
+  return Fail(progress.fetch->Shortfall() + "; nothing was installed");
 }
 
 bool CUpdateSession::Stage() {
@@ -414,9 +411,8 @@ bool CUpdateSession::Stage() {
   // Staging runs on this thread alone: the delta offers are read from the
   // session's own parse.
   StageProgress progress(DeltaSource(false));
-  CMD5 hasher;
   for (std::size_t i = 0; i < files_.size(); ++i) {
-    if (!StageFile(files_[i], progress, hasher)) return false;
+    if (!StageFile(files_[i], progress)) return false;
     if (observer_ != nullptr && ((i + 1) % kStageBatch == 0 || i + 1 == files_.size()))
       observer_->OnStaged(i + 1, files_.size());
   }
@@ -437,15 +433,14 @@ bool CUpdateSession::VerifyStaged(const std::vector<std::string>& fetched, const
   std::unordered_map<std::string_view, const FileDigests*> streamed;
   for (std::size_t i = 0; i < fetched.size() && i < digests.size(); ++i)
     if (!digests[i].md5.empty()) streamed[fetched[i]] = &digests[i];
-  CMD5 hasher;
   std::string cause;
   for (std::size_t i = 0; i < files_.size(); ++i) {
     const UpdateFileInfo file = files_[i];
     const auto found = streamed.find(file.fileName);
     // A copy staged before this run (or not fetched by the thread) is read.
     const bool matches = found != streamed.end()
-                             ? DigestsMatch(file, *found->second, trust_.Required(), &cause)
-                             : StagedCopyMatches(hasher, file, place_.stagingDir, trust_.Required(), &cause);
+                             ? ArrivedCopyMatches(file, *found->second, cause)
+                             : StagedCopyMatches(file, place_.stagingDir, trust_.Required(), &cause);
     if (!matches) return Fail(cause + "; nothing was installed");
   }
   return true;
@@ -558,4 +553,11 @@ bool CUpdateSession::CompleteInterrupted() {
 
 void CUpdateSession::RemoveStaging() {
   if (LinkOnTheWayToStaging().empty()) CDirectoryEx::DeleteDirectory(place_.stagingDir);
+}
+
+void CUpdateSession::LeaveStaging(bool succeeded) {
+  if (succeeded) return RemoveStaging();
+  if (PathIsDirectoryA(place_.stagingDir.c_str()))
+    diagnostics::LogFact("what was downloaded stays in " + NativePath(place_.stagingDir) +
+                         " for the next run, which fetches only the rest");
 }

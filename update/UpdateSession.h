@@ -162,6 +162,13 @@ class CUpdateSession {
 
   // Removes staging (never through a link).
   void RemoveStaging();
+  // Ends a silent run's use of staging. succeeded (installed and committed,
+  // or nothing to install): staging goes. Otherwise it stays, with every
+  // copy that arrived whole and every ".part" of a file cut short: the next
+  // run takes a staged copy only when its digests match the manifest it
+  // fetches then, and continues a ".part" only when the server still has the
+  // file it came from (If-Range), so nothing unverified is ever trusted.
+  void LeaveStaging(bool succeeded);
 
  private:
   bool Fail(const std::string& cause);
@@ -171,6 +178,9 @@ class CUpdateSession {
   std::string ComponentName() const;
   Comparison Reject(const std::string& cause);
   bool VerifyArrived(const UpdateFileInfo& file, const FileDigests& digests);
+  // Digests taken as file arrived against its entry; a copy that is not the
+  // published one is deleted from staging, and cause says why.
+  bool ArrivedCopyMatches(const UpdateFileInfo& file, const FileDigests& digests, std::string& cause);
   // Compare in three parts: what is decided before anything is hashed (false:
   // nothing is, with the outcome in early), the hashing, which hands each
   // changed file to sink and may run on another thread, and the conclusion.
@@ -178,7 +188,7 @@ class CUpdateSession {
   int HashInstalledCopies(IChangedFileSink& sink, std::size_t batch, unsigned threads);
   Comparison ConcludeComparison(int compared);
   struct StageProgress;
-  bool StageFile(UpdateFileInfo file, StageProgress& progress, CMD5& hasher);
+  bool StageFile(UpdateFileInfo file, StageProgress& progress);
   bool FinishStaging(StageProgress& progress);
   // False, the cause reported, when the staged check found a damaged file.
   bool NoneDamaged(const std::string& damaged);

@@ -138,7 +138,9 @@ struct CZOLTUpdateIntf::Impl {
   int fd = -1;
   curl_off_t offset = 0;   // bytes of the ".part" file this response continues
   curl_off_t written = 0;  // bytes of this response stored
+  std::uint64_t received = 0;  // body bytes of every response, for ReceivedBytes
   bool started = false;    // the response was accepted and the file positioned
+  time_t origin = -1;      // the Last-Modified of the file being stored; -1 unknown
   bool rejected = false;   // the response was not one to store
   bool sinkFailed = false;
   int sinkError = 0;  // errno of the failed write
@@ -225,7 +227,20 @@ struct CZOLTUpdateIntf::Impl {
       return false;
     }
     started = true;
+    // The ".part" carries the server's modification time from its first
+    // byte on, and again after every write (MarkOrigin), so that a run
+    // killed in the middle (Ctrl-C, a power cut) leaves a file the next
+    // If-Range can quote; only one killed between a write and its stamp
+    // quotes the wrong time, and is then sent whole.
+    origin = lastModified.empty() ? -1 : curl_getdate(lastModified.c_str(), nullptr);
+    MarkOrigin();
     return true;
+  }
+
+  void MarkOrigin() {
+    if (origin < 0 || fd < 0) return;
+    const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(origin), 0}};
+    ::futimens(fd, times);
   }
 
   // A manifest's ".part" (and its folder) is made when a body begins: the
@@ -296,6 +311,7 @@ struct CZOLTUpdateIntf::Impl {
     if (!pending.empty() &&
         (!digest.Update(pending.data(), pending.size()) || !WriteAll(fd, pending.data(), pending.size())))
       SinkFailed();
+    if (!pending.empty()) MarkOrigin();
     pending.clear();
     return !sinkFailed;
   }
@@ -383,6 +399,7 @@ struct CZOLTUpdateIntf::Impl {
     written = 0;
     pending.reserve(kWriteBufferBytes);
     started = rejected = sinkFailed = windowGone = overCap = false;
+    origin = -1;
     contentRange.clear();
 
     // Resume only when the server still has the file the ".part" came from:
@@ -406,6 +423,11 @@ struct CZOLTUpdateIntf::Impl {
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, curlError);
     const CURLcode result = curl_easy_perform(curl);
+    {
+      curl_off_t bodyBytes = 0;
+      if (curl_easy_getinfo(curl, CURLINFO_SIZE_DOWNLOAD_T, &bodyBytes) == CURLE_OK && bodyBytes > 0)
+        received += static_cast<std::uint64_t>(bodyBytes);
+    }
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
@@ -556,6 +578,8 @@ std::uint64_t CZOLTUpdateIntf::SizeLimit(const std::string& remoteName) const {
 
 void CZOLTUpdateIntf::SetProgress(ProgressFunction progress) { impl_->progress = std::move(progress); }
 void CZOLTUpdateIntf::ForgetSizeLimits() { impl_->sizeCaps.clear(); }
+void CZOLTUpdateIntf::ForgetSizeLimit(const std::string& remoteName) { impl_->sizeCaps.erase(remoteName); }
+std::uint64_t CZOLTUpdateIntf::ReceivedBytes() const { return impl_->received; }
 
 void CZOLTUpdateIntf::SetInstalledVersion(const std::string& version) {
   std::lock_guard lock(userAgentMutex);

@@ -85,6 +85,11 @@ class CZOLTUpdateIntf {
   // Drops every cap LimitSize set, so that a long list can be capped a part
   // at a time.
   void ForgetSizeLimits();
+  void ForgetSizeLimit(const std::string& remoteName);
+
+  // Body bytes received by this object so far, over every fetch and server:
+  // what went over the wire, a body that was cut short or refused included.
+  std::uint64_t ReceivedBytes() const;
 
   // Cap for names without a LimitSize of their own: 64 MiB.
   static constexpr std::uint64_t kDefaultSizeCap = 64ull << 20;

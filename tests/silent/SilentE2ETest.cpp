@@ -486,3 +486,74 @@ TEST_F(SilentE2ETest, ChangedFilesTakeTheSmallestWayThatWorks) {
     fs::remove_all(work / "new");
   }
 }
+
+// A run that fails or is stopped keeps what it downloaded: every whole copy
+// that matched its digests, and the ".part" of the file it was receiving.
+// The next run asks only for the rest, the part's rest with a Range.
+TEST_F(SilentE2ETest, InterruptedRunsKeepTheirDownloadsAndTheNextAsksForTheRest) {
+  std::mt19937 random(30);
+  std::string big(2 << 20, '\0');
+  for (char& c : big) c = static_cast<char>(random());
+  const FileSet old = {{"version.txt", "4.0.9"}};
+  const FileSet release = {
+      {"a.bin", std::string(64 * 1024, 'a')}, {"b.bin", big}, {"c.bin", "c"}, {"version.txt", "4.1.0"}};
+  const std::string part = app + "UPDATE/Program/b.bin.part";
+  const auto partHalfway = [&] {
+    return WaitFor([&] {
+      std::error_code error;
+      return fs::file_size(part, error) >= (512u << 10) && !error;
+    });
+  };
+  std::unique_ptr<NginxServer> first;
+  const struct {
+    const char* what;
+    std::function<void(pid_t)> interrupt;  // while the first run receives b.bin
+    int exit;
+    std::string cause;
+    bool resumed;  // the next run continues b.bin.part; otherwise b.bin is staged whole already
+  } cases[] = {
+      {"the server goes away",
+       [&](pid_t) {
+         ASSERT_TRUE(partHalfway());
+         first.reset();
+       },
+       1, "cannot fetch 3 of the 4 changed files (b.bin, c.bin, version.txt); nothing was installed", true},
+      {"Ctrl-C",
+       [&](pid_t run) {
+         ASSERT_TRUE(partHalfway());
+         ::kill(run, SIGINT);
+       },
+       128 + SIGINT, "", true},
+      {"one file is not the published one", [&](pid_t) {}, 1, "c.bin arrived with MD5 ", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    first = std::make_unique<NginxServer>(pub, "1m");  // b.bin takes two seconds
+    Install(old, "4.0.9", first->port());
+    Publish(pub, 1, release, {"4.1.0", "GD"});
+    // The server's copy changed after publishing: it arrives with another MD5.
+    if (!c.resumed) WriteTextFile(pub + "1/c.bin", "C");
+    const pid_t run = Start();
+    c.interrupt(run);
+    EXPECT_EQ(Wait(run), c.exit) << ReadTextFile(work / "run.err");
+    EXPECT_NE(ReadTextFile(work / "run.err").find(c.cause), std::string::npos) << ReadTextFile(work / "run.err");
+    EXPECT_TRUE(Installed() == old) << "nothing was installed";
+    EXPECT_EQ(fs::exists(part), c.resumed);
+    EXPECT_EQ(fs::exists(app + "UPDATE/Program/a.bin"), true) << "the verified copy stays";
+
+    // The same files (so the same Last-Modified) from a server that stays.
+    if (!c.resumed) WriteTextFile(pub + "1/c.bin", "c");
+    NginxServer second(pub);
+    WriteLocalConfig(app, "4.0.9", "GD", second.port());
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    EXPECT_TRUE(Installed() == WithNativeNames(release)) << "the release is installed";
+    const std::string asked = second.AccessLog();
+    EXPECT_EQ(Requests(second, "/1/a.bin"), 0) << "the whole, verified copy is used\n" << asked;
+    EXPECT_EQ(Requests(second, "/1/b.bin"), c.resumed ? 1 : 0) << asked;
+    if (c.resumed) {
+      EXPECT_NE(asked.find("GET /1/b.bin 206 bytes="), std::string::npos) << asked;
+    }
+    EXPECT_EQ(Requests(second, "/1/c.bin"), 1) << asked;
+    EXPECT_FALSE(fs::exists(app + "UPDATE/Program"));
+  }
+}
