@@ -24,8 +24,8 @@
 #include "transfer/DownloadFileList.h"
 #include "transfer/DownloadMeter.h"
 #include "transfer/FetchList.h"
-#include "update/DeltaOffers.h"
 #include "transfer/KeptManifest.h"
+#include "update/DeltaOffers.h"
 #include "update/Rollout.h"
 #include "update/StagedCheck.h"
 #include "update/UpdateRecord.h"
@@ -517,10 +517,11 @@ bool CUpdateSession::Commit() {
     diagnostics::LogFact("installed version " + version + ": " + ListForLog(files_) +
                          (files_.empty() ? "" : "; " + DescribeTally(tally_)));
     char times[200];
-    std::snprintf(times, sizeof times,
-                  "time taken: hashing %.3f s, network %.3f s, checking %.3f s, install %.3f s, flush %.3f s, commit %.3f s",
-                  hashing_, network_, checking_, installing_, flushing_,
-                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    std::snprintf(
+        times, sizeof times,
+        "time taken: hashing %.3f s, network %.3f s, checking %.3f s, install %.3f s, flush %.3f s, commit %.3f s",
+        hashing_, network_, checking_, installing_, flushing_,
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     diagnostics::LogFact(times);
     return true;
   }

@@ -136,12 +136,12 @@ struct CZOLTUpdateIntf::Impl {
 
   // State of the request under way.
   int fd = -1;
-  curl_off_t offset = 0;   // bytes of the ".part" file this response continues
-  curl_off_t written = 0;  // bytes of this response stored
+  curl_off_t offset = 0;       // bytes of the ".part" file this response continues
+  curl_off_t written = 0;      // bytes of this response stored
   std::uint64_t received = 0;  // body bytes of every response, for ReceivedBytes
-  bool started = false;    // the response was accepted and the file positioned
-  time_t origin = -1;      // the Last-Modified of the file being stored; -1 unknown
-  bool rejected = false;   // the response was not one to store
+  bool started = false;        // the response was accepted and the file positioned
+  time_t origin = -1;          // the Last-Modified of the file being stored; -1 unknown
+  bool rejected = false;       // the response was not one to store
   bool sinkFailed = false;
   int sinkError = 0;  // errno of the failed write
   bool windowGone = false;

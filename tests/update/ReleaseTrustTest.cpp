@@ -182,7 +182,7 @@ TEST_F(ReleaseTrustTest, StagedCopyNeedsBothDigestsOnlyWhenSigned) {
       {"MD5 only, unsigned installation", {"a.dll", "", "9", md5, kSha}, false, true, ""},
       {"MD5 matches, SHA256 does not", {"a.dll", "", "9", md5, kSha}, true, false, "a.dll arrived with SHA256 "},
       {"SHA256 in capitals", {"a.dll", "", "9", md5, "E" + sha.substr(1)}, true, false, "arrived with SHA256"},
-      {"MD5 differs", {"a.dll", "", "9", std::string(32, '0'), sha}, true, false, "a.dll arrived with MD5 " },
+      {"MD5 differs", {"a.dll", "", "9", std::string(32, '0'), sha}, true, false, "a.dll arrived with MD5 "},
       {"missing copy", {"b.dll", "", "9", md5, sha}, true, false, "b.dll is missing"},
   };
   for (const auto& c : cases) {
