@@ -153,6 +153,9 @@ int CUpdateApp::Run(const StartupOptions& options) {
 
   switch (options.mode) {
     case RunMode::Interactive:
+      // The dialog's module writes its own lines while it runs: what this
+      // run has said so far goes first.
+      diagnostics::ReleaseFacts();
       return RunInteractiveMode(options.updateType, options.moduleName);
     case RunMode::SilentProgram:
       return RunSilentProgramMode();

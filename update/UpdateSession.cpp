@@ -54,6 +54,13 @@ CUpdateSession::CUpdateSession(UpdatePlace place, CZOLTUpdateIntf& transfer, IUp
       digestCache_(place_.appPath + "UPDATE.kept\\" + std::to_string(place_.updateType) + "\\digests",
                    place_.installDir) {}
 
+void CUpdateSession::Underway() {
+  // A run that only finds the installation current leaves one line, written
+  // at its end; one that changes anything is logged as it goes, so that a
+  // run killed half way (or after its commit) leaves every line it reached.
+  diagnostics::ReleaseFacts();
+}
+
 bool CUpdateSession::Fail(const std::string& cause) {
   diagnostics::ReportCause(cause);
   if (observer_ != nullptr) observer_->OnFailure(cause);
@@ -161,12 +168,14 @@ CUpdateSession::Comparison CUpdateSession::ConcludeComparison(int compared) {
   digestCache_.Write();
   if (place_.component) {
     if (files_.empty()) diagnostics::NoteUpToDate();
+    if (!files_.empty()) Underway();
     diagnostics::LogFact("component \"" + ComponentName() +
                          "\": " + (files_.empty() ? "nothing to install" : "to install: " + ListForLog(files_)));
     return compared_ = Comparison::kCompared;
   }
   diagnostics::LogFact("published version \"" + release_.version + "\", region \"" + release_.region + "\"; " +
                        (files_.empty() ? "nothing to install" : "to install: " + ListForLog(files_)));
+  if (compared == 0 && (!files_.empty() || WantsCompletion())) Underway();
   // Nothing to install and nothing to complete: the run leaves one log line.
   if (compared == 1) {
     diagnostics::NoteUpToDate();
@@ -368,11 +377,14 @@ bool CUpdateSession::VerifyArrived(const UpdateFileInfo& file, const FileDigests
 }
 
 bool CUpdateSession::StageFile(UpdateFileInfo file, StageProgress& progress) {
+  staging_ = true;
   // A copy an earlier run staged, whole and with the published digests, is
   // not fetched again.
   if (StagedCopyMatches(file, place_.stagingDir, trust_.Required())) return true;
-  if (!progress.fetch)
+  if (!progress.fetch) {
+    Underway();
     progress.fetch = std::make_unique<CFetchList>(transfer_, progress.source, &progress.meter, &tally_);
+  }
   // No server reachable: the rest of the list is not asked for, but counted.
   if (!progress.fetch->Reachable()) {
     progress.fetch->Skip(file);
@@ -460,6 +472,7 @@ void CUpdateSession::RecordInstalled() {
 }
 
 bool CUpdateSession::Install() {
+  Underway();
   if (observer_ != nullptr) observer_->OnInstalling();
   const auto start = std::chrono::steady_clock::now();
   const double flushedBefore = FlushSeconds();
@@ -557,7 +570,9 @@ void CUpdateSession::RemoveStaging() {
 }
 
 void CUpdateSession::LeaveStaging(bool succeeded) {
-  if (succeeded) return RemoveStaging();
+  // A run that never got to staging (no manifest, a rejected one) has
+  // nothing there worth keeping.
+  if (succeeded || !staging_) return RemoveStaging();
   if (PathIsDirectoryA(place_.stagingDir.c_str()))
     diagnostics::LogFact("what was downloaded stays in " + NativePath(place_.stagingDir) +
                          " for the next run, which fetches only the rest");

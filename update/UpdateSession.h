@@ -163,7 +163,8 @@ class CUpdateSession {
   // Removes staging (never through a link).
   void RemoveStaging();
   // Ends a silent run's use of staging. succeeded (installed and committed,
-  // or nothing to install): staging goes. Otherwise it stays, with every
+  // or nothing to install), or a run that never began staging: staging goes.
+  // Otherwise it stays, with every
   // copy that arrived whole and every ".part" of a file cut short: the next
   // run takes a staged copy only when its digests match the manifest it
   // fetches then, and continues a ".part" only when the server still has the
@@ -172,6 +173,9 @@ class CUpdateSession {
 
  private:
   bool Fail(const std::string& cause);
+  // The run is about to change something: the log is written line by line
+  // from now on.
+  void Underway();
   std::string LinkOnTheWayToStaging() const;
   Comparison CompareComponent();
   // The component folder's name below the application directory, for the log.
@@ -205,6 +209,7 @@ class CUpdateSession {
   std::string manifestBytes_;              // kept for a component's commit
   std::shared_ptr<CConfigFile> manifest_;  // the verified parse
   bool offersDeltas_ = false;              // it lists patches or compressed copies
+  bool staging_ = false;                   // staging began: a failed run keeps what it holds
   TransferTally tally_;                    // what staging moved
   ReleaseHeader release_;
   Comparison compared_ = Comparison::kRejected;

@@ -256,6 +256,11 @@ TEST(EndToEnd, KeysDriveTheDialogAndTheLogSaysHowItEnded) {
     EXPECT_EQ(RunAndAct(installation, {}, "^在线更新$", actions), c.status);
     const std::string log = ReadTextFile(installation.app / "ZOLTUpdate.log");
     EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    // Each line is written when it happens, the start first.
+    EXPECT_LT(log.find("started: update dialog"), log.find("published version")) << log;
+    if (c.status == 0) {
+      EXPECT_LT(log.find("started: update dialog"), log.find("installed version 2.0")) << log;
+    }
     EXPECT_EQ(installation.Installed("a.dat") == "old a", c.status != 0);
   }
 }
