@@ -163,6 +163,18 @@ class CZOLTUpdateIntf {
   int GetSignedFile(unsigned updateType, const char* remoteName, const char* localPath, const SignedFileCheck& check,
                     Validators* kept = nullptr, const std::function<bool()>& useKept = {});
 
+  // Caps the average receive rate of every later fetch at bytesPerSecond
+  // (libcurl's CURLOPT_MAX_RECV_SPEED_LARGE); 0: no cap.
+  void SetMaxReceiveRate(std::uint64_t bytesPerSecond);
+
+  // The latest time a server asked this object's fetches to wait until, by
+  // a 429 or 503 answer with Retry-After (seconds, or an HTTP date); 0 when
+  // none asked. Honoured as a minimum and capped: 24 hours from the answer
+  // over HTTPS, 1 hour over plain HTTP, where anyone on the way could send it.
+  std::int64_t RetryAfter() const;
+  static constexpr std::int64_t kRetryAfterCapHttps = 24 * 3600;
+  static constexpr std::int64_t kRetryAfterCapHttp = 3600;
+
   // Makes a running fetch fail within a second, and every later one at once.
   // May be called from any thread while the object exists.
   void Cancel();

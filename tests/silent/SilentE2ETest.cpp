@@ -557,3 +557,59 @@ TEST_F(SilentE2ETest, InterruptedRunsKeepTheirDownloadsAndTheNextAsksForTheRest)
     EXPECT_FALSE(fs::exists(app + "UPDATE/Program"));
   }
 }
+
+// Manners toward the network that silent runs keep: a server's Retry-After on
+// 429 or 503 is kept (capped at an hour over plain HTTP), and runs before
+// then make no request at all; Config.dat [Update] MaxKiBps caps the rate.
+TEST_F(SilentE2ETest, SilentRunsHonourRetryAfterAndTheRateCap) {
+  const FileSet old = {{"version.txt", "4.0.9"}};
+  const FileSet release = {{"version.txt", "4.1.0"}, {"big.bin", std::string(1 << 20, 'b')}};
+  Publish(pub, 1, release, {"4.1.0", "GD"});
+  const struct {
+    const char* what;
+    std::string header;           // Retry-After of the 503
+    int waitAtLeast, waitAtMost;  // seconds kept
+  } cases[] = {
+      {"seconds", "120", 119, 121},
+      {"a day, over plain HTTP", "86400", 3599, 3601},
+      {"an HTTP date", "Wed, 21 Oct 2037 07:28:00 GMT", 3599, 3601},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FaultServer busy(pub);
+    busy.SetRule("/1/UpdateConfig.ini", R"({"status": 503, "headers": {"Retry-After": ")" + c.header + R"("}})");
+    Install(old, "4.0.9", busy.port());
+    const std::int64_t before = std::time(nullptr);
+    EXPECT_EQ(Wait(Start()), 1);
+    const std::int64_t until = std::atoll(ReadTextFile(app + "UPDATE.kept/retry-after").c_str());
+    EXPECT_GE(until - before, c.waitAtLeast);
+    EXPECT_LE(until - before, c.waitAtMost + 2);
+    const std::size_t asked = busy.RequestLog().size();
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    EXPECT_EQ(busy.RequestLog().size(), asked) << "no request before the time";
+    EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("this run makes no request"), std::string::npos);
+  }
+
+  // A little slower than loopback, as any real line is: libcurl reads what a
+  // socket holds at once before it checks the rate.
+  NginxServer server(pub, "2m");
+  for (const int kibps : {0, 128}) {
+    SCOPED_TRACE(kibps);
+    Install(old, "4.0.9", server.port());
+    if (kibps != 0) CCryptConfigFile(app + "Config.dat", "").WriteInteger("Update", "MaxKiBps", kibps);
+    const auto start = Clock::now();
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(Installed(), release);
+    // 1 MiB at 128 KiB/s: eight seconds at most, and libcurl lets the first
+    // second or two burst; uncapped, half of one.
+    std::printf("MaxKiBps %d: %.2f s\n", kibps, seconds);
+    if (kibps != 0) {
+      EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("downloads capped at 128 KiB/s"), std::string::npos)
+          << ReadTextFile(app + "ZOLTUpdate.log");
+      EXPECT_GE(seconds, 3.0);
+    } else {
+      EXPECT_LT(seconds, 3.0);
+    }
+  }
+}
