@@ -108,6 +108,12 @@ bool CUpdateSession::FetchManifest() {
                        cause, bytes))
     return Fail(cause);
   if (place_.component) manifestBytes_ = bytes;
+  // A web server's error or login page served with 200 parses as a profile
+  // file that lists nothing; the cause must say what it is.
+  const std::size_t first = bytes.find_first_not_of(" \t\r\n");
+  htmlStart_.clear();
+  if (first != std::string::npos && bytes[first] == '<')
+    htmlStart_ = bytes.substr(first, std::min<std::size_t>(bytes.find('\n', first) - first, 40));
   // A manifest without patch or compressed-copy keys (most) needs no copy of
   // it for a thread that fetches while the comparison reads it.
   offersDeltas_ = bytes.find("\nPATCH_") != std::string::npos || bytes.find("\nZSTDSIZE=") != std::string::npos;
@@ -198,6 +204,9 @@ CUpdateSession::Comparison CUpdateSession::ConcludeComparison(int compared) {
     }
   });
   if (unsafe) return Reject(" names \"" + name + "\", which lies outside the application directory");
+  if (!htmlStart_.empty())
+    return Reject(" is not a manifest: it begins with \"" + htmlStart_ +
+                  "\", as an HTML page does (a web server's error or login page, served with status 200)");
   if (listed == 0) return Reject(" lists no files");
   return Reject(" cannot be compared with " + place_.installDir);
 }

@@ -209,8 +209,10 @@ class CUpdateSession {
   std::string manifestBytes_;              // kept for a component's commit
   std::shared_ptr<CConfigFile> manifest_;  // the verified parse
   bool offersDeltas_ = false;              // it lists patches or compressed copies
-  bool staging_ = false;                   // staging began: a failed run keeps what it holds
-  TransferTally tally_;                    // what staging moved
+  bool staging_ = false;
+  std::string htmlStart_;  // the fetched manifest's first line, when it begins as HTML does                   //
+                           // staging began: a failed run keeps what it holds
+  TransferTally tally_;    // what staging moved
   ReleaseHeader release_;
   Comparison compared_ = Comparison::kRejected;
   std::vector<std::string> sections_;  // a component's entries

@@ -229,6 +229,10 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
        "",
        {served + " answered HTTP 404 for /1/UpdateConfig.ini", "cannot fetch UpdateConfig.ini"}},
       {"Config.dat is missing", [&] { fs::remove(app + "Config.dat"); }, "", {"Config.dat is missing"}},
+      {"the server sends an HTML page for the manifest",
+       [&] { WriteTextFile(pub + "1/UpdateConfig.ini", "<!DOCTYPE html>\n<html><body>Sign in</body></html>\n"); },
+       "",
+       {"UpdateConfig.ini is not a manifest: it begins with \"<!DOCTYPE html>\", as an HTML page does"}},
       // Files that configuration names: refused at once, never waited on.
       {"CAFile is a FIFO",
        [&] {
