@@ -181,6 +181,9 @@ int CUpdateApp::Run(const StartupOptions& options) {
   int result = kExitFailed;
   switch (options.mode) {
     case RunMode::Interactive:
+      // The dialog's module writes its own lines while it runs: what this
+      // run has said so far goes first.
+      diagnostics::ReleaseFacts();
       result = RunInteractiveMode(options.updateType, options.moduleName);
       break;
     case RunMode::SilentProgram:

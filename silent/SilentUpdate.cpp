@@ -8,6 +8,7 @@
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
 #include "update/ServerConfig.h"
+#include "update/ServerWait.h"
 
 namespace {
 
@@ -42,6 +43,33 @@ CSilentUpdate::CSilentUpdate(int type, const std::string& name) : updateType(typ
 
 CSilentUpdate::~CSilentUpdate() { delete transfer; }
 
+bool CSilentUpdate::ServerAskedToWait() {
+  const std::int64_t until = KeptServerWait(appPath);
+  if (until == 0) return false;
+  diagnostics::LogFact("the update server asked to be left alone until " + FormatWaitEnd(until) +
+                       " (Retry-After, kept in UPDATE.kept/retry-after); this run makes no request");
+  diagnostics::NoteUpToDate();
+  return true;
+}
+
+bool CSilentUpdate::Finish(bool succeeded) {
+  if (const std::int64_t until = transfer->RetryAfter(); until != 0) {
+    KeepServerWait(appPath, until);
+    diagnostics::LogFact("silent runs make no request until " + FormatWaitEnd(until) + ", as the server asked");
+  }
+  return succeeded;
+}
+
+void CSilentUpdate::CapDownloadRate() {
+  // The silent runs are the updater's own idea: they share the line with the
+  // user. The dialog is the user's request and is not capped.
+  CCryptConfigFile config(appPath + "Config.dat", "");
+  const int kibps = config.ReadInteger("Update", "MaxKiBps", 0);
+  if (kibps <= 0) return;
+  transfer->SetMaxReceiveRate(static_cast<std::uint64_t>(kibps) * 1024);
+  diagnostics::LogFact("downloads capped at " + std::to_string(kibps) + " KiB/s (Config.dat [Update] MaxKiBps)");
+}
+
 void CSilentUpdate::SetNotifier(NotifyFunction notifier) { notifier_ = std::move(notifier); }
 
 UpdatePlace CSilentUpdate::Place() const {
@@ -52,8 +80,10 @@ UpdatePlace CSilentUpdate::Place() const {
 
 bool CSilentUpdate::RunProgramUpdate() {
   CDirectoryEx::GetApplicationPath(appPath);
+  if (ServerAskedToWait()) return true;
+  CapDownloadRate();
   CUpdateSession session(Place(), *transfer);
-  if (!session.Prepare() || !session.FetchManifest()) return false;
+  if (!session.Prepare() || !session.FetchManifest()) return Finish(false);
 
   bool staged = false;
   const CUpdateSession::Comparison compared = session.CompareAndStage(staged);
@@ -79,8 +109,8 @@ bool CSilentUpdate::RunProgramUpdate() {
   } else if (succeeded && session.WantsCompletion()) {
     succeeded = session.CompleteInterrupted();
   }
-  session.RemoveStaging();
-  return succeeded;
+  session.LeaveStaging(succeeded);
+  return Finish(succeeded);
 }
 
 bool CSilentUpdate::RunComponentUpdate() {
@@ -100,11 +130,13 @@ bool CSilentUpdate::RunComponentUpdate() {
                              std::to_string(kMaximumFolderName) + ")");
     return false;
   }
+  if (ServerAskedToWait()) return true;
+  CapDownloadRate();
   CUpdateSession session(Place(), *transfer);
-  if (!session.Prepare() || !session.FetchManifest()) return false;
+  if (!session.Prepare() || !session.FetchManifest()) return Finish(false);
   bool staged = false;
   const bool succeeded = session.CompareAndStage(staged) == CUpdateSession::Comparison::kCompared && staged &&
                          session.Install() && session.Commit();
-  session.RemoveStaging();
-  return succeeded;
+  session.LeaveStaging(succeeded);
+  return Finish(succeeded);
 }

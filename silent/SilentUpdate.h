@@ -55,6 +55,12 @@ class CSilentUpdate {
  private:
   // The place of this object's update, for the session that runs it.
   UpdatePlace Place() const;
+  // A wait a server asked for earlier has not passed: logged, true.
+  bool ServerAskedToWait();
+  // Keeps a wait a server asked for in this run; returns succeeded.
+  bool Finish(bool succeeded);
+  // Config.dat [Update] MaxKiBps caps this run's downloads.
+  void CapDownloadRate();
 
   NotifyFunction notifier_;
 };

@@ -595,7 +595,9 @@ std::string ReadSigningKey(const std::string& path) {
   std::string key;
   if (path.empty()) return key;
   std::string probe, error;
-  if (!ReadWholeFile(path, key)) Fail("cannot read the signing key " + path);
+  errno = 0;
+  if (!ReadWholeFile(path, key))
+    Fail("cannot read the signing key " + path + ": " + std::strerror(errno != 0 ? errno : EIO));
   if (!SignEd25519(key, "", probe, error)) Fail(path + ": " + error);
   return key;
 }

@@ -9,6 +9,7 @@
 #include "platform/configfile/ConfigFile.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
+#include "platform/visual/VisualApp.h"
 #include "platform/win32/Files.h"
 #include "transfer/DownFileThread.h"
 #include "transfer/DownloadFileList.h"
@@ -24,6 +25,8 @@ constexpr UINT kBannerDownloading = 19532;
 constexpr UINT kBannerAvailable = 19533;
 constexpr UINT kBannerNoUpdate = 19534;
 constexpr UINT kBannerInstalling = 19535;
+// The bar's range while downloading: thousandths of the bytes to come.
+constexpr unsigned long kProgressSteps = 1000;
 
 }  // namespace
 
@@ -172,9 +175,12 @@ void CDlgUpdate::OnUpgrade() {
     downloadThread = nullptr;
     CreateWindowTarget();
   }
-  progressBar.SetRange(0, downloadList.size());
+  downloadBytes_ = 0;
+  for (const int size : expectedSizes) downloadBytes_ += static_cast<std::uint64_t>(std::max(size, 0));
+  finishedBytes_ = 0;
+  progressBar.SetRange(0, kProgressSteps);
   finishedCount = 0;
-  progressBar.SetProgress(0);
+  ShowDownloaded(0);
   bannerPicture.SetPicture(kBannerDownloading, nullptr);
   statusText.SetWindowText("软件更新后会自动启用新版本！");
   HideOfferControls();
@@ -210,7 +216,8 @@ LRESULT CDlgUpdate::OnDownloadDone(WPARAM wParam, LPARAM lParam) {
     return 0;
   }
   if (wParam != static_cast<WPARAM>(lParam)) {
-    progressBar.SetProgress(static_cast<unsigned long>(finishedCount));
+    // The file under way has wParam bytes so far.
+    ShowDownloaded(finishedBytes_ + wParam);
     return 0;
   }
   // A report after the last listed file (a late one from the transfer, or one
@@ -218,7 +225,8 @@ LRESULT CDlgUpdate::OnDownloadDone(WPARAM wParam, LPARAM lParam) {
   if (static_cast<std::size_t>(finishedCount) >= expectedSizes.size()) return 0;
   if (wParam == static_cast<WPARAM>(expectedSizes[static_cast<std::size_t>(finishedCount)])) {
     ++finishedCount;
-    progressBar.SetProgress(static_cast<unsigned long>(finishedCount));
+    finishedBytes_ += wParam;
+    ShowDownloaded(finishedBytes_);
   } else {
     if (downloadThread) downloadThread->Terminate();
     exitStatus = 1;
@@ -229,6 +237,16 @@ LRESULT CDlgUpdate::OnDownloadDone(WPARAM wParam, LPARAM lParam) {
   }
   if (static_cast<std::size_t>(finishedCount) == downloadList.size()) ApplyDownloadedUpdate();
   return 0;
+}
+
+void CDlgUpdate::ShowDownloaded(std::uint64_t bytes) {
+  // Without sizes (none listed, or all 0) the files themselves are counted.
+  const std::uint64_t total = downloadBytes_ != 0 ? downloadBytes_ : downloadList.size();
+  const std::uint64_t done = downloadBytes_ != 0 ? bytes : static_cast<std::uint64_t>(finishedCount);
+  const unsigned long steps =
+      total == 0 ? 0 : static_cast<unsigned long>(std::min<std::uint64_t>(done, total) * kProgressSteps / total);
+  progressBar.SetProgress(steps);
+  SetWindowIconLabel(*this, "在线更新 " + std::to_string(steps / 10) + "%");
 }
 
 void CDlgUpdate::ApplyDownloadedUpdate() {

@@ -75,6 +75,13 @@ class CDlgUpdate : public CImageDialog, private IUpdateObserver {
   int exitStatus = 0;
 
  private:
+  // The bar shows the bytes in so far (complete files and the one under way)
+  // against the listed files' sizes, in thousandths, and the window's icon
+  // text (a task bar's label for it) the same as a percentage.
+  void ShowDownloaded(std::uint64_t bytes);
+  std::uint64_t downloadBytes_ = 0;  // the listed files' sizes together
+  std::uint64_t finishedBytes_ = 0;  // of the complete files
+
   // A step of the session failed (its cause is on stderr and in the log).
   void OnFailure(const std::string& cause) override;
   // The steps of the update, created by each check.

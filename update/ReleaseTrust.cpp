@@ -201,20 +201,6 @@ bool CReleaseTrust::CheckManifest(const std::string& manifestPath, const std::st
   return true;
 }
 
-bool StagedCopyMatches(CMD5& hasher, const UpdateFileInfo& file, const std::string& stagingDir, bool sha256,
-                       std::string* cause) {
-  const std::string path = stagingDir + file.fileName;
-  if (!PathFileExistsA(path.c_str())) {
-    if (cause != nullptr) *cause = file.fileName + " is missing";
-    return false;
-  }
-  FileDigests digests;
-  hasher.GetFileMD5(path.c_str(), digests.md5);
-  // SHA256 only matters once MD5 matched; a mismatch need not read the file twice.
-  if (sha256 && digests.md5 == file.md5) hasher.GetFileSHA256(path.c_str(), digests.sha256);
-  return DigestsMatch(file, digests, sha256, cause);
-}
-
 bool DigestsMatch(const UpdateFileInfo& file, const FileDigests& digests, bool sha256, std::string* cause) {
   if (digests.md5 != file.md5) {
     if (cause != nullptr) *cause = file.fileName + " arrived with MD5 " + digests.md5 + " instead of " + file.md5;

@@ -24,6 +24,7 @@
 #include "platform/win32/Files.h"
 #include "transfer/DownloadFileList.h"
 #include "transfer/DownloadMeter.h"
+#include "transfer/FetchList.h"
 #include "transfer/KeptManifest.h"
 #include "update/DeltaOffers.h"
 #include "update/Rollout.h"
@@ -67,6 +68,13 @@ CUpdateSession::CUpdateSession(UpdatePlace place, CZOLTUpdateIntf& transfer, IUp
       observer_(observer),
       digestCache_(place_.appPath + "UPDATE.kept\\" + std::to_string(place_.updateType) + "\\digests",
                    place_.installDir) {}
+
+void CUpdateSession::Underway() {
+  // A run that only finds the installation current leaves one line, written
+  // at its end; one that changes anything is logged as it goes, so that a
+  // run killed half way (or after its commit) leaves every line it reached.
+  diagnostics::ReleaseFacts();
+}
 
 bool CUpdateSession::Fail(const std::string& cause) {
   diagnostics::ReportCause(cause);
@@ -180,6 +188,12 @@ bool CUpdateSession::FetchManifest() {
   releaseId_ = trust_.Required() && ParseReleaseHeader(bytes, header)
                    ? "serial " + std::to_string(header.serial)
                    : "sha256 " + CMD5::SHA256OfBytes(bytes.data(), bytes.size());
+  // A web server's error or login page served with 200 parses as a profile
+  // file that lists nothing; the cause must say what it is.
+  const std::size_t first = bytes.find_first_not_of(" \t\r\n");
+  htmlStart_.clear();
+  if (first != std::string::npos && bytes[first] == '<')
+    htmlStart_ = bytes.substr(first, std::min<std::size_t>(bytes.find('\n', first) - first, 40));
   // A manifest without patch or compressed-copy keys (most) needs no copy of
   // it for a thread that fetches while the comparison reads it.
   offersDeltas_ = bytes.find("\nPATCH_") != std::string::npos || bytes.find("\nZSTDSIZE=") != std::string::npos;
@@ -252,12 +266,14 @@ CUpdateSession::Comparison CUpdateSession::ConcludeComparison(int compared) {
   digestCache_.Write();
   if (place_.component) {
     if (files_.empty()) diagnostics::NoteUpToDate();
+    if (!files_.empty()) Underway();
     diagnostics::LogFact("component \"" + ComponentName() +
                          "\": " + (files_.empty() ? "nothing to install" : "to install: " + ListForLog(files_)));
     return compared_ = Comparison::kCompared;
   }
   diagnostics::LogFact("published version \"" + release_.version + "\", region \"" + release_.region + "\"; " +
                        (files_.empty() ? "nothing to install" : "to install: " + ListForLog(files_)));
+  if (compared == 0 && (!files_.empty() || WantsCompletion())) Underway();
   // Nothing to install and nothing to complete: the run leaves one log line.
   if (compared == 1) {
     diagnostics::NoteUpToDate();
@@ -280,6 +296,9 @@ CUpdateSession::Comparison CUpdateSession::ConcludeComparison(int compared) {
     }
   });
   if (unsafe) return Reject(NamedWrongly(name, "the application directory"));
+  if (!htmlStart_.empty())
+    return Reject(" is not a manifest: it begins with \"" + htmlStart_ +
+                  "\", as an HTML page does (a web server's error or login page, served with status 200)");
   if (listed == 0) return Reject(" lists no files");
   return Reject(" cannot be compared with " + place_.installDir);
 }
@@ -347,12 +366,13 @@ constexpr std::size_t kOverlapBatch = 16;
 
 struct CUpdateSession::StageProgress {
   explicit StageProgress(StagingSource from) : source(std::move(from)) {}
-  std::size_t wanted = 0, failed = 0;
-  std::vector<std::string> missing;  // the first names, for the cause
-  bool reachable = true;
-  StagingSource source;                // where the patches and compressed copies are offered
-  std::unique_ptr<CDeltaFetch> fetch;  // made for the first file fetched
-  CDownloadMeter meter;                // one progress line and one log summary for the whole list
+  // Whichever way staging ends, the log gets what moved.
+  ~StageProgress() { meter.LogSummary(); }
+  StagingSource source;  // where the patches and compressed copies are offered
+  CDownloadMeter meter;  // one progress line and one log summary for the whole list
+  // Made for the first file fetched; detaches the meter when it goes, which
+  // is before the meter does.
+  std::unique_ptr<CFetchList> fetch;
   std::unique_ptr<CStagedCheck> check;  // checks whole arrivals beside the fetching, when set
 };
 
@@ -435,13 +455,12 @@ CUpdateSession::Comparison CUpdateSession::CompareAndStage(bool& staged) {
   // come from a copy of it.
   StageProgress progress(DeltaSource(true));
   progress.check = std::make_unique<CStagedCheck>(place_.stagingDir, trust_.Required());
-  CMD5 hasher;
   bool going = true;
   // After a file arrived damaged nothing more is fetched, but the comparison
   // still runs to its end, so that the log names everything that differs.
   for (UpdateFileInfo file; queue.Pop(file);) {
     files_.push_back(UpdateFileInfo(file));
-    if (going) going = StageFile(std::move(file), progress, hasher) && NoneDamaged(progress.check->Damaged());
+    if (going) going = StageFile(std::move(file), progress) && NoneDamaged(progress.check->Damaged());
   }
   comparing.join();
   if (thrown) std::rethrow_exception(thrown);
@@ -457,53 +476,54 @@ std::int64_t CUpdateSession::ListedSize(const UpdateFileInfo& file) {
 }
 
 std::vector<std::string> CUpdateSession::PendingDownloads(std::vector<std::int64_t>* sizes) {
-  CMD5 hasher;
   std::vector<std::string> names;
   for (std::size_t i = 0; i < files_.size(); ++i) {
     const UpdateFileInfo file = files_[i];
-    if (StagedCopyMatches(hasher, file, place_.stagingDir, trust_.Required())) continue;
+    if (StagedCopyMatches(file, place_.stagingDir, trust_.Required())) continue;
     names.push_back(file.fileName);
     if (sizes != nullptr) sizes->push_back(ListedSize(file));
   }
   return names;
 }
 
-bool CUpdateSession::VerifyArrived(const UpdateFileInfo& file, const FileDigests& digests) {
+bool CUpdateSession::ArrivedCopyMatches(const UpdateFileInfo& file, const FileDigests& digests, std::string& cause) {
   // A server can deliver a complete file that is not the published one (a
   // broken mirror, a proxy's error page); such a file must never be
-  // installed. The digests were taken while it was written: nothing is read.
-  std::string cause;
+  // installed, nor taken by a later run for the file. The digests were taken
+  // while it was written: nothing is read.
   if (DigestsMatch(file, digests, trust_.Required(), &cause)) return true;
-  return Fail(cause + "; nothing was installed");
+  DeleteFileA((place_.stagingDir + file.fileName).c_str());
+  return false;
 }
 
-bool CUpdateSession::StageFile(UpdateFileInfo file, StageProgress& progress, CMD5& hasher) {
-  // No server reachable: the rest of the list is not asked for.
-  if (!progress.reachable) return true;
-  if (StagedCopyMatches(hasher, file, place_.stagingDir, trust_.Required())) return true;
-  std::uint64_t cap = 0;
-  const bool sized = ManifestSizeCap(file, cap);
-  if (sized) transfer_.LimitSize(file.fileName, cap);
+bool CUpdateSession::VerifyArrived(const UpdateFileInfo& file, const FileDigests& digests) {
+  std::string cause;
+  return ArrivedCopyMatches(file, digests, cause) || Fail(cause + "; nothing was installed");
+}
+
+bool CUpdateSession::StageFile(UpdateFileInfo file, StageProgress& progress) {
+  staging_ = true;
+  // A copy an earlier run staged, whole and with the published digests, is
+  // not fetched again.
+  if (StagedCopyMatches(file, place_.stagingDir, trust_.Required())) return true;
   if (!progress.fetch) {
-    progress.fetch = std::make_unique<CDeltaFetch>(progress.source, &tally_);
-    progress.meter.Attach(transfer_);
+    Underway();
+    progress.fetch = std::make_unique<CFetchList>(transfer_, progress.source, &progress.meter, &tally_);
   }
-  progress.meter.Expect(1, sized ? cap : 0);
-  const auto start = std::chrono::steady_clock::now();
-  const bool arrived = progress.fetch->FetchFile(transfer_, file) != -1;
-  network_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  transfer_.ForgetSizeLimits();
-  ++progress.wanted;
-  if (arrived) {
-    progress.meter.FileDone(sized ? cap : transfer_.LastSize());
-    const FileDigests& digests = progress.fetch->LastDigests();
-    if (progress.check == nullptr || !digests.md5.empty()) return VerifyArrived(file, digests);
-    progress.check->Add(file);
+  // No server reachable: the rest of the list is not asked for, but counted.
+  if (!progress.fetch->Reachable()) {
+    progress.fetch->Skip(file);
     return true;
   }
-  progress.reachable = transfer_.LastFetchAnswered();
-  ++progress.failed;
-  if (progress.missing.size() < diagnostics::kShownPerKind) progress.missing.push_back(file.fileName);
+  std::uint64_t size = 0;
+  progress.meter.Expect(1, ParseDecimalSize(file.size, size) ? size : 0);
+  const double before = progress.fetch->Seconds();
+  const bool arrived = progress.fetch->Fetch(file);
+  network_ += progress.fetch->Seconds() - before;
+  if (!arrived) return true;
+  const FileDigests& digests = progress.fetch->LastDigests();
+  if (progress.check == nullptr || !digests.md5.empty()) return VerifyArrived(file, digests);
+  progress.check->Add(file);
   return true;
 }
 
@@ -518,12 +538,9 @@ bool CUpdateSession::FinishStaging(StageProgress& progress) {
     checking_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!NoneDamaged(damaged)) return false;
   }
-  CDownloadMeter::Detach(transfer_);
   progress.meter.LogSummary();
-  if (progress.failed == 0) return true;
-  return Fail("cannot fetch " + std::to_string(progress.failed) + " of the " + std::to_string(progress.wanted) +
-              " changed files (" + diagnostics::NameList(progress.missing, progress.failed) +
-              "); nothing was installed");
+  if (!progress.fetch || progress.fetch->Failed() == 0) return true;
+  return Fail(progress.fetch->Shortfall() + "; nothing was installed");
 }
 
 bool CUpdateSession::Stage() {
@@ -531,9 +548,8 @@ bool CUpdateSession::Stage() {
   // Staging runs on this thread alone: the delta offers are read from the
   // session's own parse.
   StageProgress progress(DeltaSource(false));
-  CMD5 hasher;
   for (std::size_t i = 0; i < files_.size(); ++i) {
-    if (!StageFile(files_[i], progress, hasher)) return false;
+    if (!StageFile(files_[i], progress)) return false;
     if (observer_ != nullptr && ((i + 1) % kStageBatch == 0 || i + 1 == files_.size()))
       observer_->OnStaged(i + 1, files_.size());
   }
@@ -554,15 +570,14 @@ bool CUpdateSession::VerifyStaged(const std::vector<std::string>& fetched, const
   std::unordered_map<std::string_view, const FileDigests*> streamed;
   for (std::size_t i = 0; i < fetched.size() && i < digests.size(); ++i)
     if (!digests[i].md5.empty()) streamed[fetched[i]] = &digests[i];
-  CMD5 hasher;
   std::string cause;
   for (std::size_t i = 0; i < files_.size(); ++i) {
     const UpdateFileInfo file = files_[i];
     const auto found = streamed.find(file.fileName);
     // A copy staged before this run (or not fetched by the thread) is read.
     const bool matches = found != streamed.end()
-                             ? DigestsMatch(file, *found->second, trust_.Required(), &cause)
-                             : StagedCopyMatches(hasher, file, place_.stagingDir, trust_.Required(), &cause);
+                             ? ArrivedCopyMatches(file, *found->second, cause)
+                             : StagedCopyMatches(file, place_.stagingDir, trust_.Required(), &cause);
     if (!matches) return Fail(cause + "; nothing was installed");
   }
   return true;
@@ -603,6 +618,7 @@ bool CUpdateSession::TakeConfigBesideProgram() {
 }
 
 bool CUpdateSession::Install() {
+  Underway();
   if (!TakeConfigBesideProgram()) return false;
   if (observer_ != nullptr) observer_->OnInstalling();
   const auto start = std::chrono::steady_clock::now();
@@ -686,10 +702,11 @@ bool CUpdateSession::Commit() {
     diagnostics::LogFact("installed version " + version + ": " + ListForLog(files_) +
                          (files_.empty() ? "" : "; " + DescribeTally(tally_)));
     char times[200];
-    std::snprintf(times, sizeof times,
-                  "time taken: hashing %.3f s, network %.3f s, checking %.3f s, install %.3f s, flush %.3f s, commit %.3f s",
-                  hashing_, network_, checking_, installing_, flushing_,
-                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    std::snprintf(
+        times, sizeof times,
+        "time taken: hashing %.3f s, network %.3f s, checking %.3f s, install %.3f s, flush %.3f s, commit %.3f s",
+        hashing_, network_, checking_, installing_, flushing_,
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     diagnostics::LogFact(times);
     if (journaled_) {
       if (place_.updateType == 1)
@@ -729,4 +746,13 @@ bool CUpdateSession::CompleteInterrupted() {
 
 void CUpdateSession::RemoveStaging() {
   if (LinkOnTheWayToStaging().empty()) CDirectoryEx::DeleteDirectory(place_.stagingDir);
+}
+
+void CUpdateSession::LeaveStaging(bool succeeded) {
+  // A run that never got to staging (no manifest, a rejected one) has
+  // nothing there worth keeping.
+  if (succeeded || !staging_) return RemoveStaging();
+  if (PathIsDirectoryA(place_.stagingDir.c_str()))
+    diagnostics::LogFact("what was downloaded stays in " + NativePath(place_.stagingDir) +
+                         " for the next run, which fetches only the rest");
 }

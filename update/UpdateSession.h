@@ -183,6 +183,14 @@ class CUpdateSession {
 
   // Removes staging (never through a link).
   void RemoveStaging();
+  // Ends a silent run's use of staging. succeeded (installed and committed,
+  // or nothing to install), or a run that never began staging: staging goes.
+  // Otherwise it stays, with every
+  // copy that arrived whole and every ".part" of a file cut short: the next
+  // run takes a staged copy only when its digests match the manifest it
+  // fetches then, and continues a ".part" only when the server still has the
+  // file it came from (If-Range), so nothing unverified is ever trusted.
+  void LeaveStaging(bool succeeded);
 
  private:
   bool Fail(const std::string& cause);
@@ -192,12 +200,18 @@ class CUpdateSession {
   // The fetched release is the one held back after a rollback (logged); a
   // hold on another release is cleared.
   bool HeldAfterRollback();
+  // The run is about to change something: the log is written line by line
+  // from now on.
+  void Underway();
   std::string LinkOnTheWayToStaging() const;
   Comparison CompareComponent();
   // The component folder's name below the application directory, for the log.
   std::string ComponentName() const;
   Comparison Reject(const std::string& cause);
   bool VerifyArrived(const UpdateFileInfo& file, const FileDigests& digests);
+  // Digests taken as file arrived against its entry; a copy that is not the
+  // published one is deleted from staging, and cause says why.
+  bool ArrivedCopyMatches(const UpdateFileInfo& file, const FileDigests& digests, std::string& cause);
   // Compare in three parts: what is decided before anything is hashed (false:
   // nothing is, with the outcome in early), the hashing, which hands each
   // changed file to sink and may run on another thread, and the conclusion.
@@ -205,7 +219,7 @@ class CUpdateSession {
   int HashInstalledCopies(IChangedFileSink& sink, std::size_t batch, unsigned threads);
   Comparison ConcludeComparison(int compared);
   struct StageProgress;
-  bool StageFile(UpdateFileInfo file, StageProgress& progress, CMD5& hasher);
+  bool StageFile(UpdateFileInfo file, StageProgress& progress);
   bool FinishStaging(StageProgress& progress);
   // False, the cause reported, when the staged check found a damaged file.
   bool NoneDamaged(const std::string& damaged);
@@ -227,7 +241,9 @@ class CUpdateSession {
   std::string manifestBytes_;              // kept for a component's commit
   std::shared_ptr<CConfigFile> manifest_;  // the verified parse
   bool offersDeltas_ = false;              // it lists patches or compressed copies
-  TransferTally tally_;                    // what staging moved
+  bool staging_ = false;    // staging began: a failed run keeps what it holds
+  std::string htmlStart_;  // the fetched manifest's first line, when it begins as HTML does
+  TransferTally tally_;    // what staging moved
   ReleaseHeader release_;
   std::optional<std::string> beside_;  // see TakeConfigBesideProgram
   Comparison compared_ = Comparison::kRejected;

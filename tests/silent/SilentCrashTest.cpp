@@ -153,7 +153,9 @@ void SilentFaultRows::RunRows(bool journalRows) {
     fs::remove_all(registry);
     fs::create_directories(key);
     // --rollback puts back what an install kept: 4.1.0 installed over 4.0.9.
-    if (kind == Kind::kRollback) ASSERT_EQ(Wait(Start({"-silent"}, "installed")), 0);
+    if (kind == Kind::kRollback) {
+      ASSERT_EQ(Wait(Start({"-silent"}, "installed")), 0);
+    }
   };
   const auto arguments = [&] {
     return kind == Kind::kRollback ? std::vector<std::string>{"--rollback"} : std::vector<std::string>{"-silent"};
@@ -213,8 +215,7 @@ void SilentFaultRows::RunRows(bool journalRows) {
       line.erase(0, line.find_first_not_of("0123456789 "));
       const auto paren = line.find('(');
       if (line.empty() || line[0] == '+' || line[0] == '<' || paren == std::string::npos) continue;
-      if (const std::string call = line.substr(0, paren); row.calls.empty() || row.calls.count(call) > 0)
-        ++calls[call];
+      if (const std::string call = line.substr(0, paren); row.calls.empty() || row.calls.count(call) > 0) ++calls[call];
     }
     ASSERT_FALSE(calls.empty());
 
@@ -222,9 +223,13 @@ void SilentFaultRows::RunRows(bool journalRows) {
       for (int n = 1; n <= count; ++n) {
         SCOPED_TRACE(call + " #" + std::to_string(n));
         reset();
-        std::vector<std::string> faulty{
-            "/usr/bin/strace", "-f", "-qq", "-o",
-            "/dev/null",       "-e",  "inject=" + call + ":" + row.fault + ":when=" + std::to_string(n)};
+        std::vector<std::string> faulty{"/usr/bin/strace",
+                                        "-f",
+                                        "-qq",
+                                        "-o",
+                                        "/dev/null",
+                                        "-e",
+                                        "inject=" + call + ":" + row.fault + ":when=" + std::to_string(n)};
         for (const auto& path : row.paths) faulty.insert(faulty.end(), {"-P", path});
         const int status = Wait(Start(arguments(), "faulty", faulty));
         const std::string version = ReadConfig(app + "Config.dat", "Update", "Version");
@@ -269,5 +274,34 @@ void SilentFaultRows::RunRows(bool journalRows) {
   EXPECT_GE(kills, journalRows ? 40 : 10);
   if (!journalRows) {
     EXPECT_GE(failures, 10);
+  }
+}
+
+// The log is written as the run goes, not when it ends: a run killed after
+// its commit point (here while it waits to restart the client) has left every
+// line it reached, the installed files among them.
+TEST_F(SilentE2ETest, ARunKilledAfterItsCommitHasLoggedItsLines) {
+  NginxServer server(pub);
+  const FileSet old = {{"version.txt", "4.0.9"}, {"ZOLTClient.exe", "#!/bin/sh\n"}};
+  Install(old, "4.0.9", server.port());
+  fs::permissions(app + "ZOLTClient.exe", fs::perms(0755));
+  Publish(pub, 1, {{"version.txt", "4.1.0"}, {"ZOLTClient.exe", "#!/bin/sh\n"}}, {"4.1.0", "GD"});
+  const pid_t run = Start();
+  ASSERT_TRUE(WaitFor([&] { return ReadConfig(app + "Config.dat", "Update", "Version") == "4.1.0"; }, 20000));
+  // The client starts five seconds after the commit: the lines must be there
+  // well before.
+  const auto logged = [&](const std::string& line) { return ReadTextFile(app + "ZOLTUpdate.log").find(line); };
+  EXPECT_TRUE(
+      WaitFor([&] { return logged("installed version 4.1.0: 1 file: version.txt") != std::string::npos; }, 2000));
+  ::kill(run, SIGKILL);
+  EXPECT_EQ(Wait(run), 128 + SIGKILL);
+  const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
+  std::size_t at = 0;
+  for (const std::string line : {"started: silent program update", "installed version \"4.0.9\", region \"GD\"",
+                                 "published version \"4.1.0\", region \"GD\"; to install: 1 file: version.txt",
+                                 "downloaded 1 of 1 files", "installed version 4.1.0: 1 file: version.txt"}) {
+    const std::size_t found = log.find(line, at);
+    EXPECT_NE(found, std::string::npos) << "in order: " << line << "\n" << log;
+    if (found != std::string::npos) at = found;
   }
 }

@@ -89,7 +89,8 @@ class SilentE2ETest : public ::testing::Test {
   }
 
   FileSet Installed() const {
-    FileSet tree = ReadTree(app, "UPDATE.kept/");
+    // Staging and the kept state are not installed.
+    FileSet tree = ReadTree(app, "UPDATE");
     for (const char* own : {"Config.dat", "UserConfig.dat", "UpdateRecord.dat", "ZOLTUpdate", "ZOLTUpdate.pub",
                             "client.log", "ZOLTUpdate.log"})
       tree.erase(own);

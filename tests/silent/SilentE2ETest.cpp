@@ -230,6 +230,10 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
        "",
        {served + " answered HTTP 404 for /1/UpdateConfig.ini", "cannot fetch UpdateConfig.ini"}},
       {"Config.dat is missing", [&] { fs::remove(app + "Config.dat"); }, "", {"Config.dat is missing"}},
+      {"the server sends an HTML page for the manifest",
+       [&] { WriteTextFile(pub + "1/UpdateConfig.ini", "<!DOCTYPE html>\n<html><body>Sign in</body></html>\n"); },
+       "",
+       {"UpdateConfig.ini is not a manifest: it begins with \"<!DOCTYPE html>\", as an HTML page does"}},
       // Files that configuration names: refused at once, never waited on.
       {"CAFile is a FIFO",
        [&] {
@@ -622,4 +626,131 @@ TEST_F(SilentE2ETest, StatusAndRollbackByHand) {
   EXPECT_EQ(Wait(Start({"--rollback"}, "rollback")), 2);
   EXPECT_EQ(Wait(Start()), 0);
   EXPECT_EQ(Installed(), WithNativeNames(old)) << "the held release is not taken again";
+}
+
+// A run that fails or is stopped keeps what it downloaded: every whole copy
+// that matched its digests, and the ".part" of the file it was receiving.
+// The next run asks only for the rest, the part's rest with a Range.
+TEST_F(SilentE2ETest, InterruptedRunsKeepTheirDownloadsAndTheNextAsksForTheRest) {
+  std::mt19937 random(30);
+  std::string big(2 << 20, '\0');
+  for (char& c : big) c = static_cast<char>(random());
+  const FileSet old = {{"version.txt", "4.0.9"}};
+  const FileSet release = {
+      {"a.bin", std::string(64 * 1024, 'a')}, {"b.bin", big}, {"c.bin", "c"}, {"version.txt", "4.1.0"}};
+  const std::string part = app + "UPDATE/Program/b.bin.part";
+  const auto partHalfway = [&] {
+    return WaitFor([&] {
+      std::error_code error;
+      return fs::file_size(part, error) >= (512u << 10) && !error;
+    });
+  };
+  std::unique_ptr<NginxServer> first;
+  const struct {
+    const char* what;
+    std::function<void(pid_t)> interrupt;  // while the first run receives b.bin
+    int exit;
+    std::string cause;
+    bool resumed;  // the next run continues b.bin.part; otherwise b.bin is staged whole already
+  } cases[] = {
+      {"the server goes away",
+       [&](pid_t) {
+         ASSERT_TRUE(partHalfway());
+         first.reset();
+       },
+       1, "cannot fetch 3 of the 4 changed files (b.bin, c.bin, version.txt); nothing was installed", true},
+      {"Ctrl-C",
+       [&](pid_t run) {
+         ASSERT_TRUE(partHalfway());
+         ::kill(run, SIGINT);
+       },
+       128 + SIGINT, "", true},
+      {"one file is not the published one", [&](pid_t) {}, 1, "c.bin arrived with MD5 ", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    first = std::make_unique<NginxServer>(pub, "1m");  // b.bin takes two seconds
+    Install(old, "4.0.9", first->port());
+    Publish(pub, 1, release, {"4.1.0", "GD"});
+    // The server's copy changed after publishing: it arrives with another MD5.
+    if (!c.resumed) WriteTextFile(pub + "1/c.bin", "C");
+    const pid_t run = Start();
+    c.interrupt(run);
+    EXPECT_EQ(Wait(run), c.exit) << ReadTextFile(work / "run.err");
+    EXPECT_NE(ReadTextFile(work / "run.err").find(c.cause), std::string::npos) << ReadTextFile(work / "run.err");
+    EXPECT_TRUE(Installed() == old) << "nothing was installed";
+    EXPECT_EQ(fs::exists(part), c.resumed);
+    EXPECT_EQ(fs::exists(app + "UPDATE/Program/a.bin"), true) << "the verified copy stays";
+
+    // The same files (so the same Last-Modified) from a server that stays.
+    if (!c.resumed) WriteTextFile(pub + "1/c.bin", "c");
+    NginxServer second(pub);
+    WriteLocalConfig(app, "4.0.9", "GD", second.port());
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    EXPECT_TRUE(Installed() == WithNativeNames(release)) << "the release is installed";
+    const std::string asked = second.AccessLog();
+    EXPECT_EQ(Requests(second, "/1/a.bin"), 0) << "the whole, verified copy is used\n" << asked;
+    EXPECT_EQ(Requests(second, "/1/b.bin"), c.resumed ? 1 : 0) << asked;
+    if (c.resumed) {
+      EXPECT_NE(asked.find("GET /1/b.bin 206 bytes="), std::string::npos) << asked;
+    }
+    EXPECT_EQ(Requests(second, "/1/c.bin"), 1) << asked;
+    EXPECT_FALSE(fs::exists(app + "UPDATE/Program"));
+  }
+}
+
+// Manners toward the network that silent runs keep: a server's Retry-After on
+// 429 or 503 is kept (capped at an hour over plain HTTP), and runs before
+// then make no request at all; Config.dat [Update] MaxKiBps caps the rate.
+TEST_F(SilentE2ETest, SilentRunsHonourRetryAfterAndTheRateCap) {
+  const FileSet old = {{"version.txt", "4.0.9"}};
+  const FileSet release = {{"version.txt", "4.1.0"}, {"big.bin", std::string(1 << 20, 'b')}};
+  Publish(pub, 1, release, {"4.1.0", "GD"});
+  const struct {
+    const char* what;
+    std::string header;           // Retry-After of the 503
+    int waitAtLeast, waitAtMost;  // seconds kept
+  } cases[] = {
+      {"seconds", "120", 119, 121},
+      {"a day, over plain HTTP", "86400", 3599, 3601},
+      {"an HTTP date", "Wed, 21 Oct 2037 07:28:00 GMT", 3599, 3601},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FaultServer busy(pub);
+    busy.SetRule("/1/UpdateConfig.ini", R"({"status": 503, "headers": {"Retry-After": ")" + c.header + R"("}})");
+    Install(old, "4.0.9", busy.port());
+    const std::int64_t before = std::time(nullptr);
+    EXPECT_EQ(Wait(Start()), 1);
+    const std::int64_t until = std::atoll(ReadTextFile(app + "UPDATE.kept/retry-after").c_str());
+    EXPECT_GE(until - before, c.waitAtLeast);
+    EXPECT_LE(until - before, c.waitAtMost + 2);
+    const std::size_t asked = busy.RequestLog().size();
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    EXPECT_EQ(busy.RequestLog().size(), asked) << "no request before the time";
+    EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("this run makes no request"), std::string::npos);
+  }
+
+  // A little slower than loopback, as any real line is: libcurl reads what a
+  // socket holds at once before it checks the rate.
+  NginxServer server(pub, "2m");
+  for (const int kibps : {0, 128}) {
+    SCOPED_TRACE(kibps);
+    Install(old, "4.0.9", server.port());
+    if (kibps != 0) CCryptConfigFile(app + "Config.dat", "").WriteInteger("Update", "MaxKiBps", kibps);
+    const auto start = Clock::now();
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(Installed(), release);
+    // 1 MiB at 128 KiB/s: eight seconds at most, and libcurl lets the first
+    // second or two burst; uncapped, half of one.
+    std::printf("MaxKiBps %d: %.2f s\n", kibps, seconds);
+    if (kibps != 0) {
+      EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("downloads capped at 128 KiB/s"), std::string::npos)
+          << ReadTextFile(app + "ZOLTUpdate.log");
+      EXPECT_GE(seconds, 3.0);
+    } else {
+      EXPECT_LT(seconds, 3.0);
+    }
+  }
 }

@@ -226,6 +226,7 @@ TEST_F(PublishTest, BadInputFailsAndLeavesTheEarlierPublication) {
     std::string arguments = "";
     bool symlink = false;
     int exitCode = 1;
+    std::string says = "";  // on stderr
   } cases[] = {
       {"manifest name in the release", "UpdateConfig.ini"},
       {"component manifest name in the release", "config.ini"},
@@ -253,7 +254,8 @@ TEST_F(PublishTest, BadInputFailsAndLeavesTheEarlierPublication) {
       {"a shorter version sorts below its extension, byte-wise", "", "--release-version 1"},
       {"signature name in the release", "UpdateConfig.ini.sig"},
       {"component signature name in the release", "config.ini.sig"},
-      {"signing key missing", "", "--sign-key " + ShellQuote(dir_ / "none.key")},
+      {"signing key missing", "", "--sign-key " + ShellQuote(dir_ / "none.key"), false, 1,
+       "cannot read the signing key " + dir_ / "none.key" + ": No such file or directory"},
       {"public key given to sign", "", "--sign-key " + ShellQuote(key.publicKey)},
       {"signing key file empty", "", "--sign-key /dev/null"},
       {"signing key missing, in a dry run too", "", "--dry-run --sign-key " + ShellQuote(dir_ / "none.key")},
@@ -277,6 +279,7 @@ TEST_F(PublishTest, BadInputFailsAndLeavesTheEarlierPublication) {
       WriteTextFile(release_ + c.file, "x");
     const ToolRun run = Publish("--release-version 9.9 --region 1 " + c.arguments, release_, root_);
     EXPECT_EQ(run.exitCode, c.exitCode) << run.errors;
+    EXPECT_NE(run.errors.find(c.says), std::string::npos) << run.errors;
     if (c.exitCode != 0) {
       EXPECT_NE(run.errors, "");
     }

@@ -126,7 +126,8 @@ TEST(DlgUpdateDownload, FetchesOnlyWhatIsNotStagedThenInstallsAndRecords) {
   EXPECT_EQ(dialog.expectedSizes, (std::vector<std::int64_t>{16, 12}));
 
   Click(Control(dialog, IDC_UPGRADE));
-  EXPECT_EQ(dialog.progressBar.High(), 2u);
+  // Downloading, the bar counts thousandths of the listed files' bytes.
+  EXPECT_EQ(dialog.progressBar.High(), 1000u);
   EXPECT_EQ(dialog.bannerPicture.PictureId(), 19532u);
   EXPECT_EQ(dialog.statusText.GetWindowText(), "软件更新后会自动启用新版本！");
   for (int id : {IDC_VERSION, IDC_UPDATABLE, IDC_QUESTION, IDC_UPGRADE}) EXPECT_FALSE(Shown(dialog, id)) << id;
@@ -134,7 +135,7 @@ TEST(DlgUpdateDownload, FetchesOnlyWhatIsNotStagedThenInstallsAndRecords) {
   ASSERT_TRUE(WaitPumpingEvents([&] { return dialog.IsEnded(); }));
   EXPECT_EQ(dialog.Result(), 1);
   EXPECT_EQ(dialog.bannerPicture.PictureId(), 19535u);
-  // The bar counts whole files.
+  // Installing, the bar is full.
   EXPECT_EQ(dialog.progressBar.Progress(), 2u);
   EXPECT_EQ(installation.Installed("ZOLTClient.dat"), "new client");
   EXPECT_EQ(installation.Installed("bin/tool.dat"), "new tool, longer");

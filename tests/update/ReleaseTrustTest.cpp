@@ -7,12 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "platform/crypt/MD5.h"
 #include "tests/support/HttpServers.h"
 #include "tests/support/TempDir.h"
+#include "update/StagedCheck.h"
 #include "update/UpdateManifest.h"
 
 namespace {
@@ -167,9 +169,10 @@ TEST_F(ReleaseTrustTest, ManifestChecks) {
   EXPECT_EQ(read.expires, now);
 }
 
+// A staged copy that is not the published one is deleted: no later step
+// may take it for the file, and the next run need not read it again.
 TEST_F(ReleaseTrustTest, StagedCopyNeedsBothDigestsOnlyWhenSigned) {
   TempDir staging;
-  WriteTextFile(staging / "a.dll", "published");
   const std::string md5 = CMD5::OfBytes("published", 9);
   const std::string sha = CMD5::SHA256OfBytes("published", 9);
   const struct {
@@ -177,20 +180,33 @@ TEST_F(ReleaseTrustTest, StagedCopyNeedsBothDigestsOnlyWhenSigned) {
     UpdateFileInfo file;
     bool sha256;
     bool matches;
+    const char* cause;
   } cases[] = {
-      {"both digests", {"a.dll", "", "9", md5, sha}, true, true},
-      {"MD5 only, unsigned installation", {"a.dll", "", "9", md5, kSha}, false, true},
-      {"MD5 matches, SHA256 does not", {"a.dll", "", "9", md5, kSha}, true, false},
-      {"SHA256 in capitals", {"a.dll", "", "9", md5, "E" + sha.substr(1)}, true, false},
-      {"MD5 differs", {"a.dll", "", "9", std::string(32, '0'), sha}, true, false},
-      {"missing copy", {"b.dll", "", "9", md5, sha}, true, false},
+      {"both digests", {"a.dll", "", "9", md5, sha}, true, true, ""},
+      {"MD5 only, unsigned installation", {"a.dll", "", "9", md5, kSha}, false, true, ""},
+      {"MD5 matches, SHA256 does not", {"a.dll", "", "9", md5, kSha}, true, false, "a.dll arrived with SHA256 "},
+      {"SHA256 in capitals", {"a.dll", "", "9", md5, "E" + sha.substr(1)}, true, false, "arrived with SHA256"},
+      {"MD5 differs", {"a.dll", "", "9", std::string(32, '0'), sha}, true, false, "a.dll arrived with MD5 "},
+      {"missing copy", {"b.dll", "", "9", md5, sha}, true, false, "b.dll is missing"},
   };
-  CMD5 hasher;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    WriteTextFile(staging / "a.dll", "published");
     std::string cause;
-    EXPECT_EQ(StagedCopyMatches(hasher, c.file, staging.path(), c.sha256, &cause), c.matches) << cause;
+    EXPECT_EQ(StagedCopyMatches(c.file, staging.path(), c.sha256, &cause), c.matches) << cause;
+    if (!c.matches) {
+      EXPECT_NE(cause.find(c.cause), std::string::npos) << cause;
+    }
+    EXPECT_EQ(std::filesystem::exists(staging / "a.dll"), c.matches || c.file.fileName != "a.dll");
   }
+  // A folder where the copy should be cannot be read: it says so, and stays.
+  std::filesystem::create_directory(staging / "c.dll");
+  std::string cause;
+  EXPECT_FALSE(StagedCopyMatches({"c.dll", "", "9", md5, sha}, staging.path(), true, &cause));
+  EXPECT_EQ(cause.find("cannot read the staged copy of c.dll: "), 0u) << cause;
+  EXPECT_TRUE(std::filesystem::is_directory(staging / "c.dll"));
+  WriteTextFile(staging / "a.dll", "published");
+  CMD5 hasher;
   // sha256sum's text for the same bytes.
   EXPECT_EQ(CMD5::SHA256OfBytes("abc", 3), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   std::string digest;
