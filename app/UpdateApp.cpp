@@ -10,6 +10,7 @@
 #include "platform/win32/Files.h"
 #include "platform/win32/Mutex.h"
 #include "ui/UiModule.h"
+#include "update/UpdateManifest.h"
 
 namespace {
 
@@ -18,7 +19,8 @@ constexpr const char* kHelp =
     "       ZOLTUpdate -silent              silent update of the client program\n"
     "       ZOLTUpdate -silent -t:N -d:NAME silent update of the component folder NAME (type N, not 1)\n"
     "       ZOLTUpdate --help | --version\n"
-    "Any other argument beginning with \"--\" is refused (exit 2).\n"
+    "Any other argument beginning with \"--\" is refused (exit 2), and so is -d: without a component type\n"
+    "(-t:N, N other than 1); any other argument is ignored, and named on stderr.\n"
     "Runs from the client's application folder, which holds Config.dat and UserConfig.dat;\n"
     "every run is logged to ZOLTUpdate.log there.\n"
     "Exit status: 0 up to date or everything installed; 1 a failure (nothing or not everything\n"
@@ -102,6 +104,19 @@ BOOL CUpdateApp::InitInstance() {
     }
   }
 
+  // Ignored, as they always were, but a typo such as "-silnet" or "-type:3"
+  // would otherwise run something else than was meant without a word.
+  const CommandLineReview review = ReviewCommandLine(arguments_);
+  ignoredArguments_ = review.ignored;
+  for (const std::string& argument : review.ignored)
+    std::fprintf(stderr, "ZOLTUpdate: ignoring the argument \"%s\" (the updater takes -silent, -t:N and -d:NAME)\n",
+                 argument.c_str());
+  if (!review.refusal.empty()) {
+    std::fprintf(stderr, "ZOLTUpdate: %s\nTry 'ZOLTUpdate --help' for the usage.\n", review.refusal.c_str());
+    exitCode_ = kExitRefusedName;
+    return FALSE;
+  }
+
   std::string appPath;
   CDirectoryEx::GetApplicationPath(appPath);
   if (IsPackageFolder(appPath)) {
@@ -144,11 +159,13 @@ int CUpdateApp::Run(const StartupOptions& options) {
   diagnostics::HoldFacts();
   diagnostics::LogFact("ZOLTUpdate " + std::string(ZOLT_VERSION) + " started: " + Describe(options));
 
-  if (UsesModuleName(options) && !IsPlainDirectoryName(options.moduleName)) {
-    diagnostics::ReportCause("refusing directory name \"" + options.moduleName +
-                             "\": -d: takes one folder name below the application directory (no \\, /, drive or "
-                             "\".\"/\"..\")");
-    return kExitRefusedName;
+  for (const std::string& argument : ignoredArguments_) diagnostics::LogFact("ignored the argument \"" + argument + "\"");
+
+  if (UsesModuleName(options)) {
+    if (const std::string problem = ComponentNameProblem(options.moduleName); !problem.empty()) {
+      diagnostics::ReportCause("refusing the directory name: " + problem);
+      return kExitRefusedName;
+    }
   }
 
   switch (options.mode) {

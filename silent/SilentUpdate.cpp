@@ -11,9 +11,6 @@
 
 namespace {
 
-// The longest name a Linux file system gives one folder (NAME_MAX).
-constexpr size_t kMaximumFolderName = 255;
-
 // The notification window is wanted for a region change, or for a newer version
 // whose manifest asks for it.
 bool WantsNotification(const std::string& newVersion, const std::string& localVersion, const std::string& region,
@@ -93,19 +90,8 @@ bool CSilentUpdate::RunProgramUpdate() {
 
 bool CSilentUpdate::RunComponentUpdate() {
   CDirectoryEx::GetApplicationPath(appPath);
-  // An empty name is allowed: the component is then the application directory
-  // itself. Any other name must be one plain folder name below it.
-  if (!moduleName.empty() &&
-      (!IsSafeRelativeName(moduleName) || moduleName.find_first_of("\\/") != std::string::npos)) {
-    diagnostics::ReportCause("\"" + moduleName + "\" is not a component directory name");
-    return false;
-  }
-  // A longer name cannot be a folder: the staging folder could not be made and
-  // the run would fail as if the server had nothing.
-  if (moduleName.size() > kMaximumFolderName) {
-    diagnostics::ReportCause("the directory name \"" + moduleName.substr(0, 40) + "...\" is too long (" +
-                             std::to_string(moduleName.size()) + " bytes; a folder name has at most " +
-                             std::to_string(kMaximumFolderName) + ")");
+  if (const std::string problem = ComponentNameProblem(moduleName); !problem.empty()) {
+    diagnostics::ReportCause(problem);
     return false;
   }
   CUpdateSession session(Place(), *transfer);
