@@ -5,9 +5,10 @@
 namespace {
 
 constexpr std::string_view kSilentSwitch = "-silent";
+constexpr std::string_view kCheckOption = "--check";
 // The "--" options of the updater; every other argument beginning with "--"
 // is a mistyped one.
-constexpr std::string_view kLongOptions[] = {"--help", "--version"};
+constexpr std::string_view kLongOptions[] = {"--help", "--version", kCheckOption};
 constexpr std::size_t kMaxTypeDigits = 10;
 constexpr std::size_t kMaxDirectoryName = 260;
 
@@ -44,9 +45,13 @@ bool IsValuePrefix(std::string_view argument, std::string_view prefix) {
 }  // namespace
 
 StartupOptions ParseCommandLine(const std::vector<std::string>& arguments) {
-  bool silent = false;
+  bool silent = false, check = false;
   StartupOptions options;
   for (const std::string& argument : arguments) {
+    if (argument == kCheckOption) {
+      check = true;
+      continue;
+    }
     if (IsSilentSwitch(argument)) {
       silent = true;
       continue;
@@ -60,7 +65,10 @@ StartupOptions ParseCommandLine(const std::vector<std::string>& arguments) {
       options.moduleName = std::string(value.substr(0, kMaxDirectoryName));
     }
   }
-  if (!silent) {
+  if (check) {
+    options.mode = RunMode::Check;
+    if (options.updateType == 1) options.moduleName = "Program";
+  } else if (!silent) {
     options.mode = RunMode::Interactive;
   } else if (options.updateType == 1) {
     options.mode = RunMode::SilentProgram;
@@ -99,5 +107,6 @@ const std::string* FindUnknownOption(const std::vector<std::string>& arguments) 
 }
 
 bool UsesModuleName(const StartupOptions& options) {
-  return options.mode == RunMode::SilentComponent || (options.mode == RunMode::Interactive && options.updateType != 1);
+  return options.mode == RunMode::SilentComponent ||
+         ((options.mode == RunMode::Interactive || options.mode == RunMode::Check) && options.updateType != 1);
 }

@@ -9,6 +9,7 @@ enum class RunMode {
   Interactive,      // the update dialog
   SilentProgram,    // "-silent" with update type 1
   SilentComponent,  // "-silent" with any other update type
+  Check,            // "--check": what the silent run of the type would install, changing nothing
 };
 
 struct StartupOptions {
@@ -19,7 +20,8 @@ struct StartupOptions {
 
 // Reads the arguments after the program name, left to right. Never fails:
 // unknown arguments are ignored, a non-numeric type reads as 0, over-long
-// values are cut.
+// values are cut. "--check" anywhere chooses the check, for the update type
+// and folder that "-t:" and "-d:" give ("Program" for type 1).
 StartupOptions ParseCommandLine(const std::vector<std::string>& arguments);
 
 // What the parse passes over in silence. ignored: the arguments that mean
@@ -37,11 +39,11 @@ struct CommandLineReview {
 CommandLineReview ReviewCommandLine(const std::vector<std::string>& arguments);
 
 // The first argument that begins with "--" and is none of the updater's own
-// ("--help", "--version"), or null when there is none. The specified switches all begin
+// ("--help", "--version", "--check"), or null when there is none. The specified switches all begin
 // with a single "-", so such an argument is a mistyped option, never one of
 // them.
 const std::string* FindUnknownOption(const std::vector<std::string>& arguments);
 
 // True when the mode builds folders from the directory name (the silent
-// component update, and the dialog for any type but 1).
+// component update and its check, and the dialog for any type but 1).
 bool UsesModuleName(const StartupOptions& options);

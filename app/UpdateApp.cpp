@@ -18,13 +18,16 @@ constexpr const char* kHelp =
     "usage: ZOLTUpdate                      the update dialog (needs a display)\n"
     "       ZOLTUpdate -silent              silent update of the client program\n"
     "       ZOLTUpdate -silent -t:N -d:NAME silent update of the component folder NAME (type N, not 1)\n"
+    "       ZOLTUpdate --check [-t:N -d:NAME]  say whether the silent run would install anything, and\n"
+    "                                       what; changes nothing\n"
     "       ZOLTUpdate --help | --version\n"
     "Any other argument beginning with \"--\" is refused (exit 2), and so is -d: without a component type\n"
     "(-t:N, N other than 1); any other argument is ignored, and named on stderr.\n"
     "Runs from the client's application folder, which holds Config.dat and UserConfig.dat;\n"
     "every run is logged to ZOLTUpdate.log there.\n"
     "Exit status: 0 up to date or everything installed; 1 a failure (nothing or not everything\n"
-    "installed); 2 a bad command line or a refused name; 3 another instance is running.\n";
+    "installed); 2 a bad command line or a refused name; 3 another instance is running;\n"
+    "10 (--check only) an update is available.\n";
 
 std::string Describe(const StartupOptions& options) {
   switch (options.mode) {
@@ -36,6 +39,9 @@ std::string Describe(const StartupOptions& options) {
     case RunMode::SilentComponent:
       return "silent component update, type " + std::to_string(options.updateType) + ", folder \"" +
              options.moduleName + "\"";
+    case RunMode::Check:
+      return "check, type " + std::to_string(options.updateType) +
+             (options.updateType == 1 ? "" : ", folder \"" + options.moduleName + "\"");
   }
   return "";
 }
@@ -54,6 +60,8 @@ const char* Outcome(int result) {
       return "refused";
     case kExitOtherInstance:
       return "another instance is running";
+    case kExitUpdateAvailable:
+      return "checked: an update is available";
   }
   return "unknown";
 }
@@ -175,6 +183,8 @@ int CUpdateApp::Run(const StartupOptions& options) {
       return RunSilentProgramMode();
     case RunMode::SilentComponent:
       return RunSilentComponentMode(options.updateType, options.moduleName);
+    case RunMode::Check:
+      return RunCheckMode(options.updateType, options.moduleName);
   }
   return kExitFailed;
 }

@@ -16,6 +16,7 @@ inline constexpr int kExitRefusedName = 2;    // a bad command line: an unknown 
                                               // that is not one plain folder name, or one without a
                                               // component type
 inline constexpr int kExitOtherInstance = 3;  // another instance is running
+inline constexpr int kExitUpdateAvailable = 10;  // "--check" only: a run would install something
 
 class CUpdateApp {
  public:

@@ -1,5 +1,7 @@
 #include "silent/SilentUpdate.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <utility>
 
 #include "install/Installation.h"
@@ -7,6 +9,7 @@
 #include "platform/core_guard.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
+#include "platform/win32/Files.h"
 #include "update/ServerConfig.h"
 
 namespace {
@@ -101,4 +104,41 @@ bool CSilentUpdate::RunComponentUpdate() {
                          session.Install() && session.Commit();
   session.RemoveStaging();
   return succeeded;
+}
+
+UpdateCheck CSilentUpdate::Check() {
+  CDirectoryEx::GetApplicationPath(appPath);
+  UpdateCheck result;
+  if (updateType != 1) {
+    if (const std::string problem = ComponentNameProblem(moduleName); !problem.empty()) {
+      diagnostics::ReportCause(problem);
+      return result;
+    }
+  }
+  UpdatePlace place = Place();
+  place.readOnly = true;
+  place.stagingDir = MakeScratchFolder();
+  if (place.stagingDir.empty()) {
+    diagnostics::ReportCause("cannot make a scratch folder for the manifest: " + diagnostics::ErrorText(errno));
+    return result;
+  }
+  {
+    CUpdateSession session(place, *transfer);
+    if (session.Prepare() && session.FetchManifest()) {
+      const CUpdateSession::Comparison compared = session.Compare();
+      if (compared != CUpdateSession::Comparison::kRejected) {
+        result.version = session.Release().version;
+        result.region = session.Release().region;
+        const CChangedFiles& files = session.Files();
+        result.files = files.size();
+        for (std::size_t i = 0; i < files.size(); ++i)
+          result.bytes += std::strtoull(files[i].size.c_str(), nullptr, 10);
+        result.completes = result.files == 0 && session.WantsCompletion();
+        result.outcome = result.files != 0 || result.completes ? UpdateCheck::Outcome::kAvailable
+                                                               : UpdateCheck::Outcome::kCurrent;
+      }
+    }
+  }
+  RemoveDirectoryTree(place.stagingDir.c_str());
+  return result;
 }

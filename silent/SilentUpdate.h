@@ -1,6 +1,7 @@
 // The silent program update and the silent component update.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,6 +16,21 @@ struct NotifyRequest {
   std::string webSiteUrl;
 };
 using NotifyFunction = std::function<int(const NotifyRequest&)>;
+
+// What a silent run would do, found by CSilentUpdate::Check.
+struct UpdateCheck {
+  enum class Outcome {
+    kFailed,     // no usable manifest (the cause has been reported)
+    kCurrent,    // nothing to install (also: a staged release not yet for this installation)
+    kAvailable,  // a run would install files, or record a release already in place
+  };
+  Outcome outcome = Outcome::kFailed;
+  std::string version;        // the published version ("VERSION"); empty for a component
+  std::string region;         // the published region ("REGION")
+  std::size_t files = 0;      // files that differ from the release
+  std::uint64_t bytes = 0;    // their sizes as the manifest gives them
+  bool completes = false;     // every file is in place, but the version is not recorded
+};
 
 class CSilentUpdate {
  public:
@@ -41,6 +57,14 @@ class CSilentUpdate {
   // waits 5 s before it restarts the client).
   bool RunProgramUpdate();
   bool RunComponentUpdate();
+
+  // What RunProgramUpdate (type 1) or RunComponentUpdate would install,
+  // changing nothing: the manifest is fetched in full into a scratch folder
+  // outside the installation, checked as a run checks it (signature, serial,
+  // rollout) and compared with the installed files; no staging, no kept copy,
+  // no digest cache, no store is written. The installation id is made when
+  // there is none, as any run would make it.
+  UpdateCheck Check();
 
   int updateType;
   std::string moduleName;

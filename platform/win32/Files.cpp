@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <random>
@@ -425,6 +426,19 @@ BOOL CreateDirectoryTree(const char* path) {
   const std::vector<std::string> parts = Components(native);
   const Descriptor folder(OpenFolder(native, parts, parts.size(), true));
   return folder ? TRUE : Fail();
+}
+
+std::string MakeScratchFolder() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = (base != nullptr && base[0] == '/') ? base : "/tmp";
+  if (pattern.back() != '/') pattern += '/';
+  pattern += "zoltupdate.XXXXXX";
+  // mkdtemp makes the folder 0700 whatever the umask.
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    Fail();
+    return "";
+  }
+  return pattern + "/";
 }
 
 bool RemoveDirectoryTree(const char* path) {

@@ -41,6 +41,8 @@ const Case kCases[] = {
     {"type 1 spelt 0001", {"-silent", "-t:0001", "-d:X"}, RunMode::SilentProgram, 1, "Program", {}, true},
     {"name cut at 260", {"-t:2", "-d:" + k260 + "tail"}, RunMode::Interactive, 2, k260},
     {"name keeps blanks", {"-d:My Plugin", "-t:2"}, RunMode::Interactive, 2, "My Plugin"},
+    {"--check", {"--check"}, RunMode::Check, 1, "Program"},
+    {"--check of a component", {"-t:5", "--check", "-d:P", "-silent"}, RunMode::Check, 5, "P"},
     {"-d with type 1 in dialog, refused", {"-d:X"}, RunMode::Interactive, 1, "X", {}, true},
     // Typos: each keeps its old meaning (none), and is named.
     {"-silent -check", {"-silent", "-check"}, RunMode::SilentProgram, 1, "Program", {"-check"}},
@@ -85,7 +87,7 @@ TEST(CommandLine, UnknownDoubleDashOptions) {
     const char* unknown;  // null: none
   } cases[] = {
       {{"--helpp"}, "--helpp"},           {{"-silent", "--silent"}, "--silent"},        {{"--help", "--"}, "--"},
-      {{"--help", "--version"}, nullptr}, {{"-s", "-", "", "-t:2", "-x:--y"}, nullptr},
+      {{"--help", "--version", "--check"}, nullptr}, {{"-s", "-", "", "-t:2", "-x:--y"}, nullptr},
   };
   for (const auto& c : cases) {
     const std::string* found = FindUnknownOption(c.args);

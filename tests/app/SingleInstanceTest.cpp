@@ -57,7 +57,7 @@ TEST_F(SingleInstance, SecondInstanceEndsAtOnceTouchingNothing) {
   const fs::path appDir = fs::path(exe_).parent_path();
   const auto before = Listing(appDir);
   for (const auto& args :
-       {std::vector<std::string>{}, {"-silent"}, {"-silent", "-t:2", "-d:Plugin"}, {"-t:2", "-d:.."}}) {
+       {std::vector<std::string>{}, {"-silent"}, {"-silent", "-t:2", "-d:Plugin"}, {"-t:2", "-d:.."}, {"--check"}}) {
     const ChildResult result = Run(args);
     EXPECT_EQ(result.exitCode, kExitOtherInstance);
     EXPECT_EQ(result.out, "");

@@ -70,6 +70,58 @@ TEST_F(SilentE2ETest, NewerVersionIsInstalledAndTheClientRestartedFiveSecondsLat
   EXPECT_EQ(ReadTextFile(app + "ZOLTClient.exe"), client) << "the client binary kept its bytes";
 }
 
+// --check: what a run would install, on stdout, with exit 10, while nothing
+// in the installation changes (no staging, no kept manifest, no serial, no
+// digest cache, no store); 0 once a run has installed it, 1 without a server.
+TEST_F(SilentE2ETest, CheckSaysWhatARunWouldInstallAndChangesNothing) {
+  const FileSet old = {{"version.txt", "4.0.9"}, {"data\\strings.ini", "old"}, {"same.txt", "same"}};
+  const FileSet release = {{"version.txt", "4.1.0"},
+                           {"data\\strings.ini", "newer"},
+                           {"same.txt", "same"},
+                           {"data\\skins\\blue.skin", "blue"}};
+  auto server = std::make_unique<NginxServer>(pub);
+  // Every file with its bytes, and every folder.
+  const auto wholeTree = [&] {
+    FileSet tree = ReadTree(app);
+    tree.erase("ZOLTUpdate.log");  // every run is logged
+    for (const auto& entry : fs::recursive_directory_iterator(app))
+      if (entry.is_directory()) tree[entry.path().string() + "/"] = "";
+    return tree;
+  };
+  const auto check = [&](const std::vector<std::string>& args, int status, const std::string& said) {
+    const FileSet before = wholeTree();
+    EXPECT_EQ(Wait(Start(args, "check")), status) << ReadTextFile(work / "check.err");
+    EXPECT_NE(ReadTextFile(work / "check.out").find(said), std::string::npos) << ReadTextFile(work / "check.out");
+    EXPECT_EQ(wholeTree(), before) << args[0];
+  };
+  for (const bool signed_ : {false, true}) {
+    SCOPED_TRACE(signed_ ? "signed" : "unsigned");
+    fs::remove_all(pub);
+    Install(old, "4.0.9", server->port());
+    Publish(pub, 1, release, {"4.1.0", "GD"});
+    if (signed_) {
+      const Ed25519KeyFiles key = MakeEd25519Key(work.path(), "signer");
+      fs::copy_file(key.publicKey, app + "ZOLTUpdate.pub");
+      SignPublished(pub, 1, key.privateKey, 7);
+    }
+    check({"--check"}, 10,
+          "update available: version \"4.1.0\" (region \"GD\"), installed \"4.0.9\": 3 files to install, 14 bytes\n");
+    EXPECT_EQ(ReadTextFile(work / "check.err"), "");
+    EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("outcome: exit 10, checked: an update is available"),
+              std::string::npos);
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    check({"--check"}, 0, "up to date: installed version \"4.1.0\" (region \"GD\")\n");
+  }
+  // A component: its folder and type as a run takes them.
+  fs::remove(app + "ZOLTUpdate.pub");
+  Publish(pub, 5, {{"a.txt", "component"}}, {});
+  check({"--check", "-t:5", "-d:Plugin"}, 10, "update available: component \"Plugin\": 1 file to install, 9 bytes\n");
+  server.reset();
+  check({"--check"}, 1, "");
+  EXPECT_NE(ReadTextFile(work / "check.err").find("cannot fetch UpdateConfig.ini"), std::string::npos)
+      << ReadTextFile(work / "check.err");
+}
+
 // Limits an operator or a service manager may set: the run still installs
 // the release, with fewer hands where it has to.
 TEST_F(SilentE2ETest, TightLimitsStillInstallTheRelease) {
