@@ -25,6 +25,17 @@ bool WantsNotification(const std::string& newVersion, const std::string& localVe
   return regionDiffers;
 }
 
+// [Update] NotifySeconds: 0 for no limit; a negative or unreadable value, or
+// one above a day, keeps the default, so a typo never makes the run wait for
+// ever.
+int NotifySeconds(CCryptConfigFile& config) {
+  constexpr int kUnset = -1;
+  constexpr int kLongest = 86400;
+  const int seconds = config.ReadInteger("Update", "NotifySeconds", kUnset);
+  if (seconds < 0 || seconds > kLongest) return kDefaultNotifySeconds;
+  return seconds;
+}
+
 }  // namespace
 
 CSilentUpdate::CSilentUpdate(int type, const std::string& name) : updateType(type), moduleName(name) {
@@ -77,7 +88,11 @@ bool CSilentUpdate::RunProgramUpdate() {
         NotifyRequest request{localVersion, release.version, ""};
         CCryptConfigFile config(appPath + "Config.dat", "");
         config.ReadString("Server", "WebSiteURL", "", request.webSiteUrl);
+        request.timeLimitSeconds = NotifySeconds(config);
         const int answer = notifier_ ? notifier_(request) : 7;
+        if (answer == kNotifyTimedOut)
+          diagnostics::LogFact("the notification window was not answered within " +
+                               std::to_string(request.timeLimitSeconds) + " s; taken as \"下次升级\"");
         if (answer == 6) CloseRunningClient();
       }
       StartClient(appPath, 5000);

@@ -9,11 +9,21 @@
 #include "platform/transfer/ZOLTUpdateIntf.h"
 #include "update/UpdateSession.h"
 
-// What the notification window shows; the answer is 6 (upgrade now) or 7 (later).
+// The longest the notification window waits for an answer, unless Config.dat
+// [Update] NotifySeconds says otherwise.
+inline constexpr int kDefaultNotifySeconds = 300;
+
+// What the notification window shows; the answer is 6 (upgrade now), 7 (later)
+// or kNotifyTimedOut, which counts as 7.
+inline constexpr int kNotifyTimedOut = 8;
 struct NotifyRequest {
   std::string currentVersion;
   std::string newVersion;
   std::string webSiteUrl;
+  // After this long without an answer the window closes and the answer is 7:
+  // the run holds the instance lock meanwhile, and a timer's unit would wait
+  // for a click for ever. 0: no limit.
+  int timeLimitSeconds = kDefaultNotifySeconds;
 };
 using NotifyFunction = std::function<int(const NotifyRequest&)>;
 
