@@ -137,6 +137,18 @@ BOOL CUpdateApp::InitInstance() {
     exitCode_ = kExitFailed;
     return FALSE;
   }
+  // Every file a run writes or replaces (Config.dat, the client, UPDATE/,
+  // UPDATE.kept/, the log) would belong to the caller; a run by root would
+  // leave a per-user installation that its own user can no longer update.
+  if (std::string owner, caller; !RunsAsOwnerOf(appPath, owner, caller)) {
+    std::fprintf(stderr,
+                 "ZOLTUpdate: %s belongs to %s, but this run is %s; the files it wrote would belong to %s and later "
+                 "runs by the owner could not replace them. Run it as the owner (for example: runuser -u <owner> -- "
+                 "%sZOLTUpdate ...); nothing was done\n",
+                 appPath.c_str(), owner.c_str(), caller.c_str(), caller.c_str(), appPath.c_str());
+    exitCode_ = kExitFailed;
+    return FALSE;
+  }
   const StartupOptions options = ParseCommandLine(arguments_);
   const int result = Run(options);
   // A declined or cancelled update leaves nothing installed, as a failure does.

@@ -1,6 +1,7 @@
 #include "platform/win32/Files.h"
 
 #include <dirent.h>
+#include <pwd.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/openat2.h>
@@ -426,6 +427,29 @@ BOOL CreateDirectoryTree(const char* path) {
   const std::vector<std::string> parts = Components(native);
   const Descriptor folder(OpenFolder(native, parts, parts.size(), true));
   return folder ? TRUE : Fail();
+}
+
+namespace {
+
+std::string UserName(uid_t uid) {
+  std::string buffer(16384, '\0');
+  passwd entry{};
+  passwd* found = nullptr;
+  const std::string number = "uid " + std::to_string(uid);
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) return number;
+  return std::string(found->pw_name) + " (" + number + ")";
+}
+
+}  // namespace
+
+bool RunsAsOwnerOf(const std::string& path, std::string& owner, std::string& caller) {
+  struct stat status {};
+  if (::stat(NativePath(path).c_str(), &status) != 0) return true;
+  const uid_t self = ::geteuid();
+  if (status.st_uid == self) return true;
+  owner = UserName(status.st_uid);
+  caller = UserName(self);
+  return false;
 }
 
 std::string MakeScratchFolder() {

@@ -122,6 +122,48 @@ TEST_F(SilentE2ETest, CheckSaysWhatARunWouldInstallAndChangesNothing) {
       << ReadTextFile(work / "check.err");
 }
 
+// A per-user installation of a second user (nobody): a run by root refuses
+// and creates nothing, so the installation stays its user's; that user's own
+// run installs, and everything it wrote is that user's.
+TEST_F(SilentE2ETest, ARunByAnotherUserThanTheOwnerRefusesAndTakesNothing) {
+  constexpr uid_t kNobody = 65534;
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to hand an installation to a second user";
+  if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs setpriv (util-linux) to run as a second user";
+  const FileSet old = {{"version.txt", "4.0.9"}, {"data\\strings.ini", "old"}};
+  const FileSet release = {{"version.txt", "4.1.0"}, {"data\\strings.ini", "new"}};
+  NginxServer server(pub);
+  Install(old, "4.0.9", server.port());
+  Publish(pub, 1, release, {"4.1.0", "GD"});
+  // The second user reaches its installation and owns its runtime folder.
+  fs::permissions(work.path(), fs::perms(0755));
+  for (const auto& entry : fs::recursive_directory_iterator(app)) ASSERT_EQ(::lchown(entry.path().c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(::chown(app.c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(::chown(runtime.c_str(), kNobody, kNobody), 0);
+  const FileSet before = ReadTree(app);
+
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"-silent"}, {"--check"}, {}}) {
+    EXPECT_EQ(Wait(Start(args)), 1);
+    const std::string err = ReadTextFile(work / "run.err");
+    EXPECT_NE(err.find("belongs to nobody (uid 65534), but this run is root (uid 0)"), std::string::npos) << err;
+    EXPECT_EQ(ReadTree(app), before) << "not even a log";
+    EXPECT_FALSE(fs::exists(app + "UPDATE"));
+  }
+
+  EXPECT_EQ(Wait(Start({"-silent"}, "nobody",
+                       {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"})),
+            0)
+      << ReadTextFile(work / "nobody.err");
+  EXPECT_EQ(Installed(), WithNativeNames(release));
+  EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.1.0");
+  for (const auto& entry : fs::recursive_directory_iterator(app)) {
+    struct stat status {};
+    ASSERT_EQ(::lstat(entry.path().c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, kNobody) << entry.path();
+  }
+  EXPECT_TRUE(fs::exists(app + "ZOLTUpdate.log"));
+  EXPECT_TRUE(fs::exists(app + "UPDATE.kept"));
+}
+
 // Limits an operator or a service manager may set: the run still installs
 // the release, with fewer hands where it has to.
 TEST_F(SilentE2ETest, TightLimitsStillInstallTheRelease) {
