@@ -9,6 +9,7 @@
 #include "platform/core_guard.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
+#include "platform/network/NetworkCost.h"
 #include "platform/win32/Files.h"
 #include "update/ServerConfig.h"
 
@@ -70,10 +71,45 @@ UpdatePlace CSilentUpdate::Place() const {
   return place;
 }
 
+bool CSilentUpdate::DownloadsDeferred() {
+  CCryptConfigFile config(appPath + "Config.dat", "");
+  std::string policy;
+  config.ReadString("Update", "OnMetered", "defer", policy);
+  for (char& c : policy) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  if (policy == "allow") return false;
+  std::string detail;
+  if (CurrentNetworkCost(detail) != NetworkCost::kMetered) return false;
+  diagnostics::LogFact("the connection is metered (" + detail + ")");
+  return true;
+}
+
+bool CSilentUpdate::CompareDeferred(CUpdateSession& session) {
+  const CUpdateSession::Comparison compared = session.Compare();
+  if (compared == CUpdateSession::Comparison::kRejected) return false;
+  if (!session.Files().empty()) {
+    std::uint64_t bytes = 0;
+    const CChangedFiles& files = session.Files();
+    for (std::size_t i = 0; i < files.size(); ++i) bytes += std::strtoull(files[i].size.c_str(), nullptr, 10);
+    diagnostics::LogFact("deferred: " + std::to_string(files.size()) + " files (" + std::to_string(bytes) +
+                         " bytes) wait for a connection that is not metered; Config.dat [Update] OnMetered=allow "
+                         "fetches them anyway");
+    return true;
+  }
+  // Files already in place need no download: their commit is not deferred.
+  if (compared == CUpdateSession::Comparison::kCompared && session.WantsCompletion())
+    return session.CompleteInterrupted();
+  return true;
+}
+
 bool CSilentUpdate::RunProgramUpdate() {
   CDirectoryEx::GetApplicationPath(appPath);
   CUpdateSession session(Place(), *transfer);
   if (!session.Prepare() || !session.FetchManifest()) return false;
+  if (DownloadsDeferred()) {
+    const bool succeeded = CompareDeferred(session);
+    session.RemoveStaging();
+    return succeeded;
+  }
 
   bool staged = false;
   const CUpdateSession::Comparison compared = session.CompareAndStage(staged);
@@ -114,6 +150,11 @@ bool CSilentUpdate::RunComponentUpdate() {
   }
   CUpdateSession session(Place(), *transfer);
   if (!session.Prepare() || !session.FetchManifest()) return false;
+  if (DownloadsDeferred()) {
+    const bool succeeded = CompareDeferred(session);
+    session.RemoveStaging();
+    return succeeded;
+  }
   bool staged = false;
   const bool succeeded = session.CompareAndStage(staged) == CUpdateSession::Comparison::kCompared && staged &&
                          session.Install() && session.Commit();

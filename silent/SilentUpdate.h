@@ -89,6 +89,13 @@ class CSilentUpdate {
  private:
   // The place of this object's update, for the session that runs it.
   UpdatePlace Place() const;
+  // True when this run's downloads wait for another run: the connection is
+  // metered and Config.dat [Update] OnMetered is not "allow". Logs why.
+  bool DownloadsDeferred();
+  // For a run whose downloads wait: compares without fetching, and logs what
+  // waits. True unless the manifest was rejected or a completion that needs
+  // no download failed.
+  bool CompareDeferred(CUpdateSession& session);
 
   NotifyFunction notifier_;
 };

@@ -164,6 +164,73 @@ TEST_F(SilentE2ETest, ARunByAnotherUserThanTheOwnerRefusesAndTakesNothing) {
   EXPECT_TRUE(fs::exists(app + "UPDATE.kept"));
 }
 
+// A metered connection, as NetworkManager (a stand-in on a private bus) tells
+// it: a silent run fetches the manifest, leaves the files for later, says
+// "deferred" in the log and exits 0. Where nobody can tell, nothing changes.
+TEST_F(SilentE2ETest, AMeteredConnectionDefersTheDownloads) {
+  if (!fs::exists("/usr/bin/dbus-daemon")) GTEST_SKIP() << "needs dbus-daemon for a private bus";
+  TempDir bus;
+  ChildProcess daemon({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"}, bus / "daemon.out");
+  std::string address;
+  ASSERT_TRUE(WaitFor([&] {
+    address = ReadTextFile(bus / "daemon.out");
+    return address.find('\n') != std::string::npos;
+  }));
+  address.resize(address.find('\n'));
+  const FileSet old = {{"version.txt", "4.0.9"}};
+  const FileSet release = {{"version.txt", "4.1.0"}, {"new.txt", "new"}};
+  NginxServer server(pub);
+  const struct {
+    const char* what;
+    int metered;  // NetworkManager's answer; 0: no NetworkManager on the bus; -1: no bus at all
+    const char* onMetered;
+    bool deferred;
+  } cases[] = {
+      {"metered", 1, "", true},
+      {"guessed metered", 3, "", true},
+      {"metered, deferring in capitals", 1, "DEFER", true},
+      {"metered, downloads allowed", 1, "allow", false},
+      {"not metered", 2, "", false},
+      {"guessed not metered", 4, "", false},
+      {"no NetworkManager on the bus", 0, "", false},
+      {"no system bus", -1, "", false},
+  };
+  int row = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string said = bus / ("standin" + std::to_string(++row) + ".out");
+    Install(old, "4.0.9", server.port());
+    Publish(pub, 1, release, {"4.1.0", "GD"});
+    if (*c.onMetered != 0) CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "OnMetered", c.onMetered);
+    std::unique_ptr<ChildProcess> standIn;
+    if (c.metered > 0) {
+      standIn = std::make_unique<ChildProcess>(
+          std::vector<std::string>{"/usr/bin/python3", Env("ZOLT_NM_STANDIN"), address, std::to_string(c.metered)},
+          said);
+      ASSERT_TRUE(WaitFor([&] { return ReadTextFile(said).find("ready") != std::string::npos; })) << ReadTextFile(said);
+    }
+    extraEnvironment = {"DBUS_SYSTEM_BUS_ADDRESS=" + (c.metered >= 0 ? address : "unix:path=" + bus / "none")};
+    const int before = Requests(server, "/1/new.txt");
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
+    if (c.deferred) {
+      EXPECT_EQ(Installed(), WithNativeNames(old));
+      EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.0.9");
+      EXPECT_EQ(Requests(server, "/1/new.txt"), before) << "no file is fetched";
+      EXPECT_NE(log.find("the connection is metered (NetworkManager says Metered=" + std::to_string(c.metered) + ")"),
+                std::string::npos)
+          << log;
+      EXPECT_NE(log.find("deferred: 2 files (8 bytes) wait for a connection that is not metered"), std::string::npos)
+          << log;
+    } else {
+      EXPECT_EQ(Installed(), WithNativeNames(release));
+      EXPECT_EQ(log.find("deferred"), std::string::npos) << log;
+    }
+    EXPECT_EQ(ReadTextFile(work / "run.err"), "");
+  }
+  extraEnvironment.clear();
+}
+
 // Limits an operator or a service manager may set: the run still installs
 // the release, with fewer hands where it has to.
 TEST_F(SilentE2ETest, TightLimitsStillInstallTheRelease) {
