@@ -37,6 +37,13 @@ int NotifySeconds(CCryptConfigFile& config) {
   return seconds;
 }
 
+// The bytes of the changed files as their manifest SIZE gives them.
+std::uint64_t ListedBytes(const CChangedFiles& files) {
+  std::uint64_t bytes = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) bytes += std::strtoull(files[i].size.c_str(), nullptr, 10);
+  return bytes;
+}
+
 }  // namespace
 
 CSilentUpdate::CSilentUpdate(int type, const std::string& name) : updateType(type), moduleName(name) {
@@ -86,11 +93,8 @@ bool CSilentUpdate::DownloadsDeferred() {
 bool CSilentUpdate::CompareDeferred(CUpdateSession& session) {
   const CUpdateSession::Comparison compared = session.Compare();
   if (compared == CUpdateSession::Comparison::kRejected) return false;
-  if (!session.Files().empty()) {
-    std::uint64_t bytes = 0;
-    const CChangedFiles& files = session.Files();
-    for (std::size_t i = 0; i < files.size(); ++i) bytes += std::strtoull(files[i].size.c_str(), nullptr, 10);
-    diagnostics::LogFact("deferred: " + std::to_string(files.size()) + " files (" + std::to_string(bytes) +
+  if (const CChangedFiles& files = session.Files(); !files.empty()) {
+    diagnostics::LogFact("deferred: " + std::to_string(files.size()) + " files (" + std::to_string(ListedBytes(files)) +
                          " bytes) wait for a connection that is not metered; Config.dat [Update] OnMetered=allow "
                          "fetches them anyway");
     return true;
@@ -185,10 +189,8 @@ UpdateCheck CSilentUpdate::Check() {
       if (compared != CUpdateSession::Comparison::kRejected) {
         result.version = session.Release().version;
         result.region = session.Release().region;
-        const CChangedFiles& files = session.Files();
-        result.files = files.size();
-        for (std::size_t i = 0; i < files.size(); ++i)
-          result.bytes += std::strtoull(files[i].size.c_str(), nullptr, 10);
+        result.files = session.Files().size();
+        result.bytes = ListedBytes(session.Files());
         result.completes = result.files == 0 && session.WantsCompletion();
         result.outcome = result.files != 0 || result.completes ? UpdateCheck::Outcome::kAvailable
                                                                : UpdateCheck::Outcome::kCurrent;
