@@ -94,9 +94,10 @@ bool CSilentUpdate::CompareDeferred(CUpdateSession& session) {
   const CUpdateSession::Comparison compared = session.Compare();
   if (compared == CUpdateSession::Comparison::kRejected) return false;
   if (const CChangedFiles& files = session.Files(); !files.empty()) {
-    diagnostics::LogFact("deferred: " + std::to_string(files.size()) + " files (" + std::to_string(ListedBytes(files)) +
-                         " bytes) wait for a connection that is not metered; Config.dat [Update] OnMetered=allow "
-                         "fetches them anyway");
+    diagnostics::LogFact("deferred: " + std::to_string(files.size()) + (files.size() == 1 ? " file (" : " files (") +
+                         std::to_string(ListedBytes(files)) +
+                         " bytes) left to download on a connection that is not metered; Config.dat [Update] "
+                         "OnMetered=allow fetches them anyway");
     return true;
   }
   // Files already in place need no download: their commit is not deferred.

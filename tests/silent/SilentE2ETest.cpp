@@ -185,7 +185,9 @@ TEST_F(SilentE2ETest, AMeteredConnectionDefersTheDownloads) {
     int metered;  // NetworkManager's answer; 0: no NetworkManager on the bus; -1: no bus at all
     const char* onMetered;
     bool deferred;
+    bool component = false;  // -silent -t:5 -d:Plugin instead of the program
   } cases[] = {
+      {"metered, a component", 1, "", true, true},
       {"metered", 1, "", true},
       {"guessed metered", 3, "", true},
       {"metered, deferring in capitals", 1, "DEFER", true},
@@ -201,6 +203,7 @@ TEST_F(SilentE2ETest, AMeteredConnectionDefersTheDownloads) {
     const std::string said = bus / ("standin" + std::to_string(++row) + ".out");
     Install(old, "4.0.9", server.port());
     Publish(pub, 1, release, {"4.1.0", "GD"});
+    Publish(pub, 5, {{"p.txt", "plugin"}}, {});
     if (*c.onMetered != 0) CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "OnMetered", c.onMetered);
     std::unique_ptr<ChildProcess> standIn;
     if (c.metered > 0) {
@@ -211,16 +214,23 @@ TEST_F(SilentE2ETest, AMeteredConnectionDefersTheDownloads) {
     }
     extraEnvironment = {"DBUS_SYSTEM_BUS_ADDRESS=" + (c.metered >= 0 ? address : "unix:path=" + bus / "none")};
     const int before = Requests(server, "/1/new.txt");
-    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    const std::vector<std::string> args =
+        c.component ? std::vector<std::string>{"-silent", "-t:5", "-d:Plugin"} : std::vector<std::string>{"-silent"};
+    EXPECT_EQ(Wait(Start(args)), 0) << ReadTextFile(work / "run.err");
     const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
-    if (c.deferred) {
+    if (c.component) {
+      EXPECT_FALSE(fs::exists(app + "Plugin/p.txt"));
+      EXPECT_EQ(Requests(server, "/5/p.txt"), 0);
+      EXPECT_NE(log.find("deferred: 1 file (6 bytes) left to download"), std::string::npos) << log;
+    } else if (c.deferred) {
       EXPECT_EQ(Installed(), WithNativeNames(old));
       EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.0.9");
       EXPECT_EQ(Requests(server, "/1/new.txt"), before) << "no file is fetched";
       EXPECT_NE(log.find("the connection is metered (NetworkManager says Metered=" + std::to_string(c.metered) + ")"),
                 std::string::npos)
           << log;
-      EXPECT_NE(log.find("deferred: 2 files (8 bytes) wait for a connection that is not metered"), std::string::npos)
+      EXPECT_NE(log.find("deferred: 2 files (8 bytes) left to download on a connection that is not metered"),
+                std::string::npos)
           << log;
     } else {
       EXPECT_EQ(Installed(), WithNativeNames(release));
