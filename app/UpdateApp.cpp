@@ -179,7 +179,8 @@ int CUpdateApp::Run(const StartupOptions& options) {
   diagnostics::HoldFacts();
   diagnostics::LogFact("ZOLTUpdate " + std::string(ZOLT_VERSION) + " started: " + Describe(options));
 
-  for (const std::string& argument : ignoredArguments_) diagnostics::LogFact("ignored the argument \"" + argument + "\"");
+  for (const std::string& argument : ignoredArguments_)
+    diagnostics::LogFact("ignored the argument \"" + argument + "\"");
 
   if (UsesModuleName(options)) {
     if (const std::string problem = ComponentNameProblem(options.moduleName); !problem.empty()) {

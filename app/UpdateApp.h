@@ -16,7 +16,8 @@ inline constexpr int kExitRefusedName = 2;    // a bad command line: an unknown 
                                               // that is not one plain folder name, or one without a
                                               // component type
 inline constexpr int kExitOtherInstance = 3;  // another instance is running
-inline constexpr int kExitUpdateAvailable = 10;  // "--check" only: a run would install something
+// "--check" only: a run would install something.
+inline constexpr int kExitUpdateAvailable = 10;
 
 class CUpdateApp {
  public:

@@ -193,8 +193,8 @@ UpdateCheck CSilentUpdate::Check() {
         result.files = session.Files().size();
         result.bytes = ListedBytes(session.Files());
         result.completes = result.files == 0 && session.WantsCompletion();
-        result.outcome = result.files != 0 || result.completes ? UpdateCheck::Outcome::kAvailable
-                                                               : UpdateCheck::Outcome::kCurrent;
+        result.outcome =
+            result.files != 0 || result.completes ? UpdateCheck::Outcome::kAvailable : UpdateCheck::Outcome::kCurrent;
       }
     }
   }

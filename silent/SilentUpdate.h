@@ -35,11 +35,11 @@ struct UpdateCheck {
     kAvailable,  // a run would install files, or record a release already in place
   };
   Outcome outcome = Outcome::kFailed;
-  std::string version;        // the published version ("VERSION"); empty for a component
-  std::string region;         // the published region ("REGION")
-  std::size_t files = 0;      // files that differ from the release
-  std::uint64_t bytes = 0;    // their sizes as the manifest gives them
-  bool completes = false;     // every file is in place, but the version is not recorded
+  std::string version;      // the published version ("VERSION"); empty for a component
+  std::string region;       // the published region ("REGION")
+  std::size_t files = 0;    // files that differ from the release
+  std::uint64_t bytes = 0;  // their sizes as the manifest gives them
+  bool completes = false;   // every file is in place, but the version is not recorded
 };
 
 class CSilentUpdate {

@@ -715,9 +715,10 @@ int Publish(const Options& options) {
   if (signKey.empty() && !options.unsignedOnPurpose)
     for (const char* manifest : {"UpdateConfig.ini", "config.ini"})
       if (const fs::path signature = target / (std::string(manifest) + kSignatureSuffix); fs::exists(signature, error))
-        Fail(signature.string() + " signs the publication there: give --sign-key to sign this one too (--unsigned "
-                                  "publishes it without, which every installation holding ZOLTUpdate.pub refuses); "
-                                  "nothing was changed");
+        Fail(signature.string() +
+             " signs the publication there: give --sign-key to sign this one too (--unsigned "
+             "publishes it without, which every installation holding ZOLTUpdate.pub refuses); "
+             "nothing was changed");
 
   std::string published;
   ReadWholeFile((target / "UpdateConfig.ini").string(), published);

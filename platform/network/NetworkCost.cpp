@@ -59,8 +59,8 @@ NetworkCost CurrentNetworkCost(std::string& detail) {
   std::unique_ptr<DBusMessage, UnrefMessage> reply(
       dbus_connection_send_with_reply_and_block(bus.get(), call.get(), kTimeoutMs, &error.error));
   if (!reply) {
-    detail = std::string("no answer from NetworkManager (") + (error.error.message ? error.error.message : "unknown") +
-             ")";
+    detail =
+        std::string("no answer from NetworkManager (") + (error.error.message ? error.error.message : "unknown") + ")";
     return NetworkCost::kUnknown;
   }
   DBusMessageIter top, variant;

@@ -1,10 +1,10 @@
 #include "platform/win32/Files.h"
 
 #include <dirent.h>
-#include <pwd.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/openat2.h>
+#include <pwd.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>

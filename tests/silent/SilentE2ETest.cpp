@@ -136,7 +136,8 @@ TEST_F(SilentE2ETest, ARunByAnotherUserThanTheOwnerRefusesAndTakesNothing) {
   Publish(pub, 1, release, {"4.1.0", "GD"});
   // The second user reaches its installation and owns its runtime folder.
   fs::permissions(work.path(), fs::perms(0755));
-  for (const auto& entry : fs::recursive_directory_iterator(app)) ASSERT_EQ(::lchown(entry.path().c_str(), kNobody, kNobody), 0);
+  for (const auto& entry : fs::recursive_directory_iterator(app))
+    ASSERT_EQ(::lchown(entry.path().c_str(), kNobody, kNobody), 0);
   ASSERT_EQ(::chown(app.c_str(), kNobody, kNobody), 0);
   ASSERT_EQ(::chown(runtime.c_str(), kNobody, kNobody), 0);
   const FileSet before = ReadTree(app);
@@ -149,9 +150,8 @@ TEST_F(SilentE2ETest, ARunByAnotherUserThanTheOwnerRefusesAndTakesNothing) {
     EXPECT_FALSE(fs::exists(app + "UPDATE"));
   }
 
-  EXPECT_EQ(Wait(Start({"-silent"}, "nobody",
-                       {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"})),
-            0)
+  EXPECT_EQ(
+      Wait(Start({"-silent"}, "nobody", {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"})), 0)
       << ReadTextFile(work / "nobody.err");
   EXPECT_EQ(Installed(), WithNativeNames(release));
   EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.1.0");

@@ -181,8 +181,8 @@ TEST_F(PublishTest, SignedManifestsVerifyWithOpensslAndCarryTheirExpiry) {
       {"a serial without a signing key", "--type 3 --release-version 2.0 --region 1 --serial 6", 2, 1},
       {"a serial that is not a number", signing + " --serial 1e3", 2, 1},
       {"unsigned over a signed publication", "--type 3 --release-version 2.0 --region 1", 1, 1},
-      {"unsigned over a signed publication, in a dry run too", "--type 3 --release-version 2.0 --region 1 --dry-run",
-       1, 1},
+      {"unsigned over a signed publication, in a dry run too", "--type 3 --release-version 2.0 --region 1 --dry-run", 1,
+       1},
       {"--unsigned with a signing key", signing + " --unsigned", 2, 1},
   };
   for (const auto& c : serials) {

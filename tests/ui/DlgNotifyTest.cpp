@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTest>
-#include <QElapsedTimer>
 #include <QTimer>
 #include <cstdlib>
 
