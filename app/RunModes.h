@@ -12,3 +12,8 @@ int RunSilentProgramMode();
 
 // The silent update of the component folder moduleName with its own manifest.
 int RunSilentComponentMode(int updateType, const std::string& moduleName);
+
+// "--check": says on stdout whether the silent run of updateType (and
+// moduleName) would install anything, and what; changes nothing. Returns 0 when
+// up to date, 10 when an update is available, 1 when no manifest could be used.
+int RunCheckMode(int updateType, const std::string& moduleName);
