@@ -75,3 +75,30 @@ int RunStatusCommand(const std::string& appPath) {
   std::fflush(stdout);
   return 0;
 }
+
+int RunCheckMode(int updateType, const std::string& moduleName) {
+  CSilentUpdate update(updateType, updateType == 1 ? "Program" : moduleName);
+  const UpdateCheck check = update.Check();
+  const std::string what = updateType == 1 ? "version \"" + check.version + "\" (region \"" + check.region + "\")"
+                                           : "component \"" + moduleName + "\"";
+  switch (check.outcome) {
+    case UpdateCheck::Outcome::kFailed:
+      return 1;
+    case UpdateCheck::Outcome::kCurrent:
+      if (updateType == 1)
+        std::printf("up to date: installed version \"%s\" (region \"%s\")\n", update.localVersion.c_str(),
+                    update.region.c_str());
+      else
+        std::printf("up to date: %s\n", what.c_str());
+      return 0;
+    case UpdateCheck::Outcome::kAvailable:
+      if (check.completes)
+        std::printf("update available: %s is in place but not recorded; a run would record it\n", what.c_str());
+      else
+        std::printf("update available: %s%s: %zu file%s to install, %llu bytes\n", what.c_str(),
+                    updateType == 1 ? (", installed \"" + update.localVersion + "\"").c_str() : "", check.files,
+                    check.files == 1 ? "" : "s", static_cast<unsigned long long>(check.bytes));
+      return 10;
+  }
+  return 1;
+}

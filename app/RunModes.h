@@ -24,3 +24,8 @@ int FinishProgramTrial(const std::string& appPath, bool resumed, std::string& co
 // failure, 2 refused with a line on stderr when there is nothing to do.
 int RunRollbackCommand(const std::string& appPath);
 int RunStatusCommand(const std::string& appPath);
+
+// "--check": says on stdout whether the silent run of updateType (and
+// moduleName) would install anything, and what; changes nothing. Returns 0 when
+// up to date, 10 when an update is available, 1 when no manifest could be used.
+int RunCheckMode(int updateType, const std::string& moduleName);

@@ -11,6 +11,7 @@
 #include "platform/win32/Files.h"
 #include "platform/win32/Mutex.h"
 #include "ui/UiModule.h"
+#include "update/UpdateManifest.h"
 
 namespace {
 
@@ -20,13 +21,17 @@ constexpr const char* kHelp =
     "       ZOLTUpdate -silent -t:N -d:NAME silent update of the component folder NAME (type N, not 1)\n"
     "       ZOLTUpdate --rollback           put the kept previous release back and hold the installed one\n"
     "       ZOLTUpdate --status             the installation's state as JSON on stdout\n"
+    "       ZOLTUpdate --check [-t:N -d:NAME]  say whether the silent run would install anything, and\n"
+    "                                       what; changes nothing\n"
     "       ZOLTUpdate --help | --version\n"
-    "Any other argument beginning with \"--\" is refused (exit 2).\n"
+    "Any other argument beginning with \"--\" is refused (exit 2), and so is -d: without a component type\n"
+    "(-t:N, N other than 1); any other argument is ignored, and named on stderr.\n"
     "Runs from the client's application folder, which holds Config.dat and UserConfig.dat;\n"
     "every run is logged to ZOLTUpdate.log there.\n"
     "Exit status: 0 up to date or everything installed; 1 a failure (nothing or not everything\n"
     "installed); 2 a bad command line or a refused name, or nothing to do for --rollback or --status;\n"
-    "3 another instance is running; 4 installed, then rolled back because the new client did not start.\n";
+    "3 another instance is running; 4 installed, then rolled back because the new client did not start;\n"
+    "10 (--check only) an update is available.\n";
 
 std::string Describe(const StartupOptions& options) {
   switch (options.mode) {
@@ -38,6 +43,9 @@ std::string Describe(const StartupOptions& options) {
     case RunMode::SilentComponent:
       return "silent component update, type " + std::to_string(options.updateType) + ", folder \"" +
              options.moduleName + "\"";
+    case RunMode::Check:
+      return "check, type " + std::to_string(options.updateType) +
+             (options.updateType == 1 ? "" : ", folder \"" + options.moduleName + "\"");
   }
   return "";
 }
@@ -61,6 +69,8 @@ const char* Outcome(int result) {
       return "another instance is running";
     case kRolledBackResult:
       return "installed, then rolled back: the new client did not start";
+    case kExitUpdateAvailable:
+      return "checked: an update is available";
   }
   return "unknown";
 }
@@ -111,6 +121,19 @@ BOOL CUpdateApp::InitInstance() {
     }
   }
 
+  // Ignored, as they always were, but a typo such as "-silnet" or "-type:3"
+  // would otherwise run something else than was meant without a word.
+  const CommandLineReview review = ReviewCommandLine(arguments_);
+  ignoredArguments_ = review.ignored;
+  for (const std::string& argument : review.ignored)
+    std::fprintf(stderr, "ZOLTUpdate: ignoring the argument \"%s\" (the updater takes -silent, -t:N and -d:NAME)\n",
+                 argument.c_str());
+  if (!review.refusal.empty()) {
+    std::fprintf(stderr, "ZOLTUpdate: %s\nTry 'ZOLTUpdate --help' for the usage.\n", review.refusal.c_str());
+    exitCode_ = kExitRefusedName;
+    return FALSE;
+  }
+
   std::string appPath;
   CDirectoryEx::GetApplicationPath(appPath);
   if (IsPackageFolder(appPath)) {
@@ -120,6 +143,18 @@ BOOL CUpdateApp::InitInstance() {
                  "and ZOLTUpdateUI.so into the client's application folder (beside ZOLTClient.exe and Config.dat) "
                  "and run it there\n",
                  appPath.c_str());
+    exitCode_ = kExitFailed;
+    return FALSE;
+  }
+  // Every file a run writes or replaces (Config.dat, the client, UPDATE/,
+  // UPDATE.kept/, the log) would belong to the caller; a run by root would
+  // leave a per-user installation that its own user can no longer update.
+  if (std::string owner, caller; !RunsAsOwnerOf(appPath, owner, caller)) {
+    std::fprintf(stderr,
+                 "ZOLTUpdate: %s belongs to %s, but this run is %s; the files it wrote would belong to %s and later "
+                 "runs by the owner could not replace them. Run it as the owner (for example: runuser -u <owner> -- "
+                 "%sZOLTUpdate ...); nothing was done\n",
+                 appPath.c_str(), owner.c_str(), caller.c_str(), caller.c_str(), appPath.c_str());
     exitCode_ = kExitFailed;
     return FALSE;
   }
@@ -160,11 +195,14 @@ int CUpdateApp::Run(const StartupOptions& options) {
   diagnostics::HoldFacts();
   diagnostics::LogFact("ZOLTUpdate " + std::string(ZOLT_VERSION) + " started: " + Describe(options));
 
-  if (UsesModuleName(options) && !IsPlainDirectoryName(options.moduleName)) {
-    diagnostics::ReportCause("refusing directory name \"" + options.moduleName +
-                             "\": -d: takes one folder name below the application directory (no \\, /, drive or "
-                             "\".\"/\"..\")");
-    return kExitRefusedName;
+  for (const std::string& argument : ignoredArguments_)
+    diagnostics::LogFact("ignored the argument \"" + argument + "\"");
+
+  if (UsesModuleName(options)) {
+    if (const std::string problem = ComponentNameProblem(options.moduleName); !problem.empty()) {
+      diagnostics::ReportCause("refusing the directory name: " + problem);
+      return kExitRefusedName;
+    }
   }
 
   if (options.status) return RunStatusCommand(appPath);
@@ -192,6 +230,8 @@ int CUpdateApp::Run(const StartupOptions& options) {
     case RunMode::SilentComponent:
       result = RunSilentComponentMode(options.updateType, options.moduleName);
       break;
+    case RunMode::Check:
+      return RunCheckMode(options.updateType, options.moduleName);
   }
   // The process stays for the trial of what the mode installed, after the
   // dialog has closed or the silent run is done.

@@ -162,8 +162,21 @@ void CKeptFiles::RecordSerial(const std::string& name, std::uint64_t serial) con
 
 bool FetchManifest(const std::string& appPath, const std::string& stagingDir, unsigned updateType,
                    CZOLTUpdateIntf& transfer, const std::string& manifestName, const CReleaseTrust& trust,
-                   std::string& cause, std::string& content) {
+                   std::string& cause, std::string& content, bool keep) {
   const CKeptFiles kept(appPath, updateType);
+  if (!keep) {
+    PrepareLocalDirectory(stagingDir + manifestName);
+    if (trust.Required()) {
+      SReleaseHeader accepted;
+      return DownloadSignedManifest(stagingDir, updateType, transfer, manifestName, trust, kept.HighestSerial(manifestName),
+                                    accepted, cause, nullptr, {}, nullptr, &content);
+    }
+    CZOLTUpdateIntf::Validators none;
+    cause = "cannot fetch " + manifestName + " from the update servers";
+    return transfer.GetRemoteManifest(updateType, manifestName.c_str(), (stagingDir + manifestName).c_str(), none) ==
+               0 &&
+           ReadManifest(stagingDir + manifestName, manifestName, cause, content);
+  }
   const std::string signatureName = manifestName + kSignatureSuffix;
   const std::string localPath = stagingDir + manifestName;
   CZOLTUpdateIntf::Validators validators, signatureValidators;

@@ -83,6 +83,9 @@ class CKeptFiles {
 // once right after the fetch (what the run acts on from then on, whatever
 // happens to the staged file), or the kept copy. False (with cause) when no
 // server delivered one.
+// keep false: a look that changes nothing kept. The manifest is fetched in
+// full (no kept copy is read or written), and a signed one is still held to
+// the recorded serial, which is not raised.
 bool FetchManifest(const std::string& appPath, const std::string& stagingDir, unsigned updateType,
                    CZOLTUpdateIntf& transfer, const std::string& manifestName, const CReleaseTrust& trust,
-                   std::string& cause, std::string& content);
+                   std::string& cause, std::string& content, bool keep = true);

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 
 #include "platform/win32/Shell.h"
 #include "ui/DialogSkin.h"
@@ -60,6 +61,12 @@ BOOL CDlgNotify::OnInitDialog() {
     title->SetBold(true);
   }
   PlaceAboveTaskBar();
+  if (timeLimitMs > 0)
+    QTimer::singleShot(timeLimitMs, this, [this] {
+      if (IsEnded()) return;
+      timedOut = true;
+      OnLater();
+    });
   return TRUE;
 }
 

@@ -34,6 +34,21 @@ bool IsSafeRelativeName(std::string_view name) {
 
 bool IsReleaseFileName(std::string_view name) { return IsSafeRelativeName(name) && !LiesInDeltaFolder(name); }
 
+std::string ComponentNameProblem(std::string_view name) {
+  constexpr std::size_t kLongestFolderName = 255;
+  if (name.empty()) return "";
+  if (!IsSafeRelativeName(name) || name.find_first_of("\\/:") != std::string_view::npos)
+    return "\"" + std::string(name) +
+           "\" is not a component directory name: -d: takes one folder name below the application directory (no "
+           "\\, /, drive or \".\"/\"..\")";
+  // Cut in the cause: the name itself may be far longer than a line.
+  if (name.size() > kLongestFolderName)
+    return "the directory name \"" + std::string(name.substr(0, 40)) + "...\" is too long (" +
+           std::to_string(name.size()) + " bytes; a folder name has at most " + std::to_string(kLongestFolderName) +
+           ")";
+  return "";
+}
+
 bool AreSafeRelativeNames(const std::vector<std::string>& names) {
   for (const std::string& name : names)
     if (!IsSafeRelativeName(name)) return false;

@@ -66,6 +66,14 @@ bool IsSafeRelativeName(std::string_view name);
 // that name. A manifest listing any other name is refused as a whole.
 bool IsReleaseFileName(std::string_view name);
 
+// Why name cannot be the "-d:" name of a component folder, or "" when it can:
+// empty (the application directory itself) or one plain folder name (no "\",
+// "/" or ":", neither "." nor "..") of at most 255 bytes, the longest name a
+// Linux file system gives a folder. Anything else would make an update write
+// or delete outside the application directory, or fail later as if the server
+// had nothing. Every flow that takes the name asks this.
+std::string ComponentNameProblem(std::string_view name);
+
 // True when every name passes IsSafeRelativeName.
 bool AreSafeRelativeNames(const std::vector<std::string>& names);
 

@@ -103,6 +103,7 @@ bool CUpdateSession::Prepare() {
   trust_ = CReleaseTrust::Load(place_.appPath);
   if (trust_.Required() && !trust_.Usable())
     return Fail(trust_.Problem() + "; no update is made until it holds a usable key");
+  if (place_.readOnly) return true;
   if (std::string cause; !InstallationWritable(place_.appPath, place_.stagingDir, cause)) return Fail(cause);
   // Backups of files that could not be overwritten, and temporary files of
   // writes cut short by a killed process. The search never follows a link
@@ -179,7 +180,7 @@ bool CUpdateSession::ResolveJournal() {
 bool CUpdateSession::FetchManifest() {
   std::string cause, bytes;
   if (!::FetchManifest(place_.appPath, place_.stagingDir, place_.updateType, transfer_, place_.manifestName, trust_,
-                       cause, bytes))
+                       cause, bytes, !place_.readOnly))
     return Fail(cause);
   if (place_.component) manifestBytes_ = bytes;
   // What a hold after a rollback names: a signed release by its serial, any
@@ -263,7 +264,7 @@ int CUpdateSession::HashInstalledCopies(IChangedFileSink& sink, std::size_t batc
 
 CUpdateSession::Comparison CUpdateSession::ConcludeComparison(int compared) {
   // A hint for the next run; one that cannot be written costs only time.
-  digestCache_.Write();
+  if (!place_.readOnly) digestCache_.Write();
   if (place_.component) {
     if (files_.empty()) diagnostics::NoteUpToDate();
     if (!files_.empty()) Underway();

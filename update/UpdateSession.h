@@ -68,6 +68,11 @@ struct UpdatePlace {
   // The dialog writes Config.dat's version only when it grows; the silent
   // run writes whatever version it installed (a region change may lower it).
   bool versionOnlyWhenGreater = false;
+  // A look that changes nothing (the check): Prepare only reads the keys,
+  // FetchManifest fetches in full into stagingDir (a folder of the caller's
+  // outside the installation) and keeps nothing, the comparison writes no
+  // digest cache. Only Prepare, FetchManifest and Compare are called.
+  bool readOnly = false;
 };
 
 // The folders of an update of updateType below appPath (which ends with a

@@ -72,6 +72,17 @@ BOOL CreateDirectoryTree(const char* path);
 // the empty path. False when something could not be removed.
 bool RemoveDirectoryTree(const char* path);
 
+// Whether the process runs as the user who owns path (the installation
+// folder). When it does not, owner and caller name the two ("name (uid N)")
+// and the result is false. A path that cannot be examined gives true: the run
+// then meets the real problem and names it.
+bool RunsAsOwnerOf(const std::string& path, std::string& owner, std::string& caller);
+
+// Makes a new, empty folder of the caller's own (mode 0700) for scratch files
+// outside any installation: below $TMPDIR, or /tmp. Returns it ending with
+// "/", or "" with last error set. The caller removes it (RemoveDirectoryTree).
+std::string MakeScratchFolder();
+
 // Opens path for reading and writing, creating it (mode 0644 at most) when
 // missing. Refuses a link, or anything but a regular file of the caller's own
 // with a single name, at path. Returns the descriptor (close-on-exec) or -1 with last error set.

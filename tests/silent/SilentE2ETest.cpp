@@ -71,6 +71,177 @@ TEST_F(SilentE2ETest, NewerVersionIsInstalledAndTheClientRestartedFiveSecondsLat
   EXPECT_EQ(ReadTextFile(app + "ZOLTClient.exe"), client) << "the client binary kept its bytes";
 }
 
+// --check: what a run would install, on stdout, with exit 10, while nothing
+// in the installation changes (no staging, no kept manifest, no serial, no
+// digest cache, no store); 0 once a run has installed it, 1 without a server.
+TEST_F(SilentE2ETest, CheckSaysWhatARunWouldInstallAndChangesNothing) {
+  const FileSet old = {{"version.txt", "4.0.9"}, {"data\\strings.ini", "old"}, {"same.txt", "same"}};
+  const FileSet release = {{"version.txt", "4.1.0"},
+                           {"data\\strings.ini", "newer"},
+                           {"same.txt", "same"},
+                           {"data\\skins\\blue.skin", "blue"}};
+  auto server = std::make_unique<NginxServer>(pub);
+  // Every file with its bytes, and every folder.
+  const auto wholeTree = [&] {
+    FileSet tree = ReadTree(app);
+    tree.erase("ZOLTUpdate.log");  // every run is logged
+    for (const auto& entry : fs::recursive_directory_iterator(app))
+      if (entry.is_directory()) tree[entry.path().string() + "/"] = "";
+    return tree;
+  };
+  const auto check = [&](const std::vector<std::string>& args, int status, const std::string& said) {
+    const FileSet before = wholeTree();
+    EXPECT_EQ(Wait(Start(args, "check")), status) << ReadTextFile(work / "check.err");
+    EXPECT_NE(ReadTextFile(work / "check.out").find(said), std::string::npos) << ReadTextFile(work / "check.out");
+    EXPECT_EQ(wholeTree(), before) << args[0];
+  };
+  for (const bool signed_ : {false, true}) {
+    SCOPED_TRACE(signed_ ? "signed" : "unsigned");
+    fs::remove_all(pub);
+    Install(old, "4.0.9", server->port());
+    Publish(pub, 1, release, {"4.1.0", "GD"});
+    if (signed_) {
+      const Ed25519KeyFiles key = MakeEd25519Key(work.path(), "signer");
+      fs::copy_file(key.publicKey, app + "ZOLTUpdate.pub");
+      SignPublished(pub, 1, key.privateKey, 7);
+    }
+    check({"--check"}, 10,
+          "update available: version \"4.1.0\" (region \"GD\"), installed \"4.0.9\": 3 files to install, 14 bytes\n");
+    EXPECT_EQ(ReadTextFile(work / "check.err"), "");
+    EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("outcome: exit 10, checked: an update is available"),
+              std::string::npos);
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    check({"--check"}, 0, "up to date: installed version \"4.1.0\" (region \"GD\")\n");
+  }
+  // A component: its folder and type as a run takes them.
+  fs::remove(app + "ZOLTUpdate.pub");
+  Publish(pub, 5, {{"a.txt", "component"}}, {});
+  check({"--check", "-t:5", "-d:Plugin"}, 10, "update available: component \"Plugin\": 1 file to install, 9 bytes\n");
+  server.reset();
+  check({"--check"}, 1, "");
+  EXPECT_NE(ReadTextFile(work / "check.err").find("cannot fetch UpdateConfig.ini"), std::string::npos)
+      << ReadTextFile(work / "check.err");
+}
+
+// A per-user installation of a second user (nobody): a run by root refuses
+// and creates nothing, so the installation stays its user's; that user's own
+// run installs, and everything it wrote is that user's.
+TEST_F(SilentE2ETest, ARunByAnotherUserThanTheOwnerRefusesAndTakesNothing) {
+  constexpr uid_t kNobody = 65534;
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to hand an installation to a second user";
+  if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs setpriv (util-linux) to run as a second user";
+  const FileSet old = {{"version.txt", "4.0.9"}, {"data\\strings.ini", "old"}};
+  const FileSet release = {{"version.txt", "4.1.0"}, {"data\\strings.ini", "new"}};
+  NginxServer server(pub);
+  Install(old, "4.0.9", server.port());
+  Publish(pub, 1, release, {"4.1.0", "GD"});
+  // The second user reaches its installation and owns its runtime folder.
+  fs::permissions(work.path(), fs::perms(0755));
+  for (const auto& entry : fs::recursive_directory_iterator(app))
+    ASSERT_EQ(::lchown(entry.path().c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(::chown(app.c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(::chown(runtime.c_str(), kNobody, kNobody), 0);
+  const FileSet before = ReadTree(app);
+
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"-silent"}, {"--check"}, {}}) {
+    EXPECT_EQ(Wait(Start(args)), 1);
+    const std::string err = ReadTextFile(work / "run.err");
+    EXPECT_NE(err.find("belongs to nobody (uid 65534), but this run is root (uid 0)"), std::string::npos) << err;
+    EXPECT_EQ(ReadTree(app), before) << "not even a log";
+    EXPECT_FALSE(fs::exists(app + "UPDATE"));
+  }
+
+  EXPECT_EQ(
+      Wait(Start({"-silent"}, "nobody", {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"})), 0)
+      << ReadTextFile(work / "nobody.err");
+  EXPECT_EQ(Installed(), WithNativeNames(release));
+  EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.1.0");
+  for (const auto& entry : fs::recursive_directory_iterator(app)) {
+    struct stat status {};
+    ASSERT_EQ(::lstat(entry.path().c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, kNobody) << entry.path();
+  }
+  EXPECT_TRUE(fs::exists(app + "ZOLTUpdate.log"));
+  EXPECT_TRUE(fs::exists(app + "UPDATE.kept"));
+}
+
+// A metered connection, as NetworkManager (a stand-in on a private bus) tells
+// it: a silent run fetches the manifest, leaves the files for later, says
+// "deferred" in the log and exits 0. Where nobody can tell, nothing changes.
+TEST_F(SilentE2ETest, AMeteredConnectionDefersTheDownloads) {
+  if (!fs::exists("/usr/bin/dbus-daemon")) GTEST_SKIP() << "needs dbus-daemon for a private bus";
+  TempDir bus;
+  ChildProcess daemon({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"}, bus / "daemon.out");
+  std::string address;
+  ASSERT_TRUE(WaitFor([&] {
+    address = ReadTextFile(bus / "daemon.out");
+    return address.find('\n') != std::string::npos;
+  }));
+  address.resize(address.find('\n'));
+  const FileSet old = {{"version.txt", "4.0.9"}};
+  const FileSet release = {{"version.txt", "4.1.0"}, {"new.txt", "new"}};
+  NginxServer server(pub);
+  const struct {
+    const char* what;
+    int metered;  // NetworkManager's answer; 0: no NetworkManager on the bus; -1: no bus at all
+    const char* onMetered;
+    bool deferred;
+    bool component = false;  // -silent -t:5 -d:Plugin instead of the program
+  } cases[] = {
+      {"metered, a component", 1, "", true, true},
+      {"metered", 1, "", true},
+      {"guessed metered", 3, "", true},
+      {"metered, deferring in capitals", 1, "DEFER", true},
+      {"metered, downloads allowed", 1, "allow", false},
+      {"not metered", 2, "", false},
+      {"guessed not metered", 4, "", false},
+      {"no NetworkManager on the bus", 0, "", false},
+      {"no system bus", -1, "", false},
+  };
+  int row = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string said = bus / ("standin" + std::to_string(++row) + ".out");
+    Install(old, "4.0.9", server.port());
+    Publish(pub, 1, release, {"4.1.0", "GD"});
+    Publish(pub, 5, {{"p.txt", "plugin"}}, {});
+    if (*c.onMetered != 0) CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "OnMetered", c.onMetered);
+    std::unique_ptr<ChildProcess> standIn;
+    if (c.metered > 0) {
+      standIn = std::make_unique<ChildProcess>(
+          std::vector<std::string>{"/usr/bin/python3", Env("ZOLT_NM_STANDIN"), address, std::to_string(c.metered)},
+          said);
+      ASSERT_TRUE(WaitFor([&] { return ReadTextFile(said).find("ready") != std::string::npos; })) << ReadTextFile(said);
+    }
+    extraEnvironment = {"DBUS_SYSTEM_BUS_ADDRESS=" + (c.metered >= 0 ? address : "unix:path=" + bus / "none")};
+    const int before = Requests(server, "/1/new.txt");
+    const std::vector<std::string> args =
+        c.component ? std::vector<std::string>{"-silent", "-t:5", "-d:Plugin"} : std::vector<std::string>{"-silent"};
+    EXPECT_EQ(Wait(Start(args)), 0) << ReadTextFile(work / "run.err");
+    const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
+    if (c.component) {
+      EXPECT_FALSE(fs::exists(app + "Plugin/p.txt"));
+      EXPECT_EQ(Requests(server, "/5/p.txt"), 0);
+      EXPECT_NE(log.find("deferred: 1 file (6 bytes) left to download"), std::string::npos) << log;
+    } else if (c.deferred) {
+      EXPECT_EQ(Installed(), WithNativeNames(old));
+      EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.0.9");
+      EXPECT_EQ(Requests(server, "/1/new.txt"), before) << "no file is fetched";
+      EXPECT_NE(log.find("the connection is metered (NetworkManager says Metered=" + std::to_string(c.metered) + ")"),
+                std::string::npos)
+          << log;
+      EXPECT_NE(log.find("deferred: 2 files (8 bytes) left to download on a connection that is not metered"),
+                std::string::npos)
+          << log;
+    } else {
+      EXPECT_EQ(Installed(), WithNativeNames(release));
+      EXPECT_EQ(log.find("deferred"), std::string::npos) << log;
+    }
+    EXPECT_EQ(ReadTextFile(work / "run.err"), "");
+  }
+  extraEnvironment.clear();
+}
+
 // Limits an operator or a service manager may set: the run still installs
 // the release, with fewer hands where it has to.
 TEST_F(SilentE2ETest, TightLimitsStillInstallTheRelease) {

@@ -180,6 +180,10 @@ TEST_F(PublishTest, SignedManifestsVerifyWithOpensslAndCarryTheirExpiry) {
       {"a lower serial, rolled back on purpose", signing + " --serial 5 --allow-downgrade", 0, 5},
       {"a serial without a signing key", "--type 3 --release-version 2.0 --region 1 --serial 6", 2, 1},
       {"a serial that is not a number", signing + " --serial 1e3", 2, 1},
+      {"unsigned over a signed publication", "--type 3 --release-version 2.0 --region 1", 1, 1},
+      {"unsigned over a signed publication, in a dry run too", "--type 3 --release-version 2.0 --region 1 --dry-run", 1,
+       1},
+      {"--unsigned with a signing key", signing + " --unsigned", 2, 1},
   };
   for (const auto& c : serials) {
     SCOPED_TRACE(c.what);
@@ -196,8 +200,9 @@ TEST_F(PublishTest, SignedManifestsVerifyWithOpensslAndCarryTheirExpiry) {
     header = now;
   }
 
-  ASSERT_EQ(Publish("--type 3 --release-version 2.1 --region 1", release_, root_).exitCode, 0);
+  ASSERT_EQ(Publish("--type 3 --release-version 2.1 --region 1 --unsigned", release_, root_).exitCode, 0);
   EXPECT_FALSE(fs::exists(root_ + "/3/UpdateConfig.ini.sig")) << "no key, no signature";
+  EXPECT_FALSE(fs::exists(root_ + "/3/config.ini.sig"));
   EXPECT_FALSE(ReadTextFile(root_ + "/3/UpdateConfig.ini").starts_with(";")) << "and no release header";
   EXPECT_EQ(ReadTextFile(root_ + "/3/UpdateConfig.ini").find("EXPIRES"), std::string::npos);
 }

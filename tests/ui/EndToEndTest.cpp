@@ -173,6 +173,20 @@ TEST(EndToEnd, SilentUpdateAsksThroughTheNotificationWindow) {
   EXPECT_EQ(installation.ConfiguredVersion(), "2.0");
 }
 
+// Nobody answers the notification window: after [Update] NotifySeconds it
+// counts as "下次升级 ", and the run ends, giving up the instance lock.
+TEST(EndToEnd, AnUnansweredNotificationEndsTheSilentRunWhenItsTimeIsUp) {
+  ServedInstallation installation("2.0", {{"a.dat", "new a"}});
+  ASSERT_NO_FATAL_FAILURE(InstallForANotifyingRelease(installation));
+  CCryptConfigFile(installation.app / "Config.dat", "").WriteString("Update", "NotifySeconds", "2");
+
+  EXPECT_EQ(RunAndAct(installation, {"-silent"}, "^Tovaro升级通知$", {}), 0);
+  EXPECT_EQ(installation.ConfiguredVersion(), "2.0");
+  const std::string log = ReadTextFile(installation.app / "ZOLTUpdate.log");
+  EXPECT_NE(log.find("the notification window was not answered within 2 s; taken as \"下次升级\""), std::string::npos)
+      << log;
+}
+
 // A dialog that cannot reach the server says why in the run log, and the
 // process exits 1 once the user closes it, so a script that started it knows.
 TEST(EndToEnd, DialogThatCouldNotCheckExitsOneWithTheCauseLogged) {
