@@ -170,8 +170,8 @@ BOOL CUpdateApp::InitInstance() {
     std::string outcome = options.rollback && exitCode_ == kExitOk ? "rolled back by hand" : Outcome(result);
     if (!confirmed_.empty()) outcome += "; " + confirmed_;
     diagnostics::LogFact("outcome: exit " + std::to_string(exitCode_) + ", " + outcome);
-    // --status only reads: the last run stays the last update run.
-    if (!options.status) WriteLastRun(appPath, exitCode_, outcome);
+    // --status and --check only read: the last run stays the last update run.
+    if (!options.status && options.mode != RunMode::Check) WriteLastRun(appPath, exitCode_, outcome);
     diagnostics::ReleaseFacts();
   }
   diagnostics::CloseRunLog();
