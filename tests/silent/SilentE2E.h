@@ -61,7 +61,7 @@ class SilentE2ETest : public ::testing::Test {
     std::vector<std::string> environment{"XDG_RUNTIME_DIR=" + runtime, "ZOLT_REGISTRY_ROOT=" + registry,
                                          "XDG_STATE_HOME=" + state, "PATH=/usr/bin:/bin",
                                          // A trial's hold of 10 s shortened: every run with a client waits it.
-                                         "ZOLT_TRIAL_HOLD_MS=300"};
+                                         "ZOLT_TRIAL_HOLD_MS=1500"};
     environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     std::vector<char*> envp;
     for (auto& e : environment) envp.push_back(e.data());

@@ -698,7 +698,9 @@ TEST_F(SilentE2ETest, AReleaseWhoseClientDoesNotStartIsRolledBack) {
     fs::remove_all(registry);
     fs::create_directories(key);
     fs::permissions(app + "ZOLTClient.exe", fs::perms(0755));
-    CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "TrialSeconds", "2");
+    // A failing row waits out the whole trial; a good one only until its
+    // window has stayed, so it gets room for a slow start on a busy machine.
+    CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "TrialSeconds", row.status == 0 ? "15" : "2");
     Publish(pub, 1, release, {"4.1.0", "GD"});
 
     const pid_t run = Start();
