@@ -99,6 +99,20 @@ class CImageDialog : public CImageDialogBase {
   // True while the window follows the pointer after a caption drag began.
   bool IsMoving() const { return moving_; }
 
+#if defined(_WIN32)
+  // Draws the part of the background image that lies under the dialog's
+  // rectangle (x, y, width, height) onto dc at (0, 0); the controls draw it
+  // under themselves, having no background of their own.
+  void DrawBackground(HDC dc, int x, int y, int width, int height) const;
+  // Draws the whole window as it looks (background, then every visible
+  // control) onto dc, whose size is the window's: for pictures of it, also
+  // after it was hidden.
+  void PrintClient(HDC dc);
+  // Routes msg as the modal loop does: the keyboard to the dialog it is for,
+  // everything else to its window. For loops that run a modeless dialog.
+  static void RouteMessage(MSG& msg);
+#endif
+
  protected:
   // The message map, filled by the derived class's constructor.
   void MapClicked(UINT id, std::function<void()> handler);
@@ -127,10 +141,14 @@ class CImageDialog : public CImageDialogBase {
   bool CreateControls();
   void PlaceControls();
   CWnd* MainButton() const;
+  // The template font's 9 points on a 96-dpi screen.
+  static int DialogFontPixels() { return 12; }
 
   UINT templateId_;
   std::shared_ptr<const CPngImage> background_;
   std::vector<DialogControlTemplate> template_;
+  std::string fontName_;
+  HFONT font_ = nullptr;
   bool created_ = false;
   bool creating_ = false;
   std::map<int, CWnd*> bound_;

@@ -29,6 +29,9 @@ class CPNGPicture : public QWidget, public CWnd {
 #if defined(_WIN32)
   void Draw(HDC dc, int width, int height) override;
 
+ protected:
+  LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
  private:
   std::shared_ptr<const CPngImage> image_;
 #else

@@ -29,7 +29,11 @@ class CPillar : public QWidget, public CWnd {
 
 #if defined(_WIN32)
   void Draw(HDC dc, int width, int height) override;
+  // The control's width in pixels; 0 before it is bound to a window.
   int Width() const;
+
+ protected:
+  LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 #else
   QWidget* Widget() override { return this; }
 

@@ -6,7 +6,8 @@
 
 class QApplication;
 
-// True when a window can be shown: QT_QPA_PLATFORM names a platform that needs
+// True when a window can be shown. On Windows: a window can be created. On
+// Linux: QT_QPA_PLATFORM names a platform that needs
 // no server (offscreen, minimal), or the X server of DISPLAY (the Wayland
 // compositor of WAYLAND_DISPLAY when there is no DISPLAY, or when
 // QT_QPA_PLATFORM asks for wayland) accepts a connection, tried three times.
@@ -15,7 +16,8 @@ class QApplication;
 bool IsDisplayAvailable(std::string& why);
 
 // Holds the process's QApplication for the life of the object; uses the one
-// that already exists instead of making a second.
+// that already exists instead of making a second. On Windows it initialises
+// COM on the thread (for the image decoder).
 class CVisualApp {
  public:
   CVisualApp();
@@ -24,5 +26,9 @@ class CVisualApp {
   CVisualApp& operator=(const CVisualApp&) = delete;
 
  private:
+#if defined(_WIN32)
+  bool comInitialised_ = false;
+#else
   std::unique_ptr<QApplication> owned_;
+#endif
 };
