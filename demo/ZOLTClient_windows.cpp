@@ -5,6 +5,7 @@
 // Log lines, appended to client.log beside the executable:
 //   <pid> started version <content of version.txt>
 //   <pid> closed
+//   <pid> holding                (--hold)
 // "ZOLTClient.exe --hold" shows no window: it only keeps its own executable
 // in use, as any running program of the installation does, until its folder
 // goes away.
@@ -66,6 +67,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 int Hold() {
+  AppendLog("holding");
   while (FolderExists()) Sleep(200);
   return 0;
 }
