@@ -58,6 +58,7 @@ class CImageButtonX : public QAbstractButton, public CWnd {
   COLORREF colours_[4] = {0, 0, 0, 0};
   bool showText_ = false;
   bool hovered_ = false;
+  HWND focusBeforePress_ = nullptr;
   std::string text_;
   HFONT font_ = nullptr;
 #else

@@ -114,6 +114,25 @@ LRESULT CImageButtonX::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_ERASEBKGND:
       // The dialog's WM_DRAWITEM paints the whole control, background included.
       return 1;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+      focusBeforePress_ = GetFocus();
+      break;
+    case WM_LBUTTONUP: {
+      // As on the other systems, only the keyboard moves the focus (and its
+      // mark) to a button: a click gives it back once it is over. Not
+      // before: the system's button drops a press that loses the focus.
+      HWND before = focusBeforePress_;
+      focusBeforePress_ = nullptr;
+      HWND self = m_hWnd;
+      const LRESULT result = Default(msg, wParam, lParam);
+      if (IsWindow(self) && GetFocus() == self && before != self) {
+        HWND back = before != nullptr && IsWindow(before) ? before : GetParent(self);
+        SetFocus(back);
+        InvalidateRect(self, nullptr, FALSE);
+      }
+      return result;
+    }
     default:
       break;
   }
