@@ -1,13 +1,6 @@
 #include "app/UiLoader.h"
 
-#if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
 #include <dlfcn.h>
-#endif
 
 #include <cstdio>
 
@@ -26,15 +19,8 @@ void* LoadModule(std::string& why) {
     std::string path;
     CDirectoryEx::GetApplicationPath(path);
     path += kUiModuleName;
-#if defined(_WIN32)
-    std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0)), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
-    handle = LoadLibraryW(wide.c_str());
-    if (handle == nullptr) error = path + ": error " + std::to_string(GetLastError());
-#else
     handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) error = ::dlerror();
-#endif
   }
   why = error;
   return handle;
@@ -44,12 +30,7 @@ template <class Function>
 Function Lookup(const char* name, std::string& why) {
   void* module = LoadModule(why);
   if (module == nullptr) return nullptr;
-#if defined(_WIN32)
-  auto* symbol = reinterpret_cast<Function>(
-      reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name)));
-#else
   auto* symbol = reinterpret_cast<Function>(::dlsym(module, name));
-#endif
   if (symbol == nullptr) why = std::string(name) + " missing in " + kUiModuleName;
   return symbol;
 }

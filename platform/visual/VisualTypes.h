@@ -7,8 +7,13 @@
 
 #if defined(_WIN32)
 
+// As platform/win32 includes it: without the min and max macros, and
+// without the rarely used parts (Winsock 1 among them).
 #ifndef NOMINMAX
 #define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
 #include <windowsx.h>

@@ -1,5 +1,6 @@
 // Resources on Windows: PNG images decoded with WIC, dialog templates read
 // from the module's RT_DIALOG resources, and the CJK font of the texts.
+#include <objbase.h>
 #include <wincodec.h>
 
 #include <algorithm>

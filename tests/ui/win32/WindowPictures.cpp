@@ -1,5 +1,6 @@
 #include "tests/ui/win32/WindowPictures.h"
 
+#include <objbase.h>
 #include <wincodec.h>
 
 #include <algorithm>
