@@ -1,7 +1,5 @@
 #include "update/StagedCheck.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <system_error>
@@ -75,8 +73,8 @@ void CStagedCheck::Check(const UpdateFileInfo& file) {
   CStreamDigest digest(sha256_ ? kDigestMD5 | kDigestSHA256 : kDigestMD5);
   errno = 0;
   const int fd = OpenRegularFileForReading(stagingDir_ + file.fileName);
-  struct stat st {};
-  const bool read = fd >= 0 && ::fstat(fd, &st) == 0 && digest.UpdateFromFile(fd, st.st_size);
+  const long long size = fd >= 0 ? DescriptorSize(fd) : -1;
+  const bool read = size >= 0 && digest.UpdateFromFile(fd, size);
   const int error = errno != 0 ? errno : EIO;
   const FileDigests digests = digest.Finish();
   std::string cause = "cannot read the staged copy of " + file.fileName + ": " + diagnostics::ErrorText(error);
@@ -84,8 +82,8 @@ void CStagedCheck::Check(const UpdateFileInfo& file) {
   // The install flushes every file it records; one flushed here, while the
   // next is received, leaves it nothing to wait for. A failure is the
   // install's to report.
-  if (matches) ::fdatasync(fd);
-  if (fd >= 0) ::close(fd);
+  if (matches) FlushDescriptor(fd);
+  if (fd >= 0) CloseDescriptor(fd);
   if (matches) return;
   std::lock_guard lock(mutex_);
   if (damaged_.empty()) damaged_ = cause;

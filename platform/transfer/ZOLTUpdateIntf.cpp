@@ -1,9 +1,6 @@
 #include "platform/transfer/ZOLTUpdateIntf.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,6 +19,7 @@
 #include "platform/crypt/CryptoConfig.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/win32/Files.h"
+#include "platform/win32/Runtime.h"
 
 namespace {
 
@@ -64,7 +62,7 @@ std::string HttpDate(std::time_t time) {
   static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   std::tm parts{};
-  gmtime_r(&time, &parts);
+  crt::UtcCalendar(time, parts);
   char text[40];
   std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[parts.tm_wday], parts.tm_mday,
                 kMonths[parts.tm_mon], parts.tm_year + 1900, parts.tm_hour, parts.tm_min, parts.tm_sec);
@@ -103,10 +101,7 @@ ContentRange ParseContentRange(const std::string& value) {
   return range;
 }
 
-curl_off_t FileSize(int fd) {
-  struct stat status {};
-  return ::fstat(fd, &status) == 0 ? static_cast<curl_off_t>(status.st_size) : -1;
-}
+curl_off_t FileSize(int fd) { return static_cast<curl_off_t>(DescriptorSize(fd)); }
 
 // A header's value without the blanks and line end around it.
 std::string HeaderValue(std::string_view line, std::size_t nameLength) {
@@ -220,7 +215,7 @@ struct CZOLTUpdateIntf::Impl {
       SinkFailed();
       return false;
     }
-    if (::ftruncate(fd, offset) != 0 || ::lseek(fd, offset, SEEK_SET) != offset || !StartDigest(offset)) {
+    if (!TruncateDescriptor(fd, offset) || !StartDigest(offset)) {
       SinkFailed();
       return false;
     }
@@ -377,7 +372,7 @@ struct CZOLTUpdateIntf::Impl {
     if (offset < 0) return Outcome::kStop;
     // A ".part" already past the cap cannot become the file.
     if (offset > cap) {
-      if (::ftruncate(fd, 0) != 0) return Outcome::kStop;
+      if (!TruncateDescriptor(fd, 0)) return Outcome::kStop;
       offset = 0;
     }
     written = 0;
@@ -391,10 +386,8 @@ struct CZOLTUpdateIntf::Impl {
     std::string range;
     curl_slist* headers = nullptr;
     if (offset > 0) {
-      struct stat status {};
-      ::fstat(fd, &status);
       range = std::to_string(offset) + "-";
-      headers = curl_slist_append(headers, ("If-Range: " + HttpDate(status.st_mtim.tv_sec)).c_str());
+      headers = curl_slist_append(headers, ("If-Range: " + HttpDate(DescriptorModifiedTime(fd))).c_str());
     }
     if (conditional != nullptr && !conditional->etag.empty())
       headers = curl_slist_append(headers, ("If-None-Match: " + conditional->etag).c_str());
@@ -417,7 +410,7 @@ struct CZOLTUpdateIntf::Impl {
     if (overCap) {
       causes.push_back(server + " sent more than the " + std::to_string(cap) + " bytes " + path + " may have");
       answered = false;
-      if (fd >= 0 && ::ftruncate(fd, 0) != 0) sinkFailed = true;
+      if (fd >= 0 && !TruncateDescriptor(fd, 0)) sinkFailed = true;
       return Outcome::kStop;
     }
     if (windowGone || cancelled.load()) return Finish(Outcome::kStop);
@@ -479,7 +472,7 @@ struct CZOLTUpdateIntf::Impl {
   }
 
   Outcome Restart() {
-    if (fd >= 0 && ::ftruncate(fd, 0) != 0) return Outcome::kStop;
+    if (fd >= 0 && !TruncateDescriptor(fd, 0)) return Outcome::kStop;
     return Outcome::kRestart;
   }
 
@@ -492,9 +485,8 @@ struct CZOLTUpdateIntf::Impl {
     curl_off_t modified = -1;
     curl_easy_getinfo(curl, CURLINFO_FILETIME_T, &modified);
     if (modified >= 0 && FileSize(fd) > 0) {
-      const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(modified), 0}};
-      ::futimens(fd, times);
-    } else if (::ftruncate(fd, 0) != 0) {
+      SetDescriptorModifiedTime(fd, static_cast<std::time_t>(modified));
+    } else if (!TruncateDescriptor(fd, 0)) {
       return Outcome::kStop;
     }
     return outcome;
@@ -697,7 +689,7 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   if (outcome == Outcome::kDone && impl.digest.Kinds() != 0) StartWriteBack(impl.fd);
   const bool hadPart = impl.fd >= 0;
   const bool empty = hadPart && FileSize(impl.fd) == 0;
-  if (hadPart) ::close(impl.fd);
+  if (hadPart) CloseDescriptor(impl.fd);
   impl.fd = -1;
 
   if (outcome == Outcome::kStop) impl.answered = false;
