@@ -265,7 +265,8 @@ TEST(VisualWin32, DragsOnlyByTheTopThirtyPixels) {
     PumpWindowMessages([] { return false; }, 100);
     // The pointer, as the user moves it (Xvfb has no window manager: the
     // move loop is the system's own).
-    DragPointer(POINT{100 + 200, 100 + c.y}, POINT{100 + 260, 100 + c.y + 40});
+    const bool moveLoop = DragPointer(window, POINT{100 + 200, 100 + c.y}, POINT{100 + 260, 100 + c.y + 40});
+    EXPECT_EQ(moveLoop, c.drags) << "y = " << c.y;
     const CRect moved = WindowRect(window);
     EXPECT_EQ(moved.left != 100 || moved.top != 100, c.drags)
         << "y = " << c.y << ": at " << moved.left << "," << moved.top;

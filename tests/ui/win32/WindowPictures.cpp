@@ -133,8 +133,10 @@ bool SaveScreenPicture(CImageDialog& dialog, const std::string& name, SIZE* size
   return SavePng(dib, PicturePath(name));
 }
 
-void DragPointer(POINT from, POINT to) {
+bool DragPointer(HWND window, POINT from, POINT to) {
   std::atomic<bool> finished{false};
+  std::atomic<bool> moveLoop{false};
+  const DWORD guiThread = GetWindowThreadProcessId(window, nullptr);
   std::thread hand([&] {
     auto input = [](DWORD flags) {
       INPUT event{};
@@ -142,21 +144,34 @@ void DragPointer(POINT from, POINT to) {
       event.mi.dwFlags = flags;
       SendInput(1, &event, sizeof event);
     };
-    // A user's pace: the press is handled (and the move loop entered) before
-    // the pointer moves on.
+    auto inMoveLoop = [guiThread] {
+      GUITHREADINFO info{};
+      info.cbSize = sizeof info;
+      return GetGUIThreadInfo(guiThread, &info) && (info.flags & GUI_INMOVESIZE) != 0;
+    };
     SetCursorPos(from.x, from.y);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    input(MOUSEEVENTF_MOVE);
     input(MOUSEEVENTF_LEFTDOWN);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The press is handled (and the move loop entered, when it is a drag)
+    // before the pointer moves on, as at a user's pace.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!(moveLoop = inMoveLoop()) && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     for (int step = 1; step <= 4; ++step) {
       SetCursorPos(from.x + (to.x - from.x) * step / 4, from.y + (to.y - from.y) * step / 4);
       input(MOUSEEVENTF_MOVE);
       std::this_thread::sleep_for(std::chrono::milliseconds(60));
     }
     input(MOUSEEVENTF_LEFTUP);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The loop has seen the release and ended.
+    const auto over = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (inMoveLoop() && std::chrono::steady_clock::now() < over)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     finished = true;
   });
-  PumpWindowMessages([&] { return finished.load(); }, 10000);
+  PumpWindowMessages([&] { return finished.load(); }, 20000);
   hand.join();
+  // What the release left in the queue.
+  PumpWindowMessages([] { return false; }, 50);
+  return moveLoop.load();
 }

@@ -29,6 +29,7 @@ bool SaveClientPicture(CImageDialog& dialog, const std::string& name, SIZE* size
 bool SaveScreenPicture(CImageDialog& dialog, const std::string& name, SIZE* size = nullptr);
 
 // Presses the left button at from (screen coordinates), moves to to and
-// releases it, as a user does, from another thread while this one runs its
-// messages.
-void DragPointer(POINT from, POINT to);
+// releases it, as a user does, from another thread while this one (the
+// thread of window) runs its messages. True when the system's move loop ran
+// for window's thread meanwhile; it is waited for up to 5 s after the press.
+bool DragPointer(HWND window, POINT from, POINT to);
