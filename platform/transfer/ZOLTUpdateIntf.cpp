@@ -353,7 +353,8 @@ struct CZOLTUpdateIntf::Impl {
     const curl_off_t total = downloadTotal > 0 ? impl->offset + downloadTotal : 0;
     if (impl->progress) impl->progress(static_cast<std::uint64_t>(received), static_cast<std::uint64_t>(total));
     if (impl->notifyWnd == nullptr) return 0;
-    if (!LookupWindow(impl->notifyWnd)) {
+    // A dialog's window: in the table on Linux, the system's own on Windows.
+    if (!LookupWindow(impl->notifyWnd) && !IsSystemWindow(impl->notifyWnd)) {
       impl->windowGone = true;
       return 1;
     }

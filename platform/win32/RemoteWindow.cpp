@@ -245,3 +245,5 @@ void CRemoteWindowOwner::Close() {
 LRESULT SendToSystemWindow(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 BOOL PostToSystemWindow(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+bool IsSystemWindow(HWND) { return false; }

@@ -29,3 +29,5 @@ LRESULT SendToSystemWindow(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) 
 BOOL PostToSystemWindow(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   return ::PostMessageA(window, msg, wParam, lParam);
 }
+
+bool IsSystemWindow(HWND window) { return window != nullptr && ::IsWindow(window) != FALSE; }

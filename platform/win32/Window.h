@@ -59,3 +59,6 @@ BOOL PostMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 // client cannot hang the caller; on Linux nothing (0, FALSE).
 LRESULT SendToSystemWindow(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 BOOL PostToSystemWindow(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+// Whether a handle the table does not know is a live window of the system's
+// (on Windows the dialogs are such windows: IsWindow); on Linux false.
+bool IsSystemWindow(HWND window);

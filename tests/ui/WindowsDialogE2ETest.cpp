@@ -5,9 +5,12 @@
 // wine_dialog test of a Linux build given ZOLT_WINDOWS_BUILD_DIR).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 
+#include "platform/configfile/ConfigFile.h"
 #include "tests/silent/SilentE2E.h"
 #include "tests/support/Wait.h"
 #include "update/UpdateRecord.h"
@@ -82,7 +85,7 @@ TEST_F(WindowsDialogE2ETest, UpgradeNowInstallsWritesTheStoresAndRestartsTheClie
   EXPECT_EQ(Window({"visible", kUpdateTitle, "19508"}).exitCode, 0) << "the offer";
   Picture(kUpdateTitle, "update-available");
   ASSERT_EQ(Window({"press", kUpdateTitle, "19508"}).exitCode, 0);
-  EXPECT_EQ(Wait(updater), 0) << ReadTextFile(work / "run.err");
+  EXPECT_EQ(Wait(updater), 0) << ReadTextFile(work / "run.err") << ReadTextFile(app + "ZOLTUpdate.log");
   // The running client was asked to close (WM_CLOSE), the new one started.
   EXPECT_EQ(Wait(running), 0);
   ASSERT_TRUE(WaitFor([&] { return ReadTextFile(app + "client.log").find("started version 4.1.0") != std::string::npos; }));
@@ -91,23 +94,67 @@ TEST_F(WindowsDialogE2ETest, UpgradeNowInstallsWritesTheStoresAndRestartsTheClie
   installed.erase("ZOLTUpdateUI.dll");
   EXPECT_EQ(installed, WithNativeNames(release));
   EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.1.0");
-  EXPECT_EQ(ReadConfig(app + "UpdateRecord.dat", FormatLocalTime("%Y-%m-%d"), "IsSucceed"), "1");
+  // The dialog's record names its section by date and time.
+  const std::string record = CCryptConfigFile(app + "UpdateRecord.dat", "").PlainText();
+  EXPECT_NE(record.find("[" + FormatLocalTime("%Y-%m-%d")), std::string::npos) << record;
+  EXPECT_TRUE(std::regex_search(record, std::regex(R"(IsSucceed\s*=\s*1)", std::regex::icase))) << record;
   EXPECT_EQ(RegistryValue("Version"), "4.1.0");
 }
 
+// A file the server does not have, and one whose content is not what the
+// manifest's digest says: each shows its error text, and nothing is installed.
 TEST_F(WindowsDialogE2ETest, AFailedDownloadShowsTheErrorText) {
-  NginxServer server(pub);
-  Install({{"version.txt", "4.0.9"}}, "4.0.9", server.port());
+  struct Case {
+    const char* picture;
+    bool missing;
+    FileSet digests;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"connection-failed", true, {}, "无法与服务器建立连接,请稍候重试！"},
+      {"update-failed", false, {{"version.txt", "00000000000000000000000000000000"}}, "更新过程出现错误,请稍候重试！"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.picture);
+    fs::remove_all(pub);
+    NginxServer server(pub);
+    Install({{"version.txt", "4.0.9"}}, "4.0.9", server.port());
+    InstallDialogs();
+    ResetRegistryKey(true);
+    Publish(pub, 1, {{"version.txt", "4.1.0"}}, {"4.1.0", "GD"}, c.digests);
+    if (c.missing) fs::remove(pub + "1/version.txt");
+    const pid_t updater = Start({});
+    ASSERT_TRUE(Shown(kUpdateTitle)) << ReadTextFile(work / "run.err");
+    ASSERT_EQ(Window({"press", kUpdateTitle, "19508"}).exitCode, 0);
+    EXPECT_TRUE(WaitFor([&] { return Text(kUpdateTitle, 19511).find("请稍候重试") != std::string::npos; }));
+    EXPECT_EQ(Text(kUpdateTitle, 19511), c.text);
+    Picture(kUpdateTitle, c.picture);
+    ASSERT_EQ(Window({"press", kUpdateTitle, "19504"}).exitCode, 0);
+    EXPECT_EQ(Wait(updater), 1);
+    EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.0.9");
+  }
+}
+
+// Two of three files in, the third held back by the server: the bar shows
+// the count while the download goes on.
+TEST_F(WindowsDialogE2ETest, TheDownloadShowsItsProgress) {
+  Publish(pub, 1, {{"a.dat", "new a"}, {"b.dat", "new b"}, {"c.dat", std::string(100000, 'c')}}, {"4.1.0", "GD"});
+  FaultServer server(pub);
+  server.SetRule("/1/c.dat", R"({"stall": 1000})");
+  Install({{"a.dat", "old a"}}, "4.0.9", server.port());
   InstallDialogs();
   ResetRegistryKey(true);
-  Publish(pub, 1, {{"version.txt", "4.1.0"}}, {"4.1.0", "GD"});
-  fs::remove(pub + "1/version.txt");
   const pid_t updater = Start({});
   ASSERT_TRUE(Shown(kUpdateTitle)) << ReadTextFile(work / "run.err");
   ASSERT_EQ(Window({"press", kUpdateTitle, "19508"}).exitCode, 0);
-  EXPECT_TRUE(WaitFor([&] { return Text(kUpdateTitle, 19511).find("请稍候重试") != std::string::npos; }));
-  EXPECT_EQ(Text(kUpdateTitle, 19511), "无法与服务器建立连接,请稍候重试！");
-  Picture(kUpdateTitle, "connection-failed");
+  EXPECT_EQ(Text(kUpdateTitle, 19511), "软件更新后会自动启用新版本！");
+  EXPECT_NE(Window({"visible", kUpdateTitle, "19508"}).exitCode, 0) << "the offer is gone";
+  ASSERT_TRUE(WaitFor([&] {
+    const auto paths = server.RequestedPaths();
+    return std::find(paths.begin(), paths.end(), "/1/c.dat") != paths.end();
+  }));
+  Picture(kUpdateTitle, "downloading");
+  // Closing it now cancels the download; nothing is installed.
   ASSERT_EQ(Window({"press", kUpdateTitle, "19504"}).exitCode, 0);
   EXPECT_EQ(Wait(updater), 1);
   EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.0.9");
@@ -121,11 +168,12 @@ TEST_F(WindowsDialogE2ETest, TheNotificationSitsAboveTheTaskBarAndSixRestartsThe
   Install(old, "4.0.9", server.port());
   InstallDialogs();
   ResetRegistryKey(true);
-  Publish(pub, 1, release, {"4.1.0", "GD"});
+  // A release whose manifest asks for the notification window.
+  Publish(pub, 1, release, {"4.1.0", "GD", 1});
   const pid_t running = StartClient();
   ASSERT_TRUE(WaitFor([&] { return ReadTextFile(app + "client.log").find("started version 4.0.9") != std::string::npos; }));
   const pid_t updater = Start({"-silent"});
-  ASSERT_TRUE(Shown(kNotifyTitle)) << ReadTextFile(work / "run.err");
+  ASSERT_TRUE(Shown(kNotifyTitle)) << ReadTextFile(work / "run.err") << ReadTextFile(app + "ZOLTUpdate.log");
   // "left top right bottom" of the window, then of the work area.
   std::istringstream where(Window({"rect", kNotifyTitle}).out);
   long window[4] = {}, area[4] = {};
