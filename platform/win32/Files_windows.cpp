@@ -121,6 +121,14 @@ class Handle {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+
+// The attributes of an open file, with the reparse point as the name at path
+// shows it: Wine opens a link of the Linux side as its target even with
+// FILE_FLAG_OPEN_REPARSE_POINT, but names it a reparse point.
+DWORD AttributesOf(const BY_HANDLE_FILE_INFORMATION& info, const std::string& path) {
+  const DWORD named = ::GetFileAttributesW(WideFromUtf8(path).c_str());
+  return info.dwFileAttributes | (named != INVALID_FILE_ATTRIBUTES ? (named & FILE_ATTRIBUTE_REPARSE_POINT) : 0);
+}
 bool IsFolder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 
 std::mutex rootMutex;
@@ -193,12 +201,6 @@ bool Split(const std::string& path, SplitPath& split) {
   return true;
 }
 
-std::string Joined(const SplitPath& split, std::size_t count) {
-  std::string path = split.top;
-  for (std::size_t i = 0; i < count; ++i) path += (i == 0 ? "" : "\\") + split.parts[i];
-  return path;
-}
-
 // How many leading folders of path are followed as the user laid them out:
 // those of the guarded root when path lies below it, else all of them.
 std::size_t FollowedFolders(const SplitPath& split) {
@@ -222,10 +224,17 @@ struct HeldFolders {
   // folders are made. False with errno set (ELOOP for a refused link).
   bool Open(const SplitPath& split, std::size_t count, bool create, bool report = true) {
     const std::size_t followed = std::min(FollowedFolders(split), count);
-    path = Joined(split, followed);
-    for (std::size_t i = followed; i < count; ++i) {
+    path = split.top;
+    for (std::size_t i = 0; i < count; ++i) {
       path += (path.back() == '\\' ? "" : "\\") + split.parts[i];
       const std::wstring wide = WideFromUtf8(path);
+      if (i < followed) {
+        // The user's own layout: followed as it is, missing folders made.
+        if (create && !::CreateDirectoryW(wide.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS &&
+            GetLastError() != ERROR_ACCESS_DENIED)
+          return FailLast();
+        continue;
+      }
       Handle folder(::CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                   nullptr));
@@ -238,7 +247,7 @@ struct HeldFolders {
       if (!folder) return FailLast();
       BY_HANDLE_FILE_INFORMATION info{};
       if (!::GetFileInformationByHandle(folder.get(), &info)) return FailLast();
-      if (IsLink(info.dwFileAttributes)) {
+      if (IsLink(AttributesOf(info, path))) {
         if (report) ReportLink(path);
         return Fail(ELOOP);
       }
@@ -329,6 +338,8 @@ bool RemoveEntry(const std::wstring& path, DWORD attributes) {
     return IsFolder(attributes) ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str());
   };
   if (remove()) return true;
+  // Wine takes a link of the Linux side to a folder away as a file.
+  if (IsLink(attributes) && IsFolder(attributes) && ::DeleteFileW(path.c_str())) return true;
   if (GetLastError() == ERROR_ACCESS_DENIED && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
       ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
     return remove() != 0;
@@ -542,7 +553,7 @@ int OpenFileForWriting(const char* path) {
   // A second name could be a hard link planted to have another file written.
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(file.get(), &info)) return FailLast(), -1;
-  if (IsLink(info.dwFileAttributes)) {
+  if (IsLink(AttributesOf(info, target))) {
     ReportLink(target);
     return Fail(ELOOP), -1;
   }
@@ -561,6 +572,7 @@ BOOL CopyFileA(const char* src, const char* dst, BOOL failIfExists) {
   if (!in) return FailLast();
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(in.get(), &info)) return FailLast();
+  info.dwFileAttributes = AttributesOf(info, fromFolder.path + fromName);
   if (IsFolder(info.dwFileAttributes) || IsLink(info.dwFileAttributes))
     return Fail(IsFolder(info.dwFileAttributes) ? EISDIR : EACCES);
   if (!OpenParent(dst, folder, toName)) return FALSE;
@@ -631,7 +643,8 @@ bool StampRegularFile(const std::string& path, FileStamp& stamp) {
   if (!file) return false;
   BY_HANDLE_FILE_INFORMATION info{};
   FileStamp found;
-  if (!StampOf(file.get(), found, &info) || IsFolder(info.dwFileAttributes) || IsLink(info.dwFileAttributes))
+  if (!StampOf(file.get(), found, &info) || IsFolder(info.dwFileAttributes) ||
+      IsLink(AttributesOf(info, NativePath(path))))
     return false;
   stamp = found;
   return true;
@@ -647,7 +660,7 @@ bool AppendToFile(const std::string& path, std::string_view bytes) {
   if (!file) return FailLast();
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(file.get(), &info)) return FailLast();
-  if (IsLink(info.dwFileAttributes)) {
+  if (IsLink(AttributesOf(info, target))) {
     ReportLink(target);
     return Fail(ELOOP);
   }
@@ -762,7 +775,7 @@ bool ReadFileGuarded(const std::string& path, std::string& bytes, const SGuarded
   FileStamp found;
   if (!StampOf(file.get(), found, &info))
     return Refuse(cause, native + " cannot be read: " + ErrorText(errno), errno);
-  if (IsLink(info.dwFileAttributes))
+  if (noFollow && IsLink(AttributesOf(info, target)))
     return Refuse(cause, native + " is a symbolic link or junction; not following it out of the application directory",
                   ELOOP);
   if (IsFolder(info.dwFileAttributes) || ::GetFileType(file.get()) != FILE_TYPE_DISK)
