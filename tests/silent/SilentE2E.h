@@ -29,10 +29,13 @@ inline std::string Env(const char* name) {
 // environment); the registry is Wine's, the mutex and windows are Wine's own.
 inline bool WindowsTarget() { return Env("ZOLT_TARGET") == "windows"; }
 
-// What a Wine process needs of the test's environment: its prefix, and the
-// display when the test runs under xvfb-run.
+// What a Wine process needs of the test's environment: its prefix, the
+// display when the test runs under xvfb-run, and a UTF-8 locale: Wine names
+// the Linux files after the Windows ones in the locale's character set, and
+// in the bare C locale a Chinese file name has no Linux name at all (the
+// program's W calls then fail with "path not found").
 inline std::vector<std::string> WineEnvironment() {
-  std::vector<std::string> environment{"WINEDEBUG=-all"};
+  std::vector<std::string> environment{"WINEDEBUG=-all", "LC_ALL=C.UTF-8"};
   for (const char* name : {"WINEPREFIX", "HOME", "DISPLAY", "XAUTHORITY"})
     if (!Env(name).empty()) environment.push_back(std::string(name) + "=" + Env(name));
   return environment;
