@@ -5,6 +5,10 @@
 namespace {
 
 constexpr std::string_view kSilentSwitch = "-silent";
+constexpr std::string_view kCheckOption = "--check";
+// The "--" options of the updater; every other argument beginning with "--"
+// is a mistyped one.
+constexpr std::string_view kLongOptions[] = {"--help", "--version", kCheckOption, "--rollback", "--status"};
 constexpr std::size_t kMaxTypeDigits = 10;
 constexpr std::size_t kMaxDirectoryName = 260;
 
@@ -31,12 +35,31 @@ int ParseType(std::string_view text) {
   return static_cast<int>(static_cast<unsigned long long>(value));
 }
 
+bool IsLongOption(std::string_view argument) { return argument.starts_with("--"); }
+
+// "-t:" or "-d:" (any case) with a value after it.
+bool IsValuePrefix(std::string_view argument, std::string_view prefix) {
+  return argument.size() > prefix.size() && EqualNoCase(argument.substr(0, prefix.size()), prefix);
+}
+
 }  // namespace
 
 StartupOptions ParseCommandLine(const std::vector<std::string>& arguments) {
-  bool silent = false;
+  bool silent = false, check = false;
   StartupOptions options;
   for (const std::string& argument : arguments) {
+    if (argument == "--rollback") {
+      options.rollback = true;
+      continue;
+    }
+    if (argument == "--status") {
+      options.status = true;
+      continue;
+    }
+    if (argument == kCheckOption) {
+      check = true;
+      continue;
+    }
     if (IsSilentSwitch(argument)) {
       silent = true;
       continue;
@@ -50,7 +73,10 @@ StartupOptions ParseCommandLine(const std::vector<std::string>& arguments) {
       options.moduleName = std::string(value.substr(0, kMaxDirectoryName));
     }
   }
-  if (!silent) {
+  if (check) {
+    options.mode = RunMode::Check;
+    if (options.updateType == 1) options.moduleName = "Program";
+  } else if (!silent) {
     options.mode = RunMode::Interactive;
   } else if (options.updateType == 1) {
     options.mode = RunMode::SilentProgram;
@@ -61,17 +87,34 @@ StartupOptions ParseCommandLine(const std::vector<std::string>& arguments) {
   return options;
 }
 
+CommandLineReview ReviewCommandLine(const std::vector<std::string>& arguments) {
+  CommandLineReview review;
+  std::string directory;
+  for (const std::string& argument : arguments) {
+    if (IsSilentSwitch(argument) || IsLongOption(argument) || IsValuePrefix(argument, "-t:")) continue;
+    if (IsValuePrefix(argument, "-d:"))
+      directory = argument;
+    else
+      review.ignored.push_back(argument);
+  }
+  if (!directory.empty() && ParseCommandLine(arguments).updateType == 1)
+    review.refusal = "\"" + directory +
+                     "\" names a component folder, but the update type is 1, the client program, which has no "
+                     "folder; give the component's type with -t:N (N other than 1), or leave out -d:";
+  return review;
+}
+
 const std::string* FindUnknownOption(const std::vector<std::string>& arguments) {
-  for (const std::string& argument : arguments)
-    if (argument.starts_with("--") && argument != "--help" && argument != "--version") return &argument;
+  for (const std::string& argument : arguments) {
+    if (!IsLongOption(argument)) continue;
+    bool known = false;
+    for (std::string_view option : kLongOptions) known = known || argument == option;
+    if (!known) return &argument;
+  }
   return nullptr;
 }
 
 bool UsesModuleName(const StartupOptions& options) {
-  return options.mode == RunMode::SilentComponent || (options.mode == RunMode::Interactive && options.updateType != 1);
-}
-
-bool IsPlainDirectoryName(std::string_view name) {
-  if (name == "." || name == "..") return false;
-  return name.find_first_of("\\/:") == std::string_view::npos;
+  return options.mode == RunMode::SilentComponent ||
+         ((options.mode == RunMode::Interactive || options.mode == RunMode::Check) && options.updateType != 1);
 }

@@ -50,6 +50,7 @@ NotifyFunction NotifierFromModule() {
     std::string why;
     auto show = Lookup<ZoltUiShowNotificationFunction>("ZoltUiShowNotification", why);
     if (show == nullptr) return 7;
-    return show(request.currentVersion.c_str(), request.newVersion.c_str(), request.webSiteUrl.c_str());
+    return show(request.currentVersion.c_str(), request.newVersion.c_str(), request.webSiteUrl.c_str(),
+                request.timeLimitSeconds);
   };
 }

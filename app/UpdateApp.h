@@ -12,9 +12,13 @@ inline constexpr const char* kInstanceMutexName = "WIN32.ZLOTUpdateWizard.Instan
 // Exit codes of the process.
 inline constexpr int kExitOk = 0;             // up to date, or everything installed
 inline constexpr int kExitFailed = 1;         // nothing, or not everything, installed because of a failure
-inline constexpr int kExitRefusedName = 2;    // a bad command line: an unknown "--" option, or a "-d:" name
-                                              // that is not one plain folder name
+inline constexpr int kExitRefusedName = 2;    // a bad command line: an unknown "--" option, a "-d:" name
+                                              // that is not one plain folder name, or one without a
+                                              // component type
 inline constexpr int kExitOtherInstance = 3;  // another instance is running
+inline constexpr int kExitRolledBack = 4;     // installed, then rolled back: the new client did not start
+// "--check" only: a run would install something.
+inline constexpr int kExitUpdateAvailable = 10;
 
 class CUpdateApp {
  public:
@@ -45,6 +49,8 @@ class CUpdateApp {
   // One mode, after the mutex; returns the exit code.
   int Run(const StartupOptions& options);
 
-  std::vector<std::string> arguments_;  // without the program name
+  std::vector<std::string> arguments_;         // without the program name
+  std::vector<std::string> ignoredArguments_;  // named on stderr, and in the log once it is open
+  std::string confirmed_;                      // "version V confirmed" when the run confirmed a release
   int exitCode_ = kExitOk;
 };

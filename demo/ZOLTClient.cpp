@@ -4,6 +4,11 @@
 // Log lines, appended to client.log beside the executable:
 //   <pid> started version <content of version.txt>
 //   <pid> closed
+//
+// A release can make it misbehave, to show the updater's trial: a file
+// "ZOLTClient.mode" beside it holding "crash" makes it exit at once, before
+// it opens its window (a missing library, a bad migration); "flash" makes it
+// close its window again after a moment (a crash soon after start).
 #include <signal.h>
 #include <unistd.h>
 
@@ -33,6 +38,16 @@ int main() {
   std::string directory;
   if (!CDirectoryEx::GetApplicationPath(directory)) return 1;
 
+  std::string mode;
+  ReadWholeFile(directory + "ZOLTClient.mode", mode);
+  mode = Trimmed(mode);
+  if (mode == "crash") {
+    std::string version;
+    ReadWholeFile(directory + "version.txt", version);
+    AppendLog(directory, "crashed at start, version " + Trimmed(version));
+    return 3;
+  }
+
   CRemoteWindowOwner window;
   if (!window.Listen("ZOLTCLIENT")) {
     std::fprintf(stderr, "ZOLTClient: another client is running\n");
@@ -52,7 +67,14 @@ int main() {
   };
   // The folder going away (an uninstall, or a test's temporary installation
   // being removed) ends the client too, so no orphan is left behind.
-  while (!closing && !g_stop && PathIsDirectoryA(directory.c_str())) window.HandleNext(handler, 500);
+  // "flash": the window is gone again after about 300 ms.
+  for (int turns = 0; !closing && !g_stop && PathIsDirectoryA(directory.c_str()); ++turns) {
+    if (mode == "flash" && turns == 3) {
+      AppendLog(directory, "crashed soon after start");
+      return 3;
+    }
+    window.HandleNext(handler, mode == "flash" ? 100 : 500);
+  }
 
   window.Close();
   if (PathIsDirectoryA(directory.c_str())) AppendLog(directory, "closed");

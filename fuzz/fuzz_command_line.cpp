@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // What the silent component run accepts as its folder.
   const std::string& name = options.moduleName;
-  if (IsPlainDirectoryName(name) && (name.empty() || IsSafeRelativeName(name))) {
+  if (ComponentNameProblem(name).empty()) {
     const std::filesystem::path app = "/app/";
     const std::string folder = (app / name).lexically_normal().string();
     FUZZ_CHECK(folder.compare(0, app.string().size() - 1, "/app") == 0);

@@ -2,7 +2,7 @@
 // web server can serve to the updater.
 //
 //   zolt-publish --release-version V --region R [--type N] [--notify] [--unconditional]
-//                [--allow-downgrade] [--change-region] [--dry-run] [--sign-key KEY.pem] [--expires DAYS]
+//                [--allow-downgrade] [--change-region] [--dry-run] [--sign-key KEY.pem | --unsigned] [--expires DAYS]
 //                [--serial S] [--rollout PERCENT] [--delta-from OLD_RELEASE_DIR]... RELEASE_DIR PUBLISH_ROOT
 //   zolt-publish --set-rollout PERCENT [--type N] [--sign-key KEY.pem] [--dry-run] PUBLISH_ROOT
 //
@@ -72,6 +72,8 @@ constexpr const char* kUsage =
     "                       (every installation of another region then takes the release)\n"
     "  --dry-run            list the files, sizes, digests and the manifest; write nothing\n"
     "  --sign-key KEY.pem   sign each manifest with this Ed25519 private key into <manifest>.sig\n"
+    "  --unsigned           publish without a signature over a signed publication of the type\n"
+    "                       (every installation that holds ZOLTUpdate.pub then refuses it)\n"
     "  --expires DAYS       installations with a key refuse the manifest DAYS days from now\n"
     "  --rollout PERCENT    a staged rollout: about PERCENT (1-100) of the installations take the\n"
     "                       release, the others wait (default 100: every installation)\n"
@@ -96,6 +98,7 @@ struct Options {
   bool changeRegion = false;
   bool dryRun = false;
   std::string signKey;                      // path of the Ed25519 private key; empty: unsigned
+  bool unsignedOnPurpose = false;           // --unsigned: may replace a signed publication
   unsigned long expiresDays = 0;            // 0: no EXPIRES
   std::optional<unsigned long> rollout;     // --rollout; none: no ROLLOUT line
   std::optional<unsigned long> setRollout;  // --set-rollout: change a published manifest instead
@@ -163,6 +166,7 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
     kSetRollout,
     kSerial,
     kDeltaFrom,
+    kUnsigned,
     kHelp,
     kVersion,
   };
@@ -181,6 +185,7 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
       {"set-rollout", required_argument, nullptr, kSetRollout},
       {"serial", required_argument, nullptr, kSerial},
       {"delta-from", required_argument, nullptr, kDeltaFrom},
+      {"unsigned", no_argument, nullptr, kUnsigned},
       {"help", no_argument, nullptr, kHelp},
       {"version", no_argument, nullptr, kVersion},
       {nullptr, 0, nullptr, 0},
@@ -196,7 +201,7 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
     const std::string given = argv[optind - 1];
     const bool describesARelease = option == kReleaseVersion || option == kRegion || option == kNotify ||
                                    option == kUnconditional || option == kAllowDowngrade || option == kExpires ||
-                                   option == kRollout || option == kDeltaFrom;
+                                   option == kRollout || option == kDeltaFrom || option == kUnsigned;
     if (describesARelease && publishingOnly.empty())
       for (const struct option* known = kOptions; known->name != nullptr; ++known)
         if (known->val == option) publishingOnly = std::string("--") + known->name;
@@ -254,6 +259,9 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
       case kDeltaFrom:
         options.deltaFrom.push_back(optarg);
         break;
+      case kUnsigned:
+        options.unsignedOnPurpose = true;
+        break;
       case 'h':
       case kHelp:
         std::cout << kUsage;
@@ -284,6 +292,7 @@ ParsedCommandLine ParseArguments(int argc, char** argv) {
   if (!regionGiven || options.region.empty()) return UsageError("--region needs a non-empty region");
   // The serial lives in the signed header; unsigned manifests have none.
   if (options.serial && options.signKey.empty()) return UsageError("--serial needs --sign-key");
+  if (options.unsignedOnPurpose && !options.signKey.empty()) return UsageError("--unsigned and --sign-key contradict");
   options.releaseDir = positional[0];
   options.publishRoot = positional[1];
   return {options, 0};
@@ -309,7 +318,7 @@ std::string RejectName(const std::string& name, const std::string& shown) {
     return "\"" + shown + "\" would share its section with the manifest's own \"" + name + "\" section";
   if (name == "UpdateConfig.ini" || name == "config.ini" || name == "UpdateConfig.ini.sig" || name == "config.ini.sig")
     return "\"" + shown + "\" would collide with the manifest the publication writes";
-  if (lower.substr(0, lower.find_first_of("\\/")) == kDeltaFolder)
+  if (LiesInDeltaFolder(name))
     return "\"" + shown + "\" lies in \"" + kDeltaFolder + "\", where the publication keeps its patches";
   // Every run deletes such files from the installation as leftovers of earlier
   // runs, so a release file named like one would be installed and then lost.
@@ -595,7 +604,9 @@ std::string ReadSigningKey(const std::string& path) {
   std::string key;
   if (path.empty()) return key;
   std::string probe, error;
-  if (!ReadWholeFile(path, key)) Fail("cannot read the signing key " + path);
+  errno = 0;
+  if (!ReadWholeFile(path, key))
+    Fail("cannot read the signing key " + path + ": " + std::strerror(errno != 0 ? errno : EIO));
   if (!SignEd25519(key, "", probe, error)) Fail(path + ": " + error);
   return key;
 }
@@ -701,6 +712,15 @@ int Publish(const Options& options) {
   const fs::path target = root / typeText;
 
   const std::string signKey = ReadSigningKey(options.signKey);
+  // A forgotten --sign-key would drop the signature, and every installation
+  // that holds ZOLTUpdate.pub would refuse each run from then on.
+  if (signKey.empty() && !options.unsignedOnPurpose)
+    for (const char* manifest : {"UpdateConfig.ini", "config.ini"})
+      if (const fs::path signature = target / (std::string(manifest) + kSignatureSuffix); fs::exists(signature, error))
+        Fail(signature.string() +
+             " signs the publication there: give --sign-key to sign this one too (--unsigned "
+             "publishes it without, which every installation holding ZOLTUpdate.pub refuses); "
+             "nothing was changed");
 
   std::string published;
   ReadWholeFile((target / "UpdateConfig.ini").string(), published);

@@ -6,6 +6,7 @@
 #include "platform/diagnostics/Diagnostics.h"
 #include "transfer/DownloadFileList.h"
 #include "transfer/DownloadMeter.h"
+#include "transfer/FetchList.h"
 
 CDownFileThread::CDownFileThread(std::vector<S_UpdateSerivceAddr> servers, bool useProxy, HWND notifyWnd,
                                  unsigned notifyMsg)
@@ -50,24 +51,27 @@ void CDownFileThread::Run() {
   // The dialog shows the progress; the log gets the summary.
   CDownloadMeter meter(files.size(), 0, nullptr);
   tally = {};
-  CDeltaFetch delta(source, &tally);
   std::unordered_map<std::string, const UpdateFileInfo*> byName;
   for (const UpdateFileInfo& file : changedFiles) byName.emplace(file.fileName, &file);
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    if (stopRequested_.load()) break;
-    const std::string localPath = localDir + files[i];
-    PrepareLocalDirectory(localPath);
-    const auto changed = byName.find(files[i]);
-    const int fetched = changed != byName.end() ? delta.FetchFile(*transfer, *changed->second, notifyWnd, notifyMsg)
-                                                : transfer->GetRemoteFile(updateType, files[i].c_str(),
-                                                                          localPath.c_str(), notifyWnd, notifyMsg);
-    if (fetched == -1) {
-      // A fetch cancelled by a stop request is not a failure to report.
-      if (!stopRequested_.load()) SendMessageA(notifyWnd, notifyMsg, 0, -1);
-      break;
+  {
+    StagingSource from = source;
+    from.stagingDir = localDir;
+    from.updateType = updateType;
+    CFetchList list(*transfer, std::move(from), &meter, &tally);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (stopRequested_.load()) break;
+      // A listed name the changed files do not describe comes plain, capped
+      // as sizeCaps says.
+      const auto changed = byName.find(files[i]);
+      UpdateFileInfo plain;
+      plain.fileName = files[i];
+      if (!list.Fetch(changed != byName.end() ? *changed->second : plain, notifyWnd, notifyMsg)) {
+        // A fetch cancelled by a stop request is not a failure to report.
+        if (!stopRequested_.load()) SendMessageA(notifyWnd, notifyMsg, 0, -1);
+        break;
+      }
+      digests.push_back(list.LastDigests());
     }
-    meter.FileDone(transfer->LastSize());
-    digests.push_back(changed != byName.end() ? delta.LastDigests() : transfer->LastDigests());
   }
   if (!files.empty()) diagnostics::LogFact(meter.Summary());
   LeaveCriticalSection(&lock);

@@ -9,6 +9,7 @@
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
 #include "transfer/DownloadMeter.h"
+#include "transfer/FetchList.h"
 
 bool ManifestSizeCap(const UpdateFileInfo& file, std::uint64_t& bytes) {
   const std::string& text = file.size;
@@ -50,27 +51,29 @@ bool DownloadFileList(const std::string& stagingDir, unsigned updateType, CZOLTU
   std::uint64_t totalBytes = 0;
   for (const auto& name : names) totalBytes += transfer.SizeLimit(name);
   meter.Expect(names.size(), totalBytes);
-  meter.Attach(transfer);
-  for (const auto& name : names) {
-    const std::string localPath = stagingDir + name;
-    PrepareLocalDirectory(localPath);
-    const bool arrived = transfer.GetRemoteFile(updateType, name.c_str(), localPath.c_str(), nullptr, 0) != -1;
-    if (arrived) meter.FileDone(transfer.LastSize());
-    if (digests != nullptr) digests->push_back(arrived ? transfer.LastDigests() : FileDigests{});
-    if (!arrived) {
-      complete = false;
-      if (missing != nullptr) missing->push_back(name);
-      if (missing == nullptr || !transfer.LastFetchAnswered()) break;
+  {
+    // Names alone: no manifest offers anything, so every file comes plain,
+    // capped as the caller limited its name.
+    CFetchList list(transfer, StagingSource{stagingDir, "", nullptr, updateType, false}, &meter);
+    for (const auto& name : names) {
+      UpdateFileInfo file;
+      file.fileName = name;
+      const bool arrived = list.Fetch(file);
+      if (digests != nullptr) digests->push_back(arrived ? list.LastDigests() : FileDigests{});
+      if (!arrived) {
+        complete = false;
+        if (missing != nullptr) missing->push_back(name);
+        if (missing == nullptr || !list.Reachable()) break;
+      }
     }
   }
-  CDownloadMeter::Detach(transfer);
   if (shared == nullptr) meter.LogSummary();
   return complete;
 }
 
 bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
                             const std::string& name, const CReleaseTrust& trust,
-                            const std::optional<std::uint64_t>& highestSerial, SReleaseHeader& accepted,
+                            const SSerialFloor& highestSerial, SReleaseHeader& accepted,
                             std::string& cause, CZOLTUpdateIntf::Validators* kept, const std::function<bool()>& useKept,
                             bool* notModified, std::string* verified) {
   const std::string localPath = stagingDir + name;
@@ -78,7 +81,8 @@ bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, 
   PrepareLocalDirectory(localPath);
   // A component's "config.ini" lists its files as sections; every other
   // manifest has "FILES".
-  const SManifestExpectation expected{updateType, name == "config.ini", highestSerial, std::time(nullptr)};
+  const SManifestExpectation expected{updateType, name == "config.ini", highestSerial.serial, std::time(nullptr),
+                                      highestSerial.record};
   std::string causes;
   // A server that delivered nothing has had its cause said by the transfer;
   // only refused manifests are named here, so no server is named twice.

@@ -65,7 +65,7 @@ bool DownloadFileList(Owner& owner, const std::vector<std::string>& names, std::
 // passed. verified (if given) receives the bytes of the manifest that passed.
 bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, CZOLTUpdateIntf& transfer,
                             const std::string& name, const CReleaseTrust& trust,
-                            const std::optional<std::uint64_t>& highestSerial, SReleaseHeader& accepted,
+                            const SSerialFloor& highestSerial, SReleaseHeader& accepted,
                             std::string& cause, CZOLTUpdateIntf::Validators* kept = nullptr,
                             const std::function<bool()>& useKept = {}, bool* notModified = nullptr,
                             std::string* verified = nullptr);

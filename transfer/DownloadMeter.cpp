@@ -77,8 +77,13 @@ std::string CDownloadMeter::Line(Clock::time_point now) const {
 std::string CDownloadMeter::Summary(Clock::time_point now) const {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f", Seconds(now - start_));
-  return "downloaded " + std::to_string(filesDone_) + " of " + std::to_string(files_) + " files, " +
-         std::to_string(bytesDone_) + " bytes in " + seconds + " s (" + Rate(bytesDone_, now - start_) + ")";
+  std::string summary = "downloaded " + std::to_string(filesDone_) + " of " + std::to_string(files_) + " files, " +
+                        std::to_string(wireBytes_) + " bytes in " + seconds + " s (" + Rate(wireBytes_, now - start_) +
+                        ")";
+  if (bytesDone_ != wireBytes_ && filesDone_ > 0)
+    summary += "; the files have " + std::to_string(bytesDone_) +
+               " bytes (patches, compressed copies and resumed downloads made up the difference)";
+  return summary;
 }
 
 void CDownloadMeter::Draw(Clock::time_point now) {

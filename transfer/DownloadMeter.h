@@ -35,8 +35,15 @@ class CDownloadMeter {
   void FileDone(std::uint64_t bytes, Clock::time_point now = Clock::now());
 
   void Expect(std::size_t files, std::uint64_t bytes);
+  // bytes more came over the wire (a cut-short body, a patch or a resumed
+  // rest counts what it moved, not the file's size).
+  void NoteWire(std::uint64_t bytes) { wireBytes_ += bytes; }
 
-  // "downloaded 3 of 5 files, 1048576 bytes in 2.5 s (410 KiB/s)".
+  // "downloaded 3 of 5 files, 1048576 bytes in 2.5 s (410 KiB/s)", the bytes
+  // being those over the wire; when the files have another size (patches,
+  // compressed copies, resumed downloads) that follows:
+  // "...; the files have 3044213 bytes (patches, compressed copies and
+  // resumed downloads made up the difference)".
   std::string Summary(Clock::time_point now = Clock::now()) const;
   // Writes Summary to the run log once, when anything was to come.
   void LogSummary();
@@ -55,6 +62,7 @@ class CDownloadMeter {
   std::size_t filesDone_ = 0;
   std::uint64_t bytesDone_ = 0;  // of the complete files
   std::uint64_t current_ = 0;    // of the file under way
+  std::uint64_t wireBytes_ = 0;  // over the wire, as NoteWire reported
   std::size_t drawn_ = 0;        // length of the line on the terminal
   bool logged_ = false;
 };

@@ -1,6 +1,7 @@
 #include "transfer/KeptManifest.h"
 
 #include <cerrno>
+#include <charconv>
 
 #include "platform/core_guard.h"
 #include "platform/crypt/MD5.h"
@@ -13,7 +14,9 @@
 namespace {
 
 constexpr const char* kValidatorsSuffix = ".validators";
-constexpr const char* kSerialFile = "release-serial";
+constexpr const char* kSerialSuffix = ".serial";
+// The record of the whole type that versions before one record per manifest kept.
+constexpr const char* kSharedSerialFile = "release-serial";
 constexpr std::size_t kMaximumValidatorsBytes = 8192;
 
 // One value per line; header values never hold a line break, and a value that
@@ -117,29 +120,63 @@ bool CKeptFiles::Keep(const std::string& name, const std::string& path,
 
 void CKeptFiles::Forget(const std::string& name) const { DeleteFileA((folder_ + name + kValidatorsSuffix).c_str()); }
 
-std::optional<std::uint64_t> CKeptFiles::HighestSerial() const {
-  std::string text;
-  if (!Usable() || !ReadFileGuarded(folder_ + kSerialFile, text, {64, true})) return std::nullopt;
-  // One decimal number and a line end; anything else is damage, not a floor.
-  if (text.size() < 2 || text.size() > 21 || text.back() != '\n' ||
-      text.find_first_not_of("0123456789") != text.size() - 1)
+std::optional<std::uint64_t> CKeptFiles::ReadSerial(const std::string& file) const {
+  const std::string path = folder_ + file;
+  SGuardedRead rules;
+  rules.maxBytes = 64;
+  rules.ownOnly = true;
+  rules.privateState = true;
+  std::string text, cause;
+  if (!ReadFileGuarded(path, text, rules, &cause)) {
+    if (errno != ENOENT) diagnostics::LogFact("serial record not used, no floor known from it: " + cause);
     return std::nullopt;
-  return std::stoull(text);
+  }
+  // One decimal number and a line end; anything else, a number beyond 64
+  // bits included, is damage, not a floor.
+  std::uint64_t serial = 0;
+  const bool digits = text.size() >= 2 && text.back() == '\n' && text[0] >= '0' && text[0] <= '9';
+  const char* end = text.data() + text.size() - (digits ? 1 : 0);
+  const auto [stop, error] = std::from_chars(text.data(), end, serial);
+  if (!digits || error != std::errc() || stop != end) {
+    diagnostics::LogFact("serial record " + NativePath(path) + " is damaged; no floor known from it");
+    return std::nullopt;
+  }
+  return serial;
 }
 
-void CKeptFiles::RecordSerial(std::uint64_t serial) const {
-  const auto highest = HighestSerial();
-  if (!Usable() || (highest && *highest >= serial)) return;
+SSerialFloor CKeptFiles::HighestSerial(const std::string& name) const {
+  if (!Usable()) return {};
+  for (const std::string& file : {name + kSerialSuffix, std::string(kSharedSerialFile)})
+    if (const auto serial = ReadSerial(file)) return {serial, NativePath(folder_ + file)};
+  return {};
+}
+
+void CKeptFiles::RecordSerial(const std::string& name, std::uint64_t serial) const {
+  const SSerialFloor highest = HighestSerial(name);
+  if (!Usable() || (highest.serial && *highest.serial >= serial)) return;
   if (!PathIsDirectoryA(folder_.c_str())) CDirectoryEx::CreateMultipleDirectory(folder_);
-  if (!WriteFileAtomically(folder_ + kSerialFile, std::to_string(serial) + "\n"))
-    diagnostics::LogFact("cannot record release serial " + std::to_string(serial) + " in " +
-                         NativePath(folder_ + kSerialFile));
+  const std::string path = folder_ + name + kSerialSuffix;
+  if (!WriteFileAtomically(path, std::to_string(serial) + "\n"))
+    diagnostics::LogFact("cannot record release serial " + std::to_string(serial) + " in " + NativePath(path));
 }
 
 bool FetchManifest(const std::string& appPath, const std::string& stagingDir, unsigned updateType,
                    CZOLTUpdateIntf& transfer, const std::string& manifestName, const CReleaseTrust& trust,
-                   std::string& cause, std::string& content) {
+                   std::string& cause, std::string& content, bool keep) {
   const CKeptFiles kept(appPath, updateType);
+  if (!keep) {
+    PrepareLocalDirectory(stagingDir + manifestName);
+    if (trust.Required()) {
+      SReleaseHeader accepted;
+      return DownloadSignedManifest(stagingDir, updateType, transfer, manifestName, trust, kept.HighestSerial(manifestName),
+                                    accepted, cause, nullptr, {}, nullptr, &content);
+    }
+    CZOLTUpdateIntf::Validators none;
+    cause = "cannot fetch " + manifestName + " from the update servers";
+    return transfer.GetRemoteManifest(updateType, manifestName.c_str(), (stagingDir + manifestName).c_str(), none) ==
+               0 &&
+           ReadManifest(stagingDir + manifestName, manifestName, cause, content);
+  }
   const std::string signatureName = manifestName + kSignatureSuffix;
   const std::string localPath = stagingDir + manifestName;
   CZOLTUpdateIntf::Validators validators, signatureValidators;
@@ -154,7 +191,7 @@ bool FetchManifest(const std::string& appPath, const std::string& stagingDir, un
     const auto useKept = [&] {
       return kept.CopyOut(manifestName, localPath) && kept.CopyOut(signatureName, localPath + kSignatureSuffix);
     };
-    const std::optional<std::uint64_t> highest = kept.HighestSerial();
+    const SSerialFloor highest = kept.HighestSerial(manifestName);
     SReleaseHeader accepted;
     bool fetched = DownloadSignedManifest(stagingDir, updateType, transfer, manifestName, trust, highest, accepted,
                                           cause, &validators, useKept, &notModified, &content);
@@ -167,7 +204,7 @@ bool FetchManifest(const std::string& appPath, const std::string& stagingDir, un
                                        &validators, useKept, &notModified, &content);
     }
     if (!fetched) return false;
-    kept.RecordSerial(accepted.serial);
+    kept.RecordSerial(manifestName, accepted.serial);
     if (!notModified && kept.Keep(manifestName, localPath, validators))
       kept.Keep(signatureName, localPath + kSignatureSuffix, validators);
     return true;

@@ -6,13 +6,18 @@
 // staging folders below "UPDATE\", never inside a folder that a run removes
 // (a component without a name is staged in "UPDATE\" itself). Each name has its
 // copy and a "<name>.validators" file (server, ETag, Last-Modified and the
-// copy's MD5). Beside them "release-serial" holds the highest serial of a
-// signed release accepted for the type.
+// copy's MD5). Beside them "<name>.serial" holds the highest serial of a
+// signed release of that manifest accepted for the type: "UpdateConfig.ini"
+// and "config.ini" of one type are published (and re-signed) apart, so each
+// has its own floor. "release-serial", which earlier versions kept for the
+// whole type, still gives the floor of a manifest that has no record of its own.
 //
 // Everything kept is a hint or a guard, never a reason to install: it is read
 // only from regular files of the user's own, never through a link, and within
 // a bounded size. A copy that is refused or whose digest no longer matches is
-// dropped (the run fetches in full); a damaged serial record reads as none.
+// dropped (the run fetches in full); a damaged serial record, one of another
+// user's or one with a second name (a hard link) reads as none, and the log
+// says so.
 #pragma once
 
 #include <cstdint>
@@ -42,16 +47,21 @@ class CKeptFiles {
   // Forgets the kept copy of name.
   void Forget(const std::string& name) const;
 
-  // The highest serial of a signed release accepted for the type; none when
-  // no intact record is kept.
-  std::optional<std::uint64_t> HighestSerial() const;
-  // Raises the record to serial (written atomically); a lower serial leaves it.
-  void RecordSerial(std::uint64_t serial) const;
+  // The highest serial of a signed manifest name accepted for the type, with
+  // the record that keeps it (name's own, else the type's earlier shared
+  // one); no serial when no intact record is kept.
+  SSerialFloor HighestSerial(const std::string& name) const;
+  // Raises name's record to serial (written atomically); a serial not above
+  // the floor leaves it. The type's shared record is never written.
+  void RecordSerial(const std::string& name, std::uint64_t serial) const;
 
   const std::string& folder() const { return folder_; }
 
  private:
   bool Usable() const;
+  // The serial kept in file of the folder; none (logged) when it is missing,
+  // damaged, or not a private file of the user's own.
+  std::optional<std::uint64_t> ReadSerial(const std::string& file) const;
   // The kept copy of name and its validators when the copy is intact.
   bool ReadIntact(const std::string& name, CZOLTUpdateIntf::Validators& validators, std::string& bytes) const;
 
@@ -73,6 +83,9 @@ class CKeptFiles {
 // once right after the fetch (what the run acts on from then on, whatever
 // happens to the staged file), or the kept copy. False (with cause) when no
 // server delivered one.
+// keep false: a look that changes nothing kept. The manifest is fetched in
+// full (no kept copy is read or written), and a signed one is still held to
+// the recorded serial, which is not raised.
 bool FetchManifest(const std::string& appPath, const std::string& stagingDir, unsigned updateType,
                    CZOLTUpdateIntf& transfer, const std::string& manifestName, const CReleaseTrust& trust,
-                   std::string& cause, std::string& content);
+                   std::string& cause, std::string& content, bool keep = true);

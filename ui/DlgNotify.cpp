@@ -1,5 +1,10 @@
 #include "ui/DlgNotify.h"
 
+#ifndef _WIN32
+// The visual layer has no timer of its own yet; on Linux it is Qt's.
+#include <QTimer>
+#endif
+
 #include "platform/win32/Shell.h"
 #include "ui/DialogSkin.h"
 #include "ui/DialogTemplates.h"
@@ -57,6 +62,15 @@ BOOL CDlgNotify::OnInitDialog() {
     title->SetBold(true);
   }
   PlaceAboveTaskBar();
+#ifndef _WIN32
+  // Not yet on Windows: the notification there waits for its answer without a limit.
+  if (timeLimitMs > 0)
+    QTimer::singleShot(timeLimitMs, this, [this] {
+      if (IsEnded()) return;
+      timedOut = true;
+      OnLater();
+    });
+#endif
   return TRUE;
 }
 

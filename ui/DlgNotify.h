@@ -1,6 +1,7 @@
 // The notification window of the silent program update: shown above the task
 // bar after a new version was installed; ends with 6 ("立即升级": restart the
-// client now) or 7 ("下次升级 " or the close button: leave it running).
+// client now) or 7 ("下次升级 " or the close button: leave it running, or no
+// answer within the time limit).
 #pragma once
 
 #include <string>
@@ -38,6 +39,10 @@ class CDlgNotify : public CImageDialog {
   std::string currentVersion;
   std::string newVersion;
   std::string webSiteUrl;
+  // Set before it is shown: after this many milliseconds without an answer
+  // the window ends with 7 and timedOut is set. 0: no limit.
+  int timeLimitMs = 0;
+  bool timedOut = false;
 
   CImageButtonX upgradeButton;
   CImageButtonX laterButton;

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "install/Installation.h"
 #include "platform/configfile/ConfigFile.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
+#include "platform/visual/VisualApp.h"
 #include "platform/win32/Files.h"
 #include "transfer/DownFileThread.h"
 #include "transfer/DownloadFileList.h"
@@ -23,6 +25,8 @@ constexpr UINT kBannerDownloading = 19532;
 constexpr UINT kBannerAvailable = 19533;
 constexpr UINT kBannerNoUpdate = 19534;
 constexpr UINT kBannerInstalling = 19535;
+// The bar's range while downloading: thousandths of the bytes to come.
+constexpr unsigned long kProgressSteps = 1000;
 
 }  // namespace
 
@@ -108,14 +112,9 @@ void CDlgUpdate::CheckForUpdate() {
   manifestName = "UpdateConfig.ini";
   ReadServerConfig(localVersion, region, servers, useProxy);
 
-  stagingDir = appPath;
-  if (updateType == 1) {
-    stagingDir += "UPDATE\\Program\\";
-    installDir = appPath;
-  } else {
-    installDir = appPath + moduleName + "\\";
-    stagingDir += "UPDATE\\" + moduleName + "\\";
-  }
+  UpdateFolders folders = FoldersOfType(appPath, updateType, moduleName);
+  installDir = std::move(folders.installDir);
+  stagingDir = std::move(folders.stagingDir);
   session_.reset();
   delete transfer;
   transfer = new CZOLTUpdateIntf(servers, useProxy);
@@ -176,9 +175,12 @@ void CDlgUpdate::OnUpgrade() {
     downloadThread = nullptr;
     CreateWindowTarget();
   }
-  progressBar.SetRange(0, downloadList.size());
+  downloadBytes_ = 0;
+  for (const int size : expectedSizes) downloadBytes_ += static_cast<std::uint64_t>(std::max(size, 0));
+  finishedBytes_ = 0;
+  progressBar.SetRange(0, kProgressSteps);
   finishedCount = 0;
-  progressBar.SetProgress(0);
+  ShowDownloaded(0);
   bannerPicture.SetPicture(kBannerDownloading, nullptr);
   statusText.SetWindowText("软件更新后会自动启用新版本！");
   HideOfferControls();
@@ -198,7 +200,7 @@ void CDlgUpdate::OnUpgrade() {
   } else if (!updateFiles.empty()) {
     // Everything is staged already: report the first file as just finished,
     // which counts the one listed name and installs.
-    const int size = std::atoi(updateFiles.front().size.c_str());
+    const std::int64_t size = CUpdateSession::ListedSize(updateFiles.front());
     expectedSizes.push_back(size);
     downloadList.push_back(updateFiles.front().fileName);
     SendMessage(WM_UPDATE_DOWNLOAD_DONE, static_cast<WPARAM>(size), static_cast<LPARAM>(size));
@@ -214,7 +216,8 @@ LRESULT CDlgUpdate::OnDownloadDone(WPARAM wParam, LPARAM lParam) {
     return 0;
   }
   if (wParam != static_cast<WPARAM>(lParam)) {
-    progressBar.SetProgress(static_cast<unsigned long>(finishedCount));
+    // The file under way has wParam bytes so far.
+    ShowDownloaded(finishedBytes_ + wParam);
     return 0;
   }
   // A report after the last listed file (a late one from the transfer, or one
@@ -222,7 +225,8 @@ LRESULT CDlgUpdate::OnDownloadDone(WPARAM wParam, LPARAM lParam) {
   if (static_cast<std::size_t>(finishedCount) >= expectedSizes.size()) return 0;
   if (wParam == static_cast<WPARAM>(expectedSizes[static_cast<std::size_t>(finishedCount)])) {
     ++finishedCount;
-    progressBar.SetProgress(static_cast<unsigned long>(finishedCount));
+    finishedBytes_ += wParam;
+    ShowDownloaded(finishedBytes_);
   } else {
     if (downloadThread) downloadThread->Terminate();
     exitStatus = 1;
@@ -233,6 +237,20 @@ LRESULT CDlgUpdate::OnDownloadDone(WPARAM wParam, LPARAM lParam) {
   }
   if (static_cast<std::size_t>(finishedCount) == downloadList.size()) ApplyDownloadedUpdate();
   return 0;
+}
+
+void CDlgUpdate::ShowDownloaded(std::uint64_t bytes) {
+  // Without sizes (none listed, or all 0) the files themselves are counted.
+  const std::uint64_t total = downloadBytes_ != 0 ? downloadBytes_ : downloadList.size();
+  const std::uint64_t done = downloadBytes_ != 0 ? bytes : static_cast<std::uint64_t>(finishedCount);
+  const unsigned long steps =
+      total == 0 ? 0 : static_cast<unsigned long>(std::min<std::uint64_t>(done, total) * kProgressSteps / total);
+  progressBar.SetProgress(steps);
+#ifndef _WIN32
+  // Not yet on Windows, where the task bar shows the window's title, by which
+  // the client and the tests find the dialog.
+  SetWindowIconLabel(*this, "在线更新 " + std::to_string(steps / 10) + "%");
+#endif
 }
 
 void CDlgUpdate::ApplyDownloadedUpdate() {
@@ -252,7 +270,18 @@ void CDlgUpdate::ApplyDownloadedUpdate() {
   }
   CloseRunningClient();
   if (downloadThread) session_->NoteTransferred(downloadThread->tally);
-  if (session_->Install() && session_->Commit()) session_->RemoveStaging();
+  const bool installed = session_->Install() && session_->Commit();
+  // The client was closed for the installation: it runs again either way,
+  // on what is installed now (a failed installation keeps the old version
+  // recorded, and the next run completes it).
+  if (installed) session_->RemoveStaging();
   StartClient(appPath);
+  if (!installed) {
+    // As for a failed download: the dialog stays open and says so; the cause
+    // is on stderr and in the log.
+    bannerPicture.SetPicture(kBannerDownloading, nullptr);
+    statusText.SetWindowText("更新过程出现错误,请稍候重试！");
+    return;
+  }
   EndDialog(1);
 }

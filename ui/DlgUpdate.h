@@ -3,6 +3,7 @@
 // then installs them, records the outcome and restarts the client.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,8 @@ class CDlgUpdate : public CImageDialog, private IUpdateObserver {
   LRESULT OnDownloadDone(WPARAM wParam, LPARAM lParam);
   // Installs once every listed file is in, and ends the dialog; a staged file
   // whose digest differs from the manifest stops it before anything changes.
+  // A failed installation or commit leaves the dialog open with the error
+  // text (the client is started again in both cases).
   void ApplyDownloadedUpdate();
 
   CImageButtonX closeButton;
@@ -58,7 +61,7 @@ class CDlgUpdate : public CImageDialog, private IUpdateObserver {
   CDownFileThread* downloadThread = nullptr;
   std::vector<std::string> downloadList;
   std::vector<UpdateFileInfo> updateFiles;
-  std::vector<int> expectedSizes;
+  std::vector<std::int64_t> expectedSizes;
   std::vector<S_UpdateSerivceAddr> servers;
   bool useProxy = false;
   std::string appPath;
@@ -72,6 +75,13 @@ class CDlgUpdate : public CImageDialog, private IUpdateObserver {
   int exitStatus = 0;
 
  private:
+  // The bar shows the bytes in so far (complete files and the one under way)
+  // against the listed files' sizes, in thousandths, and the window's icon
+  // text (a task bar's label for it) the same as a percentage.
+  void ShowDownloaded(std::uint64_t bytes);
+  std::uint64_t downloadBytes_ = 0;  // the listed files' sizes together
+  std::uint64_t finishedBytes_ = 0;  // of the complete files
+
   // A step of the session failed (its cause is on stderr and in the log).
   void OnFailure(const std::string& cause) override;
   // The steps of the update, created by each check.

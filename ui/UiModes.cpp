@@ -62,7 +62,10 @@ int ShowUpdateNotification(const NotifyRequest& request) {
   dialog.currentVersion = request.currentVersion;
   dialog.newVersion = request.newVersion;
   dialog.webSiteUrl = request.webSiteUrl;
+  dialog.timeLimitMs = request.timeLimitSeconds * 1000;
   const INT_PTR result = dialog.DoModal();
+  // The run that asked logs it: this module keeps no log of its own.
+  if (dialog.timedOut) return kNotifyTimedOut;
   return result == 6 ? 6 : 7;
 }
 

@@ -8,7 +8,8 @@
 int RunUpdateDialog(int updateType, const std::string& moduleName);
 
 // Shows the notification window and returns its answer: 6 (upgrade now) or 7
-// (anything else); 7 at once when there is no display.
+// (anything else); 7 at once when there is no display; kNotifyTimedOut when
+// nobody answered within request.timeLimitSeconds.
 int ShowUpdateNotification(const NotifyRequest& request);
 
 // The notifier for the silent program update: ShowUpdateNotification when a

@@ -12,11 +12,13 @@ ZOLT_UI_EXPORT int ZoltUiRunUpdateDialog(int updateType, const char* moduleName)
   return RunUpdateDialog(updateType, moduleName != nullptr ? moduleName : "");
 }
 
-ZOLT_UI_EXPORT int ZoltUiShowNotification(const char* currentVersion, const char* newVersion, const char* webSiteUrl) {
+ZOLT_UI_EXPORT int ZoltUiShowNotification(const char* currentVersion, const char* newVersion, const char* webSiteUrl,
+                                          int timeLimitSeconds) {
   NotifyRequest request;
   request.currentVersion = currentVersion != nullptr ? currentVersion : "";
   request.newVersion = newVersion != nullptr ? newVersion : "";
   request.webSiteUrl = webSiteUrl != nullptr ? webSiteUrl : "";
+  request.timeLimitSeconds = timeLimitSeconds;
   return ShowUpdateNotification(request);
 }
 

@@ -17,10 +17,13 @@ extern "C" {
 using ZoltUiRunUpdateDialogFunction = int (*)(int updateType, const char* moduleName);
 ZOLT_UI_EXPORT int ZoltUiRunUpdateDialog(int updateType, const char* moduleName);
 
-// Shows the notification window: 6 (upgrade now) or 7; 7 at once without a display.
+// Shows the notification window: 6 (upgrade now) or 7; 7 at once without a
+// display; 8 (kNotifyTimedOut, counted as 7) when nobody answered within
+// timeLimitSeconds (0: no limit).
 using ZoltUiShowNotificationFunction = int (*)(const char* currentVersion, const char* newVersion,
-                                               const char* webSiteUrl);
-ZOLT_UI_EXPORT int ZoltUiShowNotification(const char* currentVersion, const char* newVersion, const char* webSiteUrl);
+                                               const char* webSiteUrl, int timeLimitSeconds);
+ZOLT_UI_EXPORT int ZoltUiShowNotification(const char* currentVersion, const char* newVersion, const char* webSiteUrl,
+                                          int timeLimitSeconds);
 }
 
 #if defined(_WIN32)

@@ -21,6 +21,14 @@ bool ParseDecimalSize(const std::string& text, std::uint64_t& size) {
   return true;
 }
 
+bool LiesInDeltaFolder(std::string_view name) {
+  const std::string_view folder = name.substr(0, name.find_first_of("\\/"));
+  return std::equal(folder.begin(), folder.end(), std::string_view(kDeltaFolder).begin(),
+                    std::string_view(kDeltaFolder).end(), [](char a, char b) {
+                      return std::tolower(static_cast<unsigned char>(a)) == static_cast<unsigned char>(b);
+                    });
+}
+
 std::string PatchKey(const std::string& baseMd5) { return kPatchKeyPrefix + baseMd5; }
 
 std::string PatchValue(std::uint64_t size, const std::string& sha256) { return std::to_string(size) + " " + sha256; }

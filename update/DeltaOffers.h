@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CConfigFile;
@@ -20,6 +21,10 @@ inline constexpr const char* kPackedSha256Key = "ZSTDSHA256";
 // The folder of the frames, below the type's folder. No release file may lie
 // there (publishing refuses one), so nothing published can collide with them.
 inline constexpr const char* kDeltaFolder = ".zolt";
+
+// True when the relative name lies in kDeltaFolder, in any letter case (a
+// server on a file system that ignores case serves ".ZOLT" from there too).
+bool LiesInDeltaFolder(std::string_view name);
 
 struct DeltaOffer {
   bool patch = false;      // a patch against the installed copy; else the compressed copy

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 
 #include "platform/configfile/Profile.h"
 #include "platform/core_guard.h"
@@ -147,6 +148,19 @@ bool CReleaseTrust::CheckManifest(const std::string& manifestPath, const std::st
              std::to_string(expected.updateType);
     return false;
   }
+  if (expected.highestSerial && header.serial < *expected.highestSerial &&
+      *expected.highestSerial == std::numeric_limits<std::uint64_t>::max()) {
+    // No publication can go above this floor, so a rollback or any later
+    // release would be refused for good: the record did not come from a
+    // release the publisher made, and only clearing it helps.
+    const std::string record = expected.serialRecord.empty() ? "the serial record" : expected.serialRecord;
+    reason = "its serial " + std::to_string(header.serial) + " is below " + std::to_string(*expected.highestSerial) +
+             ", the highest serial there is, kept in " + record + " as accepted for update type " +
+             std::to_string(expected.updateType) +
+             ": no release can be published above it; unless your publisher published that serial, delete " +
+             record + " to accept signed releases again";
+    return false;
+  }
   if (expected.highestSerial && header.serial < *expected.highestSerial) {
     reason = "its serial " + std::to_string(header.serial) + " is below " + std::to_string(*expected.highestSerial) +
              ", already accepted for update type " + std::to_string(expected.updateType) +
@@ -188,20 +202,6 @@ bool CReleaseTrust::CheckManifest(const std::string& manifestPath, const std::st
   return true;
 }
 
-bool StagedCopyMatches(CMD5& hasher, const UpdateFileInfo& file, const std::string& stagingDir, bool sha256,
-                       std::string* cause) {
-  const std::string path = stagingDir + file.fileName;
-  if (!PathFileExistsA(path.c_str())) {
-    if (cause != nullptr) *cause = file.fileName + " is missing";
-    return false;
-  }
-  FileDigests digests;
-  hasher.GetFileMD5(path.c_str(), digests.md5);
-  // SHA256 only matters once MD5 matched; a mismatch need not read the file twice.
-  if (sha256 && digests.md5 == file.md5) hasher.GetFileSHA256(path.c_str(), digests.sha256);
-  return DigestsMatch(file, digests, sha256, cause);
-}
-
 bool DigestsMatch(const UpdateFileInfo& file, const FileDigests& digests, bool sha256, std::string* cause) {
   if (digests.md5 != file.md5) {
     if (cause != nullptr) *cause = file.fileName + " arrived with MD5 " + digests.md5 + " instead of " + file.md5;
@@ -234,9 +234,14 @@ bool ParseExpiry(const std::string& text, std::time_t& time) {
   std::tm utc{};
   std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &utc.tm_year, &utc.tm_mon, &utc.tm_mday, &utc.tm_hour, &utc.tm_min,
               &utc.tm_sec);
-  if (utc.tm_mon < 1 || utc.tm_mon > 12 || utc.tm_mday < 1 || utc.tm_mday > 31 || utc.tm_hour > 23 || utc.tm_min > 59 ||
-      utc.tm_sec > 60)
+  if (utc.tm_mon < 1 || utc.tm_mon > 12 || utc.tm_mday < 1 || utc.tm_hour > 23 || utc.tm_min > 59 || utc.tm_sec > 60)
     return false;
+  // timegm would carry an impossible day into the next month (2030-02-31 as
+  // 2030-03-03): such a date is a malformed expiry, not another one.
+  const int year = utc.tm_year;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (utc.tm_mday > kDays[utc.tm_mon - 1] + (utc.tm_mon == 2 && leap ? 1 : 0)) return false;
   utc.tm_year -= 1900;
   utc.tm_mon -= 1;
   time = crt::TimeFromUtcCalendar(utc);

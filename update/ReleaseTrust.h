@@ -50,6 +50,14 @@ struct SManifestExpectation {
   // then only the other checks hold.
   std::optional<std::uint64_t> highestSerial;
   std::time_t now = 0;
+  // The file that keeps highestSerial, named in the cause of a refusal.
+  std::string serialRecord;
+};
+
+// The highest serial accepted before for a manifest, and the file keeping it.
+struct SSerialFloor {
+  std::optional<std::uint64_t> serial;
+  std::string record;
 };
 
 class CReleaseTrust {
@@ -90,15 +98,9 @@ class CReleaseTrust {
   CEd25519Keys keys_;
 };
 
-// True when the staged copy stagingDir + file.fileName has the manifest's MD5
-// and, when sha256 is true, also its SHA256. A missing or unreadable copy does
-// not. When it does not match, cause (if given) says which digest differs.
-// hasher is reused across calls (it keeps its read buffer).
-bool StagedCopyMatches(CMD5& hasher, const UpdateFileInfo& file, const std::string& stagingDir, bool sha256,
-                       std::string* cause = nullptr);
-
-// The same judgement on digests already taken (for example while the file was
-// downloaded): MD5 (as md5 and sha256 of FileDigests) always, SHA256 when
+// Whether digests taken of a file (while it was downloaded, or by
+// StagedCopyMatches in update/StagedCheck.h) are those of its manifest entry:
+// MD5 (as md5 and sha256 of FileDigests) always, SHA256 when
 // sha256 is true.
 bool DigestsMatch(const UpdateFileInfo& file, const FileDigests& digests, bool sha256, std::string* cause = nullptr);
 

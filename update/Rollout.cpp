@@ -104,7 +104,7 @@ int RolloutBucket(std::string_view id, std::string_view version) {
 }
 
 bool HeldBackByRollout(const RolloutOffer& offer, const std::string& localVersion, const std::string& region,
-                       const std::string& appPath) {
+                       const std::string& appPath, std::string* undecided) {
   if (offer.unconditional != 0 || offer.region != region || !IsVersionGreater(offer.version, localVersion) ||
       offer.rollout.empty())
     return false;
@@ -117,6 +117,11 @@ bool HeldBackByRollout(const RolloutOffer& offer, const std::string& localVersio
   if (*share >= 100) return false;
   std::string cause;
   const std::string id = InstallationId(appPath, cause);
+  if (id.empty() && undecided != nullptr) {
+    *undecided = cause + "; version " + offer.version + " is rolled out to " + offer.rollout +
+                 "% and this installation cannot be placed in that share until the id can be kept there";
+    return true;
+  }
   if (id.empty()) {
     diagnostics::ReportCause(cause + "; version " + offer.version + ", rolled out to " + offer.rollout +
                              "%, waits until it reaches every installation");

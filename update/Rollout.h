@@ -48,9 +48,12 @@ int RolloutBucket(std::string_view id, std::string_view version);
 // are never held back; an offer without ROLLOUT is taken by everyone. A
 // ROLLOUT that is not a whole number from 0 to 100, or an installation that
 // cannot keep an id, waits until the release reaches everyone (said on stderr).
-// The decision goes to the run log with the bucket and the share.
+// With undecided given, an installation that cannot keep an id is not said
+// on stderr but handed back there: the caller fails the run, since no later
+// run could place it either. The decision goes to the run log with the
+// bucket and the share.
 bool HeldBackByRollout(const RolloutOffer& offer, const std::string& localVersion, const std::string& region,
-                       const std::string& appPath);
+                       const std::string& appPath, std::string* undecided = nullptr);
 
 // The same for the versioned manifest at manifestPath.
 bool HeldBackByRollout(const std::string& manifestPath, const std::string& localVersion, const std::string& region,

@@ -70,21 +70,37 @@ void CStagedCheck::Check(const UpdateFileInfo& file) {
     std::lock_guard lock(mutex_);
     if (!damaged_.empty()) return;
   }
-  CStreamDigest digest(sha256_ ? kDigestMD5 | kDigestSHA256 : kDigestMD5);
+  // The install flushes every file it records; one flushed here, while the
+  // next is received, leaves it nothing to wait for.
+  std::string cause;
+  if (StagedCopyMatches(file, stagingDir_, sha256_, &cause, true)) return;
+  std::lock_guard lock(mutex_);
+  if (damaged_.empty()) damaged_ = cause;
+}
+
+bool StagedCopyMatches(const UpdateFileInfo& file, const std::string& stagingDir, bool sha256, std::string* cause,
+                       bool flush) {
+  const std::string path = stagingDir + file.fileName;
+  CStreamDigest digest(sha256 ? kDigestMD5 | kDigestSHA256 : kDigestMD5);
   errno = 0;
-  const int fd = OpenRegularFileForReading(stagingDir_ + file.fileName);
+  const int fd = OpenRegularFileForReading(path);
+  if (fd < 0 && errno == ENOENT) {
+    if (cause != nullptr) *cause = file.fileName + " is missing";
+    return false;
+  }
   const long long size = fd >= 0 ? DescriptorSize(fd) : -1;
   const bool read = size >= 0 && digest.UpdateFromFile(fd, size);
   const int error = errno != 0 ? errno : EIO;
   const FileDigests digests = digest.Finish();
-  std::string cause = "cannot read the staged copy of " + file.fileName + ": " + diagnostics::ErrorText(error);
-  const bool matches = read && DigestsMatch(file, digests, sha256_, &cause);
-  // The install flushes every file it records; one flushed here, while the
-  // next is received, leaves it nothing to wait for. A failure is the
-  // install's to report.
-  if (matches) FlushDescriptor(fd);
+  std::string why = "cannot read the staged copy of " + file.fileName + ": " + diagnostics::ErrorText(error);
+  const bool matches = read && DigestsMatch(file, digests, sha256, &why);
+  // A failed flush is the install's to report: it flushes every file again.
+  if (matches && flush) FlushDescriptor(fd);
   if (fd >= 0) CloseDescriptor(fd);
-  if (matches) return;
-  std::lock_guard lock(mutex_);
-  if (damaged_.empty()) damaged_ = cause;
+  if (matches) return true;
+  // Bytes that are not the file are worth nothing to a later run; a copy
+  // that could not be read stays, as the fault may be passing.
+  if (read) DeleteFileA(path.c_str());
+  if (cause != nullptr) *cause = std::move(why);
+  return false;
 }

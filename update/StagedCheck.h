@@ -17,6 +17,18 @@
 
 #include "update/UpdateManifest.h"
 
+// The one check of a staged copy against its manifest entry, for every flow
+// and every moment (a copy an earlier run left, a copy that has just arrived,
+// the dialog's check before installing): reads stagingDir + file.fileName once
+// (a regular file only), taking MD5 and, when sha256, SHA-256 on the way, and
+// compares them with the entry (DigestsMatch). A copy that does not match is
+// deleted: no later step can take it for the file, and no later run reads it
+// again. flush: a matching copy is flushed to disk as well. cause (if given)
+// says why a copy does not match: missing, unreadable (with the system's
+// reason), or which digest differs.
+bool StagedCopyMatches(const UpdateFileInfo& file, const std::string& stagingDir, bool sha256,
+                       std::string* cause = nullptr, bool flush = false);
+
 class CStagedCheck {
  public:
   CStagedCheck(std::string stagingDir, bool sha256);

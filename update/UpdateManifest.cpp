@@ -4,6 +4,7 @@
 #include "platform/core_guard.h"
 #include "platform/crypt/MD5.h"
 #include "platform/win32/Files.h"
+#include "update/DeltaOffers.h"
 #include "update/DigestCache.h"
 
 UpdateCheckInfo::UpdateCheckInfo(std::string installDir, std::string manifestPath, std::string localVersion,
@@ -31,6 +32,23 @@ bool IsSafeRelativeName(std::string_view name) {
   }
 }
 
+bool IsReleaseFileName(std::string_view name) { return IsSafeRelativeName(name) && !LiesInDeltaFolder(name); }
+
+std::string ComponentNameProblem(std::string_view name) {
+  constexpr std::size_t kLongestFolderName = 255;
+  if (name.empty()) return "";
+  if (!IsSafeRelativeName(name) || name.find_first_of("\\/:") != std::string_view::npos)
+    return "\"" + std::string(name) +
+           "\" is not a component directory name: -d: takes one folder name below the application directory (no "
+           "\\, /, drive or \".\"/\"..\")";
+  // Cut in the cause: the name itself may be far longer than a line.
+  if (name.size() > kLongestFolderName)
+    return "the directory name \"" + std::string(name.substr(0, 40)) + "...\" is too long (" +
+           std::to_string(name.size()) + " bytes; a folder name has at most " + std::to_string(kLongestFolderName) +
+           ")";
+  return "";
+}
+
 bool AreSafeRelativeNames(const std::vector<std::string>& names) {
   for (const std::string& name : names)
     if (!IsSafeRelativeName(name)) return false;
@@ -43,14 +61,23 @@ bool IsVersionGreater(const std::string& candidate, const std::string& installed
 
 namespace {
 
+// The entry's SIZE as a plain decimal number; false when it is missing or is
+// none (then the size decides nothing, and the digest decides as always).
+bool ListedSize(CConfigFile& manifest, const std::string& entry, std::uint64_t& size) {
+  std::string text;
+  manifest.ReadString(entry, "SIZE", "", text);
+  return ParseDecimalSize(text, size);
+}
+
 // The rule for one safe entry; installedDigest is null when the installed copy
-// is missing.
+// is missing or was not read because its size differs from the manifest's.
 template <class Files>
-void AppendIfChanged(CConfigFile& manifest, std::string entry, const std::string* installedDigest, Files& files) {
+void AppendIfChanged(CConfigFile& manifest, std::string entry, const std::string* installedDigest, Files& files,
+                     bool sizeDiffers = false) {
   UpdateFileInfo info;
-  if (installedDigest != nullptr) {
+  if (installedDigest != nullptr || sizeDiffers) {
     manifest.ReadString(entry, "MD5", "", info.md5);
-    if (*installedDigest == info.md5) return;
+    if (!sizeDiffers && *installedDigest == info.md5) return;
     manifest.ReadString(entry, "SIZE", "", info.size);
     manifest.ReadString(entry, "MODIFYTIME", "", info.modifyTime);
   } else {
@@ -82,7 +109,7 @@ class BatchComparison {
   BatchComparison& operator=(const BatchComparison&) = delete;
 
   void Add(std::string_view entry) {
-    if (!IsSafeRelativeName(entry)) return;
+    if (!IsReleaseFileName(entry)) return;
     entries_.emplace_back(entry);
     if (entries_.size() >= batch_) Flush();
   }
@@ -93,14 +120,24 @@ class BatchComparison {
     constexpr std::size_t kMissing = static_cast<std::size_t>(-1);
     std::vector<std::string> installed, known;
     std::vector<std::size_t> slot(entries_.size(), kMissing);
-    std::vector<bool> hashed(entries_.size(), true);
+    std::vector<bool> hashed(entries_.size(), true), sizeDiffers(entries_.size(), false);
     // Taken before the stats: what changes from now on is stamped no earlier.
     const std::int64_t seen = cache_ != nullptr ? FileClockNow() : 0;
-    std::vector<FileStamp> stamps(cache_ != nullptr ? entries_.size() : 0);
+    std::vector<FileStamp> stamps(entries_.size());
     std::vector<bool> stamped(stamps.size(), false);
     for (std::size_t i = 0; i < entries_.size(); ++i) {
       std::string localPath = directory_ + entries_[i];
-      if (cache_ != nullptr && StampRegularFile(localPath, stamps[i])) {
+      std::uint64_t listedSize = 0;
+      const bool sized = ListedSize(manifest_, entries_[i], listedSize);
+      const bool regular = (cache_ != nullptr || sized) && StampRegularFile(localPath, stamps[i]);
+      // A copy of another size than the release's file differs from it: it
+      // is not read (most changed files of a release change size). Decided
+      // before the cache, so that a kept digest cannot say otherwise.
+      if (regular && sized && stamps[i].size != listedSize) {
+        sizeDiffers[i] = true;
+        continue;
+      }
+      if (cache_ != nullptr && regular) {
         stamped[i] = true;
         std::string md5, sha256;
         if (cache_->Lookup(entries_[i], stamps[i], md5, &sha256)) {
@@ -110,7 +147,7 @@ class BatchComparison {
           known.push_back(std::move(md5));
           continue;
         }
-      } else if (!PathFileExistsA(localPath.c_str())) {
+      } else if (!regular && !PathFileExistsA(localPath.c_str())) {
         continue;
       }
       slot[i] = installed.size();
@@ -123,7 +160,7 @@ class BatchComparison {
       // every time.
       if (hashed[i] && digest != nullptr && cache_ != nullptr && stamped[i])
         cache_->Record(entries_[i], stamps[i], seen, *digest);
-      AppendIfChanged(manifest_, std::move(entries_[i]), digest, files_);
+      AppendIfChanged(manifest_, std::move(entries_[i]), digest, files_, sizeDiffers[i]);
     }
     entries_.clear();
   }
@@ -143,9 +180,13 @@ class BatchComparison {
 
 void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& directory, std::string entry,
                           std::vector<UpdateFileInfo>& files) {
-  if (!IsSafeRelativeName(entry)) return;
+  if (!IsReleaseFileName(entry)) return;
   const std::string localPath = directory + entry;
   if (!PathFileExistsA(localPath.c_str())) return AppendIfChanged(manifest, std::move(entry), nullptr, files);
+  std::uint64_t listedSize = 0;
+  FileStamp stamp;
+  if (ListedSize(manifest, entry, listedSize) && StampRegularFile(localPath, stamp) && stamp.size != listedSize)
+    return AppendIfChanged(manifest, std::move(entry), nullptr, files, true);
   std::string installed;
   md5.GetFileMD5(localPath.c_str(), installed);
   AppendIfChanged(manifest, std::move(entry), &installed, files);
@@ -181,7 +222,7 @@ int CompareVersioned(CConfigFile& manifest, const UpdateCheckInfo& request, File
   // suspect: nothing of it is installed, not even the harmless entries.
   bool safe = true;
   const long count = manifest.VisitSection("FILES", [&](std::string_view entry) {
-    if (!IsSafeRelativeName(entry)) safe = false;
+    if (!IsReleaseFileName(entry)) safe = false;
   });
   if (count == 0 || !safe) return -1;
 

@@ -60,14 +60,30 @@ class IChangedFileSink {
 // read, fetch or overwrite files outside the installation.
 bool IsSafeRelativeName(std::string_view name);
 
+// True when a manifest may list name as one of its files: IsSafeRelativeName,
+// and not in the folder where publications keep their patches and compressed
+// copies (LiesInDeltaFolder), whose fetch would overwrite a staged file of
+// that name. A manifest listing any other name is refused as a whole.
+bool IsReleaseFileName(std::string_view name);
+
+// Why name cannot be the "-d:" name of a component folder, or "" when it can:
+// empty (the application directory itself) or one plain folder name (no "\",
+// "/" or ":", neither "." nor "..") of at most 255 bytes, the longest name a
+// Linux file system gives a folder. Anything else would make an update write
+// or delete outside the application directory, or fail later as if the server
+// had nothing. Every flow that takes the name asks this.
+std::string ComponentNameProblem(std::string_view name);
+
 // True when every name passes IsSafeRelativeName.
 bool AreSafeRelativeNames(const std::vector<std::string>& names);
 
 // The per-file rule: reads the entry's "MD5" and appends the entry's record to
 // files when directory + entry is missing or its digest text differs from the
-// manifest's (byte for byte, so letter case matters). The record carries the
+// manifest's (byte for byte, so letter case matters). A regular file whose
+// size differs from the entry's "SIZE" (a plain decimal number) differs
+// without being read; a missing or malformed "SIZE" leaves it to the digest. The record carries the
 // manifest's "MD5", "SIZE", "MODIFYTIME" and "SHA256". directory ends with a separator.
-// An entry that fails IsSafeRelativeName is ignored (callers reject such a
+// An entry that fails IsReleaseFileName is ignored (callers reject such a
 // manifest as a whole before comparing anything).
 void CompareManifestEntry(CConfigFile& manifest, CMD5& md5, const std::string& directory, std::string entry,
                           std::vector<UpdateFileInfo>& files);
@@ -84,7 +100,8 @@ void CompareManifestEntries(CConfigFile& manifest, const UpdateCheckInfo& reques
                             const std::vector<std::string>& entries, IChangedFileSink& files);
 
 // Compares the versioned manifest with the installed copies. Returns -1 when
-// the manifest is missing, lists no files, lists an unsafe name, or installDir
+// the manifest is missing, lists no files, lists a name that fails
+// IsReleaseFileName, or installDir
 // is empty (then nothing is hashed or appended); 1 when the installation is
 // current by version and region and UNCONDITIONALUPDATE is 0 (nothing hashed or
 // appended); 0 when the copies were compared. Appends, never clears. Called on

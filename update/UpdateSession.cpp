@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "install/InstallJournal.h"
 #include "install/Installation.h"
 #include "platform/core_guard.h"
 #include "platform/crypt/MD5.h"
@@ -23,9 +24,12 @@
 #include "platform/win32/Files.h"
 #include "transfer/DownloadFileList.h"
 #include "transfer/DownloadMeter.h"
+#include "transfer/FetchList.h"
 #include "transfer/KeptManifest.h"
+#include "update/DeltaOffers.h"
 #include "update/Rollout.h"
 #include "update/StagedCheck.h"
+#include "update/Trial.h"
 #include "update/UpdateRecord.h"
 
 namespace {
@@ -43,7 +47,20 @@ std::string ListForLog(const CChangedFiles& files) {
 
 std::string Because(int error) { return diagnostics::ErrorText(error != 0 ? error : EIO); }
 
+// Why a manifest may not list name (one that fails IsReleaseFileName), for
+// files that belong in folder.
+std::string NamedWrongly(const std::string& name, const std::string& folder) {
+  if (!IsSafeRelativeName(name)) return " names \"" + name + "\", which lies outside " + folder;
+  return " names \"" + name + "\", which lies in \"" + kDeltaFolder +
+         "\", where the publication keeps its patches";
+}
+
 }  // namespace
+
+UpdateFolders FoldersOfType(const std::string& appPath, int updateType, const std::string& moduleName) {
+  if (updateType == 1) return {appPath, appPath + "UPDATE\\Program\\"};
+  return {appPath + moduleName + "\\", appPath + "UPDATE\\" + moduleName + "\\"};
+}
 
 CUpdateSession::CUpdateSession(UpdatePlace place, CZOLTUpdateIntf& transfer, IUpdateObserver* observer)
     : place_(std::move(place)),
@@ -51,6 +68,13 @@ CUpdateSession::CUpdateSession(UpdatePlace place, CZOLTUpdateIntf& transfer, IUp
       observer_(observer),
       digestCache_(place_.appPath + "UPDATE.kept\\" + std::to_string(place_.updateType) + "\\digests",
                    place_.installDir) {}
+
+void CUpdateSession::Underway() {
+  // A run that only finds the installation current leaves one line, written
+  // at its end; one that changes anything is logged as it goes, so that a
+  // run killed half way (or after its commit) leaves every line it reached.
+  diagnostics::ReleaseFacts();
+}
 
 bool CUpdateSession::Fail(const std::string& cause) {
   diagnostics::ReportCause(cause);
@@ -79,6 +103,7 @@ bool CUpdateSession::Prepare() {
   trust_ = CReleaseTrust::Load(place_.appPath);
   if (trust_.Required() && !trust_.Usable())
     return Fail(trust_.Problem() + "; no update is made until it holds a usable key");
+  if (place_.readOnly) return true;
   if (std::string cause; !InstallationWritable(place_.appPath, place_.stagingDir, cause)) return Fail(cause);
   // Backups of files that could not be overwritten, and temporary files of
   // writes cut short by a killed process. The search never follows a link
@@ -89,16 +114,87 @@ bool CUpdateSession::Prepare() {
     for (const auto& path : found) DeleteFileA(path.c_str());
   }
   const std::string link = LinkOnTheWayToStaging();
-  if (link.empty()) return true;
-  return Fail(link + " is a symbolic link, or lies outside the application directory; not following it");
+  if (!link.empty())
+    return Fail(link + " is a symbolic link, or lies outside the application directory; not following it");
+  return ResolveJournal();
+}
+
+bool CUpdateSession::ResolveJournal() {
+  const std::string path = JournalPath(place_.appPath, place_.updateType);
+  SInstallJournal journal;
+  std::string cause;
+  switch (ReadJournal(path, journal, cause)) {
+    case EJournalRead::kNone:
+      return true;
+    case EJournalRead::kRefused:
+      // Not written by this updater, or not intact: nothing in it is acted
+      // on. The comparison below still brings the files to the release.
+      diagnostics::LogFact("install journal not used: " + cause + "; removed");
+      DeleteFileA(path.c_str());
+      return true;
+    case EJournalRead::kRead:
+      break;
+  }
+  // A trial or a rollback is the program's to finish (Trial.h), before any
+  // mode runs; a run that meets one here goes on as if it were not there.
+  if (journal.state != EJournalState::kInstall) return true;
+  const std::string installDir = journal.folder.empty() ? place_.appPath : place_.appPath + journal.folder + "\\";
+  // Past the commit point: the version (or a component's manifest) that the
+  // commit wrote last says the release is in place.
+  bool committed = false;
+  if (journal.type == 1) {
+    std::string recorded;
+    CCryptConfigFile(place_.appPath + "Config.dat", "").ReadString("Update", "Version", "", recorded);
+    committed = recorded == journal.version && journal.version != journal.oldVersion;
+  } else {
+    std::string bytes;
+    committed = ReadFileGuarded(installDir + "config.ini", bytes, {CZOLTUpdateIntf::kDefaultSizeCap}) &&
+                "sha256 " + CMD5::SHA256OfBytes(bytes.data(), bytes.size()) == journal.release;
+  }
+  if (committed) {
+    std::vector<std::string> paths;
+    for (const auto& name : journal.kept) paths.push_back(installDir + name);
+    for (const auto& name : journal.added) paths.push_back(installDir + name);
+    if (!MakeInstalledFilesDurable(paths, installDir)) return false;
+    diagnostics::LogFact("version " + journal.version + " was committed by a run that ended before its journal");
+    if (journal.type == 1)
+      ConcludeCommittedInstall(place_.appPath, journal);
+    else
+      KeepAsPrevious(place_.appPath, journal);
+    return true;
+  }
+  if (!PutBackKept(place_.appPath, journal, cause))
+    return Fail("cannot undo the install of version " + journal.version + " that an earlier run cut short: " + cause);
+  if (journal.type == 1) {
+    // A run stopped after its record or registry write leaves them claiming
+    // the release: they go back with the files.
+    WriteUpdateRecord(place_.appPath, place_.recordPattern, journal.version, journal.oldVersion, false);
+    WriteInstalledVersion(place_.appPath, journal.oldVersion);
+  }
+  DropJournalAndPrevious(place_.appPath, place_.updateType);
+  diagnostics::LogFact("undid the install of version " + journal.version + " over " + journal.oldVersion +
+                       " that an earlier run cut short before its commit point");
+  return true;
 }
 
 bool CUpdateSession::FetchManifest() {
   std::string cause, bytes;
   if (!::FetchManifest(place_.appPath, place_.stagingDir, place_.updateType, transfer_, place_.manifestName, trust_,
-                       cause, bytes))
+                       cause, bytes, !place_.readOnly))
     return Fail(cause);
   if (place_.component) manifestBytes_ = bytes;
+  // What a hold after a rollback names: a signed release by its serial, any
+  // other by its manifest's digest.
+  SReleaseHeader header;
+  releaseId_ = trust_.Required() && ParseReleaseHeader(bytes, header)
+                   ? "serial " + std::to_string(header.serial)
+                   : "sha256 " + CMD5::SHA256OfBytes(bytes.data(), bytes.size());
+  // A web server's error or login page served with 200 parses as a profile
+  // file that lists nothing; the cause must say what it is.
+  const std::size_t first = bytes.find_first_not_of(" \t\r\n");
+  htmlStart_.clear();
+  if (first != std::string::npos && bytes[first] == '<')
+    htmlStart_ = bytes.substr(first, std::min<std::size_t>(bytes.find('\n', first) - first, 40));
   // A manifest without patch or compressed-copy keys (most) needs no copy of
   // it for a thread that fetches while the comparison reads it.
   offersDeltas_ = bytes.find("\nPATCH_") != std::string::npos || bytes.find("\nZSTDSIZE=") != std::string::npos;
@@ -119,8 +215,8 @@ bool CUpdateSession::BeginComparison(Comparison& early) {
     // One unsafe name means the manifest cannot be trusted at all; installing
     // the rest of it would leave the component half updated.
     for (const auto& section : sections_)
-      if (!IsSafeRelativeName(section)) {
-        early = Reject(" names \"" + section + "\", which lies outside its component folder");
+      if (!IsReleaseFileName(section)) {
+        early = Reject(NamedWrongly(section, "its component folder"));
         return false;
       }
     return true;
@@ -129,9 +225,21 @@ bool CUpdateSession::BeginComparison(Comparison& early) {
   manifest.ReadString("Version", "VERSION", "", release_.version);
   manifest.ReadString("Version", "REGION", "", release_.region);
   release_.notify = manifest.ReadInteger("Version", "NOTIFIY", 0);
+  if (HeldAfterRollback()) {
+    diagnostics::NoteUpToDate();
+    early = compared_ = Comparison::kCurrent;
+    return false;
+  }
   // A staged release that has not reached this installation yet: as far as
   // this run goes, the installation is current.
-  if (HeldBackByRollout(ReadRolloutOffer(manifest), place_.localVersion, place_.region, place_.appPath)) {
+  std::string undecided;
+  if (HeldBackByRollout(ReadRolloutOffer(manifest), place_.localVersion, place_.region, place_.appPath, &undecided)) {
+    // Held back for ever with exit 0 would hide it: the run fails instead.
+    if (!undecided.empty()) {
+      Fail(undecided + "; nothing was installed");
+      early = compared_ = Comparison::kRejected;
+      return false;
+    }
     diagnostics::NoteUpToDate();
     early = compared_ = Comparison::kCurrent;
     return false;
@@ -156,15 +264,17 @@ int CUpdateSession::HashInstalledCopies(IChangedFileSink& sink, std::size_t batc
 
 CUpdateSession::Comparison CUpdateSession::ConcludeComparison(int compared) {
   // A hint for the next run; one that cannot be written costs only time.
-  digestCache_.Write();
+  if (!place_.readOnly) digestCache_.Write();
   if (place_.component) {
     if (files_.empty()) diagnostics::NoteUpToDate();
+    if (!files_.empty()) Underway();
     diagnostics::LogFact("component \"" + ComponentName() +
                          "\": " + (files_.empty() ? "nothing to install" : "to install: " + ListForLog(files_)));
     return compared_ = Comparison::kCompared;
   }
   diagnostics::LogFact("published version \"" + release_.version + "\", region \"" + release_.region + "\"; " +
                        (files_.empty() ? "nothing to install" : "to install: " + ListForLog(files_)));
+  if (compared == 0 && (!files_.empty() || WantsCompletion())) Underway();
   // Nothing to install and nothing to complete: the run leaves one log line.
   if (compared == 1) {
     diagnostics::NoteUpToDate();
@@ -181,12 +291,15 @@ CUpdateSession::Comparison CUpdateSession::ConcludeComparison(int compared) {
   bool unsafe = false;
   std::string name;
   const long listed = manifest.VisitSection("FILES", [&](std::string_view entry) {
-    if (!unsafe && !IsSafeRelativeName(entry)) {
+    if (!unsafe && !IsReleaseFileName(entry)) {
       unsafe = true;
       name = entry;
     }
   });
-  if (unsafe) return Reject(" names \"" + name + "\", which lies outside the application directory");
+  if (unsafe) return Reject(NamedWrongly(name, "the application directory"));
+  if (!htmlStart_.empty())
+    return Reject(" is not a manifest: it begins with \"" + htmlStart_ +
+                  "\", as an HTML page does (a web server's error or login page, served with status 200)");
   if (listed == 0) return Reject(" lists no files");
   return Reject(" cannot be compared with " + place_.installDir);
 }
@@ -254,14 +367,33 @@ constexpr std::size_t kOverlapBatch = 16;
 
 struct CUpdateSession::StageProgress {
   explicit StageProgress(StagingSource from) : source(std::move(from)) {}
-  std::size_t wanted = 0, failed = 0;
-  std::vector<std::string> missing;  // the first names, for the cause
-  bool reachable = true;
-  StagingSource source;                // where the patches and compressed copies are offered
-  std::unique_ptr<CDeltaFetch> fetch;  // made for the first file fetched
-  CDownloadMeter meter;                // one progress line and one log summary for the whole list
+  // Whichever way staging ends, the log gets what moved.
+  ~StageProgress() { meter.LogSummary(); }
+  StagingSource source;  // where the patches and compressed copies are offered
+  CDownloadMeter meter;  // one progress line and one log summary for the whole list
+  // Made for the first file fetched; detaches the meter when it goes, which
+  // is before the meter does.
+  std::unique_ptr<CFetchList> fetch;
   std::unique_ptr<CStagedCheck> check;  // checks whole arrivals beside the fetching, when set
 };
+
+bool CUpdateSession::HeldAfterRollback() {
+  SHeldRelease held;
+  std::string cause;
+  if (!ReadHold(place_.appPath, place_.updateType, held, cause)) {
+    if (!cause.empty()) diagnostics::LogFact("hold not used: " + cause + "; removed");
+    return false;
+  }
+  if (held.release == releaseId_) {
+    diagnostics::LogFact("version " + release_.version + " (" + releaseId_ +
+                         ") is held back on this installation: it was rolled back");
+    return true;
+  }
+  ClearHold(place_.appPath, place_.updateType);
+  diagnostics::LogFact("the hold on version " + held.version + " (" + held.release + ") is cleared by version " +
+                       release_.version + " (" + releaseId_ + ")");
+  return false;
+}
 
 CUpdateSession::Comparison CUpdateSession::Compare() {
   Comparison early;
@@ -324,13 +456,12 @@ CUpdateSession::Comparison CUpdateSession::CompareAndStage(bool& staged) {
   // come from a copy of it.
   StageProgress progress(DeltaSource(true));
   progress.check = std::make_unique<CStagedCheck>(place_.stagingDir, trust_.Required());
-  CMD5 hasher;
   bool going = true;
   // After a file arrived damaged nothing more is fetched, but the comparison
   // still runs to its end, so that the log names everything that differs.
   for (UpdateFileInfo file; queue.Pop(file);) {
     files_.push_back(UpdateFileInfo(file));
-    if (going) going = StageFile(std::move(file), progress, hasher) && NoneDamaged(progress.check->Damaged());
+    if (going) going = StageFile(std::move(file), progress) && NoneDamaged(progress.check->Damaged());
   }
   comparing.join();
   if (thrown) std::rethrow_exception(thrown);
@@ -339,54 +470,61 @@ CUpdateSession::Comparison CUpdateSession::CompareAndStage(bool& staged) {
   return outcome;
 }
 
-std::vector<std::string> CUpdateSession::PendingDownloads(std::vector<int>* sizes) {
-  CMD5 hasher;
+std::int64_t CUpdateSession::ListedSize(const UpdateFileInfo& file) {
+  // atoi's reading (leading blanks and sign, digits up to the first other
+  // character, 0 for none) without its 32-bit overflow.
+  return std::strtoll(file.size.c_str(), nullptr, 10);
+}
+
+std::vector<std::string> CUpdateSession::PendingDownloads(std::vector<std::int64_t>* sizes) {
   std::vector<std::string> names;
   for (std::size_t i = 0; i < files_.size(); ++i) {
     const UpdateFileInfo file = files_[i];
-    if (StagedCopyMatches(hasher, file, place_.stagingDir, trust_.Required())) continue;
+    if (StagedCopyMatches(file, place_.stagingDir, trust_.Required())) continue;
     names.push_back(file.fileName);
-    if (sizes != nullptr) sizes->push_back(std::atoi(file.size.c_str()));
+    if (sizes != nullptr) sizes->push_back(ListedSize(file));
   }
   return names;
 }
 
-bool CUpdateSession::VerifyArrived(const UpdateFileInfo& file, const FileDigests& digests) {
+bool CUpdateSession::ArrivedCopyMatches(const UpdateFileInfo& file, const FileDigests& digests, std::string& cause) {
   // A server can deliver a complete file that is not the published one (a
   // broken mirror, a proxy's error page); such a file must never be
-  // installed. The digests were taken while it was written: nothing is read.
-  std::string cause;
+  // installed, nor taken by a later run for the file. The digests were taken
+  // while it was written: nothing is read.
   if (DigestsMatch(file, digests, trust_.Required(), &cause)) return true;
-  return Fail(cause + "; nothing was installed");
+  DeleteFileA((place_.stagingDir + file.fileName).c_str());
+  return false;
 }
 
-bool CUpdateSession::StageFile(UpdateFileInfo file, StageProgress& progress, CMD5& hasher) {
-  // No server reachable: the rest of the list is not asked for.
-  if (!progress.reachable) return true;
-  if (StagedCopyMatches(hasher, file, place_.stagingDir, trust_.Required())) return true;
-  std::uint64_t cap = 0;
-  const bool sized = ManifestSizeCap(file, cap);
-  if (sized) transfer_.LimitSize(file.fileName, cap);
+bool CUpdateSession::VerifyArrived(const UpdateFileInfo& file, const FileDigests& digests) {
+  std::string cause;
+  return ArrivedCopyMatches(file, digests, cause) || Fail(cause + "; nothing was installed");
+}
+
+bool CUpdateSession::StageFile(UpdateFileInfo file, StageProgress& progress) {
+  staging_ = true;
+  // A copy an earlier run staged, whole and with the published digests, is
+  // not fetched again.
+  if (StagedCopyMatches(file, place_.stagingDir, trust_.Required())) return true;
   if (!progress.fetch) {
-    progress.fetch = std::make_unique<CDeltaFetch>(progress.source, &tally_);
-    progress.meter.Attach(transfer_);
+    Underway();
+    progress.fetch = std::make_unique<CFetchList>(transfer_, progress.source, &progress.meter, &tally_);
   }
-  progress.meter.Expect(1, sized ? cap : 0);
-  const auto start = std::chrono::steady_clock::now();
-  const bool arrived = progress.fetch->FetchFile(transfer_, file) != -1;
-  network_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  transfer_.ForgetSizeLimits();
-  ++progress.wanted;
-  if (arrived) {
-    progress.meter.FileDone(sized ? cap : transfer_.LastSize());
-    const FileDigests& digests = progress.fetch->LastDigests();
-    if (progress.check == nullptr || !digests.md5.empty()) return VerifyArrived(file, digests);
-    progress.check->Add(file);
+  // No server reachable: the rest of the list is not asked for, but counted.
+  if (!progress.fetch->Reachable()) {
+    progress.fetch->Skip(file);
     return true;
   }
-  progress.reachable = transfer_.LastFetchAnswered();
-  ++progress.failed;
-  if (progress.missing.size() < diagnostics::kShownPerKind) progress.missing.push_back(file.fileName);
+  std::uint64_t size = 0;
+  progress.meter.Expect(1, ParseDecimalSize(file.size, size) ? size : 0);
+  const double before = progress.fetch->Seconds();
+  const bool arrived = progress.fetch->Fetch(file);
+  network_ += progress.fetch->Seconds() - before;
+  if (!arrived) return true;
+  const FileDigests& digests = progress.fetch->LastDigests();
+  if (progress.check == nullptr || !digests.md5.empty()) return VerifyArrived(file, digests);
+  progress.check->Add(file);
   return true;
 }
 
@@ -401,12 +539,9 @@ bool CUpdateSession::FinishStaging(StageProgress& progress) {
     checking_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!NoneDamaged(damaged)) return false;
   }
-  CDownloadMeter::Detach(transfer_);
   progress.meter.LogSummary();
-  if (progress.failed == 0) return true;
-  return Fail("cannot fetch " + std::to_string(progress.failed) + " of the " + std::to_string(progress.wanted) +
-              " changed files (" + diagnostics::NameList(progress.missing, progress.failed) +
-              "); nothing was installed");
+  if (!progress.fetch || progress.fetch->Failed() == 0) return true;
+  return Fail(progress.fetch->Shortfall() + "; nothing was installed");
 }
 
 bool CUpdateSession::Stage() {
@@ -414,9 +549,8 @@ bool CUpdateSession::Stage() {
   // Staging runs on this thread alone: the delta offers are read from the
   // session's own parse.
   StageProgress progress(DeltaSource(false));
-  CMD5 hasher;
   for (std::size_t i = 0; i < files_.size(); ++i) {
-    if (!StageFile(files_[i], progress, hasher)) return false;
+    if (!StageFile(files_[i], progress)) return false;
     if (observer_ != nullptr && ((i + 1) % kStageBatch == 0 || i + 1 == files_.size()))
       observer_->OnStaged(i + 1, files_.size());
   }
@@ -437,15 +571,14 @@ bool CUpdateSession::VerifyStaged(const std::vector<std::string>& fetched, const
   std::unordered_map<std::string_view, const FileDigests*> streamed;
   for (std::size_t i = 0; i < fetched.size() && i < digests.size(); ++i)
     if (!digests[i].md5.empty()) streamed[fetched[i]] = &digests[i];
-  CMD5 hasher;
   std::string cause;
   for (std::size_t i = 0; i < files_.size(); ++i) {
     const UpdateFileInfo file = files_[i];
     const auto found = streamed.find(file.fileName);
     // A copy staged before this run (or not fetched by the thread) is read.
     const bool matches = found != streamed.end()
-                             ? DigestsMatch(file, *found->second, trust_.Required(), &cause)
-                             : StagedCopyMatches(hasher, file, place_.stagingDir, trust_.Required(), &cause);
+                             ? ArrivedCopyMatches(file, *found->second, cause)
+                             : StagedCopyMatches(file, place_.stagingDir, trust_.Required(), &cause);
     if (!matches) return Fail(cause + "; nothing was installed");
   }
   return true;
@@ -464,11 +597,50 @@ void CUpdateSession::RecordInstalled() {
   digestCache_.Write();
 }
 
+bool CUpdateSession::TakeConfigBesideProgram() {
+  beside_.reset();
+  if (place_.component || place_.updateType == 1) return true;
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    const UpdateFileInfo file = files_[i];
+    if (file.fileName != kBesideProgram) continue;
+    // Taken now, while the staged copy is still there to take: the install
+    // moves it into the component's folder. The bytes held are the ones
+    // checked against the manifest, whatever happens to the files later.
+    std::string bytes, cause;
+    if (!ReadFileGuarded(place_.stagingDir + file.fileName, bytes, {CZOLTUpdateIntf::kDefaultSizeCap}, &cause))
+      return Fail("cannot read the staged " + std::string(kBesideProgram) + ": " + cause + "; nothing was installed");
+    FileDigests digests;
+    digests.md5 = CMD5::OfBytes(bytes.data(), bytes.size());
+    if (trust_.Required()) digests.sha256 = CMD5::SHA256OfBytes(bytes.data(), bytes.size());
+    if (!DigestsMatch(file, digests, trust_.Required(), &cause)) return Fail(cause + "; nothing was installed");
+    beside_ = std::move(bytes);
+  }
+  return true;
+}
+
 bool CUpdateSession::Install() {
+  Underway();
+  if (!TakeConfigBesideProgram()) return false;
   if (observer_ != nullptr) observer_->OnInstalling();
   const auto start = std::chrono::steady_clock::now();
   const double flushedBefore = FlushSeconds();
-  if (ReplaceInstalledFiles(files_.All(), place_.stagingDir, place_.installDir)) {
+  const std::vector<UpdateFileInfo> files = files_.All();
+  journal_ = SInstallJournal();
+  journal_.type = place_.updateType;
+  journal_.folder = place_.installDir.substr(std::min(place_.appPath.size(), place_.installDir.size()));
+  if (!journal_.folder.empty()) journal_.folder.pop_back();
+  journal_.version = place_.component ? std::string() : release_.version;
+  journal_.region = place_.component ? std::string() : release_.region;
+  journal_.release = place_.component ? "sha256 " + CMD5::SHA256OfBytes(manifestBytes_.data(), manifestBytes_.size())
+                                      : releaseId_;
+  journal_.oldVersion = place_.localVersion;
+  journal_.oldRegion = place_.region;
+  if (std::string cause; !BeginJournaledInstall(place_.appPath, place_.installDir, files, journal_, cause)) {
+    journaled_ = false;
+    return Fail(cause + "; nothing was installed");
+  }
+  journaled_ = true;
+  if (ReplaceInstalledFiles(files, place_.stagingDir, place_.installDir)) {
     const double flush = FlushSeconds() - flushedBefore;
     const double install = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() - flush;
     RecordInstalled();
@@ -476,6 +648,13 @@ bool CUpdateSession::Install() {
     flushing_ = flush;
     return true;
   }
+  // What was replaced goes back at once, so that the installation is the
+  // release its stores name; should that fail too, the next run does it.
+  if (std::string cause; PutBackKept(place_.appPath, journal_, cause))
+    DropJournalAndPrevious(place_.appPath, place_.updateType);
+  else
+    diagnostics::ReportCause(cause);
+  journaled_ = false;
   if (place_.component)
     return Fail("not every file of " + NativePath(place_.installDir) + " could be replaced; its " +
                 place_.manifestName + " stays as it was");
@@ -488,6 +667,9 @@ bool CUpdateSession::Commit() {
     // The manifest written is the one that was checked, not the staged file,
     // which nothing has looked at since.
     if (WriteFileAtomically(place_.installDir + place_.manifestName, manifestBytes_)) {
+      // A component has no restart to judge: confirmed with its commit.
+      if (journaled_) KeepAsPrevious(place_.appPath, journal_);
+      journaled_ = false;
       if (!files_.empty())
         diagnostics::LogFact("installed into \"" + ComponentName() + "\": " + ListForLog(files_) + "; " +
                              DescribeTally(tally_));
@@ -511,22 +693,29 @@ bool CUpdateSession::Commit() {
       if (config.WriteString("Update", "Version", version) == 0)
         failure = "cannot write version " + version + " into Config.dat: " + Because(errno);
     }
-  } else {
-    // The dialog for another type keeps a staged config.ini beside the
-    // program, when the release has one.
-    const std::string staged = place_.stagingDir + "config.ini";
-    if (PathFileExistsA(staged.c_str()) && !CopyFileA(staged.c_str(), (place_.appPath + "config.ini").c_str(), FALSE))
+  } else if (beside_) {
+    // The dialog for another type keeps the release's config.ini beside the
+    // program too, when the release lists one.
+    if (!WriteFileAtomically(place_.appPath + kBesideProgram, *beside_))
       failure = "cannot install config.ini into the application directory: " + Because(errno);
   }
   if (failure.empty()) {
     diagnostics::LogFact("installed version " + version + ": " + ListForLog(files_) +
                          (files_.empty() ? "" : "; " + DescribeTally(tally_)));
     char times[200];
-    std::snprintf(times, sizeof times,
-                  "time taken: hashing %.3f s, network %.3f s, checking %.3f s, install %.3f s, flush %.3f s, commit %.3f s",
-                  hashing_, network_, checking_, installing_, flushing_,
-                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    std::snprintf(
+        times, sizeof times,
+        "time taken: hashing %.3f s, network %.3f s, checking %.3f s, install %.3f s, flush %.3f s, commit %.3f s",
+        hashing_, network_, checking_, installing_, flushing_,
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     diagnostics::LogFact(times);
+    if (journaled_) {
+      if (place_.updateType == 1)
+        ConcludeCommittedInstall(place_.appPath, journal_);
+      else
+        KeepAsPrevious(place_.appPath, journal_);
+    }
+    journaled_ = false;
     return true;
   }
   // Taken back as far as the disk lets: no store may claim a version that
@@ -558,4 +747,13 @@ bool CUpdateSession::CompleteInterrupted() {
 
 void CUpdateSession::RemoveStaging() {
   if (LinkOnTheWayToStaging().empty()) CDirectoryEx::DeleteDirectory(place_.stagingDir);
+}
+
+void CUpdateSession::LeaveStaging(bool succeeded) {
+  // A run that never got to staging (no manifest, a rejected one) has
+  // nothing there worth keeping.
+  if (succeeded || !staging_) return RemoveStaging();
+  if (PathIsDirectoryA(place_.stagingDir.c_str()))
+    diagnostics::LogFact("what was downloaded stays in " + NativePath(place_.stagingDir) +
+                         " for the next run, which fetches only the rest");
 }

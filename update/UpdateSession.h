@@ -19,13 +19,16 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/configfile/ConfigFile.h"
 #include "platform/transfer/ZOLTUpdateIntf.h"
 #include "transfer/DeltaFetch.h"
+#include "install/InstallJournal.h"
 #include "update/DigestCache.h"
 #include "update/ReleaseTrust.h"
 #include "update/UpdateManifest.h"
@@ -65,7 +68,24 @@ struct UpdatePlace {
   // The dialog writes Config.dat's version only when it grows; the silent
   // run writes whatever version it installed (a region change may lower it).
   bool versionOnlyWhenGreater = false;
+  // A look that changes nothing (the check): Prepare only reads the keys,
+  // FetchManifest fetches in full into stagingDir (a folder of the caller's
+  // outside the installation) and keeps nothing, the comparison writes no
+  // digest cache. Only Prepare, FetchManifest and Compare are called.
+  bool readOnly = false;
 };
+
+// The folders of an update of updateType below appPath (which ends with a
+// separator), for every flow: type 1, the program, is installed into appPath
+// itself and staged in appPath + "UPDATE\Program\"; any other type into
+// appPath + moduleName + "\", staged in appPath + "UPDATE\" + moduleName +
+// "\". Plain concatenation: an empty name gives appPath + "\" and
+// appPath + "UPDATE\\"; the callers check the name.
+struct UpdateFolders {
+  std::string installDir;
+  std::string stagingDir;
+};
+UpdateFolders FoldersOfType(const std::string& appPath, int updateType, const std::string& moduleName);
 
 // The place of an owner with the members every flow's object has (updateType,
 // appPath, installDir, stagingDir, manifestName, localVersion, region).
@@ -108,7 +128,8 @@ class CUpdateSession {
   bool SignedReleases() const { return trust_.Required(); }
 
   enum class Comparison {
-    kRejected,  // unsafe name, no files listed: nothing of it may be installed
+    kRejected,  // unsafe name, no files listed, a staged rollout this installation
+                // cannot be placed in: nothing of it may be installed
     kCurrent,   // same version and region, not forced, or held back by a staged
                 // rollout: nothing was hashed
     kCompared,  // Files() holds what differs (possibly nothing)
@@ -127,8 +148,11 @@ class CUpdateSession {
   const ReleaseHeader& Release() const { return release_; }
 
   // The changed files whose staged copy is missing or stale, in list order,
-  // with each one's manifest SIZE as atoi reads it (the dialog's download list).
-  std::vector<std::string> PendingDownloads(std::vector<int>* sizes = nullptr);
+  // with each one's manifest SIZE read as atoi reads it, but in 64 bits (the
+  // dialog's download list; files of 2 GiB and more are sized right).
+  std::vector<std::string> PendingDownloads(std::vector<std::int64_t>* sizes = nullptr);
+  // A SIZE text as the dialog counts it (see PendingDownloads).
+  static std::int64_t ListedSize(const UpdateFileInfo& file);
   // Fetches every pending file into staging and checks each against its
   // digests as it arrives. A file the servers lack does not stop the others,
   // so that the cause names every one (bounded); a file that arrives damaged,
@@ -147,7 +171,9 @@ class CUpdateSession {
   void NoteTransferred(const TransferTally& tally) { tally_ = tally; }
 
   // Replaces the installed files with the staged ones and flushes them. A
-  // versioned run that could not replace everything records the failure.
+  // versioned run that could not replace everything records the failure. The
+  // dialog for a type other than 1 first takes the release's "config.ini"
+  // (when listed and intact) to keep beside the program at Commit.
   bool Install();
   // Writes the stores, each write checked: the record, then the registry, then
   // the commit point (Config.dat's version; a component's manifest beside its
@@ -162,15 +188,35 @@ class CUpdateSession {
 
   // Removes staging (never through a link).
   void RemoveStaging();
+  // Ends a silent run's use of staging. succeeded (installed and committed,
+  // or nothing to install), or a run that never began staging: staging goes.
+  // Otherwise it stays, with every
+  // copy that arrived whole and every ".part" of a file cut short: the next
+  // run takes a staged copy only when its digests match the manifest it
+  // fetches then, and continues a ".part" only when the server still has the
+  // file it came from (If-Range), so nothing unverified is ever trusted.
+  void LeaveStaging(bool succeeded);
 
  private:
   bool Fail(const std::string& cause);
+  // Completes (past its commit point) or undoes (before it) an install that
+  // an earlier run's journal names; a refused journal is removed unread.
+  bool ResolveJournal();
+  // The fetched release is the one held back after a rollback (logged); a
+  // hold on another release is cleared.
+  bool HeldAfterRollback();
+  // The run is about to change something: the log is written line by line
+  // from now on.
+  void Underway();
   std::string LinkOnTheWayToStaging() const;
   Comparison CompareComponent();
   // The component folder's name below the application directory, for the log.
   std::string ComponentName() const;
   Comparison Reject(const std::string& cause);
   bool VerifyArrived(const UpdateFileInfo& file, const FileDigests& digests);
+  // Digests taken as file arrived against its entry; a copy that is not the
+  // published one is deleted from staging, and cause says why.
+  bool ArrivedCopyMatches(const UpdateFileInfo& file, const FileDigests& digests, std::string& cause);
   // Compare in three parts: what is decided before anything is hashed (false:
   // nothing is, with the outcome in early), the hashing, which hands each
   // changed file to sink and may run on another thread, and the conclusion.
@@ -178,7 +224,7 @@ class CUpdateSession {
   int HashInstalledCopies(IChangedFileSink& sink, std::size_t batch, unsigned threads);
   Comparison ConcludeComparison(int compared);
   struct StageProgress;
-  bool StageFile(UpdateFileInfo file, StageProgress& progress, CMD5& hasher);
+  bool StageFile(UpdateFileInfo file, StageProgress& progress);
   bool FinishStaging(StageProgress& progress);
   // False, the cause reported, when the staged check found a damaged file.
   bool NoneDamaged(const std::string& damaged);
@@ -187,6 +233,11 @@ class CUpdateSession {
   // beside another reader of it.
   StagingSource DeltaSource(bool ownCopy) const;
   void RecordInstalled();
+  // For the dialog of a type other than 1: the verified bytes of the staged
+  // "config.ini" when the release lists one, for Commit to put beside the
+  // program. False, the cause reported, when that copy is unreadable or damaged.
+  bool TakeConfigBesideProgram();
+  static constexpr const char* kBesideProgram = "config.ini";
 
   UpdatePlace place_;
   CZOLTUpdateIntf& transfer_;
@@ -195,12 +246,18 @@ class CUpdateSession {
   std::string manifestBytes_;              // kept for a component's commit
   std::shared_ptr<CConfigFile> manifest_;  // the verified parse
   bool offersDeltas_ = false;              // it lists patches or compressed copies
-  TransferTally tally_;                    // what staging moved
+  bool staging_ = false;    // staging began: a failed run keeps what it holds
+  std::string htmlStart_;  // the fetched manifest's first line, when it begins as HTML does
+  TransferTally tally_;    // what staging moved
   ReleaseHeader release_;
+  std::optional<std::string> beside_;  // see TakeConfigBesideProgram
   Comparison compared_ = Comparison::kRejected;
   std::vector<std::string> sections_;  // a component's entries
   CChangedFiles files_;
   CDigestCache digestCache_;
+  std::string releaseId_;    // "serial N" or "sha256 HEX", for the journal and the hold
+  SInstallJournal journal_;  // of the install under way
+  bool journaled_ = false;
   // Where the run's time went, for the log: seconds.
   // checking_: the wait, after the last arrival, for the staged check.
   double hashing_ = 0, network_ = 0, checking_ = 0, installing_ = 0, flushing_ = 0;

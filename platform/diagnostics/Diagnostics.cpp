@@ -152,10 +152,24 @@ void ReleaseFacts() {
   WriteToLog(line + "\n");
 }
 
+namespace {
+std::mutex firstCauseMutex;
+std::string firstCause;
+}  // namespace
+
+std::string FirstCause() {
+  std::lock_guard lock(firstCauseMutex);
+  return firstCause;
+}
+
 void ReportCause(const std::string& cause) {
   // A cause that the run works around (a failed patch, with the plain file
   // fetched instead) is a fact of the log only.
   if (tCausesAsFacts) return AppendToLog(cause);
+  {
+    std::lock_guard lock(firstCauseMutex);
+    if (firstCause.empty()) firstCause = cause;
+  }
   // The log first: when it has to move, the line that says where comes
   // before the cause on stderr.
   AppendToLog(cause, true);

@@ -27,6 +27,10 @@ void CloseRunLog();
 // A failure's cause, one line: "ZOLTUpdate: <cause>" on stderr and in the log.
 void ReportCause(const std::string& cause);
 
+// The first cause ReportCause reported on stderr since the run log was
+// opened (empty when none): the cause a run's outcome is summed up by.
+std::string FirstCause();
+
 // While one lives, ReportCause on its thread writes to the log only: for the
 // causes of an attempt that has a fallback, whose failure fails nothing.
 class CCausesAsFacts {

@@ -1,6 +1,9 @@
 #include "platform/transfer/ZOLTUpdateIntf.h"
 
 #include <curl/curl.h>
+#ifndef _WIN32
+#include <sys/socket.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -131,10 +134,12 @@ struct CZOLTUpdateIntf::Impl {
 
   // State of the request under way.
   int fd = -1;
-  curl_off_t offset = 0;   // bytes of the ".part" file this response continues
-  curl_off_t written = 0;  // bytes of this response stored
-  bool started = false;    // the response was accepted and the file positioned
-  bool rejected = false;   // the response was not one to store
+  curl_off_t offset = 0;       // bytes of the ".part" file this response continues
+  curl_off_t written = 0;      // bytes of this response stored
+  std::uint64_t received = 0;  // body bytes of every response, for ReceivedBytes
+  bool started = false;        // the response was accepted and the file positioned
+  time_t origin = -1;          // the Last-Modified of the file being stored; -1 unknown
+  bool rejected = false;       // the response was not one to store
   bool sinkFailed = false;
   int sinkError = 0;  // errno of the failed write
   bool windowGone = false;
@@ -147,7 +152,19 @@ struct CZOLTUpdateIntf::Impl {
   bool answered = false;            // every server tried for this file answered with an HTTP status
   std::string contentRange;
   bool encoded = false;  // the body came with a Content-Encoding that libcurl decoded
-  std::string etag, lastModified, date;
+  std::string etag, lastModified, date, retryAfter;
+  std::int64_t retryUntil = 0;  // RetryAfter()
+  int receiveBuffer = 0;        // SO_RCVBUF of new connections; 0: the system's
+
+  // libcurl reads whatever a socket holds before it looks at the rate cap,
+  // and the system lets a fast line fill megabytes of receive buffer while
+  // it waits: with the buffer kept small, the cap holds for any file size.
+  static int OnSocket(void* self, curl_socket_t socket, curlsocktype) {
+    const int bytes = static_cast<Impl*>(self)->receiveBuffer;
+    if (bytes > 0) ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
+    return CURL_SOCKOPT_OK;
+  }
+  bool https = false;  // the request under way is over TLS
   CStreamDigest digest;
   FileDigests lastDigests;
   std::uint64_t lastSize = 0;
@@ -166,7 +183,7 @@ struct CZOLTUpdateIntf::Impl {
   // the address that was resolved once for this check. A dotted address, or
   // a text that is not a plain DNS name, is asked for as the address.
   std::string Target(const S_UpdateSerivceAddr& server) {
-    const bool https = server.useHttps;
+    https = server.useHttps;
     const std::string port = std::to_string(server.port != 0 ? server.port : (https ? 443 : 80));
     std::string name = server.ip;
     curl_slist_free_all(resolve);
@@ -220,7 +237,19 @@ struct CZOLTUpdateIntf::Impl {
       return false;
     }
     started = true;
+    // The ".part" carries the server's modification time from its first
+    // byte on, and again after every write (MarkOrigin), so that a run
+    // killed in the middle (Ctrl-C, a power cut) leaves a file the next
+    // If-Range can quote; only one killed between a write and its stamp
+    // quotes the wrong time, and is then sent whole.
+    origin = lastModified.empty() ? -1 : curl_getdate(lastModified.c_str(), nullptr);
+    MarkOrigin();
     return true;
+  }
+
+  void MarkOrigin() {
+    if (origin < 0 || fd < 0) return;
+    SetDescriptorModifiedTime(fd, static_cast<std::time_t>(origin));
   }
 
   // A manifest's ".part" (and its folder) is made when a body begins: the
@@ -251,6 +280,9 @@ struct CZOLTUpdateIntf::Impl {
       impl->etag.clear();
       impl->lastModified.clear();
       impl->date.clear();
+      impl->retryAfter.clear();
+    } else if (StartsWithNoCase(line, "retry-after:")) {
+      impl->retryAfter = HeaderValue(line, 12);
     } else if (StartsWithNoCase(line, "content-range:")) {
       impl->contentRange.assign(line.substr(14));
     } else if (StartsWithNoCase(line, "content-encoding:")) {
@@ -291,6 +323,7 @@ struct CZOLTUpdateIntf::Impl {
     if (!pending.empty() &&
         (!digest.Update(pending.data(), pending.size()) || !WriteAll(fd, pending.data(), pending.size())))
       SinkFailed();
+    if (!pending.empty()) MarkOrigin();
     pending.clear();
     return !sinkFailed;
   }
@@ -379,6 +412,7 @@ struct CZOLTUpdateIntf::Impl {
     written = 0;
     pending.reserve(kWriteBufferBytes);
     started = rejected = sinkFailed = windowGone = overCap = false;
+    origin = -1;
     contentRange.clear();
 
     // Resume only when the server still has the file the ".part" came from:
@@ -400,12 +434,18 @@ struct CZOLTUpdateIntf::Impl {
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, curlError);
     const CURLcode result = curl_easy_perform(curl);
+    {
+      curl_off_t bodyBytes = 0;
+      if (curl_easy_getinfo(curl, CURLINFO_SIZE_DOWNLOAD_T, &bodyBytes) == CURLE_OK && bodyBytes > 0)
+        received += static_cast<std::uint64_t>(bodyBytes);
+    }
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
     Flush();
 
     const long status = Status();
+    if ((status == 429 || status == 503) && !retryAfter.empty()) NoteRetryAfter();
     // A body larger than the file may be is never the file: no part of it is
     // kept for a resume, and no other server is asked.
     if (overCap) {
@@ -472,6 +512,24 @@ struct CZOLTUpdateIntf::Impl {
     return {server, etag, lastModified};
   }
 
+  // A server that is overloaded (503) or limits its clients (429) names when
+  // to ask again; the wait is capped, so that a forged or mistaken header
+  // cannot stop updates for long.
+  void NoteRetryAfter() {
+    const std::int64_t now = std::time(nullptr);
+    std::int64_t wait = -1;
+    if (retryAfter.find_first_not_of("0123456789") == std::string::npos && retryAfter.size() <= 10) {
+      wait = std::stoll(retryAfter);
+    } else if (const time_t until = curl_getdate(retryAfter.c_str(), nullptr); until >= 0) {
+      wait = static_cast<std::int64_t>(until) - now;
+    }
+    if (wait <= 0) return;
+    wait = std::min(wait, https ? CZOLTUpdateIntf::kRetryAfterCapHttps : CZOLTUpdateIntf::kRetryAfterCapHttp);
+    retryUntil = std::max(retryUntil, now + wait);
+    causes.push_back(server + " asks to be asked again in " + std::to_string(wait) + " s (Retry-After: " + retryAfter +
+                     ")");
+  }
+
   Outcome Restart() {
     if (fd >= 0 && !TruncateDescriptor(fd, 0)) return Outcome::kStop;
     return Outcome::kRestart;
@@ -530,6 +588,8 @@ CZOLTUpdateIntf::CZOLTUpdateIntf(const std::vector<S_UpdateSerivceAddr>& servers
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Impl::OnProgress);
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, impl);
+  curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, &Impl::OnSocket);
+  curl_easy_setopt(curl, CURLOPT_SOCKOPTDATA, impl);
 }
 
 CZOLTUpdateIntf::~CZOLTUpdateIntf() {
@@ -549,6 +609,17 @@ std::uint64_t CZOLTUpdateIntf::SizeLimit(const std::string& remoteName) const {
 
 void CZOLTUpdateIntf::SetProgress(ProgressFunction progress) { impl_->progress = std::move(progress); }
 void CZOLTUpdateIntf::ForgetSizeLimits() { impl_->sizeCaps.clear(); }
+void CZOLTUpdateIntf::ForgetSizeLimit(const std::string& remoteName) { impl_->sizeCaps.erase(remoteName); }
+std::uint64_t CZOLTUpdateIntf::ReceivedBytes() const { return impl_->received; }
+std::int64_t CZOLTUpdateIntf::RetryAfter() const { return impl_->retryUntil; }
+
+void CZOLTUpdateIntf::SetMaxReceiveRate(std::uint64_t bytesPerSecond) {
+  // A quarter of a second's worth, at least 16 KiB.
+  impl_->receiveBuffer =
+      bytesPerSecond == 0 ? 0 : static_cast<int>(std::clamp<std::uint64_t>(bytesPerSecond / 4, 16 << 10, 8 << 20));
+  if (impl_->curl != nullptr)
+    curl_easy_setopt(impl_->curl, CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(bytesPerSecond));
+}
 
 void CZOLTUpdateIntf::SetInstalledVersion(const std::string& version) {
   std::lock_guard lock(userAgentMutex);

@@ -85,6 +85,11 @@ class CZOLTUpdateIntf {
   // Drops every cap LimitSize set, so that a long list can be capped a part
   // at a time.
   void ForgetSizeLimits();
+  void ForgetSizeLimit(const std::string& remoteName);
+
+  // Body bytes received by this object so far, over every fetch and server:
+  // what went over the wire, a body that was cut short or refused included.
+  std::uint64_t ReceivedBytes() const;
 
   // Cap for names without a LimitSize of their own: 64 MiB.
   static constexpr std::uint64_t kDefaultSizeCap = 64ull << 20;
@@ -157,6 +162,18 @@ class CZOLTUpdateIntf {
   // accepted.
   int GetSignedFile(unsigned updateType, const char* remoteName, const char* localPath, const SignedFileCheck& check,
                     Validators* kept = nullptr, const std::function<bool()>& useKept = {});
+
+  // Caps the average receive rate of every later fetch at bytesPerSecond
+  // (libcurl's CURLOPT_MAX_RECV_SPEED_LARGE); 0: no cap.
+  void SetMaxReceiveRate(std::uint64_t bytesPerSecond);
+
+  // The latest time a server asked this object's fetches to wait until, by
+  // a 429 or 503 answer with Retry-After (seconds, or an HTTP date); 0 when
+  // none asked. Honoured as a minimum and capped: 24 hours from the answer
+  // over HTTPS, 1 hour over plain HTTP, where anyone on the way could send it.
+  std::int64_t RetryAfter() const;
+  static constexpr std::int64_t kRetryAfterCapHttps = 24 * 3600;
+  static constexpr std::int64_t kRetryAfterCapHttp = 3600;
 
   // Makes a running fetch fail within a second, and every later one at once.
   // May be called from any thread while the object exists.

@@ -6,6 +6,8 @@
 #include <xcb/xcb.h>
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QWidget>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -100,3 +102,31 @@ CVisualApp::CVisualApp() {
 }
 
 CVisualApp::~CVisualApp() = default;
+
+namespace {
+
+xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
+  xcb_intern_atom_reply_t* reply =
+      xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
+  const xcb_atom_t atom = reply != nullptr ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+  std::free(reply);
+  return atom;
+}
+
+}  // namespace
+
+void SetWindowIconLabel(QWidget& window, const std::string& text) {
+  window.setWindowIconText(QString::fromStdString(text));
+  auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  if (x11 == nullptr || x11->connection() == nullptr || !window.testAttribute(Qt::WA_WState_Created)) return;
+  xcb_connection_t* connection = x11->connection();
+  const auto id = static_cast<xcb_window_t>(window.winId());
+  static const xcb_atom_t iconName = Atom(connection, "_NET_WM_ICON_NAME");
+  static const xcb_atom_t utf8 = Atom(connection, "UTF8_STRING");
+  const auto length = static_cast<std::uint32_t>(text.size());
+  if (iconName != XCB_ATOM_NONE && utf8 != XCB_ATOM_NONE)
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, iconName, utf8, 8, length, text.data());
+  xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_ICON_NAME,
+                      utf8 != XCB_ATOM_NONE ? utf8 : static_cast<xcb_atom_t>(XCB_ATOM_STRING), 8, length, text.data());
+  xcb_flush(connection);
+}

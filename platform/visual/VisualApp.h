@@ -5,6 +5,13 @@
 #include <string>
 
 class QApplication;
+class QWidget;
+
+// Sets the text that labels window where it is shown small (a task bar, a
+// window list), UTF-8. Qt keeps it to itself on X11, so it is also written as
+// the window's _NET_WM_ICON_NAME and WM_ICON_NAME there, as window managers
+// (and xprop) read them. Call on the GUI thread.
+void SetWindowIconLabel(QWidget& window, const std::string& text);
 
 // True when a window can be shown. On Windows: a window can be created. On
 // Linux: QT_QPA_PLATFORM names a platform that needs

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/openat2.h>
+#include <pwd.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <random>
@@ -390,6 +392,16 @@ BOOL MoveFileExA(const char* src, const char* dst, DWORD flags) {
   return TRUE;
 }
 
+BOOL CreateHardLinkA(const char* newName, const char* existing, void* /*security*/) {
+  MoveEnds ends;
+  if (!ends.Open(existing, newName)) return Fail();
+  struct stat st {};
+  if (::fstatat(ends.from.get(), ends.fromName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Fail();
+  if (!S_ISREG(st.st_mode)) return Fail(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
+  if (::linkat(ends.from.get(), ends.fromName.c_str(), ends.to.get(), ends.toName.c_str(), 0) != 0) return Fail();
+  return TRUE;
+}
+
 BOOL MoveFileIntoPlace(const char* src, const char* dst) {
   MoveEnds ends;
   if (!ends.Open(src, dst)) return Fail();
@@ -425,6 +437,42 @@ BOOL CreateDirectoryTree(const char* path) {
   const std::vector<std::string> parts = Components(native);
   const Descriptor folder(OpenFolder(native, parts, parts.size(), true));
   return folder ? TRUE : Fail();
+}
+
+namespace {
+
+std::string UserName(uid_t uid) {
+  std::string buffer(16384, '\0');
+  passwd entry{};
+  passwd* found = nullptr;
+  const std::string number = "uid " + std::to_string(uid);
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) return number;
+  return std::string(found->pw_name) + " (" + number + ")";
+}
+
+}  // namespace
+
+bool RunsAsOwnerOf(const std::string& path, std::string& owner, std::string& caller) {
+  struct stat status {};
+  if (::stat(NativePath(path).c_str(), &status) != 0) return true;
+  const uid_t self = ::geteuid();
+  if (status.st_uid == self) return true;
+  owner = UserName(status.st_uid);
+  caller = UserName(self);
+  return false;
+}
+
+std::string MakeScratchFolder() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = (base != nullptr && base[0] == '/') ? base : "/tmp";
+  if (pattern.back() != '/') pattern += '/';
+  pattern += "zoltupdate.XXXXXX";
+  // mkdtemp makes the folder 0700 whatever the umask.
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    Fail();
+    return "";
+  }
+  return pattern + "/";
 }
 
 bool RemoveDirectoryTree(const char* path) {

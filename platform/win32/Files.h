@@ -26,6 +26,7 @@
 #define DeleteFileA ZoltDeleteFileA
 #define MoveFileExA ZoltMoveFileExA
 #define CopyFileA ZoltCopyFileA
+#define CreateHardLinkA ZoltCreateHardLinkA
 #endif
 
 // The path as the operating system sees it: on Linux every "\" turned into
@@ -74,6 +75,13 @@ inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 1;
 #endif
 BOOL MoveFileExA(const char* src, const char* dst, DWORD flags);
 
+// Gives the regular file existing the second name newName (a hard link: no
+// byte is copied, both names lie on one file system), as Windows'
+// CreateHardLinkA does; security is ignored. Fails when newName exists, when
+// existing is not a regular file (a link is never linked), and across file
+// systems (ERROR_NOT_SAME_DEVICE, errno EXDEV).
+BOOL CreateHardLinkA(const char* newName, const char* existing, void* security);
+
 // Puts the regular file src at dst as CopyFileA would (replaced in one step;
 // a replaced dst keeps its bits, a new one takes those of src, a program
 // becoming executable, all capped at 0755; a link at dst is replaced, never
@@ -90,6 +98,20 @@ BOOL CreateDirectoryTree(const char* path);
 // the way, or path itself when it is one, is removed as a link. Refuses "/" and
 // the empty path. False when something could not be removed.
 bool RemoveDirectoryTree(const char* path);
+
+// Whether the process runs as the user who owns path (the installation
+// folder). When it does not, owner and caller name the two ("name (uid N)")
+// and the result is false. A path that cannot be examined gives true: the run
+// then meets the real problem and names it. On Windows always true: who may
+// write there is decided by the folders' access lists, which the installer
+// set, not by an owner.
+bool RunsAsOwnerOf(const std::string& path, std::string& owner, std::string& caller);
+
+// Makes a new, empty folder of the caller's own (mode 0700) for scratch files
+// outside any installation: below $TMPDIR, or /tmp (on Windows below the
+// user's %TEMP%, whose access list admits the user alone). Returns it ending
+// with the separator, or "" with last error set. The caller removes it (RemoveDirectoryTree).
+std::string MakeScratchFolder();
 
 // Opens path for reading and writing, creating it (mode 0644 at most) when
 // missing. Refuses a link, or anything but a regular file of the caller's own

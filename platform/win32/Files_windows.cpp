@@ -562,6 +562,48 @@ int OpenFileForWriting(const char* path) {
   return DescriptorFor(std::move(file), 0);
 }
 
+BOOL CreateHardLinkA(const char* newName, const char* existing, void* /*security*/) {
+  if (newName == nullptr || existing == nullptr) return Fail(ENOENT);
+  HeldFolders fromFolder, toFolder;
+  std::string fromName, toName;
+  if (!OpenParent(existing, fromFolder, fromName) || !OpenParent(newName, toFolder, toName)) return FALSE;
+  const std::string from = fromFolder.path + fromName;
+  const DWORD attributes = OwnAttributes(from);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FailLast();
+  // A link is never linked: the second name would lead wherever it points.
+  if (IsFolder(attributes)) return Fail(EISDIR);
+  if (IsLink(attributes)) return Fail(EACCES);
+  if (!::CreateHardLinkW(WideFromUtf8(toFolder.path + toName).c_str(), WideFromUtf8(from).c_str(), nullptr))
+    return FailLast();
+  return TRUE;
+}
+
+// Access lists, not an owner, decide who may write below the installation on
+// Windows; the installer sets them, so there is nothing to compare here.
+bool RunsAsOwnerOf(const std::string& /*path*/, std::string& /*owner*/, std::string& /*caller*/) { return true; }
+
+std::string MakeScratchFolder() {
+  wchar_t buffer[MAX_PATH + 1];
+  const DWORD length = ::GetTempPathW(MAX_PATH + 1, buffer);
+  if (length == 0 || length > MAX_PATH) {
+    FailLast();
+    return "";
+  }
+  std::string base = Utf8FromWide(std::wstring_view(buffer, length));
+  if (base.back() != '\\') base += '\\';
+  // A new folder inherits the access list of %TEMP%, which is the user's own.
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "zoltupdate.%012llx", static_cast<unsigned long long>(random() & 0xffffffffffffULL));
+    const std::string folder = base + name;
+    if (::CreateDirectoryW(WideFromUtf8(folder).c_str(), nullptr)) return folder + "\\";
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  FailLast();
+  return "";
+}
+
 BOOL CopyFileA(const char* src, const char* dst, BOOL failIfExists) {
   if (src == nullptr || dst == nullptr) return Fail(ENOENT);
   HeldFolders fromFolder, folder;

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <mutex>
 #include <unordered_set>
 
@@ -43,21 +45,54 @@ bool IsOwnRegularFile(int fd) {
   return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
 }
 
+// Moves the folder at path aside, to a free name beside it; false when it
+// cannot be moved.
+bool MoveFolderAside(const std::string& path, std::string& aside) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    aside = path + ".in-the-way." + std::to_string(::getpid()) + (attempt == 0 ? "" : "." + std::to_string(attempt));
+    if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EEXIST && errno != ENOTEMPTY) return false;
+  }
+  return false;
+}
+
 // Opens (creating) the user's own lock file at path. Anything else found under
-// the name (a link, another user's file) cannot stand for the name: no
-// instance of this user can hold it, and running unguarded would let two
-// instances run at once. The folder is the user's own, so it is removed and a
-// fresh file made in its place.
+// the name (a link, another user's file, a folder) cannot stand for the name:
+// no instance of this user can hold it, and running unguarded would let two
+// instances run at once. The folder holding it is the user's own, so a file
+// or link is removed and a folder, which may hold something, moved aside; a
+// fresh file is made in its place.
 int OpenOwnLockFile(const std::string& path) {
   constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
   int fd = ::open(path.c_str(), kFlags | O_CREAT, 0600);
   if (fd >= 0 && IsOwnRegularFile(fd)) return fd;
   if (fd >= 0) ::close(fd);
-  std::fprintf(stderr, "%s: %s is not a lock file of this user; replacing it\n", program_invocation_short_name,
-               path.c_str());
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
+  struct stat st {};
+  const char* program = program_invocation_short_name;
+  if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::string aside;
+    if (!MoveFolderAside(path, aside)) {
+      std::fprintf(stderr, "%s: cannot take the instance lock: %s is a folder that cannot be moved aside (%s)\n",
+                   program, path.c_str(), std::strerror(errno));
+      return -1;
+    }
+    std::fprintf(stderr, "%s: %s is a folder, not a lock file; moved it aside to %s\n", program, path.c_str(),
+                 aside.c_str());
+  } else {
+    std::fprintf(stderr, "%s: %s is not a lock file of this user; replacing it\n", program, path.c_str());
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+      std::fprintf(stderr, "%s: cannot take the instance lock: cannot remove %s (%s)\n", program, path.c_str(),
+                   std::strerror(errno));
+      return -1;
+    }
+  }
   fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0600);
-  if (fd >= 0 && !IsOwnRegularFile(fd)) {
+  if (fd < 0) {
+    std::fprintf(stderr, "%s: cannot take the instance lock: cannot create %s (%s)\n", program, path.c_str(),
+                 std::strerror(errno));
+    return -1;
+  }
+  if (!IsOwnRegularFile(fd)) {
     ::close(fd);
     return -1;
   }

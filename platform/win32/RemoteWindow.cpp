@@ -61,6 +61,16 @@ int ConnectTo(const std::string& path, Clock::time_point deadline) {
     ::close(fd);
     return -1;
   }
+  // Only a window of the user's own: a socket of another user's process
+  // (whatever stands in the folder) must not receive WM_CLOSE or anything
+  // else. The kernel names the listener's user, which the socket file's
+  // owner does not prove.
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::geteuid()) {
+    ::close(fd);
+    return -1;
+  }
   return fd;
 }
 

@@ -57,7 +57,7 @@ TEST_F(SingleInstance, SecondInstanceEndsAtOnceTouchingNothing) {
   const fs::path appDir = fs::path(exe_).parent_path();
   const auto before = Listing(appDir);
   for (const auto& args :
-       {std::vector<std::string>{}, {"-silent"}, {"-silent", "-t:2", "-d:Plugin"}, {"-t:2", "-d:.."}}) {
+       {std::vector<std::string>{}, {"-silent"}, {"-silent", "-t:2", "-d:Plugin"}, {"-t:2", "-d:.."}, {"--check"}}) {
     const ChildResult result = Run(args);
     EXPECT_EQ(result.exitCode, kExitOtherInstance);
     EXPECT_EQ(result.out, "");
@@ -93,6 +93,21 @@ TEST_F(SingleInstance, SecondInstanceEndsAtOnceTouchingNothing) {
               std::string::npos)
         << refused.err;
   }
+  // So is a -d: without a component type (here behind a typo of -t:, which is
+  // named); a typo alone is named and keeps its meaning, none, so the run goes
+  // on to the lock.
+  const ChildResult untyped = Run({"-silent", "-type:3", "-d:Plugins"});
+  EXPECT_EQ(untyped.exitCode, kExitRefusedName);
+  EXPECT_NE(untyped.err.find("ignoring the argument \"-type:3\""), std::string::npos) << untyped.err;
+  EXPECT_NE(untyped.err.find("\"-d:Plugins\" names a component folder, but the update type is 1"), std::string::npos)
+      << untyped.err;
+  for (const char* typo : {"-check", "-silnet"}) {
+    const ChildResult named = Run({"-silent", typo});
+    EXPECT_EQ(named.exitCode, kExitOtherInstance) << typo;
+    EXPECT_EQ(named.err, "ZOLTUpdate: ignoring the argument \"" + std::string(typo) +
+                             "\" (the updater takes -silent, -t:N and -d:NAME)\n"
+                             "ZOLTUpdate: another instance is running; this one ends\n");
+  }
   EXPECT_FALSE(fs::exists(appDir / "ZOLTUpdate.log")) << "they do not even log";
   EXPECT_EQ(Listing(appDir), before);
   CloseHandle(held);
@@ -127,11 +142,19 @@ TEST_F(SingleInstance, UnsafeDirectoryNameIsRefused) {
   for (const char* name : {"-d:..", "-d:..\\..\\etc", "-d:/tmp/x", "-d:C:"}) {
     const ChildResult silent = Run({"-silent", "-t:2", name});
     EXPECT_EQ(silent.exitCode, kExitRefusedName) << name;
-    EXPECT_NE(silent.err.find("refusing directory name"), std::string::npos) << name;
+    EXPECT_NE(silent.err.find("is not a component directory name"), std::string::npos) << name;
     EXPECT_EQ(Run({"-t:3", name}).exitCode, kExitRefusedName) << name;
   }
-  // The program update never uses the name, so it is not refused there.
-  EXPECT_NE(Run({"-silent", "-d:.."}).exitCode, kExitRefusedName);
+  // The program update has no folder: any -d: there is refused as one
+  // without a component type, before the name is looked at.
+  const ChildResult program = Run({"-silent", "-d:.."});
+  EXPECT_EQ(program.exitCode, kExitRefusedName);
+  EXPECT_NE(program.err.find("the update type is 1"), std::string::npos) << program.err;
+  // Too long for a folder: refused before the run, not reported as a failed
+  // fetch.
+  const ChildResult longName = Run({"-silent", "-t:2", "-d:" + std::string(256, 'p')});
+  EXPECT_EQ(longName.exitCode, kExitRefusedName);
+  EXPECT_NE(longName.err.find("is too long (256 bytes"), std::string::npos) << longName.err;
   // An empty name keeps its meaning.
   EXPECT_NE(Run({"-silent", "-t:2"}).exitCode, kExitRefusedName);
 }

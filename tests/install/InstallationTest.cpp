@@ -2,10 +2,12 @@
 #include "install/Installation.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +16,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "install/InstallJournal.h"
+#include "platform/crypt/MD5.h"
 #include "platform/win32/Files.h"
 #include "platform/win32/RemoteWindow.h"
 #include "platform/win32/Shell.h"
@@ -208,10 +212,50 @@ TEST_F(RuntimeDirTest, SendMessageCarriesParametersAndResult) {
 
 TEST_F(RuntimeDirTest, NoWindowFoundWithoutALiveOwner) {
   EXPECT_EQ(FindWindowA("ZOLTCLIENT", nullptr), nullptr);  // nothing there
-
-  // A socket file left by an owner that died.
   const std::string path = RemoteWindowSocketPath("ZOLTCLIENT", true);
   ASSERT_FALSE(path.empty());
+
+  // A live socket in the user's folder whose listener is another user's
+  // process: not this user's client, so it is neither found nor sent anything.
+  if (::geteuid() == 0) {
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    const pid_t other = ::fork();
+    if (other == 0) {
+      ::close(report[0]);
+      const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+      // Bound by root in root's folder, listening as nobody: the kernel
+      // names the listener's user to whoever connects.
+      if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+          ::chown(path.c_str(), 65534, 65534) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+          ::setresuid(65534, 65534, 65534) != 0 || ::listen(listener, 4) != 0)
+        ::_exit(1);
+      (void)!::write(report[1], "L", 1);
+      for (;;) {
+        const int connection = ::accept(listener, nullptr, nullptr);
+        if (connection < 0) ::_exit(0);
+        char line[64];
+        if (::recv(connection, line, sizeof line, 0) > 0) (void)!::write(report[1], "M", 1);
+        ::close(connection);
+      }
+    }
+    ::close(report[1]);
+    char said = 0;
+    ASSERT_EQ(::read(report[0], &said, 1), 1);
+    ASSERT_EQ(said, 'L');
+    EXPECT_EQ(FindWindowA("ZOLTCLIENT", nullptr), nullptr);
+    CloseRunningClient();
+    ::kill(other, SIGKILL);
+    ::waitpid(other, nullptr, 0);
+    EXPECT_EQ(::read(report[0], &said, 1), 0) << "a message reached another user's socket";
+    ::close(report[0]);
+    ::unlink(path.c_str());
+  }
+
+  // A socket file left by an owner that died.
   const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -364,4 +408,94 @@ TEST(ShellExecute, ReportsWhatCannotBeStarted) {
     const auto result = reinterpret_cast<std::intptr_t>(ShellExecuteA(nullptr, "OPEN", c.file.c_str(), "", "", 5));
     EXPECT_EQ(result > 32, c.started) << c.file;
   }
+}
+
+// The journal is read as untrusted bytes: the exact form it is written in, a
+// check line over it, and only names that stay inside the installation. Each
+// damaged form is refused whole.
+TEST(InstallJournal, OnlyAnIntactJournalOfItsOwnFormIsRead) {
+  SInstallJournal journal;
+  journal.state = EJournalState::kTrial;
+  journal.folder = "Plugins";
+  journal.version = "4.1.0";
+  journal.region = "GD";
+  journal.release = "serial 7";
+  journal.oldVersion = "4.0.9";
+  journal.oldRegion = "GD";
+  journal.kept = {"a.bin", "data\\b bin"};
+  journal.added = {"data\\new.ini"};
+  const std::string bytes = FormatJournal(journal);
+  SInstallJournal read;
+  std::string why;
+  ASSERT_TRUE(ParseJournal(bytes, read, why)) << why;
+  EXPECT_EQ(FormatJournal(read), bytes);
+  EXPECT_EQ(read.kept, journal.kept);
+  EXPECT_EQ(read.state, EJournalState::kTrial);
+
+  // The body changed, with a check line made to match where it says so.
+  const auto rechecked = [](std::string body) {
+    body.erase(body.rfind("check "));
+    return body + "check " + CMD5::OfBytes(body.data(), body.size()) + "\n";
+  };
+  const std::pair<const char*, std::string> damaged[] = {
+      {"cut short", bytes.substr(0, bytes.size() / 2)},
+      {"one byte changed", std::string(bytes).replace(bytes.find("4.1.0"), 1, "5")},
+      {"no check line", bytes.substr(0, bytes.rfind("check "))},
+      {"another format", rechecked("ZOLTUpdate install journal 2" + bytes.substr(bytes.find('\n')))},
+      {"an unknown state", rechecked(std::string(bytes).replace(bytes.find("state trial"), 11, "state done!"))},
+      {"a name leaving the installation", rechecked(std::string(bytes).replace(bytes.find("added data"), 10, "added ..\\.."))},
+      {"a folder with a separator", rechecked(std::string(bytes).replace(bytes.find("folder Plugins"), 14, "folder a\\bcdef"))},
+      {"an unknown line", rechecked(std::string(bytes).insert(bytes.rfind("check "), "removed x\n"))},
+      {"a field missing", rechecked(std::string(bytes).erase(bytes.find("region GD\n"), 10))},
+      {"empty", ""},
+  };
+  for (const auto& [what, text] : damaged) {
+    SCOPED_TRACE(what);
+    SInstallJournal refused;
+    EXPECT_FALSE(ParseJournal(text, refused, why));
+  }
+}
+
+// An install keeps the copies it replaces as second names and journals them;
+// putting them back restores the installed tree whether the install was cut
+// short before a file was replaced (the copy is the installed file itself),
+// after, or repeated after being cut short itself.
+TEST(InstallJournal, KeptCopiesGoBackWhereverTheInstallStopped) {
+  TempDir work;
+  const std::string app = work / "app/";
+  fs::create_directories(app + "data");
+  WriteTextFile(app + "a.bin", "old a");
+  WriteTextFile(app + "data/b.bin", "old b");
+  SetGuardedRoot(app);
+  SInstallJournal journal;
+  journal.version = "4.1.0";
+  journal.oldVersion = "4.0.9";
+  std::string cause;
+  ASSERT_TRUE(BeginJournaledInstall(app, app, {Record("a.bin"), Record("data\\b.bin"), Record("new.bin")}, journal,
+                                    cause))
+      << cause;
+  EXPECT_EQ(journal.kept, (std::vector<std::string>{"a.bin", "data\\b.bin"}));
+  EXPECT_EQ(journal.added, (std::vector<std::string>{"new.bin"}));
+  EXPECT_EQ(fs::hard_link_count(app + "a.bin"), 2u) << "a second name, no copy";
+  // Stopped after two of three files: a.bin and new.bin replaced, b.bin not.
+  WriteTextFile(work / "a.new", "new a");
+  fs::rename(work / "a.new", app + "a.bin");
+  WriteTextFile(app + "new.bin", "new");
+  SInstallJournal read;
+  ASSERT_EQ(ReadJournal(JournalPath(app, 1), read, cause), EJournalRead::kRead) << cause;
+  ASSERT_TRUE(PutBackKept(app, read, cause)) << cause;
+  ASSERT_TRUE(PutBackKept(app, read, cause)) << "repeated: " << cause;
+  EXPECT_EQ(ReadTextFile(app + "a.bin"), "old a");
+  EXPECT_EQ(ReadTextFile(app + "data/b.bin"), "old b");
+  EXPECT_FALSE(fs::exists(app + "new.bin"));
+  // A kept copy that is a link is never moved into the installation.
+  DropJournalAndPrevious(app, 1);
+  ASSERT_TRUE(BeginJournaledInstall(app, app, {Record("a.bin")}, journal, cause)) << cause;
+  fs::remove(app + "UPDATE.kept/1/previous/a.bin");
+  fs::create_symlink("/etc/passwd", app + "UPDATE.kept/1/previous/a.bin");
+  WriteTextFile(app + "a.bin", "new a");
+  EXPECT_FALSE(PutBackKept(app, journal, cause));
+  EXPECT_NE(cause.find("not a regular file; not following it"), std::string::npos) << cause;
+  EXPECT_FALSE(fs::is_symlink(app + "a.bin"));
+  SetGuardedRoot("");
 }

@@ -149,20 +149,24 @@ TEST_F(MutexTest, OnlyAFolderOfTheUsersOwnHoldsTheLock) {
   ::setenv("HOME", previousHome.c_str(), 1);
 }
 
-// A lock file that is not the user's own (left by root, or planted as a link)
-// cannot stand for the name: it is replaced by the user's own, never written
-// through, and the mutex still keeps a second instance out.
+// A lock file that is not the user's own (left by root, planted as a link, a
+// folder made under its name) cannot stand for the name: it is replaced by the
+// user's own, never written through (a folder is moved aside with what it
+// holds), and the mutex still keeps a second instance out.
 TEST_F(MutexTest, ALockFileNotOfTheUsersOwnIsReplaced) {
   TempDir outside;
   WriteTextFile(outside / "target", "kept");
   const std::string lock = runtime_ / (std::string(kName) + ".lock");
   const bool root = ::geteuid() == 0;
-  for (const bool link : {true, false}) {
-    if (!link && !root) GTEST_SKIP() << "another user's file needs root to make";
-    SCOPED_TRACE(link ? "link" : "another user's file");
-    std::filesystem::remove(lock);
-    if (link) {
+  enum class Obstacle { kLink, kFolder, kForeignFile };
+  for (const Obstacle obstacle : {Obstacle::kLink, Obstacle::kFolder, Obstacle::kForeignFile}) {
+    if (obstacle == Obstacle::kForeignFile && !root) GTEST_SKIP() << "another user's file needs root to make";
+    SCOPED_TRACE(obstacle == Obstacle::kLink ? "link" : obstacle == Obstacle::kFolder ? "folder" : "another user's file");
+    std::filesystem::remove_all(lock);
+    if (obstacle == Obstacle::kLink) {
       std::filesystem::create_symlink(outside / "target", lock);
+    } else if (obstacle == Obstacle::kFolder) {
+      WriteTextFile(lock + "/inside", "kept too");
     } else {
       WriteTextFile(lock, "");
       ASSERT_EQ(::chown(lock.c_str(), 65534, 65534), 0);
@@ -179,6 +183,9 @@ TEST_F(MutexTest, ALockFileNotOfTheUsersOwnIsReplaced) {
     CloseHandle(second);
     CloseHandle(first);
     EXPECT_EQ(ReadTextFile(outside / "target"), "kept");
+    if (obstacle == Obstacle::kFolder) {
+      EXPECT_EQ(ReadTextFile(lock + ".in-the-way." + std::to_string(::getpid()) + "/inside"), "kept too");
+    }
   }
 }
 

@@ -121,7 +121,21 @@ TEST_F(SilentE2ETest, KillBetweenTwoInstallRenamesIsHealedByTheNextRun) {
 // cause named, and no store may then claim the version that Config.dat, the
 // commit point written last, does not hold. Whatever the moment, the clean run
 // leaves the release installed and all three stores agreeing on it.
-TEST_F(SilentE2ETest, AFaultAtEveryTouchOfAStoreIsCompletedByOneCleanRun) {
+//
+// The journal's rows (journalRows) kill the updater at every touch of the
+// install journal, the kept copies and the installed files, for an upgrade, an
+// unconditional older release (an operator's rollback) and ZOLTUpdate
+// --rollback: after one clean run the tree is one release and the stores name
+// it. They run as a test of their own, beside the stores' rows.
+class SilentFaultRows : public SilentE2ETest {
+ protected:
+  void RunRows(bool journalRows);
+};
+
+TEST_F(SilentFaultRows, AFaultAtEveryTouchOfAStoreIsCompletedByOneCleanRun) { RunRows(false); }
+TEST_F(SilentFaultRows, AKillAtEveryTouchOfTheJournalLeavesOneRelease) { RunRows(true); }
+
+void SilentFaultRows::RunRows(bool journalRows) {
   ASSERT_EQ(::access("/usr/bin/strace", X_OK), 0) << "strace is part of the set-up";
   const FileSet old = {{"a.bin", "old a"}, {"data\\b.bin", "old b"}};
   const FileSet release = {{"a.bin", "new a"}, {"data\\b.bin", "new b"}};
@@ -129,23 +143,52 @@ TEST_F(SilentE2ETest, AFaultAtEveryTouchOfAStoreIsCompletedByOneCleanRun) {
   Publish(pub, 1, release, {"4.1.0", "GD"});
   const std::string key = registry + "HKEY_LOCAL_MACHINE/SOFTWARE/Tovaro";
   const std::string today = FormatLocalTime("%Y-%m-%d");
+  // The row under way: an upgrade from 4.0.9, an unconditional older release
+  // over 6.0 (an operator's rollback), or ZOLTUpdate --rollback of an
+  // installed 4.1.0 back to 4.0.9.
+  enum class Kind { kUpgrade, kOlder, kRollback } kind = Kind::kUpgrade;
+  std::string from = "4.0.9";
   const auto reset = [&] {
-    Install(old, "4.0.9", server.port());
+    from = kind == Kind::kOlder ? "6.0" : "4.0.9";
+    Publish(pub, 1, release, {"4.1.0", "GD", 0, kind == Kind::kOlder ? 1 : 0});
+    Install(old, from, server.port());
     fs::remove_all(registry);
     fs::create_directories(key);
+    // --rollback puts back what an install kept: 4.1.0 installed over 4.0.9.
+    if (kind == Kind::kRollback) {
+      ASSERT_EQ(Wait(Start({"-silent"}, "installed")), 0);
+    }
+  };
+  const auto arguments = [&] {
+    return kind == Kind::kRollback ? std::vector<std::string>{"--rollback"} : std::vector<std::string>{"-silent"};
   };
   const std::vector<std::string> stores{work / "app", app + "Config.dat", app + "UpdateRecord.dat"};
   const std::vector<std::string> registryKey{key, key + "/Version", key + "/InstallPath"};
   const std::vector<std::string> installed{work / "app", app + "a.bin", app + "data", app + "data/b.bin"};
   const std::vector<std::string> digestCache{app + "UPDATE.kept/1", app + "UPDATE.kept/1/digests"};
   const std::vector<std::string> staged{app + "UPDATE/Program/a.bin", app + "UPDATE/Program/data/b.bin"};
+  const std::string kept = app + "UPDATE.kept/1/";
+  // The install's and the rollback's own renames of installed files name the
+  // files; the journal and the kept copies live below kept.
+  const std::vector<std::string> journal{kept + "journal", kept + "previous", kept + "previous/a.bin",
+                                         kept + "previous/data/b.bin", kept + "held", app + "a.bin",
+                                         app + "data/b.bin"};
   const std::set<std::string> writes{"write", "renameat", "renameat2"}, flushes{"fsync", "fdatasync"};
   const struct {
     const char* name;
     const std::vector<std::string>& paths;
     std::set<std::string> calls;  // empty: every call
     const char* fault;
+    Kind kind = Kind::kUpgrade;
+    bool journalRow = false;
   } rows[] = {
+      {"killed at a touch of the journal, a kept copy or an installed file", journal, {}, "signal=SIGKILL",
+       Kind::kUpgrade, true},
+      {"an unconditional older release killed at a touch of the journal, a kept copy or an installed file",
+       journal, {}, "signal=SIGKILL", Kind::kOlder, true},
+      {"--rollback killed at a touch of the journal, a kept copy or an installed file", journal, {},
+       "signal=SIGKILL", Kind::kRollback, true},
+      {"--rollback killed at a touch of a store", stores, {}, "signal=SIGKILL", Kind::kRollback, true},
       {"killed at a touch of Config.dat or UpdateRecord.dat", stores, {}, "signal=SIGKILL"},
       {"killed at a touch of the registry", registryKey, {}, "signal=SIGKILL"},
       {"killed while the digest cache is written", digestCache, {}, "signal=SIGKILL"},
@@ -159,12 +202,14 @@ TEST_F(SilentE2ETest, AFaultAtEveryTouchOfAStoreIsCompletedByOneCleanRun) {
   };
   int kills = 0, failures = 0;
   for (const auto& row : rows) {
+    if (row.journalRow != journalRows) continue;
     SCOPED_TRACE(row.name);
+    kind = row.kind;
     std::vector<std::string> trace{"/usr/bin/strace", "-f", "-qq", "-o", work / "touches"};
     for (const auto& path : row.paths) trace.insert(trace.end(), {"-P", path});
     // One undisturbed run lists the touches: how often each call is made.
     reset();
-    ASSERT_EQ(Wait(Start({"-silent"}, "listed", trace)), 0) << ReadTextFile(work / "listed.err");
+    ASSERT_EQ(Wait(Start(arguments(), "listed", trace)), 0) << ReadTextFile(work / "listed.err");
     std::map<std::string, int> calls;
     std::istringstream lines(ReadTextFile(work / "touches"));
     // Lines begin with the thread's id: the staged check has a thread of its own.
@@ -172,8 +217,7 @@ TEST_F(SilentE2ETest, AFaultAtEveryTouchOfAStoreIsCompletedByOneCleanRun) {
       line.erase(0, line.find_first_not_of("0123456789 "));
       const auto paren = line.find('(');
       if (line.empty() || line[0] == '+' || line[0] == '<' || paren == std::string::npos) continue;
-      if (const std::string call = line.substr(0, paren); row.calls.empty() || row.calls.count(call) > 0)
-        ++calls[call];
+      if (const std::string call = line.substr(0, paren); row.calls.empty() || row.calls.count(call) > 0) ++calls[call];
     }
     ASSERT_FALSE(calls.empty());
 
@@ -181,11 +225,15 @@ TEST_F(SilentE2ETest, AFaultAtEveryTouchOfAStoreIsCompletedByOneCleanRun) {
       for (int n = 1; n <= count; ++n) {
         SCOPED_TRACE(call + " #" + std::to_string(n));
         reset();
-        std::vector<std::string> faulty{
-            "/usr/bin/strace", "-f", "-qq", "-o",
-            "/dev/null",       "-e",  "inject=" + call + ":" + row.fault + ":when=" + std::to_string(n)};
+        std::vector<std::string> faulty{"/usr/bin/strace",
+                                        "-f",
+                                        "-qq",
+                                        "-o",
+                                        "/dev/null",
+                                        "-e",
+                                        "inject=" + call + ":" + row.fault + ":when=" + std::to_string(n)};
         for (const auto& path : row.paths) faulty.insert(faulty.end(), {"-P", path});
-        const int status = Wait(Start({"-silent"}, "faulty", faulty));
+        const int status = Wait(Start(arguments(), "faulty", faulty));
         const std::string version = ReadConfig(app + "Config.dat", "Update", "Version");
         if (status == 128 + SIGKILL) {
           ++kills;
@@ -193,16 +241,28 @@ TEST_F(SilentE2ETest, AFaultAtEveryTouchOfAStoreIsCompletedByOneCleanRun) {
           ++failures;
           EXPECT_EQ(status, 1);
           EXPECT_NE(ReadTextFile(work / "faulty.err"), "") << "a failure without a cause";
-          EXPECT_EQ(version, "4.0.9") << ReadTextFile(work / "faulty.err");
+          EXPECT_EQ(version, kind == Kind::kRollback ? "4.1.0" : from) << ReadTextFile(work / "faulty.err");
           if (ReadConfig(app + "UpdateRecord.dat", today, "NewVersion") == "4.1.0") {
             EXPECT_EQ(ReadConfig(app + "UpdateRecord.dat", today, "IsSucceed"), "0") << "a success not committed";
           }
           EXPECT_NE(ReadTextFile(key + "/Version"), std::string("4.1.0", 6)) << "a version not committed";
         } else {
-          EXPECT_EQ(version, "4.1.0") << "a run that failed to commit exited 0";
+          EXPECT_EQ(version, kind == Kind::kRollback ? "4.0.9" : "4.1.0") << "a run that failed to commit exited 0";
         }
 
-        ASSERT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+        // A rollback cut short is finished by the clean run, which says so with 4.
+        const int clean = Wait(Start());
+        ASSERT_TRUE(clean == 0 || (clean == 4 && kind == Kind::kRollback)) << clean << ReadTextFile(work / "run.err");
+        if (kind == Kind::kRollback) {
+          // Either the rollback had not begun (4.1.0 stays) or it is finished
+          // (4.0.9 back, 4.1.0 held): one release, and the stores name it.
+          const std::string now = ReadConfig(app + "Config.dat", "Update", "Version");
+          ASSERT_EQ(Installed(), WithNativeNames(now == "4.0.9" ? old : release)) << now;
+          ASSERT_EQ(ReadTextFile(key + "/Version"), now + std::string(1, '\0'));
+          ASSERT_EQ(ReadConfig(app + "UpdateRecord.dat", today, "IsSucceed"), now == "4.0.9" ? "0" : "1");
+          ASSERT_FALSE(fs::exists(kept + "journal"));
+          continue;
+        }
         ASSERT_EQ(Installed(), WithNativeNames(release));
         ASSERT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.1.0");
         ASSERT_EQ(ReadConfig(app + "UpdateRecord.dat", today, "IsSucceed"), "1");
@@ -213,6 +273,37 @@ TEST_F(SilentE2ETest, AFaultAtEveryTouchOfAStoreIsCompletedByOneCleanRun) {
     }
   }
   std::printf("faults at a touch of a store: %d kills, %d failed runs\n", kills, failures);
-  EXPECT_GE(kills, 10);
-  EXPECT_GE(failures, 10);
+  EXPECT_GE(kills, journalRows ? 40 : 10);
+  if (!journalRows) {
+    EXPECT_GE(failures, 10);
+  }
+}
+
+// The log is written as the run goes, not when it ends: a run killed after
+// its commit point (here while it waits to restart the client) has left every
+// line it reached, the installed files among them.
+TEST_F(SilentE2ETest, ARunKilledAfterItsCommitHasLoggedItsLines) {
+  NginxServer server(pub);
+  const FileSet old = {{"version.txt", "4.0.9"}, {"ZOLTClient.exe", "#!/bin/sh\n"}};
+  Install(old, "4.0.9", server.port());
+  fs::permissions(app + "ZOLTClient.exe", fs::perms(0755));
+  Publish(pub, 1, {{"version.txt", "4.1.0"}, {"ZOLTClient.exe", "#!/bin/sh\n"}}, {"4.1.0", "GD"});
+  const pid_t run = Start();
+  ASSERT_TRUE(WaitFor([&] { return ReadConfig(app + "Config.dat", "Update", "Version") == "4.1.0"; }, 20000));
+  // The client starts five seconds after the commit: the lines must be there
+  // well before.
+  const auto logged = [&](const std::string& line) { return ReadTextFile(app + "ZOLTUpdate.log").find(line); };
+  EXPECT_TRUE(
+      WaitFor([&] { return logged("installed version 4.1.0: 1 file: version.txt") != std::string::npos; }, 2000));
+  ::kill(run, SIGKILL);
+  EXPECT_EQ(Wait(run), 128 + SIGKILL);
+  const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
+  std::size_t at = 0;
+  for (const std::string line : {"started: silent program update", "installed version \"4.0.9\", region \"GD\"",
+                                 "published version \"4.1.0\", region \"GD\"; to install: 1 file: version.txt",
+                                 "downloaded 1 of 1 files", "installed version 4.1.0: 1 file: version.txt"}) {
+    const std::size_t found = log.find(line, at);
+    EXPECT_NE(found, std::string::npos) << "in order: " << line << "\n" << log;
+    if (found != std::string::npos) at = found;
+  }
 }

@@ -143,7 +143,9 @@ class SilentE2ETest : public ::testing::Test {
     for (auto& a : arguments) argv.push_back(a.data());
     argv.push_back(nullptr);
     std::vector<std::string> environment{"XDG_RUNTIME_DIR=" + runtime, "ZOLT_REGISTRY_ROOT=" + registry,
-                                         "XDG_STATE_HOME=" + state, "PATH=/usr/bin:/bin"};
+                                         "XDG_STATE_HOME=" + state, "PATH=/usr/bin:/bin",
+                                         // A trial's hold of 10 s shortened: every run with a client waits it.
+                                         "ZOLT_TRIAL_HOLD_MS=300"};
     if (WindowsTarget()) {
       const auto wine = WineEnvironment();
       environment.insert(environment.end(), wine.begin(), wine.end());
@@ -175,7 +177,8 @@ class SilentE2ETest : public ::testing::Test {
   }
 
   FileSet Installed() const {
-    FileSet tree = ReadTree(app, "UPDATE.kept/");
+    // Staging and the kept state are not installed.
+    FileSet tree = ReadTree(app, "UPDATE");
     for (const char* own : {"Config.dat", "UserConfig.dat", "UpdateRecord.dat", "ZOLTUpdate", "ZOLTUpdate.exe",
                             "ZOLTUpdate.pub",
                             "client.log", "ZOLTUpdate.log"})

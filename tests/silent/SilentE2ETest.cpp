@@ -168,6 +168,177 @@ TEST_F(SilentE2ETest, ALinkedFolderBelowTheInstallationIsRefused) {
   EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.0.9");
 }
 
+// --check: what a run would install, on stdout, with exit 10, while nothing
+// in the installation changes (no staging, no kept manifest, no serial, no
+// digest cache, no store); 0 once a run has installed it, 1 without a server.
+TEST_F(SilentE2ETest, CheckSaysWhatARunWouldInstallAndChangesNothing) {
+  const FileSet old = {{"version.txt", "4.0.9"}, {"data\\strings.ini", "old"}, {"same.txt", "same"}};
+  const FileSet release = {{"version.txt", "4.1.0"},
+                           {"data\\strings.ini", "newer"},
+                           {"same.txt", "same"},
+                           {"data\\skins\\blue.skin", "blue"}};
+  auto server = std::make_unique<NginxServer>(pub);
+  // Every file with its bytes, and every folder.
+  const auto wholeTree = [&] {
+    FileSet tree = ReadTree(app);
+    tree.erase("ZOLTUpdate.log");  // every run is logged
+    for (const auto& entry : fs::recursive_directory_iterator(app))
+      if (entry.is_directory()) tree[entry.path().string() + "/"] = "";
+    return tree;
+  };
+  const auto check = [&](const std::vector<std::string>& args, int status, const std::string& said) {
+    const FileSet before = wholeTree();
+    EXPECT_EQ(Wait(Start(args, "check")), status) << ReadTextFile(work / "check.err");
+    EXPECT_NE(ReadTextFile(work / "check.out").find(said), std::string::npos) << ReadTextFile(work / "check.out");
+    EXPECT_EQ(wholeTree(), before) << args[0];
+  };
+  for (const bool signed_ : {false, true}) {
+    SCOPED_TRACE(signed_ ? "signed" : "unsigned");
+    fs::remove_all(pub);
+    Install(old, "4.0.9", server->port());
+    Publish(pub, 1, release, {"4.1.0", "GD"});
+    if (signed_) {
+      const Ed25519KeyFiles key = MakeEd25519Key(work.path(), "signer");
+      fs::copy_file(key.publicKey, app + "ZOLTUpdate.pub");
+      SignPublished(pub, 1, key.privateKey, 7);
+    }
+    check({"--check"}, 10,
+          "update available: version \"4.1.0\" (region \"GD\"), installed \"4.0.9\": 3 files to install, 14 bytes\n");
+    EXPECT_EQ(ReadTextFile(work / "check.err"), "");
+    EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("outcome: exit 10, checked: an update is available"),
+              std::string::npos);
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    check({"--check"}, 0, "up to date: installed version \"4.1.0\" (region \"GD\")\n");
+  }
+  // A component: its folder and type as a run takes them.
+  fs::remove(app + "ZOLTUpdate.pub");
+  Publish(pub, 5, {{"a.txt", "component"}}, {});
+  check({"--check", "-t:5", "-d:Plugin"}, 10, "update available: component \"Plugin\": 1 file to install, 9 bytes\n");
+  server.reset();
+  check({"--check"}, 1, "");
+  EXPECT_NE(ReadTextFile(work / "check.err").find("cannot fetch UpdateConfig.ini"), std::string::npos)
+      << ReadTextFile(work / "check.err");
+}
+
+// A per-user installation of a second user (nobody): a run by root refuses
+// and creates nothing, so the installation stays its user's; that user's own
+// run installs, and everything it wrote is that user's.
+TEST_F(SilentE2ETest, ARunByAnotherUserThanTheOwnerRefusesAndTakesNothing) {
+  constexpr uid_t kNobody = 65534;
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to hand an installation to a second user";
+  if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs setpriv (util-linux) to run as a second user";
+  const FileSet old = {{"version.txt", "4.0.9"}, {"data\\strings.ini", "old"}};
+  const FileSet release = {{"version.txt", "4.1.0"}, {"data\\strings.ini", "new"}};
+  NginxServer server(pub);
+  Install(old, "4.0.9", server.port());
+  Publish(pub, 1, release, {"4.1.0", "GD"});
+  // The second user reaches its installation and owns its runtime folder.
+  fs::permissions(work.path(), fs::perms(0755));
+  for (const auto& entry : fs::recursive_directory_iterator(app))
+    ASSERT_EQ(::lchown(entry.path().c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(::chown(app.c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(::chown(runtime.c_str(), kNobody, kNobody), 0);
+  const FileSet before = ReadTree(app);
+
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"-silent"}, {"--check"}, {}}) {
+    EXPECT_EQ(Wait(Start(args)), 1);
+    const std::string err = ReadTextFile(work / "run.err");
+    EXPECT_NE(err.find("belongs to nobody (uid 65534), but this run is root (uid 0)"), std::string::npos) << err;
+    EXPECT_EQ(ReadTree(app), before) << "not even a log";
+    EXPECT_FALSE(fs::exists(app + "UPDATE"));
+  }
+
+  EXPECT_EQ(
+      Wait(Start({"-silent"}, "nobody", {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"})), 0)
+      << ReadTextFile(work / "nobody.err");
+  EXPECT_EQ(Installed(), WithNativeNames(release));
+  EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.1.0");
+  for (const auto& entry : fs::recursive_directory_iterator(app)) {
+    struct stat status {};
+    ASSERT_EQ(::lstat(entry.path().c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, kNobody) << entry.path();
+  }
+  EXPECT_TRUE(fs::exists(app + "ZOLTUpdate.log"));
+  EXPECT_TRUE(fs::exists(app + "UPDATE.kept"));
+}
+
+// A metered connection, as NetworkManager (a stand-in on a private bus) tells
+// it: a silent run fetches the manifest, leaves the files for later, says
+// "deferred" in the log and exits 0. Where nobody can tell, nothing changes.
+TEST_F(SilentE2ETest, AMeteredConnectionDefersTheDownloads) {
+  if (!fs::exists("/usr/bin/dbus-daemon")) GTEST_SKIP() << "needs dbus-daemon for a private bus";
+  TempDir bus;
+  ChildProcess daemon({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"}, bus / "daemon.out");
+  std::string address;
+  ASSERT_TRUE(WaitFor([&] {
+    address = ReadTextFile(bus / "daemon.out");
+    return address.find('\n') != std::string::npos;
+  }));
+  address.resize(address.find('\n'));
+  const FileSet old = {{"version.txt", "4.0.9"}};
+  const FileSet release = {{"version.txt", "4.1.0"}, {"new.txt", "new"}};
+  NginxServer server(pub);
+  const struct {
+    const char* what;
+    int metered;  // NetworkManager's answer; 0: no NetworkManager on the bus; -1: no bus at all
+    const char* onMetered;
+    bool deferred;
+    bool component = false;  // -silent -t:5 -d:Plugin instead of the program
+  } cases[] = {
+      {"metered, a component", 1, "", true, true},
+      {"metered", 1, "", true},
+      {"guessed metered", 3, "", true},
+      {"metered, deferring in capitals", 1, "DEFER", true},
+      {"metered, downloads allowed", 1, "allow", false},
+      {"not metered", 2, "", false},
+      {"guessed not metered", 4, "", false},
+      {"no NetworkManager on the bus", 0, "", false},
+      {"no system bus", -1, "", false},
+  };
+  int row = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string said = bus / ("standin" + std::to_string(++row) + ".out");
+    Install(old, "4.0.9", server.port());
+    Publish(pub, 1, release, {"4.1.0", "GD"});
+    Publish(pub, 5, {{"p.txt", "plugin"}}, {});
+    if (*c.onMetered != 0) CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "OnMetered", c.onMetered);
+    std::unique_ptr<ChildProcess> standIn;
+    if (c.metered > 0) {
+      standIn = std::make_unique<ChildProcess>(
+          std::vector<std::string>{"/usr/bin/python3", Env("ZOLT_NM_STANDIN"), address, std::to_string(c.metered)},
+          said);
+      ASSERT_TRUE(WaitFor([&] { return ReadTextFile(said).find("ready") != std::string::npos; })) << ReadTextFile(said);
+    }
+    extraEnvironment = {"DBUS_SYSTEM_BUS_ADDRESS=" + (c.metered >= 0 ? address : "unix:path=" + bus / "none")};
+    const int before = Requests(server, "/1/new.txt");
+    const std::vector<std::string> args =
+        c.component ? std::vector<std::string>{"-silent", "-t:5", "-d:Plugin"} : std::vector<std::string>{"-silent"};
+    EXPECT_EQ(Wait(Start(args)), 0) << ReadTextFile(work / "run.err");
+    const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
+    if (c.component) {
+      EXPECT_FALSE(fs::exists(app + "Plugin/p.txt"));
+      EXPECT_EQ(Requests(server, "/5/p.txt"), 0);
+      EXPECT_NE(log.find("deferred: 1 file (6 bytes) left to download"), std::string::npos) << log;
+    } else if (c.deferred) {
+      EXPECT_EQ(Installed(), WithNativeNames(old));
+      EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.0.9");
+      EXPECT_EQ(Requests(server, "/1/new.txt"), before) << "no file is fetched";
+      EXPECT_NE(log.find("the connection is metered (NetworkManager says Metered=" + std::to_string(c.metered) + ")"),
+                std::string::npos)
+          << log;
+      EXPECT_NE(log.find("deferred: 2 files (8 bytes) left to download on a connection that is not metered"),
+                std::string::npos)
+          << log;
+    } else {
+      EXPECT_EQ(Installed(), WithNativeNames(release));
+      EXPECT_EQ(log.find("deferred"), std::string::npos) << log;
+    }
+    EXPECT_EQ(ReadTextFile(work / "run.err"), "");
+  }
+  extraEnvironment.clear();
+}
+
 // Limits an operator or a service manager may set: the run still installs
 // the release, with fewer hands where it has to.
 TEST_F(SilentE2ETest, TightLimitsStillInstallTheRelease) {
@@ -327,6 +498,10 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
        "",
        {served + " answered HTTP 404 for /1/UpdateConfig.ini", "cannot fetch UpdateConfig.ini"}},
       {"Config.dat is missing", [&] { fs::remove(app + "Config.dat"); }, "", {"Config.dat is missing"}},
+      {"the server sends an HTML page for the manifest",
+       [&] { WriteTextFile(pub + "1/UpdateConfig.ini", "<!DOCTYPE html>\n<html><body>Sign in</body></html>\n"); },
+       "",
+       {"UpdateConfig.ini is not a manifest: it begins with \"<!DOCTYPE html>\", as an HTML page does"}},
       // Files that configuration names: refused at once, never waited on.
       {"CAFile is a FIFO",
        [&] {
@@ -582,5 +757,268 @@ TEST_F(SilentE2ETest, ChangedFilesTakeTheSmallestWayThatWorks) {
     }
     fs::remove_all(work / "old");
     fs::remove_all(work / "new");
+  }
+}
+
+// A program release is on trial until its client's window appears and stays;
+// one whose client does not start is rolled back by itself (exit 4), held back
+// on the installation, and a later release is taken again. Each row publishes
+// a release whose client behaves as "mode" says (demo/ZOLTClient.cpp).
+TEST_F(SilentE2ETest, AReleaseWhoseClientDoesNotStartIsRolledBack) {
+  const std::string client = ReadTextFile(Env("ZOLT_CLIENT_BIN"));
+  ASSERT_FALSE(client.empty());
+  const FileSet old = {{"ZOLTClient.exe", client}, {"version.txt", "4.0.9"}, {"data\\strings.ini", "old"}};
+  const std::string key = registry + "HKEY_LOCAL_MACHINE/SOFTWARE/Tovaro";
+  const std::string today = FormatLocalTime("%Y-%m-%d");
+  const struct {
+    const char* what;
+    std::string mode;  // ZOLTClient.mode in the release: "" a good client
+    int status;
+  } rows[] = {
+      {"a client that exits at once", "crash", 4},
+      {"a client that closes its window before the hold is over", "flash", 4},
+      {"a good client", "", 0},
+  };
+  NginxServer server(pub);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    FileSet release = {{"ZOLTClient.exe", client}, {"version.txt", "4.1.0"}, {"data\\strings.ini", "new"}};
+    if (!row.mode.empty()) release["ZOLTClient.mode"] = row.mode;
+    // The previous row's client (started again by its rollback) is closed:
+    // its window is not the one this row's trial waits for.
+    if (HWND running = FindWindowA("ZOLTCLIENT", nullptr)) {
+      SendMessageA(running, WM_CLOSE, 0, 0);
+      UnregisterWindow(running);
+    }
+    ASSERT_TRUE(WaitFor([] { return FindWindowA("ZOLTCLIENT", nullptr) == nullptr; }));
+    Install(old, "4.0.9", server.port());
+    fs::remove_all(registry);
+    fs::create_directories(key);
+    fs::permissions(app + "ZOLTClient.exe", fs::perms(0755));
+    CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "TrialSeconds", "2");
+    Publish(pub, 1, release, {"4.1.0", "GD"});
+
+    const pid_t run = Start();
+    if (row.status == 4) {
+      ASSERT_TRUE(WaitFor([&] { return ReadTextFile(app + "client.log").find("started version 4.0.9") != std::string::npos; },
+                          30000))
+          << ReadTextFile(app + "client.log");
+    }
+    EXPECT_EQ(Wait(run), row.status) << ReadTextFile(work / "run.err");
+    const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
+    if (row.status == 0) {
+      EXPECT_NE(log.find("outcome: exit 0, up to date or everything installed; version 4.1.0 confirmed"),
+                std::string::npos)
+          << log;
+      EXPECT_EQ(Installed(), WithNativeNames(release));
+      EXPECT_EQ(ReadTextFile(app + "UPDATE.kept/1/previous/version.txt"), "4.0.9") << "kept until the next install";
+      EXPECT_FALSE(fs::exists(app + "UPDATE.kept/1/journal"));
+      continue;
+    }
+    // The log measures from the failed trial to the previous client's start.
+    const std::size_t took = log.find("the previous client was started ");
+    ASSERT_NE(took, std::string::npos) << log;
+    std::printf("%s: %s\n", row.what, log.substr(took, log.find('\n', took) - took).c_str());
+    EXPECT_NE(log.find("outcome: exit 4, installed, then rolled back"), std::string::npos) << log;
+    EXPECT_EQ(Installed(), WithNativeNames(old));
+    EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.0.9");
+    EXPECT_EQ(ReadTextFile(key + "/Version"), std::string("4.0.9", 6));
+    EXPECT_EQ(ReadConfig(app + "UpdateRecord.dat", today, "IsSucceed"), "0");
+    EXPECT_NE(ReadConfig(app + "UpdateRecord.dat", today, "RolledBack").find("4.0.9: version 4.1.0 failed its trial"),
+              std::string::npos);
+
+    // Held back: the next run takes nothing and says which release it holds.
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("version 4.1.0 (sha256 "), std::string::npos);
+    EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("is held back on this installation"), std::string::npos);
+    EXPECT_EQ(Installed(), WithNativeNames(old));
+    // Another manifest (a mended release) clears the hold and is taken.
+    release.erase("ZOLTClient.mode");
+    release["version.txt"] = "4.1.1";
+    Publish(pub, 1, release, {"4.1.1", "GD"});
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    EXPECT_EQ(Installed(), WithNativeNames(release));
+    EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.1.1");
+    EXPECT_FALSE(fs::exists(app + "UPDATE.kept/1/held"));
+  }
+}
+
+// ZOLTUpdate --status and --rollback, each under the instance lock: the state
+// of a fresh installation, of one whose updater was killed during a trial
+// (the next run finishes that trial), after an install and after a rollback
+// by hand; both refuse with exit 2 when there is nothing to do.
+TEST_F(SilentE2ETest, StatusAndRollbackByHand) {
+  const std::string client = ReadTextFile(Env("ZOLT_CLIENT_BIN"));
+  const FileSet old = {{"ZOLTClient.exe", client}, {"version.txt", "4.0.9"}};
+  const FileSet release = {{"ZOLTClient.exe", client}, {"version.txt", "4.1.0"}, {"data\\new.ini", "n"}};
+  NginxServer server(pub);
+  Install(old, "4.0.9", server.port());
+  fs::permissions(app + "ZOLTClient.exe", fs::perms(0755));
+  CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "TrialSeconds", "20");
+  const auto status = [&](const std::vector<std::string>& expected) {
+    ASSERT_EQ(Wait(Start({"--status"}, "status")), 0) << ReadTextFile(work / "status.err");
+    const std::string json = ReadTextFile(work / "status.out");
+    EXPECT_EQ(std::system(("/usr/bin/python3 -m json.tool " + (work / "status.out") + " >/dev/null").c_str()), 0)
+        << json;
+    for (const auto& text : expected) EXPECT_NE(json.find(text), std::string::npos) << text << "\n" << json;
+  };
+  SCOPED_TRACE("fresh");
+  status({"\"installed\": {\"version\": \"4.0.9\", \"region\": \"GD\"}", "\"last_run\": null",
+          "\"trial\": null", "\"held\": null", "\"previous\": null", "\"highest_serial\": null"});
+  EXPECT_EQ(Wait(Start({"--rollback"}, "rollback")), 2);
+  EXPECT_NE(ReadTextFile(work / "rollback.err").find("no previous release is kept"), std::string::npos);
+
+  // Killed during the trial of 4.1.0, before the client's restart: the next
+  // run starts the client and judges it.
+  Publish(pub, 1, release, {"4.1.0", "GD"});
+  const pid_t run = Start();
+  ASSERT_TRUE(WaitFor([&] { return ReadTextFile(app + "UPDATE.kept/1/journal").find("state trial") != std::string::npos; },
+                      20000));
+  ::kill(run, SIGKILL);
+  Wait(run);
+  status({"\"trial\": {\"state\": \"trial\", \"version\": \"4.1.0\", \"replaces\": \"4.0.9\"}"});
+  EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+  EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("starting its client"), std::string::npos);
+  EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("; version 4.1.0 confirmed\n"), std::string::npos);
+  status({"\"version\": \"4.1.0\"", "\"trial\": null", "\"previous\": {\"version\": \"4.0.9\", \"replaced_by\": \"4.1.0\"}",
+          "\"exit\": 0"});
+
+  // By hand: 4.0.9 back, 4.1.0 held.
+  EXPECT_EQ(Wait(Start({"--rollback"}, "rollback")), 0) << ReadTextFile(work / "rollback.err");
+  // The killed run's staging stays until the next update run removes it.
+  FileSet installed = Installed();
+  installed.erase("UPDATE/Program/UpdateConfig.ini");
+  EXPECT_EQ(installed, WithNativeNames(old));
+  EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.0.9");
+  status({"\"held\": {\"version\": \"4.1.0\"", "\"previous\": null", "rolled back by hand"});
+  EXPECT_EQ(Wait(Start({"--rollback"}, "rollback")), 2);
+  EXPECT_EQ(Wait(Start()), 0);
+  EXPECT_EQ(Installed(), WithNativeNames(old)) << "the held release is not taken again";
+}
+
+// A run that fails or is stopped keeps what it downloaded: every whole copy
+// that matched its digests, and the ".part" of the file it was receiving.
+// The next run asks only for the rest, the part's rest with a Range.
+TEST_F(SilentE2ETest, InterruptedRunsKeepTheirDownloadsAndTheNextAsksForTheRest) {
+  std::mt19937 random(30);
+  std::string big(2 << 20, '\0');
+  for (char& c : big) c = static_cast<char>(random());
+  const FileSet old = {{"version.txt", "4.0.9"}};
+  const FileSet release = {
+      {"a.bin", std::string(64 * 1024, 'a')}, {"b.bin", big}, {"c.bin", "c"}, {"version.txt", "4.1.0"}};
+  const std::string part = app + "UPDATE/Program/b.bin.part";
+  const auto partHalfway = [&] {
+    return WaitFor([&] {
+      std::error_code error;
+      return fs::file_size(part, error) >= (512u << 10) && !error;
+    });
+  };
+  std::unique_ptr<NginxServer> first;
+  const struct {
+    const char* what;
+    std::function<void(pid_t)> interrupt;  // while the first run receives b.bin
+    int exit;
+    std::string cause;
+    bool resumed;  // the next run continues b.bin.part; otherwise b.bin is staged whole already
+  } cases[] = {
+      {"the server goes away",
+       [&](pid_t) {
+         ASSERT_TRUE(partHalfway());
+         first.reset();
+       },
+       1, "cannot fetch 3 of the 4 changed files (b.bin, c.bin, version.txt); nothing was installed", true},
+      {"Ctrl-C",
+       [&](pid_t run) {
+         ASSERT_TRUE(partHalfway());
+         ::kill(run, SIGINT);
+       },
+       128 + SIGINT, "", true},
+      {"one file is not the published one", [&](pid_t) {}, 1, "c.bin arrived with MD5 ", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    first = std::make_unique<NginxServer>(pub, "1m");  // b.bin takes two seconds
+    Install(old, "4.0.9", first->port());
+    Publish(pub, 1, release, {"4.1.0", "GD"});
+    // The server's copy changed after publishing: it arrives with another MD5.
+    if (!c.resumed) WriteTextFile(pub + "1/c.bin", "C");
+    const pid_t run = Start();
+    c.interrupt(run);
+    EXPECT_EQ(Wait(run), c.exit) << ReadTextFile(work / "run.err");
+    EXPECT_NE(ReadTextFile(work / "run.err").find(c.cause), std::string::npos) << ReadTextFile(work / "run.err");
+    EXPECT_TRUE(Installed() == old) << "nothing was installed";
+    EXPECT_EQ(fs::exists(part), c.resumed);
+    EXPECT_EQ(fs::exists(app + "UPDATE/Program/a.bin"), true) << "the verified copy stays";
+
+    // The same files (so the same Last-Modified) from a server that stays.
+    if (!c.resumed) WriteTextFile(pub + "1/c.bin", "c");
+    NginxServer second(pub);
+    WriteLocalConfig(app, "4.0.9", "GD", second.port());
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    EXPECT_TRUE(Installed() == WithNativeNames(release)) << "the release is installed";
+    const std::string asked = second.AccessLog();
+    EXPECT_EQ(Requests(second, "/1/a.bin"), 0) << "the whole, verified copy is used\n" << asked;
+    EXPECT_EQ(Requests(second, "/1/b.bin"), c.resumed ? 1 : 0) << asked;
+    if (c.resumed) {
+      EXPECT_NE(asked.find("GET /1/b.bin 206 bytes="), std::string::npos) << asked;
+    }
+    EXPECT_EQ(Requests(second, "/1/c.bin"), 1) << asked;
+    EXPECT_FALSE(fs::exists(app + "UPDATE/Program"));
+  }
+}
+
+// Manners toward the network that silent runs keep: a server's Retry-After on
+// 429 or 503 is kept (capped at an hour over plain HTTP), and runs before
+// then make no request at all; Config.dat [Update] MaxKiBps caps the rate.
+TEST_F(SilentE2ETest, SilentRunsHonourRetryAfterAndTheRateCap) {
+  const FileSet old = {{"version.txt", "4.0.9"}};
+  const FileSet release = {{"version.txt", "4.1.0"}, {"big.bin", std::string(1 << 20, 'b')}};
+  Publish(pub, 1, release, {"4.1.0", "GD"});
+  const struct {
+    const char* what;
+    std::string header;           // Retry-After of the 503
+    int waitAtLeast, waitAtMost;  // seconds kept
+  } cases[] = {
+      {"seconds", "120", 119, 121},
+      {"a day, over plain HTTP", "86400", 3599, 3601},
+      {"an HTTP date", "Wed, 21 Oct 2037 07:28:00 GMT", 3599, 3601},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FaultServer busy(pub);
+    busy.SetRule("/1/UpdateConfig.ini", R"({"status": 503, "headers": {"Retry-After": ")" + c.header + R"("}})");
+    Install(old, "4.0.9", busy.port());
+    const std::int64_t before = std::time(nullptr);
+    EXPECT_EQ(Wait(Start()), 1);
+    const std::int64_t until = std::atoll(ReadTextFile(app + "UPDATE.kept/retry-after").c_str());
+    EXPECT_GE(until - before, c.waitAtLeast);
+    EXPECT_LE(until - before, c.waitAtMost + 2);
+    const std::size_t asked = busy.RequestLog().size();
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    EXPECT_EQ(busy.RequestLog().size(), asked) << "no request before the time";
+    EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("this run makes no request"), std::string::npos);
+  }
+
+  // A little slower than loopback, as any real line is: libcurl reads what a
+  // socket holds at once before it checks the rate.
+  NginxServer server(pub, "2m");
+  for (const int kibps : {0, 128}) {
+    SCOPED_TRACE(kibps);
+    Install(old, "4.0.9", server.port());
+    if (kibps != 0) CCryptConfigFile(app + "Config.dat", "").WriteInteger("Update", "MaxKiBps", kibps);
+    const auto start = Clock::now();
+    EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(Installed(), release);
+    // 1 MiB at 128 KiB/s: eight seconds at most, and libcurl lets the first
+    // second or two burst; uncapped, half of one.
+    std::printf("MaxKiBps %d: %.2f s\n", kibps, seconds);
+    if (kibps != 0) {
+      EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("downloads capped at 128 KiB/s"), std::string::npos)
+          << ReadTextFile(app + "ZOLTUpdate.log");
+      EXPECT_GE(seconds, 3.0);
+    } else {
+      EXPECT_LT(seconds, 3.0);
+    }
   }
 }

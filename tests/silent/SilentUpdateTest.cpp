@@ -184,11 +184,12 @@ TEST_F(SilentUpdateTest, SignedReleases) {
     Step first;        // the first server's publication
     Step second;       // a second server's, when given
     bool installed;
-    const char* cause;              // on stderr, when not installed
+    std::string cause;              // on stderr, when not installed
     int signatureRequests;          // of the first server
     bool https = false;             // the first server over TLS, configured by name
-    std::string keptSerial = "";    // the highest serial accepted by earlier runs, as kept
+    std::string keptSerial = "";    // the highest serial accepted by earlier runs, as earlier versions kept it
     std::string version = "4.1.0";  // recorded after a program update
+    std::function<void()> before = {};  // after the publication, before the run
   } cases[] = {
       {"no key file: nothing beyond the manifest is fetched", 1, "",
        [&](const std::string& root, int type) {
@@ -270,6 +271,37 @@ TEST_F(SilentUpdateTest, SignedReleases) {
        1, false, "1000\n", "4.0.8"},
       {"a damaged serial record falls back to the other checks", 1, trustedPem, at(5), nullptr, true, "", 1, false,
        "10x\n"},
+      {"a serial record beyond 64 bits is damaged, not a reason to stop", 1, trustedPem, at(5), nullptr, true, "", 1,
+       false, "99999999999999999999\n"},
+      {"a serial record at the highest serial there is names itself and how to clear it", 1, trustedPem, at(2000),
+       nullptr, false,
+       "is below 18446744073709551615, the highest serial there is, kept in " + app +
+           "UPDATE.kept/1/release-serial as accepted for update type 1: no release can be published above it; "
+           "unless your publisher published that serial, delete " +
+           app + "UPDATE.kept/1/release-serial to accept signed releases again",
+       1, false, "18446744073709551615\n"},
+      {"a serial record with a second name is no floor", 1, trustedPem, at(999), nullptr, true, "", 1, false, "1000\n",
+       "4.1.0",
+       [&] {
+         fs::remove(work / "second-name");
+         fs::create_hard_link(app + "UPDATE.kept/1/release-serial", work / "second-name");
+       }},
+      // The dialog of type 5 takes "UpdateConfig.ini", re-signed by
+      // --set-rollout at a higher serial; the component run's "config.ini"
+      // of the same type keeps its own floor.
+      {"each manifest of a type has its own serial floor", 5, trustedPem, at(1000), nullptr, true, "", 1, false, "",
+       "4.1.0",
+       [&] {
+         Publish(work / "dialog/", 1, kNew, {"4.1.0", "GD", 0, 0, "50"});
+         fs::copy_file(work / "dialog/1/UpdateConfig.ini", pub + "5/UpdateConfig.ini");
+         SignManifestFile(pub + "5/UpdateConfig.ini", 5, trusted.privateKey, 2000);
+         CZOLTUpdateIntf transfer({S_UpdateSerivceAddr("127.0.0.1", static_cast<std::uint16_t>(server->port()))}, false);
+         const UpdateFolders folders = FoldersOfType(app, 5, "Plugins");
+         CUpdateSession dialog({5, app, folders.installDir, folders.stagingDir, "UpdateConfig.ini", "4.0.9", "GD"},
+                               transfer);
+         ASSERT_TRUE(dialog.Prepare() && dialog.FetchManifest());
+         EXPECT_EQ(ReadTextFile(app + "UPDATE.kept/5/UpdateConfig.ini.serial"), "2000\n");
+       }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -292,6 +324,9 @@ TEST_F(SilentUpdateTest, SignedReleases) {
     if (!c.keys.empty()) WriteTextFile(app + "ZOLTUpdate.pub", c.keys);
     const std::string serialRecord = app + "UPDATE.kept/" + std::to_string(c.type) + "/release-serial";
     if (!c.keptSerial.empty()) WriteTextFile(serialRecord, c.keptSerial);
+    const std::string typePath = "/" + std::to_string(c.type) + "/";
+    const std::string manifest = c.type == 1 ? "UpdateConfig.ini" : "config.ini";
+    const std::string ownRecord = app + "UPDATE.kept" + typePath + manifest + ".serial";
     c.first(pub, c.type);
     if (c.second) {
       c.second(secondRoot, c.type);
@@ -299,8 +334,7 @@ TEST_F(SilentUpdateTest, SignedReleases) {
       config.WriteString("Update", "ServerIP2", "127.0.0.1");
       config.WriteInteger("Update", "ServerPort2", second.port());
     }
-    const std::string typePath = "/" + std::to_string(c.type) + "/";
-    const std::string manifest = c.type == 1 ? "UpdateConfig.ini" : "config.ini";
+    if (c.before) c.before();
 
     testing::internal::CaptureStderr();
     const bool ran = c.type == 1 ? RunProgram() : RunComponent("Plugins", c.type);
@@ -313,7 +347,10 @@ TEST_F(SilentUpdateTest, SignedReleases) {
       EXPECT_EQ(InstalledVersion(), c.type == 1 ? c.version : "4.0.9");
       SReleaseHeader served;
       if (!c.keys.empty() && ParseReleaseHeader(ReadTextFile(app + "UPDATE.kept" + typePath + manifest), served)) {
-        EXPECT_EQ(ReadTextFile(serialRecord), std::to_string(served.serial) + "\n");
+        EXPECT_EQ(ReadTextFile(ownRecord), std::to_string(served.serial) + "\n");
+        if (!c.keptSerial.empty()) {
+          EXPECT_EQ(ReadTextFile(serialRecord), c.keptSerial) << "the shared record of earlier versions stays";
+        }
       }
     } else {
       EXPECT_NE(errors.find(c.cause), std::string::npos) << errors;
@@ -321,6 +358,7 @@ TEST_F(SilentUpdateTest, SignedReleases) {
       EXPECT_EQ(InstalledVersion(), "4.0.9");
       if (!c.keptSerial.empty()) {
         EXPECT_EQ(ReadTextFile(serialRecord), c.keptSerial) << "a refused manifest records nothing";
+        EXPECT_FALSE(fs::exists(ownRecord));
       }
       EXPECT_FALSE(fs::exists(app + "UpdateRecord.dat"));
     }
@@ -410,7 +448,7 @@ TEST_F(SilentUpdateTest, SignedChecksReuseTheKeptPairAndCheckItAgain) {
        {"304", "200"},
        2},
       {"a newer release seen since: the kept pair is an older one on 304 too",
-       [&] { WriteTextFile(app + "UPDATE.kept/1/release-serial", "999999999999\n"); },
+       [&] { WriteTextFile(app + "UPDATE.kept/1/UpdateConfig.ini.serial", "999999999999\n"); },
        {"304", "200"},
        3,
        "is below 999999999999"},

@@ -8,6 +8,7 @@ PORT_FILE once it listens. Every request is appended to LOG_FILE as
 "<method> <path> <range header or ->". RULES_FILE (JSON, read at each request,
 may be missing) maps a request path (as sent, before decoding) to a fault:
   {"status": 404}                          answer with that status
+  {"status": 503, "headers": {"Retry-After": "120"}}   ... and those headers
   {"cut": N}                               announce the whole file, send N bytes, close
   {"stall": N}                             send N bytes, then nothing until the client leaves
   {"slow": N, "interval": S}               send N bytes every S seconds
@@ -47,6 +48,8 @@ class Handler(BaseHTTPRequestHandler):
         if "status" in rule:
             body = b"fault"
             self.send_response(rule["status"])
+            for name, value in rule.get("headers", {}).items():
+                self.send_header(name, value)
             self.send_header("Content-Length", str(len(body)))
             self.end_headers()
             self.wfile.write(body)

@@ -180,6 +180,10 @@ TEST_F(PublishTest, SignedManifestsVerifyWithOpensslAndCarryTheirExpiry) {
       {"a lower serial, rolled back on purpose", signing + " --serial 5 --allow-downgrade", 0, 5},
       {"a serial without a signing key", "--type 3 --release-version 2.0 --region 1 --serial 6", 2, 1},
       {"a serial that is not a number", signing + " --serial 1e3", 2, 1},
+      {"unsigned over a signed publication", "--type 3 --release-version 2.0 --region 1", 1, 1},
+      {"unsigned over a signed publication, in a dry run too", "--type 3 --release-version 2.0 --region 1 --dry-run", 1,
+       1},
+      {"--unsigned with a signing key", signing + " --unsigned", 2, 1},
   };
   for (const auto& c : serials) {
     SCOPED_TRACE(c.what);
@@ -196,8 +200,9 @@ TEST_F(PublishTest, SignedManifestsVerifyWithOpensslAndCarryTheirExpiry) {
     header = now;
   }
 
-  ASSERT_EQ(Publish("--type 3 --release-version 2.1 --region 1", release_, root_).exitCode, 0);
+  ASSERT_EQ(Publish("--type 3 --release-version 2.1 --region 1 --unsigned", release_, root_).exitCode, 0);
   EXPECT_FALSE(fs::exists(root_ + "/3/UpdateConfig.ini.sig")) << "no key, no signature";
+  EXPECT_FALSE(fs::exists(root_ + "/3/config.ini.sig"));
   EXPECT_FALSE(ReadTextFile(root_ + "/3/UpdateConfig.ini").starts_with(";")) << "and no release header";
   EXPECT_EQ(ReadTextFile(root_ + "/3/UpdateConfig.ini").find("EXPIRES"), std::string::npos);
 }
@@ -226,6 +231,7 @@ TEST_F(PublishTest, BadInputFailsAndLeavesTheEarlierPublication) {
     std::string arguments = "";
     bool symlink = false;
     int exitCode = 1;
+    std::string says = "";  // on stderr
   } cases[] = {
       {"manifest name in the release", "UpdateConfig.ini"},
       {"component manifest name in the release", "config.ini"},
@@ -253,7 +259,8 @@ TEST_F(PublishTest, BadInputFailsAndLeavesTheEarlierPublication) {
       {"a shorter version sorts below its extension, byte-wise", "", "--release-version 1"},
       {"signature name in the release", "UpdateConfig.ini.sig"},
       {"component signature name in the release", "config.ini.sig"},
-      {"signing key missing", "", "--sign-key " + ShellQuote(dir_ / "none.key")},
+      {"signing key missing", "", "--sign-key " + ShellQuote(dir_ / "none.key"), false, 1,
+       "cannot read the signing key " + dir_ / "none.key" + ": No such file or directory"},
       {"public key given to sign", "", "--sign-key " + ShellQuote(key.publicKey)},
       {"signing key file empty", "", "--sign-key /dev/null"},
       {"signing key missing, in a dry run too", "", "--dry-run --sign-key " + ShellQuote(dir_ / "none.key")},
@@ -277,6 +284,7 @@ TEST_F(PublishTest, BadInputFailsAndLeavesTheEarlierPublication) {
       WriteTextFile(release_ + c.file, "x");
     const ToolRun run = Publish("--release-version 9.9 --region 1 " + c.arguments, release_, root_);
     EXPECT_EQ(run.exitCode, c.exitCode) << run.errors;
+    EXPECT_NE(run.errors.find(c.says), std::string::npos) << run.errors;
     if (c.exitCode != 0) {
       EXPECT_NE(run.errors, "");
     }
@@ -349,7 +357,7 @@ TEST_F(PublishTest, SetRolloutChangesOnlyItsLineAndSignsAgain) {
   const auto verifies = [&] {
     std::string reason;
     return CReleaseTrust::FromPem(ReadTextFile(key.publicKey), "test")
-        .CheckManifest(manifest, manifest + ".sig", SManifestExpectation{1, false, std::nullopt, std::time(nullptr)},
+        .CheckManifest(manifest, manifest + ".sig", SManifestExpectation{1, false, std::nullopt, std::time(nullptr), ""},
                        reason);
   };
 

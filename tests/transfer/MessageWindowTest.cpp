@@ -137,8 +137,18 @@ TEST(DownloadMeter, DrawsOneLineOnATerminalAndSumsUpForTheLog) {
   {
     CDownloadMeter meter(2, 3 << 20, terminal, start);
     meter.Progress(1 << 20, start + 1s);
+    meter.NoteWire(2 << 20);
     meter.FileDone(2 << 20, start + 2s);
     EXPECT_EQ(meter.Summary(start + 4s), "downloaded 1 of 2 files, 2097152 bytes in 4.0 s (512 KiB/s)");
+  }
+  {
+    // A patch: what went over the wire is counted, and the files' size said.
+    CDownloadMeter meter(5, 0, nullptr, start);
+    meter.NoteWire(371);
+    for (int i = 0; i < 5; ++i) meter.FileDone(608842);
+    EXPECT_EQ(meter.Summary(start + 1s),
+              "downloaded 5 of 5 files, 371 bytes in 1.0 s (371 B/s); the files have 3044210 bytes (patches, "
+              "compressed copies and resumed downloads made up the difference)");
   }
   std::rewind(terminal);
   char text[256] = {};

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTest>
@@ -54,6 +55,30 @@ TEST(DlgNotify, AnswersSixForUpgradeNowAndSevenOtherwise) {
     QTimer::singleShot(0, &dialog, [&] { QTest::mouseClick(Control(dialog, c.control), Qt::LeftButton); });
     EXPECT_EQ(dialog.DoModal(), c.result) << c.control;
   }
+}
+
+// Nobody at the screen: the window ends as "下次升级 " once its time is up,
+// and not before; an answer given in time stands.
+TEST(DlgNotify, AnUnansweredWindowEndsAsLaterWhenItsTimeIsUp) {
+  CDlgNotify dialog;
+  dialog.timeLimitMs = 400;
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_EQ(dialog.DoModal(), 7);
+  EXPECT_GE(clock.elapsed(), 400);
+  EXPECT_LT(clock.elapsed(), 10000);
+  EXPECT_TRUE(dialog.timedOut);
+
+  CDlgNotify answered;
+  answered.timeLimitMs = 400;
+  QTimer::singleShot(0, &answered, [&] { QTest::mouseClick(Control(answered, IDC_UPGRADE_NOW), Qt::LeftButton); });
+  EXPECT_EQ(answered.DoModal(), 6);
+  EXPECT_FALSE(answered.timedOut);
+
+  // Through the silent run's notifier, with the limit in whole seconds.
+  clock.restart();
+  EXPECT_EQ(NotificationWindowNotifier()({"4.0.9", "4.1.0", "", 1}), kNotifyTimedOut);
+  EXPECT_GE(clock.elapsed(), 1000);
 }
 
 TEST(DlgNotify, TheSilentUpdatesNotifierFillsTheWindowAndReturnsTheAnswer) {

@@ -123,10 +123,11 @@ TEST(DlgUpdateDownload, FetchesOnlyWhatIsNotStagedThenInstallsAndRecords) {
   dialog.Create();
   ASSERT_EQ(dialog.updateFiles.size(), 3u);
   EXPECT_EQ(dialog.downloadList, (std::vector<std::string>{"bin\\tool.dat", "lang\\zh.dat"}));
-  EXPECT_EQ(dialog.expectedSizes, (std::vector<int>{16, 12}));
+  EXPECT_EQ(dialog.expectedSizes, (std::vector<std::int64_t>{16, 12}));
 
   Click(Control(dialog, IDC_UPGRADE));
-  EXPECT_EQ(dialog.progressBar.High(), 2u);
+  // Downloading, the bar counts thousandths of the listed files' bytes.
+  EXPECT_EQ(dialog.progressBar.High(), 1000u);
   EXPECT_EQ(dialog.bannerPicture.PictureId(), 19532u);
   EXPECT_EQ(dialog.statusText.GetWindowText(), "软件更新后会自动启用新版本！");
   for (int id : {IDC_VERSION, IDC_UPDATABLE, IDC_QUESTION, IDC_UPGRADE}) EXPECT_FALSE(Shown(dialog, id)) << id;
@@ -134,7 +135,7 @@ TEST(DlgUpdateDownload, FetchesOnlyWhatIsNotStagedThenInstallsAndRecords) {
   ASSERT_TRUE(WaitPumpingEvents([&] { return dialog.IsEnded(); }));
   EXPECT_EQ(dialog.Result(), 1);
   EXPECT_EQ(dialog.bannerPicture.PictureId(), 19535u);
-  // The bar counts whole files.
+  // Installing, the bar is full.
   EXPECT_EQ(dialog.progressBar.Progress(), 2u);
   EXPECT_EQ(installation.Installed("ZOLTClient.dat"), "new client");
   EXPECT_EQ(installation.Installed("bin/tool.dat"), "new tool, longer");
@@ -185,7 +186,7 @@ TEST(DlgUpdateDownload, InstallsAtOnceWhenEverythingIsStaged) {
   // Installed inside the click, through the report the dialog sends itself.
   EXPECT_TRUE(dialog.IsEnded());
   EXPECT_EQ(dialog.downloadList, std::vector<std::string>{"a.dat"});
-  EXPECT_EQ(dialog.expectedSizes, std::vector<int>{6});
+  EXPECT_EQ(dialog.expectedSizes, std::vector<std::int64_t>{6});
   EXPECT_EQ(dialog.downloadThread, nullptr);
   EXPECT_EQ(installation.Installed("a.dat"), "new a!");
   EXPECT_EQ(installation.Installed("b.dat"), "new b");
@@ -225,7 +226,7 @@ TEST(DlgUpdateDownload, FailuresShowTheirTextAndInstallNothing) {
     if (c.everyFileCounted) {
       // A completion report after the last counted file has nothing to count.
       EXPECT_EQ(dialog.finishedCount, 2);
-      const int late = dialog.expectedSizes.back();
+      const std::int64_t late = dialog.expectedSizes.back();
       std::thread worker([&] { SendMessageA(dialog.GetSafeHwnd(), WM_UPDATE_DOWNLOAD_DONE, late, late); });
       WaitPumpingEvents([] { return false; }, 200);
       worker.join();
@@ -243,6 +244,24 @@ TEST(DlgUpdateDownload, FailuresShowTheirTextAndInstallNothing) {
     EXPECT_EQ(installation.ConfiguredVersion(), "1.0");
     EXPECT_TRUE(installation.RecordOutcomes().empty());
   }
+}
+
+// A file of 2 GiB or more: its SIZE is counted in 64 bits, so the report the
+// transfer sends when it is complete counts it. The report is sent here as
+// the transfer sends it, without moving 3 GB.
+TEST(DlgUpdateDownload, AFileOf2GiBOrMoreIsCountedByItsSize) {
+  ServedInstallation installation("2.0", {{"big.dat", "stands in for 3 GB", "3000000000"}, {"b.dat", "new b"}});
+  CDlgUpdate dialog;
+  dialog.Create();
+  ASSERT_EQ(dialog.expectedSizes.size(), 2u);
+  EXPECT_EQ(dialog.expectedSizes.front(), 3000000000LL);
+  testing::internal::CaptureStderr();
+  std::thread transfer([&] { SendMessageA(dialog.GetSafeHwnd(), WM_UPDATE_DOWNLOAD_DONE, 3000000000u, 3000000000LL); });
+  WaitPumpingEvents([&] { return dialog.finishedCount == 1; }, 5000);
+  transfer.join();
+  EXPECT_EQ(dialog.finishedCount, 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_NE(dialog.statusText.GetWindowText(), kUpdateFailed);
 }
 
 TEST(DlgUpdateDownload, SignedReleases) {

@@ -11,6 +11,7 @@
 #include <regex>
 #include <thread>
 
+#include "platform/configfile/ConfigFile.h"
 #include "platform/win32/Files.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/HttpServers.h"
@@ -172,6 +173,20 @@ TEST(EndToEnd, SilentUpdateAsksThroughTheNotificationWindow) {
   EXPECT_EQ(installation.ConfiguredVersion(), "2.0");
 }
 
+// Nobody answers the notification window: after [Update] NotifySeconds it
+// counts as "下次升级 ", and the run ends, giving up the instance lock.
+TEST(EndToEnd, AnUnansweredNotificationEndsTheSilentRunWhenItsTimeIsUp) {
+  ServedInstallation installation("2.0", {{"a.dat", "new a"}});
+  ASSERT_NO_FATAL_FAILURE(InstallForANotifyingRelease(installation));
+  CCryptConfigFile(installation.app / "Config.dat", "").WriteString("Update", "NotifySeconds", "2");
+
+  EXPECT_EQ(RunAndAct(installation, {"-silent"}, "^Tovaro升级通知$", {}), 0);
+  EXPECT_EQ(installation.ConfiguredVersion(), "2.0");
+  const std::string log = ReadTextFile(installation.app / "ZOLTUpdate.log");
+  EXPECT_NE(log.find("the notification window was not answered within 2 s; taken as \"下次升级\""), std::string::npos)
+      << log;
+}
+
 // A dialog that cannot reach the server says why in the run log, and the
 // process exits 1 once the user closes it, so a script that started it knows.
 TEST(EndToEnd, DialogThatCouldNotCheckExitsOneWithTheCauseLogged) {
@@ -256,8 +271,60 @@ TEST(EndToEnd, KeysDriveTheDialogAndTheLogSaysHowItEnded) {
     EXPECT_EQ(RunAndAct(installation, {}, "^在线更新$", actions), c.status);
     const std::string log = ReadTextFile(installation.app / "ZOLTUpdate.log");
     EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    // Each line is written when it happens, the start first.
+    EXPECT_LT(log.find("started: update dialog"), log.find("published version")) << log;
+    if (c.status == 0) {
+      EXPECT_LT(log.find("started: update dialog"), log.find("installed version 2.0")) << log;
+    }
     EXPECT_EQ(installation.Installed("a.dat") == "old a", c.status != 0);
   }
+}
+
+// On a real X server the bar moves with the bytes as the transfer reports
+// them. Its value is read from the running dialog, through the window's icon
+// text (what a task bar labels the window with), which the dialog keeps at the
+// bar's percentage: it must rise twice while the file is still arriving. A
+// cancel then logs the bytes that did arrive.
+TEST(EndToEnd, TheBarMovesWithTheBytesAndACancelCountsThem) {
+  const char* exe = std::getenv("ZOLT_UPDATE_EXE");
+  ASSERT_NE(exe, nullptr);
+  ServedInstallation installation("2.0", {{"a.dat", std::string(3 << 20, 'a')}});
+  InstallProgram(exe, installation.app);
+  installation.Install("a.dat", "old a");
+  NginxServer slow(installation.publish.path(), "512k");  // six seconds for the file
+  installation.Configure(slow.port());
+  std::vector<int> seen;
+  const auto percent = [](const std::string& window) {
+    const ChildResult shown = RunChild({"/usr/bin/xprop", "-id", window, "WM_ICON_NAME"}, {}, 5);
+    const std::size_t sign = shown.out.find('%');
+    const std::size_t blank = shown.out.rfind(' ', sign);
+    return sign == std::string::npos || blank == std::string::npos
+               ? -1
+               : std::atoi(shown.out.substr(blank + 1, sign - blank - 1).c_str());
+  };
+  const int status = RunAndAct(installation, {}, "^在线更新$", {{"key", "Escape"}}, [&] {
+    const std::string window = FindWindowNamed("^在线更新$");
+    RunChild({"/usr/bin/xdotool", "windowfocus", "--sync", window}, {}, 10);
+    RunChild({"/usr/bin/xdotool", "key", "Return"}, {}, 10);
+    for (int reading = 0; reading < 2; ++reading) {
+      int now = -1;
+      EXPECT_TRUE(WaitFor(
+          [&] {
+            now = percent(window);
+            return now > (seen.empty() ? 0 : seen.back()) && now < 100;
+          },
+          5000))
+          << "the bar stays at " << now;
+      seen.push_back(now);
+    }
+  });
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(seen.size(), 2u);
+  const std::string log = ReadTextFile(installation.app / "ZOLTUpdate.log");
+  EXPECT_NE(log.find("cancelled: the user closed the dialog during the download"), std::string::npos) << log;
+  const std::size_t summary = log.find("downloaded 0 of 1 files, ");
+  ASSERT_NE(summary, std::string::npos) << log;
+  EXPECT_GT(std::atoll(log.c_str() + summary + 25), 0) << "the bytes that arrived are counted\n" << log;
 }
 
 // No display at all, and a DISPLAY whose server cannot be reached (Qt would
@@ -287,6 +354,8 @@ TEST(EndToEnd, SilentUpdateWithAnUnreachableDisplayStillRestartsTheClient) {
   ASSERT_NO_FATAL_FAILURE(InstallForANotifyingRelease(installation));
   installation.Install("ZOLTClient.exe", "#!/bin/sh\necho started > \"$(dirname \"$0\")/client.started\"\n");
   ::chmod((installation.app / "ZOLTClient.exe").c_str(), 0755);
+  // A stand-in client that opens no window: no trial judges it.
+  CCryptConfigFile((installation.app / "Config.dat").c_str(), "").WriteString("Update", "TrialSeconds", "0");
 
   for (const char* name : {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) unsetenv(name);
   setenv("DISPLAY", UnreachableDisplay().c_str(), 1);

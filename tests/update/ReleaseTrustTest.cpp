@@ -7,12 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "platform/crypt/MD5.h"
 #include "tests/support/HttpServers.h"
 #include "tests/support/TempDir.h"
+#include "update/StagedCheck.h"
 #include "update/UpdateManifest.h"
 
 namespace {
@@ -104,6 +106,10 @@ TEST_F(ReleaseTrustTest, ManifestChecks) {
       {"expiry not a time", "[Version]\nEXPIRES=2030-1-1 00:00:00\n" + files, "trusted", "", false, "not a time"},
       {"expiry with a word after it", "[Version]\nEXPIRES=2030-01-01 00:00:00 UTC\n" + files, "trusted", "", false,
        "not a time"},
+      {"expiry on a day its month lacks", "[Version]\nEXPIRES=2030-02-31 00:00:00\n" + files, "trusted", "", false,
+       "not a time"},
+      {"header expiry on a day its month lacks", "[a.dll]\nSHA256=" + kSha + "\n", "trusted", "", true,
+       "does not begin with a release header", "; zolt-release type=1 serial=10 expires=2027-04-31T00:00:00Z\n"},
       {"a file without SHA256", "[Version]\nVERSION=2\n[FILES]\na.dll\nb.dll\n[a.dll]\nSHA256=" + kSha + "\n",
        "trusted", "", false, "no SHA256 for b.dll"},
       {"SHA256 in capitals", "[FILES]\na.dll\n[a.dll]\nSHA256=" + std::string(64, 'A') + "\n", "trusted", "", false,
@@ -145,7 +151,7 @@ TEST_F(ReleaseTrustTest, ManifestChecks) {
                     Signed(c.header + c.manifest,
                            std::string(c.signer) == "trusted" ? trusted_.privateKey : foreign_.privateKey));
     std::string reason;
-    const bool accepted = trust.CheckManifest(manifest, manifest + ".sig", {1, c.component, c.highest, now}, reason);
+    const bool accepted = trust.CheckManifest(manifest, manifest + ".sig", {1, c.component, c.highest, now, ""}, reason);
     EXPECT_EQ(accepted, *c.reason == '\0') << reason;
     if (*c.reason != '\0') {
       EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
@@ -163,9 +169,10 @@ TEST_F(ReleaseTrustTest, ManifestChecks) {
   EXPECT_EQ(read.expires, now);
 }
 
+// A staged copy that is not the published one is deleted: no later step
+// may take it for the file, and the next run need not read it again.
 TEST_F(ReleaseTrustTest, StagedCopyNeedsBothDigestsOnlyWhenSigned) {
   TempDir staging;
-  WriteTextFile(staging / "a.dll", "published");
   const std::string md5 = CMD5::OfBytes("published", 9);
   const std::string sha = CMD5::SHA256OfBytes("published", 9);
   const struct {
@@ -173,20 +180,33 @@ TEST_F(ReleaseTrustTest, StagedCopyNeedsBothDigestsOnlyWhenSigned) {
     UpdateFileInfo file;
     bool sha256;
     bool matches;
+    const char* cause;
   } cases[] = {
-      {"both digests", {"a.dll", "", "9", md5, sha}, true, true},
-      {"MD5 only, unsigned installation", {"a.dll", "", "9", md5, kSha}, false, true},
-      {"MD5 matches, SHA256 does not", {"a.dll", "", "9", md5, kSha}, true, false},
-      {"SHA256 in capitals", {"a.dll", "", "9", md5, "E" + sha.substr(1)}, true, false},
-      {"MD5 differs", {"a.dll", "", "9", std::string(32, '0'), sha}, true, false},
-      {"missing copy", {"b.dll", "", "9", md5, sha}, true, false},
+      {"both digests", {"a.dll", "", "9", md5, sha}, true, true, ""},
+      {"MD5 only, unsigned installation", {"a.dll", "", "9", md5, kSha}, false, true, ""},
+      {"MD5 matches, SHA256 does not", {"a.dll", "", "9", md5, kSha}, true, false, "a.dll arrived with SHA256 "},
+      {"SHA256 in capitals", {"a.dll", "", "9", md5, "E" + sha.substr(1)}, true, false, "arrived with SHA256"},
+      {"MD5 differs", {"a.dll", "", "9", std::string(32, '0'), sha}, true, false, "a.dll arrived with MD5 "},
+      {"missing copy", {"b.dll", "", "9", md5, sha}, true, false, "b.dll is missing"},
   };
-  CMD5 hasher;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    WriteTextFile(staging / "a.dll", "published");
     std::string cause;
-    EXPECT_EQ(StagedCopyMatches(hasher, c.file, staging.path(), c.sha256, &cause), c.matches) << cause;
+    EXPECT_EQ(StagedCopyMatches(c.file, staging.path(), c.sha256, &cause), c.matches) << cause;
+    if (!c.matches) {
+      EXPECT_NE(cause.find(c.cause), std::string::npos) << cause;
+    }
+    EXPECT_EQ(std::filesystem::exists(staging / "a.dll"), c.matches || c.file.fileName != "a.dll");
   }
+  // A folder where the copy should be cannot be read: it says so, and stays.
+  std::filesystem::create_directory(staging / "c.dll");
+  std::string cause;
+  EXPECT_FALSE(StagedCopyMatches({"c.dll", "", "9", md5, sha}, staging.path(), true, &cause));
+  EXPECT_EQ(cause.find("cannot read the staged copy of c.dll: "), 0u) << cause;
+  EXPECT_TRUE(std::filesystem::is_directory(staging / "c.dll"));
+  WriteTextFile(staging / "a.dll", "published");
+  CMD5 hasher;
   // sha256sum's text for the same bytes.
   EXPECT_EQ(CMD5::SHA256OfBytes("abc", 3), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   std::string digest;
@@ -208,8 +228,14 @@ TEST_F(ReleaseTrustTest, ExpiryForm) {
   EXPECT_EQ(FormatExpiry(time), "2026-12-08 14:45:00");
   EXPECT_EQ(FormatExpiry(0), "1970-01-01 00:00:00");
   for (const char* bad : {"", "2026-12-08", "2026-13-01 00:00:00", "2026-12-08T14:45:00", "2026-12-08 24:00:00",
-                          " 2026-12-08 14:45:00", "2026-12-08 14:45:0x"})
+                          " 2026-12-08 14:45:00", "2026-12-08 14:45:0x", "2030-02-31 00:00:00", "2030-02-29 00:00:00",
+                          "2100-02-29 00:00:00", "2030-06-31 00:00:00", "2030-01-00 00:00:00"})
     EXPECT_FALSE(ParseExpiry(bad, time)) << bad;
+  // The last days of months, leap days included, are dates.
+  for (const char* good : {"2028-02-29 00:00:00", "2000-02-29 12:00:00", "2030-12-31 23:59:59", "2030-04-30 00:00:00"}) {
+    ASSERT_TRUE(ParseExpiry(good, time)) << good;
+    EXPECT_EQ(FormatExpiry(time), good);
+  }
 }
 
 }  // namespace

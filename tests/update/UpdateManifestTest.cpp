@@ -140,7 +140,7 @@ TEST_F(CompareUpdateConfigTest, CurrentByVersionAndRegionHashesNothing) {
 TEST_F(CompareUpdateConfigTest, NewerVersionRegionChangeOrUnconditionalCompareTheCopies) {
   Install("same.dll", "same");
   Install("changed.dll", "old");
-  const std::vector<ManifestFile> manifest = {{"same.dll", Md5Of("same")}, {"changed.dll", Md5Of("new")}};
+  const std::vector<ManifestFile> manifest = {{"same.dll", Md5Of("same"), "4"}, {"changed.dll", Md5Of("new")}};
   const struct {
     const char* what;
     const char* remoteVersion;
@@ -161,10 +161,57 @@ TEST_F(CompareUpdateConfigTest, NewerVersionRegionChangeOrUnconditionalCompareTh
 
 TEST_F(CompareUpdateConfigTest, UnconditionalWithEverythingCurrentListsNothing) {
   Install("a.dll", "a");
-  WriteManifest("1.0", "1", 1, {{"a.dll", Md5Of("a")}});
+  WriteManifest("1.0", "1", 1, {{"a.dll", Md5Of("a"), "1"}});
   std::vector<UpdateFileInfo> files;
   EXPECT_EQ(Compare("1.0", "1", files), 0);
   EXPECT_TRUE(files.empty());
+}
+
+// A copy whose size is not the manifest's SIZE differs from the release and is
+// listed without being read; the digest decides everything else as before,
+// also when SIZE is missing or no plain number. The size decides before the
+// kept digests do, so the result is the same with them or without.
+TEST_F(CompareUpdateConfigTest, ACopyOfAnotherSizeIsChangedWithoutBeingRead) {
+  const struct {
+    const char* what;
+    std::string installed;
+    std::string size;  // SIZE as written
+    std::string md5;   // MD5 as written
+    bool listed;
+    std::uint64_t hashed;
+  } rows[] = {
+      {"larger than the release", "old content", "3", Md5Of("new"), true, 0},
+      {"smaller than the release", "ol", "3", Md5Of("new"), true, 0},
+      {"same size, same content", "new", "3", Md5Of("new"), false, 1},
+      {"same size, other content", "NEW", "3", Md5Of("new"), true, 1},
+      {"SIZE empty: the digest decides", "new!", "", Md5Of("new!"), false, 1},
+      {"SIZE not a number: the digest decides", "new!", "4 bytes", Md5Of("new!"), false, 1},
+      {"SIZE negative: the digest decides", "new!", "-4", Md5Of("new!"), false, 1},
+      {"SIZE beyond 64 bits: the digest decides", "new!", "99999999999999999999", Md5Of("new!"), false, 1},
+      // The publisher's SIZE is the release's: a copy of another size is not it.
+      {"SIZE wrong, digest right", "new!", "5", Md5Of("new!"), true, 0},
+  };
+  for (const bool withCache : {false, true}) {
+    for (const auto& row : rows) {
+      SCOPED_TRACE(std::string(row.what) + (withCache ? ", digest cache kept" : ""));
+      Install("a.dll", row.installed);
+      WriteManifest("2.0", "1", 0, {{"a.dll", row.md5, row.size}});
+      CDigestCache cache(dir_ / "kept/digests", install_);
+      UpdateCheckInfo request(install_, manifest_, "1.0", "1");
+      if (withCache) request.digestCache = &cache;
+      CConfigFile manifest(manifest_);
+      std::vector<UpdateFileInfo> files;
+      const auto before = CMD5::FilesHashed();
+      EXPECT_EQ(CompareUpdateConfig(manifest, request, files), 0);
+      EXPECT_EQ(CMD5::FilesHashed() - before, row.hashed);
+      EXPECT_EQ(Names(files), row.listed ? std::vector<std::string>{"a.dll"} : std::vector<std::string>{});
+      if (row.listed) {
+        EXPECT_EQ(files[0].size, row.size);
+        EXPECT_EQ(files[0].md5, row.md5);
+      }
+      cache.Write();
+    }
+  }
 }
 
 TEST_F(CompareUpdateConfigTest, RecordsCarryTheManifestsTexts) {
