@@ -15,8 +15,16 @@ int RunInteractiveMode(int updateType, const std::string& moduleName) {
 #else
   (void)updateType;
   (void)moduleName;
+#ifdef _WIN32
+  // Not a bad command line: the same command works where the dialogs exist.
+  // It fails as a run without a display does.
+  std::fprintf(stderr, "ZOLTUpdate: built without the dialogs (ZOLT_GUI=OFF), so the interactive mode cannot run; "
+                       "run it with -silent\n");
+  return 1;
+#else
   std::fprintf(stderr, "ZOLTUpdate: built without the dialogs (ZOLT_GUI=OFF); run it with -silent\n");
   return 2;
+#endif
 #endif
 }
 

@@ -10,6 +10,7 @@
 #include "platform/configfile/ConfigFile.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/win32/Files.h"
+#include "platform/win32/Runtime.h"
 #include "transfer/KeptManifest.h"
 #include "update/Rollout.h"
 
@@ -20,7 +21,7 @@ constexpr std::size_t kMaximumLastRunBytes = 16 * 1024;
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
   std::tm parts{};
-  gmtime_r(&now, &parts);
+  crt::UtcCalendar(now, parts);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
   return text;

@@ -1,11 +1,10 @@
 #include "app/UiLoader.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
 
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
+#include "platform/win32/Runtime.h"
 #include "ui/UiModule.h"
 
 namespace {
@@ -19,8 +18,7 @@ void* LoadModule(std::string& why) {
     std::string path;
     CDirectoryEx::GetApplicationPath(path);
     path += kUiModuleName;
-    handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) error = ::dlerror();
+    handle = crt::LoadProgramModule(path, error);
   }
   why = error;
   return handle;
@@ -30,7 +28,7 @@ template <class Function>
 Function Lookup(const char* name, std::string& why) {
   void* module = LoadModule(why);
   if (module == nullptr) return nullptr;
-  auto* symbol = reinterpret_cast<Function>(::dlsym(module, name));
+  auto* symbol = reinterpret_cast<Function>(crt::ProgramModuleFunction(module, name));
   if (symbol == nullptr) why = std::string(name) + " missing in " + kUiModuleName;
   return symbol;
 }

@@ -1,9 +1,8 @@
 #include "transfer/DownloadMeter.h"
 
-#include <unistd.h>
-
 #include "platform/core_guard.h"
 #include "platform/diagnostics/Diagnostics.h"
+#include "platform/win32/Runtime.h"
 
 namespace {
 
@@ -37,7 +36,7 @@ CDownloadMeter::~CDownloadMeter() {
   if (drawn_ > 0) std::fputc('\n', terminal_);
 }
 
-std::FILE* CDownloadMeter::DefaultTerminal() { return ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr; }
+std::FILE* CDownloadMeter::DefaultTerminal() { return crt::StandardErrorIsTerminal() ? stderr : nullptr; }
 
 void CDownloadMeter::Attach(CZOLTUpdateIntf& transfer) {
   transfer.SetProgress([this](std::uint64_t received, std::uint64_t) { Progress(received); });

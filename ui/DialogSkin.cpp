@@ -21,10 +21,10 @@ void SkinTitleCloseButton(CImageButtonX& button) {
   button.SetSelectImage(19528, nullptr);
 }
 
-HBRUSH StaticTextColour(CImageDialog& dialog, CDC* dc, QWidget* control, UINT ctlColor, COLORREF colour) {
+HBRUSH StaticTextColour(CImageDialog& dialog, CDC* dc, CWnd* control, UINT ctlColor, COLORREF colour) {
   HBRUSH brush = dialog.CImageDialog::OnCtlColor(dc, control, ctlColor);
   if (ctlColor != CTLCOLOR_STATIC) return brush;
   dc->SetBkMode(TRANSPARENT);
   dc->SetTextColor(colour);
-  return GetStockObject(NULL_BRUSH);
+  return static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
 }

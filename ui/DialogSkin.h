@@ -19,4 +19,4 @@ void SkinTitleCloseButton(CImageButtonX& button);
 
 // The WM_CTLCOLOR answer of both dialogs: statics drawn in colour straight on
 // the background.
-HBRUSH StaticTextColour(CImageDialog& dialog, CDC* dc, QWidget* control, UINT ctlColor, COLORREF colour);
+HBRUSH StaticTextColour(CImageDialog& dialog, CDC* dc, CWnd* control, UINT ctlColor, COLORREF colour);

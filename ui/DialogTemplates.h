@@ -1,6 +1,13 @@
 // The dialog templates and control IDs of the two dialogs.
 #pragma once
 
+#include "platform/visual/VisualTypes.h"
+
+// windows.h names an obsolete cursor IDC_ICON; here it is the dialog's icon.
+#ifdef IDC_ICON
+#undef IDC_ICON
+#endif
+
 inline constexpr unsigned IDD_NOTIFY = 19520;
 inline constexpr unsigned IDD_UPDATE = 19521;
 

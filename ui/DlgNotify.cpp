@@ -1,8 +1,9 @@
 #include "ui/DlgNotify.h"
 
-#include <QGuiApplication>
-#include <QScreen>
+#ifndef _WIN32
+// The visual layer has no timer of its own yet; on Linux it is Qt's.
 #include <QTimer>
+#endif
 
 #include "platform/win32/Shell.h"
 #include "ui/DialogSkin.h"
@@ -53,7 +54,7 @@ BOOL CDlgNotify::OnInitDialog() {
   linkText.SetUnderline(true);
   linkText.SetHoverCursor(LoadCursorA(nullptr, IDC_HAND));
   // A link to nowhere would be a button that does nothing.
-  linkText.setVisible(!webSiteUrl.empty());
+  linkText.ShowWindow(webSiteUrl.empty() ? SW_HIDE : SW_SHOW);
   // The title band is light text on blue, whatever the statics' colour.
   if (auto* title = dynamic_cast<CStaticText*>(GetDlgItem(IDC_TITLE))) {
     title->SetFontSize(12, 0);
@@ -61,16 +62,19 @@ BOOL CDlgNotify::OnInitDialog() {
     title->SetBold(true);
   }
   PlaceAboveTaskBar();
+#ifndef _WIN32
+  // Not yet on Windows: the notification there waits for its answer without a limit.
   if (timeLimitMs > 0)
     QTimer::singleShot(timeLimitMs, this, [this] {
       if (IsEnded()) return;
       timedOut = true;
       OnLater();
     });
+#endif
   return TRUE;
 }
 
-HBRUSH CDlgNotify::OnCtlColor(CDC* dc, QWidget* control, UINT ctlColor) {
+HBRUSH CDlgNotify::OnCtlColor(CDC* dc, CWnd* control, UINT ctlColor) {
   return StaticTextColour(*this, dc, control, ctlColor, kTextColour);
 }
 
@@ -85,15 +89,17 @@ void CDlgNotify::OnOpenWebSite() {
   ShellExecuteA(nullptr, "open", webSiteUrl.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-QPoint CDlgNotify::PlaceAboveTaskBarPosition(const QRect& available, const QSize& window) {
-  // QRect's right() and bottom() are the last pixel inside; the edges are one further.
-  const int rightEdge = available.x() + available.width();
-  const int bottomEdge = available.y() + available.height();
-  return QPoint(rightEdge - window.width() - kMargin, bottomEdge - window.height() - kMargin);
+CPoint CDlgNotify::PlaceAboveTaskBarPosition(const CRect& workArea, const CSize& window) {
+  // A RECT's right and bottom are the edges, one past the last pixel inside.
+  return CPoint{static_cast<int>(workArea.right) - window.cx - kMargin,
+                static_cast<int>(workArea.bottom) - window.cy - kMargin};
 }
 
 void CDlgNotify::PlaceAboveTaskBar() {
-  QScreen* screen = QGuiApplication::primaryScreen();
-  if (!screen) return;
-  move(PlaceAboveTaskBarPosition(screen->availableGeometry(), size()));
+  CRect workArea;
+  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0)) return;
+  CRect window;
+  GetWindowRect(&window);
+  const CPoint place = PlaceAboveTaskBarPosition(workArea, CSize{window.Width(), window.Height()});
+  SetWindowPos(nullptr, place.x, place.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }

@@ -4,9 +4,6 @@
 // answer within the time limit).
 #pragma once
 
-#include <QPoint>
-#include <QRect>
-#include <QSize>
 #include <string>
 
 #include "platform/visual/ImageButtonX.h"
@@ -20,7 +17,7 @@ class CDlgNotify : public CImageDialog {
 
   BOOL OnInitDialog() override;
   void DoDataExchange(CDataExchange* pDX) override;
-  HBRUSH OnCtlColor(CDC* dc, QWidget* control, UINT ctlColor) override;
+  HBRUSH OnCtlColor(CDC* dc, CWnd* control, UINT ctlColor) override;
   void OnLButtonDown(UINT flags, CPoint point) override;
 
   void OnUpgradeNow();
@@ -30,13 +27,14 @@ class CDlgNotify : public CImageDialog {
   // its right edge and 5 pixels above the task bar.
   void PlaceAboveTaskBar();
 
-  // Where a window of size window goes on a screen whose area outside the task
-  // bar (Qt's available geometry) is available: right edge 5 pixels left of the
-  // area's right edge, bottom 5 pixels above its bottom, which is the task
-  // bar's top when the task bar is at the bottom. With the task bar at the top
-  // or a side (or none) this keeps the window in the bottom right corner of
-  // what is visible, instead of above the top of the screen.
-  static QPoint PlaceAboveTaskBarPosition(const QRect& available, const QSize& window);
+  // Where a window of size window goes on a screen whose work area (the screen
+  // less the task bar, as SPI_GETWORKAREA gives it) is workArea: right edge 5
+  // pixels left of the area's right edge, bottom 5 pixels above its bottom,
+  // which is the task bar's top when the task bar is at the bottom. With the
+  // task bar at the top or a side (or none) this keeps the window in the
+  // bottom right corner of what is visible, instead of above the top of the
+  // screen.
+  static CPoint PlaceAboveTaskBarPosition(const CRect& workArea, const CSize& window);
 
   std::string currentVersion;
   std::string newVersion;

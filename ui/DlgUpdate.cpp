@@ -94,17 +94,17 @@ BOOL CDlgUpdate::OnInitDialog() {
   return TRUE;
 }
 
-HBRUSH CDlgUpdate::OnCtlColor(CDC* dc, QWidget* control, UINT ctlColor) {
+HBRUSH CDlgUpdate::OnCtlColor(CDC* dc, CWnd* control, UINT ctlColor) {
   return StaticTextColour(*this, dc, control, ctlColor, 0x333333);
 }
 
 void CDlgUpdate::OnLButtonDown(UINT flags, CPoint point) { DragByTitleBand(*this, flags, point); }
 
 void CDlgUpdate::HideOfferControls() {
-  versionText.hide();
-  if (QWidget* item = GetDlgItem(IDC_UPDATABLE)) item->hide();
-  if (QWidget* item = GetDlgItem(IDC_QUESTION)) item->hide();
-  upgradeButton.hide();
+  versionText.ShowWindow(SW_HIDE);
+  if (CWnd* item = GetDlgItem(IDC_UPDATABLE)) item->ShowWindow(SW_HIDE);
+  if (CWnd* item = GetDlgItem(IDC_QUESTION)) item->ShowWindow(SW_HIDE);
+  upgradeButton.ShowWindow(SW_HIDE);
 }
 
 void CDlgUpdate::CheckForUpdate() {
@@ -246,7 +246,11 @@ void CDlgUpdate::ShowDownloaded(std::uint64_t bytes) {
   const unsigned long steps =
       total == 0 ? 0 : static_cast<unsigned long>(std::min<std::uint64_t>(done, total) * kProgressSteps / total);
   progressBar.SetProgress(steps);
+#ifndef _WIN32
+  // Not yet on Windows, where the task bar shows the window's title, by which
+  // the client and the tests find the dialog.
   SetWindowIconLabel(*this, "在线更新 " + std::to_string(steps / 10) + "%");
+#endif
 }
 
 void CDlgUpdate::ApplyDownloadedUpdate() {
@@ -256,7 +260,7 @@ void CDlgUpdate::ApplyDownloadedUpdate() {
   progressBar.SetRange(0, steps);
   progressBar.SetProgress(steps);
   bannerPicture.SetPicture(kBannerInstalling, nullptr);
-  repaint();
+  RedrawWindow();
   // A size can match while the content does not (a truncated file padded by a
   // proxy, a changed file of the same size): the digest decides.
   if (!session_->VerifyStaged(downloadList, downloadThread ? downloadThread->digests : std::vector<FileDigests>{})) {

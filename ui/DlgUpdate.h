@@ -26,7 +26,7 @@ class CDlgUpdate : public CImageDialog, private IUpdateObserver {
 
   BOOL OnInitDialog() override;
   void DoDataExchange(CDataExchange* pDX) override;
-  HBRUSH OnCtlColor(CDC* dc, QWidget* control, UINT ctlColor) override;
+  HBRUSH OnCtlColor(CDC* dc, CWnd* control, UINT ctlColor) override;
   void OnLButtonDown(UINT flags, CPoint point) override;
 
   // Reads the configuration, removes old backups, fetches and compares the

@@ -1,8 +1,13 @@
-// Entry points of the dialog module "ZOLTUpdateUI.so", which lies beside the
-// program. Start-up looks them up by name (see app/UiLoader.h).
+// Entry points of the dialog module "ZOLTUpdateUI.so" ("ZOLTUpdateUI.dll" on
+// Windows), which lies beside the program. Start-up looks them up by name (see
+// app/UiLoader.h).
 #pragma once
 
+#if defined(_WIN32)
+#define ZOLT_UI_EXPORT __declspec(dllexport)
+#else
 #define ZOLT_UI_EXPORT __attribute__((visibility("default")))
+#endif
 
 extern "C" {
 
@@ -21,6 +26,10 @@ ZOLT_UI_EXPORT int ZoltUiShowNotification(const char* currentVersion, const char
                                           int timeLimitSeconds);
 }
 
+#if defined(_WIN32)
+inline constexpr const char* kUiModuleName = "ZOLTUpdateUI.dll";
+#else
 inline constexpr const char* kUiModuleName = "ZOLTUpdateUI.so";
+#endif
 inline constexpr int kUiDeclined = 4;
 inline constexpr int kUiCancelled = 5;

@@ -10,6 +10,7 @@
 #include "platform/crypt/MD5.h"
 #include "platform/transfer/ZOLTUpdateIntf.h"
 #include "platform/win32/Files.h"
+#include "platform/win32/Runtime.h"
 #include "update/UpdateManifest.h"
 
 namespace {
@@ -214,7 +215,7 @@ bool DigestsMatch(const UpdateFileInfo& file, const FileDigests& digests, bool s
 
 std::string FormatExpiry(std::time_t time) {
   std::tm utc{};
-  gmtime_r(&time, &utc);
+  crt::UtcCalendar(time, utc);
   char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
                 utc.tm_hour, utc.tm_min, utc.tm_sec);
@@ -243,6 +244,6 @@ bool ParseExpiry(const std::string& text, std::time_t& time) {
   if (utc.tm_mday > kDays[utc.tm_mon - 1] + (utc.tm_mon == 2 && leap ? 1 : 0)) return false;
   utc.tm_year -= 1900;
   utc.tm_mon -= 1;
-  time = timegm(&utc);
+  time = crt::TimeFromUtcCalendar(utc);
   return true;
 }

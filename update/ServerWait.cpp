@@ -7,6 +7,7 @@
 #include "platform/transfer/ZOLTUpdateIntf.h"
 #include "platform/win32/FileAttributes.h"
 #include "platform/win32/Files.h"
+#include "platform/win32/Runtime.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ void KeepServerWait(const std::string& appPath, std::int64_t until) {
 std::string FormatWaitEnd(std::int64_t until) {
   const std::time_t time = static_cast<std::time_t>(until);
   std::tm local{};
-  localtime_r(&time, &local);
+  crt::LocalCalendar(time, local);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   return text;

@@ -1,7 +1,5 @@
 #include "update/StagedCheck.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <system_error>
@@ -90,15 +88,15 @@ bool StagedCopyMatches(const UpdateFileInfo& file, const std::string& stagingDir
     if (cause != nullptr) *cause = file.fileName + " is missing";
     return false;
   }
-  struct stat st {};
-  const bool read = fd >= 0 && ::fstat(fd, &st) == 0 && digest.UpdateFromFile(fd, st.st_size);
+  const long long size = fd >= 0 ? DescriptorSize(fd) : -1;
+  const bool read = size >= 0 && digest.UpdateFromFile(fd, size);
   const int error = errno != 0 ? errno : EIO;
   const FileDigests digests = digest.Finish();
   std::string why = "cannot read the staged copy of " + file.fileName + ": " + diagnostics::ErrorText(error);
   const bool matches = read && DigestsMatch(file, digests, sha256, &why);
   // A failed flush is the install's to report: it flushes every file again.
-  if (matches && flush) ::fdatasync(fd);
-  if (fd >= 0) ::close(fd);
+  if (matches && flush) FlushDescriptor(fd);
+  if (fd >= 0) CloseDescriptor(fd);
   if (matches) return true;
   // Bytes that are not the file are worth nothing to a later run; a copy
   // that could not be read stays, as the fault may be passing.

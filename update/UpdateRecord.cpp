@@ -5,6 +5,7 @@
 #include "platform/configfile/ConfigFile.h"
 #include "platform/core_guard.h"
 #include "platform/win32/Registry.h"
+#include "platform/win32/Runtime.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ void SetRecordClock(std::function<std::time_t()> clock) {
 std::string FormatLocalTime(const std::string& pattern) {
   const std::time_t now = Now();
   std::tm local{};
-  if (::localtime_r(&now, &local) == nullptr) return std::string();
+  if (!crt::LocalCalendar(now, local)) return std::string();
   char buffer[128];
   const std::size_t length = std::strftime(buffer, sizeof buffer, pattern.c_str(), &local);
   return std::string(buffer, length);

@@ -1,13 +1,10 @@
 #include "platform/crypt/DigestEngine.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -26,7 +23,7 @@ class FileDescriptor {
  public:
   explicit FileDescriptor(int fd) : fd_(fd) {}
   ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) CloseDescriptor(fd_);
   }
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -39,11 +36,12 @@ class FileDescriptor {
 }  // namespace
 
 struct CDigestEngine::Buffer {
+  static constexpr std::align_val_t kPage{4096};
   struct Free {
-    void operator()(void* p) const { std::free(p); }
+    void operator()(unsigned char* p) const { ::operator delete[](p, kPage); }
   };
   // Page-aligned so the kernel copies whole pages into it.
-  std::unique_ptr<unsigned char, Free> data{static_cast<unsigned char*>(std::aligned_alloc(4096, kBlockSize))};
+  std::unique_ptr<unsigned char, Free> data{static_cast<unsigned char*>(::operator new[](kBlockSize, kPage, std::nothrow))};
   CStreamDigest md5{kDigestMD5};
   CStreamDigest sha256{kDigestSHA256};
 };
@@ -61,23 +59,19 @@ long CDigestEngine::FileDigest(const char* path, DigestKind kind, std::string& d
   if (!buffer_) buffer_ = std::make_unique<Buffer>();
   if (!buffer_->data) return 0;
 
-  // O_NONBLOCK so that a FIFO standing where a file should be cannot hang the
-  // check; only regular files have a digest.
-  FileDescriptor file(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  // Only regular files have a digest; a FIFO standing where a file should be
+  // cannot hang the check.
+  FileDescriptor file(OpenRegularFileForReading(path));
   if (file.get() < 0) return 0;
-  struct stat st {};
-  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-  ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
   // Each file is read once from start to end; ask for aggressive read-ahead.
-  ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  AdviseSequentialRead(file.get());
 
   CStreamDigest& stream = sha256 ? buffer_->sha256 : buffer_->md5;
   if (!stream.Reset()) return 0;
   unsigned char* block = buffer_->data.get();
   for (;;) {
-    const ssize_t n = ::read(file.get(), block, kBlockSize);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return 0;  // also a directory (EISDIR)
+    const long long n = ReadDescriptor(file.get(), block, kBlockSize);
+    if (n < 0) return 0;
     if (n == 0) break;
     if (!stream.Update(block, static_cast<std::size_t>(n))) return 0;
   }

@@ -1,13 +1,13 @@
 #include "platform/crypt/StreamDigest.h"
 
 #include <openssl/evp.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <algorithm>
 #include <memory>
 
 #include "platform/core_guard.h"
+#include "platform/win32/Files.h"
 
 namespace {
 
@@ -70,8 +70,7 @@ bool CStreamDigest::UpdateFromFile(int fd, long long length) {
   long long done = 0;
   while (done < length) {
     const auto want = static_cast<std::size_t>(std::min<long long>(length - done, kPiece));
-    const ssize_t n = ::pread(fd, buffer.get(), want, static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
+    const long long n = ReadDescriptorAt(fd, buffer.get(), want, done);
     if (n <= 0) {
       failed_ = true;
       return false;

@@ -1,12 +1,6 @@
 #include "platform/crypt/ZstdPatch.h"
 
 #define ZSTD_STATIC_LINKING_ONLY  // ZSTD_d_stableOutBuffer: write the result straight into its file
-#include <fcntl.h>
-#include <setjmp.h>
-#include <signal.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zstd.h>
 #include <zstd_errors.h>
 
@@ -14,10 +8,12 @@
 #include <bit>
 #include <cerrno>
 #include <memory>
+#include <new>
 #include <mutex>
 #include <vector>
 
 #include "platform/core_guard.h"
+#include "platform/crypt/FileMapping.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/win32/Files.h"
 
@@ -44,10 +40,14 @@ constexpr std::size_t kInMemoryBytes = 8u << 20;
 
 // Reads the size bytes of fd from its start into bytes.
 bool ReadAll(int fd, std::size_t size, std::string& bytes) {
-  bytes.resize(size);
+  try {
+    bytes.resize(size);
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+    return false;
+  }
   for (std::size_t done = 0; done < size;) {
-    const ssize_t n = ::pread(fd, bytes.data() + done, size - done, static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
+    const long long n = ReadDescriptorAt(fd, bytes.data() + done, size - done, static_cast<long long>(done));
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
   }
@@ -155,69 +155,11 @@ std::string Explain(const char* problem, std::size_t zstdError) {
   return text;
 }
 
-// A read-only or writable shared mapping, unmapped on destruction.
-struct Mapping {
-  unsigned char* data = nullptr;
-  std::size_t size = 0;
-  Mapping() = default;
-  Mapping(const Mapping&) = delete;
-  Mapping& operator=(const Mapping&) = delete;
-  ~Mapping() {
-    if (data != nullptr) ::munmap(data, size);
-  }
-  bool Map(int fd, std::size_t bytes, bool writable) {
-    if (bytes == 0) return true;
-    void* address = ::mmap(nullptr, bytes, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd, 0);
-    if (address == MAP_FAILED) return false;
-    data = static_cast<unsigned char*>(address);
-    size = bytes;
-    return true;
-  }
-};
-
-// A fault in a mapped file (the base truncated under the decoder, an I/O
-// error) arrives as SIGBUS. While a decode runs on a thread, such a fault
-// there ends that decode as a failure; anywhere else the signal goes on to
-// the handler that was installed before.
-thread_local sigjmp_buf* tBusJump = nullptr;
-struct sigaction gPreviousBus;
-
-void OnBus(int signal, siginfo_t* info, void* context) {
-  if (tBusJump != nullptr) siglongjmp(*tBusJump, 1);
-  if ((gPreviousBus.sa_flags & SA_SIGINFO) != 0 && gPreviousBus.sa_sigaction != nullptr) {
-    gPreviousBus.sa_sigaction(signal, info, context);
-  } else if (gPreviousBus.sa_handler != SIG_DFL && gPreviousBus.sa_handler != SIG_IGN) {
-    gPreviousBus.sa_handler(signal);
-  } else {
-    // Returning re-runs the faulting access, which now ends the process as
-    // it would have without this handler.
-    ::sigaction(SIGBUS, &gPreviousBus, nullptr);
-  }
-}
-
-void InstallBusHandler() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    struct sigaction action {};
-    action.sa_sigaction = &OnBus;
-    action.sa_flags = SA_SIGINFO | SA_NODEFER;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGBUS, &action, &gPreviousBus);
-  });
-}
-
-// Runs the decode with bus faults turned into a failure.
+// Runs the decode with faults in a mapped file turned into a failure.
 const char* GuardedDecode(const DecodeJob& job, std::size_t& zstdError) {
-  InstallBusHandler();
-  sigjmp_buf jump;
-  if (sigsetjmp(jump, 1) != 0) {
-    tBusJump = nullptr;
-    return "could not be applied: a mapped file changed or could not be read";
-  }
-  tBusJump = &jump;
-  const char* problem = DecodeFrame(job, zstdError);
-  tBusJump = nullptr;
-  return problem;
+  return RunGuardedAgainstMappingFaults(
+      [](const void* decodeJob, std::size_t& error) { return DecodeFrame(*static_cast<const DecodeJob*>(decodeJob), error); },
+      &job, zstdError, "could not be applied: a mapped file changed or could not be read");
 }
 
 struct FileSource {
@@ -225,12 +167,7 @@ struct FileSource {
 };
 
 long ReadFromFile(void* source, unsigned char* into, std::size_t capacity) {
-  const int fd = static_cast<FileSource*>(source)->fd;
-  for (;;) {
-    const ssize_t n = ::read(fd, into, capacity);
-    if (n < 0 && errno == EINTR) continue;
-    return static_cast<long>(n);
-  }
+  return static_cast<long>(ReadDescriptor(static_cast<FileSource*>(source)->fd, into, capacity));
 }
 
 struct MemorySource {
@@ -246,8 +183,8 @@ long ReadFromMemory(void* source, unsigned char* into, std::size_t capacity) {
 }
 
 struct TrimTarget {
-  Mapping* base;
-  Mapping* output;
+  CFileMapping* base;
+  CFileMapping* output;
   int outputFd;
 };
 
@@ -255,10 +192,8 @@ void TrimMappings(void* owner, std::size_t produced) {
   const auto& target = *static_cast<TrimTarget*>(owner);
   // The written pages go to the page cache (dirty, on their way to disk);
   // the base's pages drop from this process only.
-  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-  const std::size_t done = produced / page * page;
-  if (done > 0) ::madvise(target.output->data, done, MADV_DONTNEED);
-  if (target.base->data != nullptr) ::madvise(target.base->data, target.base->size, MADV_DONTNEED);
+  target.output->DropPages(produced);
+  target.base->DropPages(target.base->Size());
   StartWriteBack(target.outputFd);
 }
 
@@ -268,7 +203,7 @@ struct Descriptor {
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   ~Descriptor() {
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) CloseDescriptor(fd);
   }
 };
 
@@ -343,24 +278,24 @@ bool DecodeZstdFile(const std::string& framePath, const std::string& basePath, c
   };
   if (size > static_cast<std::uint64_t>(SIZE_MAX / 2)) return fail("the file is too large to map");
 
-  Mapping base;
+  CFileMapping base;
   std::string baseBytes;
   std::string_view prefix;
   if (!basePath.empty()) {
     const Descriptor fd(OpenRegularFileForReading(basePath));
-    struct stat status {};
-    if (fd.fd < 0 || ::fstat(fd.fd, &status) != 0)
+    const long long baseLength = fd.fd < 0 ? -1 : DescriptorSize(fd.fd);
+    if (baseLength < 0)
       return fail("cannot read the installed " + NativePath(basePath) + ": " + diagnostics::ErrorText(errno));
-    const auto baseSize = static_cast<std::size_t>(status.st_size);
-    if (baseSize <= kInMemoryBytes) {
+    const auto baseSize = static_cast<std::size_t>(baseLength);
+    if (baseSize <= kInMemoryBytes || !FileMappingAvailable()) {
       if (!ReadAll(fd.fd, baseSize, baseBytes))
         return fail("cannot read the installed " + NativePath(basePath) + ": " + diagnostics::ErrorText(errno));
       prefix = baseBytes;
     } else {
       if (!base.Map(fd.fd, baseSize, false))
         return fail("cannot map the installed " + NativePath(basePath) + ": " + diagnostics::ErrorText(errno));
-      ::madvise(base.data, base.size, MADV_SEQUENTIAL);
-      prefix = std::string_view(reinterpret_cast<const char*>(base.data), base.size);
+      base.AdviseSequential();
+      prefix = std::string_view(reinterpret_cast<const char*>(base.Data()), base.Size());
     }
   }
   DecoderContext context = MakeDecoder(prefix, size, cause);
@@ -375,21 +310,26 @@ bool DecodeZstdFile(const std::string& framePath, const std::string& basePath, c
   const auto writeFailed = [&](int error) {
     return fail("cannot write " + NativePath(part) + ": " + diagnostics::ErrorText(error));
   };
-  if (out.fd < 0 || ::ftruncate(out.fd, 0) != 0) return writeFailed(errno);
-  const bool inMemory = size <= kInMemoryBytes;
+  if (out.fd < 0 || !TruncateDescriptor(out.fd, 0)) return writeFailed(errno);
+  const bool inMemory = size <= kInMemoryBytes || !FileMappingAvailable();
   std::string buffer;
-  Mapping result;
+  CFileMapping result;
   if (inMemory) {
-    buffer.resize(static_cast<std::size_t>(size));
+    // Without mappings (see FileMapping.h) a large file is decoded here too;
+    // memory running out then fails this patch, and the plain file is fetched.
+    try {
+      buffer.resize(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc&) {
+      return fail("not enough memory to decode " + NativePath(part));
+    }
   } else {
-    if (::ftruncate(out.fd, static_cast<off_t>(size)) != 0) return writeFailed(errno);
-    const int reserved = ::posix_fallocate(out.fd, 0, static_cast<off_t>(size));
-    if (reserved != 0 && reserved != EOPNOTSUPP && reserved != EINVAL) return writeFailed(reserved);
+    if (const int reserved = ReserveFileSpace(out.fd, static_cast<long long>(size)); reserved != 0)
+      return writeFailed(reserved);
     if (!result.Map(out.fd, static_cast<std::size_t>(size), true))
       return fail("cannot map " + NativePath(part) + ": " + diagnostics::ErrorText(errno));
   }
   const Output output = inMemory ? Output{reinterpret_cast<unsigned char*>(buffer.data()), buffer.size()}
-                                 : Output{result.data, result.size};
+                                 : Output{result.Data(), result.Size()};
 
   std::vector<unsigned char> input(ZSTD_DStreamInSize());
   FileSource source{frame.fd};

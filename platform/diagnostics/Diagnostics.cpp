@@ -1,10 +1,5 @@
 #include "platform/diagnostics/Diagnostics.h"
 
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -15,7 +10,9 @@
 #include <utility>
 
 #include "platform/core_guard.h"
+#include "platform/diagnostics/LogFile.h"
 #include "platform/win32/Files.h"
+#include "platform/win32/Runtime.h"
 
 namespace diagnostics {
 namespace {
@@ -36,31 +33,6 @@ struct Repeated {
 std::mutex repeatedMutex;
 std::vector<Repeated> repeated;  // a handful of kinds per run
 
-// Opens the log for appending without following a link at its name, and only
-// when it is a regular file: a FIFO planted there must not block the run.
-int OpenLogFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (fd < 0) return -1;
-  struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    ::close(fd);
-    errno = EEXIST;  // something else holds the name
-    return -1;
-  }
-  return fd;
-}
-
-// Creates each missing folder of path (mode 0700: a log says what is installed
-// where) and refuses one that is a link or not the user's own.
-bool MakePrivateFolders(const std::string& path) {
-  for (std::size_t end = path.find('/', 1); end != std::string::npos; end = path.find('/', end + 1)) {
-    const std::string folder = path.substr(0, end);
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  }
-  struct stat status {};
-  return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::geteuid();
-}
-
 // Called with logMutex held when logPath cannot be opened: moves the log to
 // the user's state folder and says so once on stderr.
 int OpenFallbackLog(int reason) {
@@ -75,7 +47,7 @@ int OpenFallbackLog(int reason) {
   if (said == nullptr || notice != said) {
     const std::string line = "ZOLTUpdate: " + notice + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
-    ::setenv(kFallbackMarker, notice.c_str(), 1);
+    SetProcessVariable(kFallbackMarker, notice);
   }
   if (fd < 0) logPath.clear();
   return fd;
@@ -84,7 +56,7 @@ int OpenFallbackLog(int reason) {
 std::string Timestamp() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
-  ::localtime_r(&now, &local);
+  crt::LocalCalendar(now, local);
   char text[32];
   const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   return std::string(text, length);
@@ -94,7 +66,7 @@ bool holding = false;                                   // facts wait in held
 bool upToDate = false;                                  // NoteUpToDate was said
 std::vector<std::pair<std::string, std::string>> held;  // the line's time and process, its text
 
-std::string Prefix() { return Timestamp() + " [" + std::to_string(::getpid()) + "] "; }
+std::string Prefix() { return Timestamp() + " [" + std::to_string(ProcessId()) + "] "; }
 
 // Writes lines (each ending with "\n") in one append; logMutex held.
 void WriteToLog(const std::string& lines) {
@@ -102,16 +74,14 @@ void WriteToLog(const std::string& lines) {
   int fd = OpenLogFile(logPath);
   if (fd < 0 && !fallbackTried) fd = OpenFallbackLog(errno);
   if (fd < 0) return;
-  struct stat status {};
-  if (::fstat(fd, &status) == 0 && status.st_size >= kLogRotateBytes) {
-    ::close(fd);
-    // rename replaces the older ".1" and never follows a link at either name.
-    if (::rename(logPath.c_str(), (logPath + ".1").c_str()) != 0) return;
+  if (DescriptorSize(fd) >= kLogRotateBytes) {
+    CloseDescriptor(fd);
+    if (!RotateLogFile(logPath, logPath + ".1")) return;
     fd = OpenLogFile(logPath);
     if (fd < 0) return;
   }
   WriteAll(fd, lines.data(), lines.size());
-  ::close(fd);
+  CloseDescriptor(fd);
 }
 
 // Writes what waits, one line each, and stops holding; logMutex held.
@@ -152,28 +122,6 @@ void CloseRunLog() {
   logPath.clear();
 }
 
-std::string FallbackLogFolder() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state != nullptr && state[0] == '/') return std::string(state) + "/zoltupdate/";
-  const char* home = std::getenv("HOME");
-  std::string folder;
-  if (home != nullptr && home[0] == '/') {
-    folder = home;
-  } else if (const passwd* user = ::getpwuid(::geteuid()); user != nullptr && user->pw_dir != nullptr) {
-    folder = user->pw_dir;
-  }
-  return folder + "/.local/state/zoltupdate/";
-}
-
-std::string UserName() {
-  if (const passwd* user = ::getpwuid(::geteuid()); user != nullptr && user->pw_name != nullptr) return user->pw_name;
-  return "uid " + std::to_string(::geteuid());
-}
-
-int FolderWriteError(const std::string& folder) {
-  const std::string path = NativePath(folder);
-  return ::faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
-}
 
 namespace {
 thread_local bool tCausesAsFacts = false;
@@ -267,11 +215,5 @@ std::string NameList(const std::vector<std::string>& names, std::size_t total) {
   return text;
 }
 
-std::string ErrorText(int error) {
-  const char* description = ::strerrordesc_np(error);
-  std::string text = description != nullptr ? description : "error " + std::to_string(error);
-  if (error == ENOSPC || error == EDQUOT) text += " (the disk is full)";
-  return text;
-}
 
 }  // namespace diagnostics

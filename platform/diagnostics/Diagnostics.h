@@ -49,7 +49,8 @@ class CCausesAsFacts {
 void LogFact(const std::string& fact);
 
 // Where a run's log goes when the application folder's cannot be written:
-// $XDG_STATE_HOME/zoltupdate/, by default ~/.local/state/zoltupdate/.
+// on Linux $XDG_STATE_HOME/zoltupdate/, by default ~/.local/state/zoltupdate/;
+// on Windows %LOCALAPPDATA%\ZOLTUpdate\.
 std::string FallbackLogFolder();
 
 // The name of the user this process runs as ("uid N" when it has none).

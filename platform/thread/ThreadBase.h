@@ -41,7 +41,8 @@ class CThreadBase {
   std::thread thread_;
 };
 
-// Makes the calling thread, and the threads it starts from now on, yield the
-// processor to the process's other threads (a nice value steps higher). For
+// Makes the calling thread yield the processor to the process's other threads
+// (Linux: a nice value steps higher, and the threads it starts from now on
+// inherit it; Windows: a lower thread priority, which they do not). For
 // background work beside work that waits on the network. Cannot be undone.
 void LowerCurrentThreadPriority(int steps);

@@ -1,10 +1,9 @@
 #include "platform/transfer/ZOLTUpdateIntf.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
+#ifndef _WIN32
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -23,6 +22,7 @@
 #include "platform/crypt/CryptoConfig.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/win32/Files.h"
+#include "platform/win32/Runtime.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ std::string HttpDate(std::time_t time) {
   static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   std::tm parts{};
-  gmtime_r(&time, &parts);
+  crt::UtcCalendar(time, parts);
   char text[40];
   std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[parts.tm_wday], parts.tm_mday,
                 kMonths[parts.tm_mon], parts.tm_year + 1900, parts.tm_hour, parts.tm_min, parts.tm_sec);
@@ -104,10 +104,7 @@ ContentRange ParseContentRange(const std::string& value) {
   return range;
 }
 
-curl_off_t FileSize(int fd) {
-  struct stat status {};
-  return ::fstat(fd, &status) == 0 ? static_cast<curl_off_t>(status.st_size) : -1;
-}
+curl_off_t FileSize(int fd) { return static_cast<curl_off_t>(DescriptorSize(fd)); }
 
 // A header's value without the blanks and line end around it.
 std::string HeaderValue(std::string_view line, std::size_t nameLength) {
@@ -164,7 +161,7 @@ struct CZOLTUpdateIntf::Impl {
   // it waits: with the buffer kept small, the cap holds for any file size.
   static int OnSocket(void* self, curl_socket_t socket, curlsocktype) {
     const int bytes = static_cast<Impl*>(self)->receiveBuffer;
-    if (bytes > 0) ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    if (bytes > 0) ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
     return CURL_SOCKOPT_OK;
   }
   bool https = false;  // the request under way is over TLS
@@ -235,7 +232,7 @@ struct CZOLTUpdateIntf::Impl {
       SinkFailed();
       return false;
     }
-    if (::ftruncate(fd, offset) != 0 || ::lseek(fd, offset, SEEK_SET) != offset || !StartDigest(offset)) {
+    if (!TruncateDescriptor(fd, offset) || !StartDigest(offset)) {
       SinkFailed();
       return false;
     }
@@ -252,8 +249,7 @@ struct CZOLTUpdateIntf::Impl {
 
   void MarkOrigin() {
     if (origin < 0 || fd < 0) return;
-    const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(origin), 0}};
-    ::futimens(fd, times);
+    SetDescriptorModifiedTime(fd, static_cast<std::time_t>(origin));
   }
 
   // A manifest's ".part" (and its folder) is made when a body begins: the
@@ -390,7 +386,8 @@ struct CZOLTUpdateIntf::Impl {
     const curl_off_t total = downloadTotal > 0 ? impl->offset + downloadTotal : 0;
     if (impl->progress) impl->progress(static_cast<std::uint64_t>(received), static_cast<std::uint64_t>(total));
     if (impl->notifyWnd == nullptr) return 0;
-    if (!LookupWindow(impl->notifyWnd)) {
+    // A dialog's window: in the table on Linux, the system's own on Windows.
+    if (!LookupWindow(impl->notifyWnd) && !IsSystemWindow(impl->notifyWnd)) {
       impl->windowGone = true;
       return 1;
     }
@@ -409,7 +406,7 @@ struct CZOLTUpdateIntf::Impl {
     if (offset < 0) return Outcome::kStop;
     // A ".part" already past the cap cannot become the file.
     if (offset > cap) {
-      if (::ftruncate(fd, 0) != 0) return Outcome::kStop;
+      if (!TruncateDescriptor(fd, 0)) return Outcome::kStop;
       offset = 0;
     }
     written = 0;
@@ -424,10 +421,8 @@ struct CZOLTUpdateIntf::Impl {
     std::string range;
     curl_slist* headers = nullptr;
     if (offset > 0) {
-      struct stat status {};
-      ::fstat(fd, &status);
       range = std::to_string(offset) + "-";
-      headers = curl_slist_append(headers, ("If-Range: " + HttpDate(status.st_mtim.tv_sec)).c_str());
+      headers = curl_slist_append(headers, ("If-Range: " + HttpDate(DescriptorModifiedTime(fd))).c_str());
     }
     if (conditional != nullptr && !conditional->etag.empty())
       headers = curl_slist_append(headers, ("If-None-Match: " + conditional->etag).c_str());
@@ -456,7 +451,7 @@ struct CZOLTUpdateIntf::Impl {
     if (overCap) {
       causes.push_back(server + " sent more than the " + std::to_string(cap) + " bytes " + path + " may have");
       answered = false;
-      if (fd >= 0 && ::ftruncate(fd, 0) != 0) sinkFailed = true;
+      if (fd >= 0 && !TruncateDescriptor(fd, 0)) sinkFailed = true;
       return Outcome::kStop;
     }
     if (windowGone || cancelled.load()) return Finish(Outcome::kStop);
@@ -536,7 +531,7 @@ struct CZOLTUpdateIntf::Impl {
   }
 
   Outcome Restart() {
-    if (fd >= 0 && ::ftruncate(fd, 0) != 0) return Outcome::kStop;
+    if (fd >= 0 && !TruncateDescriptor(fd, 0)) return Outcome::kStop;
     return Outcome::kRestart;
   }
 
@@ -549,9 +544,8 @@ struct CZOLTUpdateIntf::Impl {
     curl_off_t modified = -1;
     curl_easy_getinfo(curl, CURLINFO_FILETIME_T, &modified);
     if (modified >= 0 && FileSize(fd) > 0) {
-      const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(modified), 0}};
-      ::futimens(fd, times);
-    } else if (::ftruncate(fd, 0) != 0) {
+      SetDescriptorModifiedTime(fd, static_cast<std::time_t>(modified));
+    } else if (!TruncateDescriptor(fd, 0)) {
       return Outcome::kStop;
     }
     return outcome;
@@ -767,7 +761,7 @@ int CZOLTUpdateIntf::Get(unsigned updateType, const char* remoteName, const char
   if (outcome == Outcome::kDone && impl.digest.Kinds() != 0) StartWriteBack(impl.fd);
   const bool hadPart = impl.fd >= 0;
   const bool empty = hadPart && FileSize(impl.fd) == 0;
-  if (hadPart) ::close(impl.fd);
+  if (hadPart) CloseDescriptor(impl.fd);
   impl.fd = -1;
 
   if (outcome == Outcome::kStop) impl.answered = false;

@@ -4,7 +4,7 @@
 
 #include "platform/visual/Resources.h"
 
-CImageButtonX::CImageButtonX(QWidget* parent) : QAbstractButton(parent) {
+CImageButtonX::CImageButtonX(CParentWindow parent) : QAbstractButton(parent) {
   // Repaint on entering and leaving, for the hovered face.
   setAttribute(Qt::WA_Hover);
   setFocusPolicy(Qt::TabFocus);

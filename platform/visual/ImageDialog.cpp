@@ -11,7 +11,7 @@
 #include "platform/visual/Resources.h"
 #include "platform/visual/StaticText.h"
 
-void DDX_Control(CDataExchange* pDX, int id, CControl& control) {
+void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
   CImageDialog* dialog = pDX->m_pDlgWnd;
   if (dialog->creating_) dialog->bound_[id] = &control;
 }
@@ -31,7 +31,7 @@ void DDX_Text(CDataExchange* pDX, int id, std::string& value) {
     it->second->SetWindowText(value);
 }
 
-CImageDialog::CImageDialog(UINT templateId, QWidget* parent) : QDialog(parent), templateId_(templateId) {
+CImageDialog::CImageDialog(UINT templateId, CParentWindow parent) : QDialog(parent), templateId_(templateId) {
   setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
   setAttribute(Qt::WA_TranslucentBackground, false);
 }
@@ -63,7 +63,7 @@ bool CImageDialog::CreateControls() {
   creating_ = false;
 
   for (const auto& item : tmpl->controls) {
-    CControl* control = nullptr;
+    CWnd* control = nullptr;
     auto it = bound_.find(item.id);
     if (it != bound_.end()) {
       control = it->second;
@@ -117,7 +117,7 @@ BOOL CImageDialog::UpdateData(BOOL saveAndValidate) {
   return TRUE;
 }
 
-HBRUSH CImageDialog::OnCtlColor(CDC*, QWidget*, UINT) { return nullptr; }
+HBRUSH CImageDialog::OnCtlColor(CDC*, CWnd*, UINT) { return nullptr; }
 
 void CImageDialog::OnLButtonDown(UINT, CPoint) {}
 
@@ -162,9 +162,22 @@ void CImageDialog::SetWindowText(const std::string& text) { setWindowTitle(QStri
 
 std::string CImageDialog::GetWindowText() const { return windowTitle().toStdString(); }
 
-QWidget* CImageDialog::GetDlgItem(int id) const {
+CWnd* CImageDialog::GetDlgItem(int id) const {
   auto it = controls_.find(id);
-  return it == controls_.end() ? nullptr : it->second->Widget();
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+void CImageDialog::RedrawWindow() { repaint(); }
+
+void CImageDialog::GetWindowRect(CRect* rect) const {
+  const QRect frame = frameGeometry();
+  *rect = CRect(frame.x(), frame.y(), frame.x() + frame.width(), frame.y() + frame.height());
+}
+
+BOOL CImageDialog::SetWindowPos(const CWnd*, int x, int y, int cx, int cy, UINT flags) {
+  if (!(flags & SWP_NOMOVE)) move(x, y);
+  if (!(flags & SWP_NOSIZE)) resize(cx, cy);
+  return TRUE;
 }
 
 LRESULT CImageDialog::SendMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -246,7 +259,8 @@ void CImageDialog::keyPressEvent(QKeyEvent* event) {
     button = nullptr;
     const DialogTemplate* tmpl = FindDialogTemplate(templateId_);
     for (std::size_t i = 0; tmpl != nullptr && i < tmpl->controls.size() && button == nullptr; ++i) {
-      auto* candidate = qobject_cast<QAbstractButton*>(GetDlgItem(tmpl->controls[i].id));
+      CWnd* item = GetDlgItem(tmpl->controls[i].id);
+      auto* candidate = item != nullptr ? qobject_cast<QAbstractButton*>(item->Widget()) : nullptr;
       if (candidate != nullptr && candidate->isVisible() && !candidate->text().isEmpty()) button = candidate;
     }
   }

@@ -8,8 +8,6 @@
 // any thread with SendMessageA and PostMessageA.
 #pragma once
 
-#include <QDialog>
-#include <QPixmap>
 #include <functional>
 #include <map>
 #include <memory>
@@ -19,6 +17,13 @@
 #include "platform/visual/Control.h"
 #include "platform/visual/VisualTypes.h"
 #include "platform/win32/Window.h"
+
+#if defined(_WIN32)
+#include "platform/visual/Resources.h"
+#else
+#include <QDialog>
+#include <QPixmap>
+#endif
 
 class CImageDialog;
 class CDialogWindowTarget;
@@ -34,13 +39,21 @@ class CDataExchange {
 
 // Makes control the dialog's control id (its geometry, text and visibility
 // from the template). Only while the dialog is being created.
-void DDX_Control(CDataExchange* pDX, int id, CControl& control);
+void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
 // Moves value into control id's text, or (saving) the text into value.
 void DDX_Text(CDataExchange* pDX, int id, std::string& value);
 
-class CImageDialog : public QDialog {
+#if defined(_WIN32)
+// On Windows the dialog is itself a window (a CWnd), created from the
+// template resource of the module that holds the dialogs.
+using CImageDialogBase = CWnd;
+#else
+using CImageDialogBase = QDialog;
+#endif
+
+class CImageDialog : public CImageDialogBase {
  public:
-  CImageDialog(UINT templateId, QWidget* parent);
+  CImageDialog(UINT templateId, CParentWindow parent);
   ~CImageDialog() override;
 
   // Creates the window, runs OnInitDialog, shows the window and waits until
@@ -57,7 +70,7 @@ class CImageDialog : public QDialog {
   virtual void DoDataExchange(CDataExchange* pDX);
   BOOL UpdateData(BOOL saveAndValidate = TRUE);
   // The colours of a plain static control; derived dialogs override it.
-  virtual HBRUSH OnCtlColor(CDC* dc, QWidget* control, UINT ctlColor);
+  virtual HBRUSH OnCtlColor(CDC* dc, CWnd* control, UINT ctlColor);
   virtual void OnLButtonDown(UINT flags, CPoint point);
 
   // Type 2 is a PNG resource; the image becomes the whole window's background
@@ -66,8 +79,15 @@ class CImageDialog : public QDialog {
 
   void SetWindowText(const std::string& text);
   std::string GetWindowText() const;
-  QWidget* GetDlgItem(int id) const;
+  CWnd* GetDlgItem(int id) const;
   HWND GetSafeHwnd() const { return hwnd_; }
+  // Paints the whole window now (the framework's RedrawWindow with its
+  // default flags), for work that will hold the thread for a while.
+  void RedrawWindow();
+  // The window's rectangle on the screen.
+  void GetWindowRect(CRect* rect) const;
+  // Moves the window; only SWP_NOSIZE | SWP_NOZORDER moves are used.
+  BOOL SetWindowPos(const CWnd* insertAfter, int x, int y, int cx, int cy, UINT flags);
   LRESULT SendMessage(UINT msg, WPARAM wParam, LPARAM lParam);
   BOOL PostMessage(UINT msg, WPARAM wParam, LPARAM lParam);
 
@@ -78,6 +98,20 @@ class CImageDialog : public QDialog {
 
   // True while the window follows the pointer after a caption drag began.
   bool IsMoving() const { return moving_; }
+
+#if defined(_WIN32)
+  // Draws the part of the background image that lies under the dialog's
+  // rectangle (x, y, width, height) onto dc at (0, 0); the controls draw it
+  // under themselves, having no background of their own.
+  void DrawBackground(HDC dc, int x, int y, int width, int height) const;
+  // Draws the whole window as it looks (background, then every visible
+  // control) onto dc, whose size is the window's: for pictures of it, also
+  // after it was hidden.
+  void PrintClient(HDC dc);
+  // Routes msg as the modal loop does: the keyboard to the dialog it is for,
+  // everything else to its window. For loops that run a modeless dialog.
+  static void RouteMessage(MSG& msg);
+#endif
 
  protected:
   // The message map, filled by the derived class's constructor.
@@ -92,6 +126,46 @@ class CImageDialog : public QDialog {
   // the dialog has one.
   void CreateWindowTarget();
 
+#if defined(_WIN32)
+  // The window's own messages that the message map does not take: painting,
+  // the controls' colours and drawing, the keyboard, closing.
+  bool HandleWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+  // Enter presses the focused button, or the main button (the first visible
+  // button with a text, in template order); true when it handled the key.
+  bool PreTranslateMessage(MSG* msg);
+
+ private:
+  friend void DDX_Control(CDataExchange*, int, CWnd&);
+  friend void DDX_Text(CDataExchange*, int, std::string&);
+  friend INT_PTR CALLBACK ImageDialogProc(HWND, UINT, WPARAM, LPARAM);
+  bool CreateControls();
+  void PlaceControls();
+  CWnd* MainButton() const;
+  // The template font's 9 points on a 96-dpi screen.
+  static int DialogFontPixels() { return 12; }
+
+  UINT templateId_;
+  std::shared_ptr<const CPngImage> background_;
+  std::vector<DialogControlTemplate> template_;
+  std::string fontName_;
+  HFONT font_ = nullptr;
+  bool created_ = false;
+  bool creating_ = false;
+  std::map<int, CWnd*> bound_;
+  std::vector<std::pair<int, std::string*>> pendingTexts_;
+  std::map<int, CWnd*> controls_;
+  std::vector<std::unique_ptr<CWnd>> ownedControls_;
+  std::map<UINT, std::function<void()>> commandMap_;
+  std::map<UINT, std::function<LRESULT(WPARAM, LPARAM)>> messageMap_;
+  // The dialog's window is the handle other threads reach; after
+  // DestroyWindowTarget it refuses their messages until CreateWindowTarget.
+  HWND hwnd_ = nullptr;
+  bool acceptingMessages_ = false;
+  std::string title_;
+  bool ended_ = false;
+  INT_PTR result_ = 0;
+  bool moving_ = false;
+#else
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
@@ -104,7 +178,7 @@ class CImageDialog : public QDialog {
   void accept() override;
 
  private:
-  friend void DDX_Control(CDataExchange*, int, CControl&);
+  friend void DDX_Control(CDataExchange*, int, CWnd&);
   friend void DDX_Text(CDataExchange*, int, std::string&);
   bool CreateControls();
   void BeginCaptionDrag();
@@ -113,10 +187,10 @@ class CImageDialog : public QDialog {
   QPixmap background_;
   bool created_ = false;
   bool creating_ = false;
-  std::map<int, CControl*> bound_;
+  std::map<int, CWnd*> bound_;
   std::vector<std::pair<int, std::string*>> pendingTexts_;
-  std::map<int, CControl*> controls_;
-  std::vector<std::unique_ptr<CControl>> ownedControls_;
+  std::map<int, CWnd*> controls_;
+  std::vector<std::unique_ptr<CWnd>> ownedControls_;
   std::map<UINT, std::function<void()>> commandMap_;
   std::map<UINT, std::function<LRESULT(WPARAM, LPARAM)>> messageMap_;
   HWND hwnd_ = nullptr;
@@ -126,4 +200,5 @@ class CImageDialog : public QDialog {
   bool buttonDown_ = false;
   bool moving_ = false;
   QPoint dragOffset_;
+#endif
 };

@@ -4,7 +4,7 @@
 
 #include "platform/visual/Resources.h"
 
-CPNGPicture::CPNGPicture(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
+CPNGPicture::CPNGPicture(CParentWindow parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
 
 CPNGPicture::~CPNGPicture() = default;
 

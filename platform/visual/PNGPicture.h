@@ -2,15 +2,21 @@
 // be switched at any time.
 #pragma once
 
-#include <QPixmap>
-#include <QWidget>
-
 #include "platform/visual/Control.h"
 #include "platform/visual/VisualTypes.h"
 
-class CPNGPicture : public QWidget, public CControl {
+#if defined(_WIN32)
+#include "platform/visual/Resources.h"
+
+class CPNGPicture : public CWnd {
+#else
+#include <QPixmap>
+#include <QWidget>
+
+class CPNGPicture : public QWidget, public CWnd {
+#endif
  public:
-  explicit CPNGPicture(QWidget* parent = nullptr);
+  explicit CPNGPicture(CParentWindow parent = nullptr);
   ~CPNGPicture() override;
 
   // Shows image id; the control takes the image's size, keeping its top left
@@ -20,6 +26,15 @@ class CPNGPicture : public QWidget, public CControl {
   // The image shown, 0 for none.
   UINT PictureId() const { return id_; }
 
+#if defined(_WIN32)
+  void Draw(HDC dc, int width, int height) override;
+
+ protected:
+  LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  std::shared_ptr<const CPngImage> image_;
+#else
   QWidget* Widget() override { return this; }
 
  protected:
@@ -27,5 +42,6 @@ class CPNGPicture : public QWidget, public CControl {
 
  private:
   QPixmap image_;
+#endif
   UINT id_ = 0;
 };

@@ -3,7 +3,7 @@
 #include <QPainter>
 #include <algorithm>
 
-CPillar::CPillar(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
+CPillar::CPillar(CParentWindow parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
 
 CPillar::~CPillar() = default;
 

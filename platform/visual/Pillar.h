@@ -1,13 +1,19 @@
 // A bar whose filled part shows a position within a range.
 #pragma once
 
-#include <QWidget>
-
 #include "platform/visual/Control.h"
 
-class CPillar : public QWidget, public CControl {
+#if !defined(_WIN32)
+#include <QWidget>
+#endif
+
+#if defined(_WIN32)
+class CPillar : public CWnd {
+#else
+class CPillar : public QWidget, public CWnd {
+#endif
  public:
-  explicit CPillar(QWidget* parent = nullptr);
+  explicit CPillar(CParentWindow parent = nullptr);
   ~CPillar() override;
 
   // A range with high <= low shows an empty bar.
@@ -21,10 +27,19 @@ class CPillar : public QWidget, public CControl {
   // Width in pixels of the filled part for the present range and position.
   int FilledWidth() const;
 
+#if defined(_WIN32)
+  void Draw(HDC dc, int width, int height) override;
+  // The control's width in pixels; 0 before it is bound to a window.
+  int Width() const;
+
+ protected:
+  LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+#else
   QWidget* Widget() override { return this; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+#endif
 
  private:
   unsigned long low_ = 0;

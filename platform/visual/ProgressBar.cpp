@@ -5,7 +5,7 @@
 
 #include "platform/visual/Resources.h"
 
-CProgressBar::CProgressBar(QWidget* parent) : CPillar(parent) {}
+CProgressBar::CProgressBar(CParentWindow parent) : CPillar(parent) {}
 
 CProgressBar::~CProgressBar() = default;
 

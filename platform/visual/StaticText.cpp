@@ -5,7 +5,7 @@
 
 #include "platform/visual/ImageDialog.h"
 
-CStaticText::CStaticText(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
+CStaticText::CStaticText(CParentWindow parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
 
 CStaticText::~CStaticText() = default;
 

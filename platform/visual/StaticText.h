@@ -3,19 +3,25 @@
 // shown while the pointer is over it.
 #pragma once
 
-#include <QWidget>
-
 #include "platform/visual/Control.h"
 #include "platform/visual/VisualTypes.h"
 
-class CStaticText : public QWidget, public CControl {
+#if !defined(_WIN32)
+#include <QWidget>
+#endif
+
+#if defined(_WIN32)
+class CStaticText : public CWnd {
+#else
+class CStaticText : public QWidget, public CWnd {
+#endif
  public:
   // Alignment codes of SetAligns, as DrawText has them.
   static constexpr UINT kAlignLeft = 0;
   static constexpr UINT kAlignCenter = 1;
   static constexpr UINT kAlignRight = 2;
 
-  explicit CStaticText(QWidget* parent = nullptr);
+  explicit CStaticText(CParentWindow parent = nullptr);
   ~CStaticText() override;
 
   // height in pixels of the character cell; width 0 keeps the face's own
@@ -34,10 +40,29 @@ class CStaticText : public QWidget, public CControl {
 
   void SetWindowText(const std::string& text) override;
   std::string GetWindowText() const override;
-  QWidget* Widget() override { return this; }
 
   COLORREF TextColor() const { return colour_; }
   UINT Aligns() const { return align_; }
+
+#if defined(_WIN32)
+  void Draw(HDC dc, int width, int height) override;
+  // The font the text starts from (the dialog's); the size, weight and
+  // underline set here are applied to a copy.
+  void SetBaseFont(const std::string& faceName, int pixelHeight);
+
+ protected:
+  LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  void ApplyFont();
+
+  std::string text_;
+  std::string faceName_;
+  int baseHeight_ = 12;
+  HFONT font_ = nullptr;
+  HCURSOR cursor_ = nullptr;
+#else
+  QWidget* Widget() override { return this; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -48,6 +73,7 @@ class CStaticText : public QWidget, public CControl {
   void ApplyFont();
 
   QString text_;
+#endif
   long fontHeight_ = 0;
   bool bold_ = false;
   bool underline_ = false;

@@ -13,7 +13,8 @@ class QWidget;
 // (and xprop) read them. Call on the GUI thread.
 void SetWindowIconLabel(QWidget& window, const std::string& text);
 
-// True when a window can be shown: QT_QPA_PLATFORM names a platform that needs
+// True when a window can be shown. On Windows: a window can be created. On
+// Linux: QT_QPA_PLATFORM names a platform that needs
 // no server (offscreen, minimal), or the X server of DISPLAY (the Wayland
 // compositor of WAYLAND_DISPLAY when there is no DISPLAY, or when
 // QT_QPA_PLATFORM asks for wayland) accepts a connection, tried three times.
@@ -22,7 +23,8 @@ void SetWindowIconLabel(QWidget& window, const std::string& text);
 bool IsDisplayAvailable(std::string& why);
 
 // Holds the process's QApplication for the life of the object; uses the one
-// that already exists instead of making a second.
+// that already exists instead of making a second. On Windows it initialises
+// COM on the thread (for the image decoder).
 class CVisualApp {
  public:
   CVisualApp();
@@ -31,5 +33,9 @@ class CVisualApp {
   CVisualApp& operator=(const CVisualApp&) = delete;
 
  private:
+#if defined(_WIN32)
+  bool comInitialised_ = false;
+#else
   std::unique_ptr<QApplication> owned_;
+#endif
 };

@@ -801,3 +801,48 @@ bool ReadFileGuarded(const std::string& path, std::string& bytes, const SGuarded
   bytes.resize(filled);
   return true;
 }
+
+long long ReadDescriptor(int fd, void* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, size);
+    if (n < 0 && errno == EINTR) continue;
+    return n;
+  }
+}
+
+long long ReadDescriptorAt(int fd, void* buffer, std::size_t size, long long offset) {
+  for (;;) {
+    const ssize_t n = ::pread(fd, buffer, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    return n;
+  }
+}
+
+long long DescriptorSize(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+std::time_t DescriptorModifiedTime(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 ? st.st_mtim.tv_sec : static_cast<std::time_t>(-1);
+}
+
+bool TruncateDescriptor(int fd, long long size) {
+  return ::ftruncate(fd, static_cast<off_t>(size)) == 0 && ::lseek(fd, static_cast<off_t>(size), SEEK_SET) == size;
+}
+
+bool FlushDescriptor(int fd) { return ::fdatasync(fd) == 0; }
+
+void AdviseSequentialRead(int fd) { ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL); }
+
+void CloseDescriptor(int fd) {
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+}
+
+bool SetDescriptorModifiedTime(int fd, std::time_t modified) {
+  const timespec times[2] = {{0, UTIME_NOW}, {modified, 0}};
+  return ::futimens(fd, times) == 0;
+}

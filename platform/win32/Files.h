@@ -1,19 +1,36 @@
-// File and path calls of the Windows API, over POSIX.
+// File and path calls of the Windows API: over POSIX on Linux (Files.cpp), over
+// the W calls on Windows (Files_windows.cpp), with the same contracts.
 //
 // The system builds every path with "\" as the separator; these calls map it to
-// "/" where the path meets the operating system. Each returns non-zero on
-// success and sets the thread's last error on failure, as Windows does.
+// "/" where the path meets Linux, and take "/" as "\" on Windows. Names are
+// UTF-8 on both systems. Each returns non-zero on success and sets the thread's
+// last error (and errno) on failure, as Windows does.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/win32/Win32Types.h"
 
-// The path as the operating system sees it: every "\" turned into "/".
+#ifdef _WIN32
+// The SDK's A calls of these names read a name in the ANSI code page and copy
+// in place; the program's own below take UTF-8 and keep the contracts here.
+// shlwapi.h first, so that its declarations keep the SDK's names.
+#include <shlwapi.h>
+#define PathFileExistsA ZoltPathFileExistsA
+#define PathIsDirectoryA ZoltPathIsDirectoryA
+#define DeleteFileA ZoltDeleteFileA
+#define MoveFileExA ZoltMoveFileExA
+#define CopyFileA ZoltCopyFileA
+#define CreateHardLinkA ZoltCreateHardLinkA
+#endif
+
+// The path as the operating system sees it: on Linux every "\" turned into
+// "/", on Windows every "/" into "\".
 std::string NativePath(std::string_view path);
 
 // Non-zero when something (file, directory, or a link to one) exists at path.
@@ -33,6 +50,14 @@ BOOL PathIsDirectoryA(const char* path);
 // removed as a link. Folders are created 0755 and files at most 0755, whatever
 // the umask (a narrower umask narrows them further); setuid, setgid and sticky
 // bits are never given to a written file.
+//
+// On Windows a "link" is any reparse point: a symbolic link or a junction. The
+// folders below the root are held open, without FILE_SHARE_DELETE, while a
+// call works below them, so that none can be swapped for a junction midway.
+// Permission bits have no meaning there; a file's access list comes from its
+// folder. A file in use by a running program (a client's executable or
+// library) cannot be replaced but can be renamed: MoveFileExA to a ".bak"
+// name works on it, CopyFileA over it fails with ERROR_ACCESS_DENIED.
 
 // The folder below which no link is followed. Empty restores the default, the
 // directory of the running executable.
@@ -45,7 +70,9 @@ BOOL DeleteFileA(const char* path);
 // Moves src to dst; with MOVEFILE_REPLACE_EXISTING an existing file (or link)
 // at dst is replaced in one step, otherwise the call fails with
 // ERROR_FILE_EXISTS when dst exists.
+#ifndef _WIN32
 inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 1;
+#endif
 BOOL MoveFileExA(const char* src, const char* dst, DWORD flags);
 
 // Gives the regular file existing the second name newName (a hard link: no
@@ -75,12 +102,15 @@ bool RemoveDirectoryTree(const char* path);
 // Whether the process runs as the user who owns path (the installation
 // folder). When it does not, owner and caller name the two ("name (uid N)")
 // and the result is false. A path that cannot be examined gives true: the run
-// then meets the real problem and names it.
+// then meets the real problem and names it. On Windows always true: who may
+// write there is decided by the folders' access lists, which the installer
+// set, not by an owner.
 bool RunsAsOwnerOf(const std::string& path, std::string& owner, std::string& caller);
 
 // Makes a new, empty folder of the caller's own (mode 0700) for scratch files
-// outside any installation: below $TMPDIR, or /tmp. Returns it ending with
-// "/", or "" with last error set. The caller removes it (RemoveDirectoryTree).
+// outside any installation: below $TMPDIR, or /tmp (on Windows below the
+// user's %TEMP%, whose access list admits the user alone). Returns it ending
+// with the separator, or "" with last error set. The caller removes it (RemoveDirectoryTree).
 std::string MakeScratchFolder();
 
 // Opens path for reading and writing, creating it (mode 0644 at most) when
@@ -197,3 +227,39 @@ struct SGuardedRead {
 // stamp (if given) receives what fstat said of the file that was read.
 bool ReadFileGuarded(const std::string& path, std::string& bytes, const SGuardedRead& rules,
                      std::string* cause = nullptr, struct FileStamp* stamp = nullptr);
+
+// Descriptors are the C runtime's int descriptors on both systems (on Windows
+// the runtime's over a handle the calls above opened). The calls below are the
+// only ones the rest of the program uses on them, so that none of it needs the
+// system's headers. Each fails with errno set.
+
+// Reads up to size bytes at the descriptor's position, resuming after an
+// interruption. The count read (0 at the end), or -1.
+long long ReadDescriptor(int fd, void* buffer, std::size_t size);
+
+// Reads up to size bytes at offset. Whether the descriptor's position moves
+// differs by system (on Windows it does), so a caller moves it itself
+// (TruncateDescriptor) before it reads or writes in sequence again. The count
+// read (0 at the end), or -1.
+long long ReadDescriptorAt(int fd, void* buffer, std::size_t size, long long offset);
+
+// The size of the open file, or -1.
+long long DescriptorSize(int fd);
+
+// When the open file's content last changed, in seconds since 1970; -1 on error.
+std::time_t DescriptorModifiedTime(int fd);
+
+// Sets when the open file's content last changed (seconds since 1970).
+bool SetDescriptorModifiedTime(int fd, std::time_t modified);
+
+// Cuts or extends the open file to size bytes and sets the position there.
+bool TruncateDescriptor(int fd, long long size);
+
+// Writes the file's data to disk and waits for it (its name is the folder's
+// business: see MakeDurable).
+bool FlushDescriptor(int fd);
+
+// Tells the system the file is read once from start to end.
+void AdviseSequentialRead(int fd);
+
+void CloseDescriptor(int fd);

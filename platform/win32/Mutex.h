@@ -1,6 +1,9 @@
 // Named mutexes, as Windows has them, for keeping one instance of a program.
 //
-// A named mutex is an exclusive flock on "<runtime dir>/<name>.lock", the
+// On Windows they are the system's own (CreateMutexA, ReleaseMutex,
+// CloseHandle), and so is everything below; this header adds nothing there.
+//
+// On Linux a named mutex is an exclusive flock on "<runtime dir>/<name>.lock", the
 // runtime dir being the user's own private folder (RuntimeFolder.h), never a
 // shared one such as /tmp; anything under the lock file's name that is not the
 // user's own regular file (a link, another user's file) is replaced by one. The lock belongs to the open
@@ -13,6 +16,7 @@
 
 #include "platform/win32/Win32Types.h"
 
+#ifndef _WIN32
 struct SECURITY_ATTRIBUTES;
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 
@@ -41,3 +45,4 @@ BOOL CloseHandle(HANDLE handle);
 // The lock file that stands for the named mutex; empty when the user has no
 // private runtime folder.
 std::string MutexLockPath(const std::string& name);
+#endif

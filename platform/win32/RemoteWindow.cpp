@@ -249,3 +249,11 @@ void CRemoteWindowOwner::Close() {
   if (::lstat(path_.c_str(), &st) == 0 && st.st_ino == inode_) ::unlink(path_.c_str());
   path_.clear();
 }
+
+// Windows of other processes are table entries on Linux (FindWindowA
+// registers them); no other handle stands for a window.
+LRESULT SendToSystemWindow(HWND, UINT, WPARAM, LPARAM) { return 0; }
+
+BOOL PostToSystemWindow(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+bool IsSystemWindow(HWND) { return false; }

@@ -1,4 +1,6 @@
-// Windows of other processes, reached through per-user stream sockets.
+// Windows of other processes. On Windows they are the system's (FindWindowA,
+// SendMessageA) and only the time limit below applies; on Linux they are
+// reached through per-user stream sockets:
 //
 // A program owning a top-level window of class C listens on
 // <runtime dir>/zolt-windows/C, the runtime dir being the user's own private
@@ -25,6 +27,7 @@ inline constexpr unsigned kRemoteWindowDefaultTimeoutMs = 10000;
 // Changes that limit (tests); 0 restores the default.
 void SetRemoteWindowTimeout(unsigned milliseconds);
 
+#ifndef _WIN32
 // The socket a window of className listens on; empty when the folder cannot be
 // made safe (wrong owner, open to others, a link) or the path is too long.
 std::string RemoteWindowSocketPath(const std::string& className, bool createFolder);
@@ -56,3 +59,4 @@ class CRemoteWindowOwner {
   std::string path_;
   unsigned long long inode_ = 0;
 };
+#endif

@@ -2,6 +2,22 @@
 // Kept to what the updater uses, with the meanings Windows gives them.
 #pragma once
 
+#ifdef _WIN32
+
+// On Windows the SDK's own types, constants and calls (GetLastError,
+// SetLastError, Sleep). Without min and max macros, which would break
+// std::min and std::max; without the rarely used parts, among them Winsock 1,
+// which would clash with Winsock 2 (Winsock.h).
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#else
+
 #include <cstdint>
 
 using BOOL = int;
@@ -38,3 +54,5 @@ void SetLastError(DWORD error);
 
 // Suspends the calling thread for the given number of milliseconds.
 void Sleep(DWORD milliseconds);
+
+#endif

@@ -55,10 +55,11 @@ std::shared_ptr<CWindowTarget> LookupWindow(HWND window) {
 
 LRESULT SendMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto target = LookupWindow(window);
-  return target ? target->Send(msg, wParam, lParam) : 0;
+  return target ? target->Send(msg, wParam, lParam) : SendToSystemWindow(window, msg, wParam, lParam);
 }
 
 BOOL PostMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto target = LookupWindow(window);
-  return target && target->Post(msg, wParam, lParam) ? TRUE : FALSE;
+  if (!target) return PostToSystemWindow(window, msg, wParam, lParam);
+  return target->Post(msg, wParam, lParam) ? TRUE : FALSE;
 }

@@ -12,8 +12,15 @@
 
 #include "platform/win32/Win32Types.h"
 
+#ifdef _WIN32
+// A handle of the table below is no window of the system's: these route it to
+// its target and every other handle to the system's calls.
+#define SendMessageA ZoltSendMessageA
+#define PostMessageA ZoltPostMessageA
+#else
 struct HWND__;
 using HWND = HWND__*;
+#endif
 
 class CWindowTarget {
  public:
@@ -46,3 +53,12 @@ LRESULT SendMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // Queues msg; FALSE when the window is gone.
 BOOL PostMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// A handle the table does not know: on Windows a window of the system, sent
+// to with a time-out (SetRemoteWindowTimeout, RemoteWindow.h) so that a hung
+// client cannot hang the caller; on Linux nothing (0, FALSE).
+LRESULT SendToSystemWindow(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+BOOL PostToSystemWindow(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+// Whether a handle the table does not know is a live window of the system's
+// (on Windows the dialogs are such windows: IsWindow); on Linux false.
+bool IsSystemWindow(HWND window);

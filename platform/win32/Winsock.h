@@ -1,12 +1,18 @@
-// Host-name resolution as the updater asks Winsock for it, over the resolver
-// of the C library (IPv4 only).
+// Host-name resolution as the updater asks Winsock for it (IPv4 only): on
+// Windows Winsock itself, on Linux the resolver of the C library.
 #pragma once
-
-#include <arpa/inet.h>   // inet_addr: the same call and meaning as in Winsock
-#include <netinet/in.h>  // INADDR_NONE
 
 #include <cstdint>
 #include <string>
+
+#ifdef _WIN32
+#include <winsock2.h>  // before windows.h, which would bring Winsock 1
+#include <ws2tcpip.h>
+
+#include "platform/win32/Win32Types.h"
+#else
+#include <arpa/inet.h>   // inet_addr: the same call and meaning as in Winsock
+#include <netinet/in.h>  // INADDR_NONE
 
 #include "platform/win32/Win32Types.h"
 
@@ -16,6 +22,7 @@ struct WSADATA {
 };
 int WSAStartup(std::uint16_t version, WSADATA* data);
 int WSACleanup();
+#endif
 
 // The first IPv4 address the resolver gives for host, as dotted text. False
 // (dotted untouched) when the name has no IPv4 address.

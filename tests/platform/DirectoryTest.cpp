@@ -1,5 +1,10 @@
+#ifdef _WIN32
+#include "platform/win32/WideText.h"
+#include "platform/win32/Win32Types.h"
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <functional>
@@ -13,6 +18,57 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+// Makes a symbolic link at link to target (a folder or a file). Under Wine,
+// where CreateSymbolicLinkW makes nothing, it is a link of the Linux side,
+// which Wine shows as a reparse point, as Windows shows a link or junction.
+// False when none can be made here (Windows without the right to make links).
+// Wine cannot take such a link away through the Windows calls (its
+// RemoveDirectoryW removes the target when empty, and leaves the link), so
+// the rows that remove links check only that nothing behind them went;
+// Windows removes a junction or link itself.
+#ifdef _WIN32
+constexpr bool kLinksCanBeRemoved = false;
+#else
+constexpr bool kLinksCanBeRemoved = true;
+#endif
+bool MakeLink(const std::string& target, const std::string& link) {
+#ifdef _WIN32
+  const std::wstring wideLink = WideFromUtf8(NativePath(link));
+  const auto isLink = [&] {
+    const DWORD attributes = ::GetFileAttributesW(wideLink.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  };
+  const DWORD folder = fs::is_directory(target) ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0;
+  ::CreateSymbolicLinkW(wideLink.c_str(), WideFromUtf8(NativePath(target)).c_str(),
+                        folder | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+  if (isLink()) return true;
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  const auto unixName = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (unixName == nullptr) return false;
+  std::string command = "/bin/ln -s " + std::string(unixName(WideFromUtf8(NativePath(target)).c_str())) + " " +
+                        unixName(wideLink.c_str());
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessA("Z:\\bin\\ln", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+    return false;
+  // A Linux process started by Wine cannot be waited for; its link can.
+  for (int i = 0; i < 500 && !isLink(); ++i) ::Sleep(10);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return isLink();
+#else
+  std::error_code error;
+  fs::create_symlink(target, link, error);
+  return !error;
+#endif
+}
+
+#define MAKE_LINK(target, link) \
+  if (!MakeLink(target, link)) GTEST_SKIP() << "no symbolic link can be made here"
 
 TEST(Directory, GetFilePathAndNestedCreation) {
   TempDir dir;
@@ -34,11 +90,16 @@ TEST(Directory, ApplicationPathEndsWithSeparator) {
   std::string path = "stale";
   CDirectoryEx::GetApplicationPath(path);
   ASSERT_FALSE(path.empty());
-  EXPECT_EQ(path.back(), '/');
+#ifdef _WIN32
+  constexpr char kSeparator = '\\';
+#else
+  constexpr char kSeparator = '/';
+#endif
+  EXPECT_EQ(path.back(), kSeparator);
   EXPECT_TRUE(PathIsDirectoryA(path.c_str()));
   CDirectoryEx::OverrideApplicationPath("/opt/x");
   CDirectoryEx::GetApplicationPath(path);
-  EXPECT_EQ(path, "/opt/x/");
+  EXPECT_EQ(path, std::string("/opt/x") + kSeparator);
   CDirectoryEx::OverrideApplicationPath("");
 }
 
@@ -53,7 +114,7 @@ TEST(Directory, SearchAndDeleteStayInsideTheTree) {
   WriteTextFile(dir / "sub/b.bak", "1");
   WriteTextFile(dir / "sub/deep/c.bak", "1");
   WriteTextFile(dir / "sub/deep/c.bak.txt", "1");
-  fs::create_directory_symlink(outside.path(), dir / "sub/link");
+  MAKE_LINK(outside.path(), dir / "sub/link");
 
   std::vector<std::string> found{"stale"};
   CDirectoryEx::SearchFile(dir.path(), true, "*.bak", found);
@@ -61,17 +122,23 @@ TEST(Directory, SearchAndDeleteStayInsideTheTree) {
   for (const auto& file : found) EXPECT_TRUE(DeleteFileA(file.c_str())) << file;
 
   CDirectoryEx::DeleteDirectory(dir.path() + "sub\\");
-  EXPECT_FALSE(fs::exists(dir / "sub"));
+  if (kLinksCanBeRemoved) {
+    EXPECT_FALSE(fs::exists(dir / "sub"));
+  }
   EXPECT_EQ(ReadTextFile(outside / "keep.bak"), "outside");
   EXPECT_TRUE(fs::exists(dir / "a.dll"));
 
   // A link given as the directory itself is removed as a link.
-  fs::create_directory_symlink(outside.path(), dir / "staging");
+  MAKE_LINK(outside.path(), dir / "staging");
   CDirectoryEx::DeleteDirectory(dir / "staging");
-  EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "staging")));
+  if (kLinksCanBeRemoved) {
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "staging")));
+  }
   EXPECT_EQ(ReadTextFile(outside / "keep.bak"), "outside");
 }
 
+#ifndef _WIN32
+// Mode bits and inode numbers: Linux only.
 TEST(Files, CopyReplacesAtomicallyAndKeepsTheInstalledModeBits) {
   TempDir dir;
   // A download arrives as 0644 whatever the installed program was.
@@ -119,6 +186,57 @@ TEST(Files, NewCopiesOfProgramsBecomeExecutable) {
   }
 }
 
+#else
+// An installed program or library in use cannot be replaced on Windows, but
+// it can be renamed: the move to ".bak" and the second copy install it. The
+// file is mapped as an image, as the loader maps a running program.
+TEST(Files, AFileInUseIsRenamedAsideAndReplaced) {
+  TempDir dir;
+  std::wstring self(32768, L'\0');
+  self.resize(::GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
+  const std::string held = dir / "held.exe";
+  ASSERT_TRUE(::CopyFileW(self.c_str(), WideFromUtf8(NativePath(held)).c_str(), FALSE));
+  const HANDLE file = ::CreateFileW(WideFromUtf8(NativePath(held)).c_str(), GENERIC_READ | GENERIC_EXECUTE,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  const HANDLE image = ::CreateFileMappingW(file, nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr);
+  ::CloseHandle(file);
+  ASSERT_NE(image, nullptr);
+  void* view = ::MapViewOfFile(image, FILE_MAP_READ, 0, 0, 0);
+  ASSERT_NE(view, nullptr);
+  WriteTextFile(dir / "staged.exe", "new program");
+
+  EXPECT_FALSE(CopyFileA((dir / "staged.exe").c_str(), held.c_str(), FALSE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  std::vector<std::string> left;
+  CDirectoryEx::SearchFile(dir.path(), true, kTempFilePattern, left);
+  EXPECT_TRUE(left.empty()) << left.front();
+  EXPECT_EQ(crt::rename((dir.path() + "held.exe").c_str(), (dir.path() + "held.exe.bak").c_str()), 0);
+  EXPECT_TRUE(CopyFileA((dir / "staged.exe").c_str(), held.c_str(), FALSE));
+  EXPECT_EQ(ReadTextFile(held), "new program");
+  EXPECT_FALSE(DeleteFileA((dir / "held.exe.bak").c_str())) << "still in use";
+
+  ::UnmapViewOfFile(view);
+  ::CloseHandle(image);
+  EXPECT_TRUE(DeleteFileA((dir / "held.exe.bak").c_str()));
+}
+
+// Names are UTF-8 inside and reach the file system as the same characters.
+TEST(Files, ChineseNamesReachTheFileSystemAsWritten) {
+  TempDir dir;
+  const std::string name = "\xe6\x9b\xb4\xe6\x96\xb0\xe7\xa8\x8b\xe5\xba\x8f";  // 更新程序
+  ASSERT_EQ(CDirectoryEx::CreateMultipleDirectory(dir.path() + name + "\\" + name), 1);
+  ASSERT_TRUE(WriteFileAtomically(dir.path() + name + "\\" + name + ".dll", "x"));
+  ASSERT_TRUE(CopyFileA((dir.path() + name + "\\" + name + ".dll").c_str(),
+                        (dir.path() + name + "\\" + name + "\\b.dll").c_str(), FALSE));
+  const std::wstring wide = WideFromUtf8(NativePath(dir.path())) + L"\x66f4\x65b0\x7a0b\x5e8f\\\x66f4\x65b0\x7a0b\x5e8f.dll";
+  EXPECT_NE(::GetFileAttributesW(wide.c_str()), INVALID_FILE_ATTRIBUTES);
+  std::vector<std::string> found;
+  CDirectoryEx::SearchFile(dir.path(), true, "*.dll", found);
+  EXPECT_EQ(found, (std::vector<std::string>{dir / (name + "/" + name + "/b.dll"), dir / (name + "/" + name + ".dll")}));
+}
+#endif
+
 TEST(Files, CopyFailuresLeaveTargetAlone) {
   TempDir dir;
   WriteTextFile(dir / "src", "x");
@@ -150,6 +268,10 @@ namespace {
 // Restores the umask and the guarded root at the end of a test.
 class GuardedFiles : public ::testing::Test {
  protected:
+#ifdef _WIN32
+  void TearDown() override { SetGuardedRoot(""); }
+  TempDir app, outside;
+#else
   void TearDown() override {
     ::umask(savedMask_);
     SetGuardedRoot("");
@@ -160,6 +282,7 @@ class GuardedFiles : public ::testing::Test {
   }
   TempDir app, outside;
   const mode_t savedMask_ = ::umask(022);
+#endif
 };
 
 // Another user who can plant a link below the installation must not steer any
@@ -170,7 +293,7 @@ TEST_F(GuardedFiles, NoCallWritesCreatesOrRemovesThroughALinkBelowTheRoot) {
   WriteTextFile(outside / "dir/inner", "kept");
   WriteTextFile(app / "staged", "download");
   fs::create_directories(app / "UPDATE/Program");
-  fs::create_directory_symlink(outside.path(), app / "UPDATE/Program/plugins");
+  MAKE_LINK(outside.path(), app / "UPDATE/Program/plugins");
   const std::string via = app.path() + "UPDATE\\Program\\plugins\\";
   const std::string staged = app / "staged";
 
@@ -209,11 +332,15 @@ TEST_F(GuardedFiles, NoCallWritesCreatesOrRemovesThroughALinkBelowTheRoot) {
   EXPECT_EQ(ReadTextFile(outside / "victim"), "root only");
   // The link itself is the updater's to remove, and only the link goes.
   CDirectoryEx::DeleteDirectory(app.path() + "UPDATE\\Program\\plugins");
-  EXPECT_FALSE(fs::exists(fs::symlink_status(app / "UPDATE/Program/plugins")));
+  if (kLinksCanBeRemoved) {
+    EXPECT_FALSE(fs::exists(fs::symlink_status(app / "UPDATE/Program/plugins")));
+  }
   EXPECT_EQ(ReadTextFile(outside / "victim"), "root only");
   // The same linked folder is followed where it lies outside the guarded root.
   SetGuardedRoot(outside.path());
-  fs::create_directory_symlink(outside.path(), app / "UPDATE/Program/plugins");
+  if (kLinksCanBeRemoved) {
+    MAKE_LINK(outside.path(), app / "UPDATE/Program/plugins");
+  }
   EXPECT_EQ(CDirectoryEx::CreateMultipleDirectory(app.path() + "made"), 1);
 }
 
@@ -221,6 +348,7 @@ TEST_F(GuardedFiles, NoCallWritesCreatesOrRemovesThroughALinkBelowTheRoot) {
 // Files that configuration names, and kept state, are read only as plain
 // files: nothing there can hang a run, lead it out of the installation or
 // hand it another user's data.
+#ifndef _WIN32
 TEST_F(GuardedFiles, ReadsOnlyPlainFilesOfBoundedSize) {
   SetGuardedRoot(app.path());
   for (const char* name : {"keys.pub", "open.pem"}) WriteTextFile(app / name, "pem");
@@ -261,8 +389,40 @@ TEST_F(GuardedFiles, ReadsOnlyPlainFilesOfBoundedSize) {
   }
 }
 
+#else
+// Windows has no FIFOs, and who may change a file is said by access lists:
+// the rows that remain are the links and the bounds.
+TEST_F(GuardedFiles, ReadsOnlyPlainFilesOfBoundedSize) {
+  SetGuardedRoot(app.path());
+  WriteTextFile(app / "keys.pub", "pem");
+  WriteTextFile(outside / "ca.pem", "pem");
+  MAKE_LINK(outside.path(), app / "linked");
+  const bool fileLink = MakeLink(outside / "ca.pem", app / "link.pem");
+  const struct {
+    std::string path;
+    SGuardedRead rules;
+    const char* refusal;  // empty: read
+  } cases[] = {
+      {app / "keys.pub", {}, ""},
+      {app / "linked/ca.pem", {}, "lies behind a symbolic link"},
+      {fileLink ? app / "link.pem" : app / "linked", {}, fileLink ? "is a symbolic link" : "lies behind"},
+      {app.path(), {}, "is a folder"},
+      {app / "keys.pub", {2}, "is larger than 2 bytes"},
+      {app / "none", {}, "No such file"},
+      {outside / "ca.pem", {64, false, true}, ""},
+  };
+  for (const auto& c : cases) {
+    if (c.path == app / "linked") continue;
+    std::string bytes, cause;
+    EXPECT_EQ(ReadFileGuarded(c.path, bytes, c.rules, &cause), *c.refusal == '\0') << c.path << ": " << cause;
+    EXPECT_EQ(bytes, *c.refusal == '\0' ? "pem" : "") << c.path;
+    EXPECT_NE(cause.find(c.refusal), std::string::npos) << c.path << ": " << cause;
+  }
+}
+#endif
+
 TEST_F(GuardedFiles, TheRootMayBeReachedThroughALink) {
-  fs::create_directory_symlink(app.path(), outside / "app");
+  MAKE_LINK(app.path(), outside / "app");
   SetGuardedRoot(outside / "app");
   EXPECT_EQ(CDirectoryEx::CreateMultipleDirectory(outside / "app/UPDATE/Program"), 1);
   EXPECT_TRUE(WriteFileAtomically(outside / "app/UPDATE/Program/a", "a"));
@@ -271,6 +431,7 @@ TEST_F(GuardedFiles, TheRootMayBeReachedThroughALink) {
   EXPECT_FALSE(fs::exists(app / "UPDATE"));
 }
 
+#ifndef _WIN32
 // Whatever the umask, nothing the updater makes is writable by others, and no
 // written file carries setuid, setgid or sticky bits.
 TEST_F(GuardedFiles, ModesAreCappedWhateverTheUmask) {
@@ -336,5 +497,6 @@ TEST_F(GuardedFiles, InstalledLinksAreReplacedAndNeverWrittenThrough) {
     EXPECT_EQ(OpenFileForWriting((app / "planted.part").c_str()), -1);
   }
 }
+#endif
 
 }  // namespace

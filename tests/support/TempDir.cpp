@@ -3,13 +3,26 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
+// create_directory fails on a name that exists, so a name is never shared
+// with another test running at the same time (mingw has no mkdtemp).
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "zolt-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern + "/";
+  static thread_local std::mt19937_64 random(std::random_device{}());
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path candidate = base / ("zolt-test-" + std::to_string(random() % 1000000000000ULL));
+    std::error_code error;
+    if (std::filesystem::create_directory(candidate, error)) {
+      std::filesystem::permissions(candidate, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace,
+                                   error);
+      path_ = candidate.generic_string() + "/";
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary folder in " + base.string());
 }
 
 TempDir::~TempDir() {

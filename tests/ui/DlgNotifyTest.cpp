@@ -21,25 +21,28 @@ namespace {
 TEST(DlgNotify, SitsFivePixelsFromTheRightEdgeAndAboveTheTaskBar) {
   struct Case {
     const char* taskBar;
-    QRect available;  // the screen is 1920 x 1080
-    QPoint expected;
+    CRect workArea;  // left, top, right, bottom; the screen is 1920 x 1080
+    CPoint expected;
   };
   const Case cases[] = {
-      {"bottom, 40 pixels", QRect(0, 0, 1920, 1040), QPoint(1565, 805)},
-      {"none", QRect(0, 0, 1920, 1080), QPoint(1565, 845)},
-      {"top", QRect(0, 40, 1920, 1040), QPoint(1565, 845)},
-      {"left", QRect(60, 0, 1860, 1080), QPoint(1565, 845)},
-      {"right", QRect(0, 0, 1860, 1080), QPoint(1505, 845)},
-      {"bottom of a second screen", QRect(1920, 0, 1280, 984), QPoint(2845, 749)},
+      {"bottom, 40 pixels", CRect(0, 0, 1920, 1040), CPoint{1565, 805}},
+      {"none", CRect(0, 0, 1920, 1080), CPoint{1565, 845}},
+      {"top", CRect(0, 40, 1920, 1080), CPoint{1565, 845}},
+      {"left", CRect(60, 0, 1920, 1080), CPoint{1565, 845}},
+      {"right", CRect(0, 0, 1860, 1080), CPoint{1505, 845}},
+      {"bottom of a second screen", CRect(1920, 0, 3200, 984), CPoint{2845, 749}},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(CDlgNotify::PlaceAboveTaskBarPosition(c.available, QSize(350, 230)), c.expected) << c.taskBar;
+    EXPECT_EQ(CDlgNotify::PlaceAboveTaskBarPosition(c.workArea, CSize{350, 230}), c.expected) << c.taskBar;
 
   CDlgNotify dialog;
   dialog.Create();
   EXPECT_EQ(dialog.size(), QSize(350, 230));
-  EXPECT_EQ(dialog.pos(), CDlgNotify::PlaceAboveTaskBarPosition(QGuiApplication::primaryScreen()->availableGeometry(),
-                                                                QSize(350, 230)));
+  const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+  const CPoint place = CDlgNotify::PlaceAboveTaskBarPosition(
+      CRect(available.x(), available.y(), available.x() + available.width(), available.y() + available.height()),
+      CSize{350, 230});
+  EXPECT_EQ(dialog.pos(), QPoint(place.x, place.y));
 }
 
 TEST(DlgNotify, AnswersSixForUpgradeNowAndSevenOtherwise) {

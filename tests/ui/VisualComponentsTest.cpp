@@ -153,7 +153,7 @@ class ProbeDialog : public CImageDialog {
     DDX_Control(pDX, IDC_LATER, later);
     DDX_Control(pDX, IDC_NEW_VERSION, versionText);
   }
-  HBRUSH OnCtlColor(CDC* dc, QWidget*, UINT kind) override {
+  HBRUSH OnCtlColor(CDC* dc, CWnd*, UINT kind) override {
     if (kind == CTLCOLOR_STATIC) dc->SetTextColor(0x663D0D), dc->SetBkMode(TRANSPARENT);
     return GetStockObject(NULL_BRUSH);
   }

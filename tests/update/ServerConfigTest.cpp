@@ -11,6 +11,7 @@
 #include "platform/configfile/ConfigFile.h"
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
+#include "platform/win32/Files.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -105,6 +106,15 @@ TEST_F(ServerConfigTest, ServerListFromConfigDat) {
   }
 }
 
+// A path as the system writes it: on Windows with "\" throughout.
+std::string SystemPath(std::string path) {
+#ifdef _WIN32
+  for (char& c : path)
+    if (c == '/') c = '\\';
+#endif
+  return path;
+}
+
 TEST_F(ServerConfigTest, EveryServerKeepsItsConfiguredTextAndTheTransport) {
   const struct {
     const char* what;
@@ -124,7 +134,7 @@ TEST_F(ServerConfigTest, EveryServerKeepsItsConfiguredTextAndTheTransport) {
        {{"ServerIP", "localhost"}, {"UseHttps", "1"}, {"CAFile", "certs\\ca.pem"}},
        {"localhost"},
        true,
-       dir_ / "certs/ca.pem"},
+       SystemPath(NativePath(dir_ / "certs/ca.pem"))},
       {"absolute CA file as written",
        {{"ServerIP", "localhost"}, {"CAFile", "/etc/zolt/ca.pem"}},
        {"localhost"},
