@@ -732,8 +732,16 @@ bool MakeDurable(const std::vector<std::string>& files, const std::string& root,
     if (ok) {
       Handle handle(::CreateFileW(WideFromUtf8(held.path + name).c_str(), GENERIC_WRITE, kShareAll, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-      ok = handle && ::FlushFileBuffers(handle.get());
-      if (!ok) FailLast();
+      // A running program's image cannot be opened for writing. Its bytes are
+      // the ones the program was started from, on disk before it ran: nothing
+      // of this run's is left to flush in it (a kept copy of it is a second
+      // name, whose folder is flushed below).
+      if (!handle && ::GetLastError() == ERROR_SHARING_VIOLATION) {
+        ok = true;
+      } else {
+        ok = handle && ::FlushFileBuffers(handle.get());
+        if (!ok) FailLast();
+      }
     }
     if (!ok) fail(native);
     for (std::string at = native.substr(0, native.find_last_of('\\'));; at = at.substr(0, at.find_last_of('\\'))) {
