@@ -144,26 +144,14 @@ class CImageDialog : public CImageDialogBase {
   // The template font's 9 points on a 96-dpi screen.
   static int DialogFontPixels() { return 12; }
 
-  UINT templateId_;
   std::shared_ptr<const CPngImage> background_;
   std::vector<DialogControlTemplate> template_;
   std::string fontName_;
   HFONT font_ = nullptr;
-  bool created_ = false;
-  bool creating_ = false;
-  std::map<int, CWnd*> bound_;
-  std::vector<std::pair<int, std::string*>> pendingTexts_;
-  std::map<int, CWnd*> controls_;
-  std::vector<std::unique_ptr<CWnd>> ownedControls_;
-  std::map<UINT, std::function<void()>> commandMap_;
-  std::map<UINT, std::function<LRESULT(WPARAM, LPARAM)>> messageMap_;
-  // The dialog's window is the handle other threads reach; after
-  // DestroyWindowTarget it refuses their messages until CreateWindowTarget.
-  HWND hwnd_ = nullptr;
+  // After DestroyWindowTarget the window refuses other threads' messages
+  // until CreateWindowTarget.
   bool acceptingMessages_ = false;
   std::string title_;
-  bool ended_ = false;
-  INT_PTR result_ = 0;
   bool moving_ = false;
 #else
   void paintEvent(QPaintEvent* event) override;
@@ -183,8 +171,16 @@ class CImageDialog : public CImageDialogBase {
   bool CreateControls();
   void BeginCaptionDrag();
 
-  UINT templateId_;
   QPixmap background_;
+  std::shared_ptr<CDialogWindowTarget> target_;
+  bool buttonDown_ = false;
+  bool moving_ = false;
+  QPoint dragOffset_;
+#endif
+
+  // Both systems: the template, the bound and owned controls, the maps the
+  // dialog's messages go through, and its window, the handle other threads reach.
+  UINT templateId_;
   bool created_ = false;
   bool creating_ = false;
   std::map<int, CWnd*> bound_;
@@ -194,11 +190,6 @@ class CImageDialog : public CImageDialogBase {
   std::map<UINT, std::function<void()>> commandMap_;
   std::map<UINT, std::function<LRESULT(WPARAM, LPARAM)>> messageMap_;
   HWND hwnd_ = nullptr;
-  std::shared_ptr<CDialogWindowTarget> target_;
   bool ended_ = false;
   INT_PTR result_ = 0;
-  bool buttonDown_ = false;
-  bool moving_ = false;
-  QPoint dragOffset_;
-#endif
 };
