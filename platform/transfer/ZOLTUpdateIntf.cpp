@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/Version.h"
@@ -30,6 +31,7 @@ constexpr long kConnectTimeoutSeconds = 15;
 constexpr long kLowSpeedLimitBytes = 1024;
 constexpr long kLowSpeedTimeSeconds = 30;
 constexpr long kReceiveBufferBytes = 128 * 1024;
+constexpr auto kPaceSlice = std::chrono::milliseconds(100);
 // libcurl hands the body over in pieces of at most 16 KiB; gathering them
 // saves most of the write calls on a large file.
 constexpr std::size_t kWriteBufferBytes = 256 * 1024;
@@ -155,6 +157,32 @@ struct CZOLTUpdateIntf::Impl {
   std::string etag, lastModified, date, retryAfter;
   std::int64_t retryUntil = 0;  // RetryAfter()
   int receiveBuffer = 0;        // SO_RCVBUF of new connections; 0: the system's
+
+  // The rate cap, as a token bucket shared by every fetch of this object:
+  // libcurl's own limit starts afresh with each transfer and lets each burst,
+  // so a release of many files, or of one file after its manifest, arrived
+  // at several times the cap. Waiting here holds the socket unread, and the
+  // sender waits for the window to open.
+  double maxRate = 0;      // bytes per second; 0: no cap
+  double paceCredit = 0;   // bytes that may still arrive without a wait
+  std::chrono::steady_clock::time_point paceTime;
+
+  void Pace(std::size_t bytes) {
+    if (maxRate <= 0) return;
+    auto now = std::chrono::steady_clock::now();
+    // A quarter of a second's worth may come at once after a pause.
+    paceCredit = std::min(maxRate / 4, paceCredit + std::chrono::duration<double>(now - paceTime).count() * maxRate);
+    paceCredit -= static_cast<double>(bytes);
+    paceTime = now;
+    if (paceCredit >= 0) return;
+    const auto until = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                 std::chrono::duration<double>(-paceCredit / maxRate));
+    // In slices, so that a cancel is not kept waiting by a low cap.
+    while (!cancelled.load() && (now = std::chrono::steady_clock::now()) < until)
+      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(until - now, kPaceSlice));
+    paceCredit = 0;
+    paceTime = until;
+  }
 
   // libcurl reads whatever a socket holds before it looks at the rate cap,
   // and the system lets a fast line fill megabytes of receive buffer while
@@ -316,6 +344,7 @@ struct CZOLTUpdateIntf::Impl {
     if (impl->pending.size() + size * count > kWriteBufferBytes && !impl->Flush()) return 0;
     impl->pending.insert(impl->pending.end(), data, data + size * count);
     impl->written += static_cast<curl_off_t>(size * count);
+    impl->Pace(size * count);
     return size * count;
   }
 
@@ -617,8 +646,14 @@ void CZOLTUpdateIntf::SetMaxReceiveRate(std::uint64_t bytesPerSecond) {
   // A quarter of a second's worth, at least 16 KiB.
   impl_->receiveBuffer =
       bytesPerSecond == 0 ? 0 : static_cast<int>(std::clamp<std::uint64_t>(bytesPerSecond / 4, 16 << 10, 8 << 20));
+  impl_->maxRate = static_cast<double>(bytesPerSecond);
+  impl_->paceCredit = 0;
+  impl_->paceTime = std::chrono::steady_clock::now();
+  // A line held at a low cap must not read as a stalled one.
   if (impl_->curl != nullptr)
-    curl_easy_setopt(impl_->curl, CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(bytesPerSecond));
+    curl_easy_setopt(impl_->curl, CURLOPT_LOW_SPEED_LIMIT,
+                     bytesPerSecond == 0 ? kLowSpeedLimitBytes
+                                         : std::min<long>(kLowSpeedLimitBytes, static_cast<long>(bytesPerSecond / 2)));
 }
 
 void CZOLTUpdateIntf::SetInstalledVersion(const std::string& version) {

@@ -163,8 +163,8 @@ class CZOLTUpdateIntf {
   int GetSignedFile(unsigned updateType, const char* remoteName, const char* localPath, const SignedFileCheck& check,
                     Validators* kept = nullptr, const std::function<bool()>& useKept = {});
 
-  // Caps the average receive rate of every later fetch at bytesPerSecond
-  // (libcurl's CURLOPT_MAX_RECV_SPEED_LARGE); 0: no cap.
+  // Caps the receive rate of this object's later fetches, taken together, at
+  // bytesPerSecond (at most a quarter second's worth at once); 0: no cap.
   void SetMaxReceiveRate(std::uint64_t bytesPerSecond);
 
   // The latest time a server asked this object's fetches to wait until, by

@@ -974,7 +974,7 @@ TEST_F(SilentE2ETest, InterruptedRunsKeepTheirDownloadsAndTheNextAsksForTheRest)
 // then make no request at all; Config.dat [Update] MaxKiBps caps the rate.
 TEST_F(SilentE2ETest, SilentRunsHonourRetryAfterAndTheRateCap) {
   const FileSet old = {{"version.txt", "4.0.9"}};
-  const FileSet release = {{"version.txt", "4.1.0"}, {"big.bin", std::string(1 << 20, 'b')}};
+  const FileSet release = {{"version.txt", "4.1.0"}, {"big.bin", std::string(512 << 10, 'b')}};
   Publish(pub, 1, release, {"4.1.0", "GD"});
   const struct {
     const char* what;
@@ -1001,8 +1001,7 @@ TEST_F(SilentE2ETest, SilentRunsHonourRetryAfterAndTheRateCap) {
     EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("this run makes no request"), std::string::npos);
   }
 
-  // A little slower than loopback, as any real line is: libcurl reads what a
-  // socket holds at once before it checks the rate.
+  // A line of 2 MB/s, well above the cap.
   NginxServer server(pub, "2m");
   for (const int kibps : {0, 128}) {
     SCOPED_TRACE(kibps);
@@ -1012,15 +1011,14 @@ TEST_F(SilentE2ETest, SilentRunsHonourRetryAfterAndTheRateCap) {
     EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     EXPECT_EQ(Installed(), release);
-    // 1 MiB at 128 KiB/s: eight seconds at most, and libcurl lets the first
-    // second or two burst; uncapped, half of one.
+    // 512 KiB at 128 KiB/s, of which a quarter second's worth may come at
+    // once: 3.75 s at the least, however fast the line or loaded the machine.
+    // Uncapped, it takes a fraction of that; only printed, as a load may slow it.
     std::printf("MaxKiBps %d: %.2f s\n", kibps, seconds);
+    const bool capped = ReadTextFile(app + "ZOLTUpdate.log").find("downloads capped at 128 KiB/s") != std::string::npos;
+    EXPECT_EQ(capped, kibps != 0) << ReadTextFile(app + "ZOLTUpdate.log");
     if (kibps != 0) {
-      EXPECT_NE(ReadTextFile(app + "ZOLTUpdate.log").find("downloads capped at 128 KiB/s"), std::string::npos)
-          << ReadTextFile(app + "ZOLTUpdate.log");
-      EXPECT_GE(seconds, 3.0);
-    } else {
-      EXPECT_LT(seconds, 3.0);
+      EXPECT_GE(seconds, 3.5);
     }
   }
 }
