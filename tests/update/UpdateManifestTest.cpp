@@ -312,10 +312,12 @@ TEST(DigestCache, OnlyAnIntactOwnCacheWithTheSameStampAnswers) {
   const std::string md5 = Md5Of("a");
   FileStamp old;
   old = {1, 2, 3, 1'000'000'000'000'000'000, 1'000'000'000'000'000'005};
-  const std::int64_t now = FileClockNow();
+  // Times of the entry from the case's start: a stamp a moment ahead of the
+  // clock is in the tick of a write or look that follows at once, whatever
+  // the tick boundary the case falls near.
   const struct Case {
     const char* what;
-    std::int64_t modified = 0;  // of the entry; 0: long ago
+    std::int64_t modified = 0;  // when the entry changed; 0: long ago
     std::int64_t seen = 0;      // when it was looked at; 0: now
     std::function<void(FileStamp&)> query = nullptr;
     std::function<void(const std::string&)> spoil = nullptr;
@@ -326,8 +328,8 @@ TEST(DigestCache, OnlyAnIntactOwnCacheWithTheSameStampAnswers) {
       {"a touch -d edit: only the change time differs", 0, 0, [](FileStamp& s) { s.changedNs += 1; }},
       {"another size", 0, 0, [](FileStamp& s) { s.size += 1; }},
       {"another inode (replaced by a rename)", 0, 0, [](FileStamp& s) { s.inode += 1; }},
-      {"changed in the tick the cache was written", now, now + 4'000'000'000},
-      {"changed in the tick it was looked at", now},
+      {"changed in the tick the cache was written", 1'500'000'000, 4'000'000'000},
+      {"changed in the tick it was looked at", 1'500'000'000},
       {"a link to an intact cache",
        0,
        0,
@@ -366,11 +368,12 @@ TEST(DigestCache, OnlyAnIntactOwnCacheWithTheSameStampAnswers) {
     if (std::string(c.what) == "another user's file" && ::geteuid() != 0) continue;
     TempDir dir;
     const std::string path = dir / "kept/digests";
+    const std::int64_t start = FileClockNow();
     FileStamp entry = old;
-    if (c.modified != 0) entry.modifiedNs = entry.changedNs = c.modified;
+    if (c.modified != 0) entry.modifiedNs = entry.changedNs = start + c.modified;
     {
       CDigestCache cache(path, "/install/");
-      cache.Record("a.dll", entry, c.seen != 0 ? c.seen : FileClockNow(), md5);
+      cache.Record("a.dll", entry, c.seen != 0 ? start + c.seen : FileClockNow(), md5);
       ASSERT_TRUE(cache.Write());
     }
     if (c.spoil) c.spoil(path);
