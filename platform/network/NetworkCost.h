@@ -15,5 +15,8 @@ enum class NetworkCost {
 // "Metered" property (org.freedesktop.NetworkManager on the system bus; 1 yes
 // and 3 guess-yes are metered), never starting NetworkManager when it does not
 // run. The system bus is the one DBUS_SYSTEM_BUS_ADDRESS names, when set.
+// On Windows: INetworkCostManager::GetCost for the machine; "unrestricted" is
+// not metered, any other known cost (fixed, variable, roaming, over or near
+// the plan's limit) is.
 // detail: what was asked and what it said (or why nothing), for the log.
 NetworkCost CurrentNetworkCost(std::string& detail);
