@@ -6,9 +6,14 @@
 //   <pid> started version <content of version.txt>
 //   <pid> closed
 //   <pid> holding                (--hold)
+//   <pid> crashed at start, version <v>, or crashed soon after start
 // "ZOLTClient.exe --hold" shows no window: it only keeps its own executable
 // in use, as any running program of the installation does, until its folder
 // goes away.
+//
+// As on Linux, "ZOLTClient.mode" beside it holding "crash" makes it exit at
+// once, before it opens its window, and "flash" makes it close its window
+// again after a moment: the releases that fail the updater's trial.
 #include <windows.h>
 
 #include <string>
@@ -16,6 +21,7 @@
 namespace {
 
 const UINT_PTR kFolderTimer = 1;
+const UINT_PTR kFlashTimer = 2;
 std::wstring g_directory;  // with a trailing backslash
 
 bool FolderExists() {
@@ -34,8 +40,9 @@ void AppendLog(const std::string& line) {
   CloseHandle(file);
 }
 
-std::string ReadVersion() {
-  const HANDLE file = CreateFileW((g_directory + L"version.txt").c_str(), GENERIC_READ,
+// The first line of a small file beside the executable; empty when none.
+std::string ReadText(const wchar_t* name) {
+  const HANDLE file = CreateFileW((g_directory + name).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return "";
@@ -54,6 +61,10 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       DestroyWindow(window);
       return 0;
     case WM_TIMER:
+      if (wParam == kFlashTimer) {
+        AppendLog("crashed soon after start");
+        ExitProcess(3);
+      }
       // The folder going away (an uninstall, or a test's temporary
       // installation being removed) ends the client too.
       if (wParam == kFolderTimer && !FolderExists()) DestroyWindow(window);
@@ -83,6 +94,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
 
   if (std::string(commandLine).find("--hold") != std::string::npos) return Hold();
 
+  const std::string mode = ReadText(L"ZOLTClient.mode");
+  if (mode == "crash") {
+    AppendLog("crashed at start, version " + ReadText(L"version.txt"));
+    return 3;
+  }
   if (FindWindowW(L"ZOLTCLIENT", nullptr) != nullptr) {
     AppendLog("another client is running");
     return 1;
@@ -101,7 +117,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     return 1;
   }
   SetTimer(window, kFolderTimer, 500, nullptr);
-  AppendLog("started version " + ReadVersion());
+  if (mode == "flash") SetTimer(window, kFlashTimer, 300, nullptr);
+  AppendLog("started version " + ReadText(L"version.txt"));
 
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
