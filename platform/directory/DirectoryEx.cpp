@@ -1,16 +1,9 @@
 #include "platform/directory/DirectoryEx.h"
 
-#include <dirent.h>
-#include <fnmatch.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <mutex>
 
 #include "platform/core_guard.h"
+#include "platform/directory/FolderWalk.h"
 #include "platform/win32/Files.h"
 
 namespace {
@@ -18,37 +11,9 @@ namespace {
 std::mutex overrideMutex;
 std::string overridePath;
 
-std::string WithTrailingSlash(std::string path) {
-  if (path.empty() || (path.back() != '/' && path.back() != '\\')) path += '/';
+std::string WithTrailingSeparator(std::string path, char separator) {
+  if (path.empty() || (path.back() != '/' && path.back() != '\\')) path += separator;
   return path;
-}
-
-void Search(const std::string& native, const std::string& prefix, bool recursive, const std::string& pattern,
-            std::vector<std::string>& files) {
-  DIR* dir = ::opendir(native.c_str());
-  if (dir == nullptr) return;
-  std::vector<std::pair<std::string, bool>> entries;  // name, is a real directory
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    bool isDirectory = entry->d_type == DT_DIR;
-    if (entry->d_type == DT_UNKNOWN) {
-      struct stat st {};
-      isDirectory = ::lstat((native + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    }
-    entries.emplace_back(name, isDirectory);
-  }
-  ::closedir(dir);
-  std::sort(entries.begin(), entries.end());
-  for (const auto& [name, isDirectory] : entries) {
-    if (isDirectory) {
-      // d_type and lstat both describe the entry itself, so a link to a
-      // directory is never a directory here and is never entered.
-      if (recursive) Search(native + "/" + name, prefix + name + "/", true, pattern, files);
-    } else if (::fnmatch(pattern.c_str(), name.c_str(), 0) == 0) {
-      files.push_back(prefix + name);
-    }
-  }
 }
 
 }  // namespace
@@ -61,20 +26,13 @@ long CDirectoryEx::GetApplicationPath(std::string& path) {
       return 1;
     }
   }
-  char buffer[PATH_MAX];
-  const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (length <= 0) {
-    path.clear();
-    return 0;
-  }
-  std::string exe(buffer, static_cast<size_t>(length));
-  path = exe.substr(0, exe.find_last_of('/') + 1);
-  return 1;
+  path = ExecutableFolder();
+  return path.empty() ? 0 : 1;
 }
 
 void CDirectoryEx::OverrideApplicationPath(std::string path) {
   std::lock_guard lock(overrideMutex);
-  overridePath = path.empty() ? std::string() : WithTrailingSlash(std::move(path));
+  overridePath = path.empty() ? std::string() : WithTrailingSeparator(std::move(path), kFolderSeparator);
   // The installation acted on is the one whose folders the file calls guard.
   SetGuardedRoot(NativePath(overridePath));
 }
@@ -100,10 +58,5 @@ void CDirectoryEx::SearchFile(std::string directory, bool recursive, std::string
                               std::vector<std::string>& files) {
   files.clear();
   if (directory.empty()) return;
-  std::string native = NativePath(directory);
-  struct stat st {};
-  // The starting directory itself may be reached through a link (the caller
-  // names it); only links met below it are not followed.
-  if (::stat(native.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
-  Search(native, WithTrailingSlash(directory), recursive, pattern, files);
+  SearchFolder(NativePath(directory), WithTrailingSeparator(directory, '/'), recursive, pattern, files);
 }

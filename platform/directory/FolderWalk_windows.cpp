@@ -1,20 +1,13 @@
 #include <algorithm>
-#include <mutex>
 
 #include "platform/core_guard.h"
-#include "platform/directory/DirectoryEx.h"
+#include "platform/directory/FolderWalk.h"
 #include "platform/win32/Files.h"
 #include "platform/win32/WideText.h"
 
+const char kFolderSeparator = '\\';
+
 namespace {
-
-std::mutex overrideMutex;
-std::string overridePath;
-
-std::string WithTrailingSeparator(std::string path) {
-  if (path.empty() || (path.back() != '/' && path.back() != '\\')) path += '\\';
-  return path;
-}
 
 // "*" and "?" as the pattern's only wildcards, with no regard to case, as the
 // names of Windows file systems are compared.
@@ -64,57 +57,19 @@ void Search(const std::wstring& folder, const std::string& prefix, bool recursiv
 
 }  // namespace
 
-long CDirectoryEx::GetApplicationPath(std::string& path) {
-  {
-    std::lock_guard lock(overrideMutex);
-    if (!overridePath.empty()) {
-      path = overridePath;
-      return 1;
-    }
-  }
+std::string ExecutableFolder() {
   std::wstring buffer(32768, L'\0');
   const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-  if (length == 0 || length >= buffer.size()) {
-    path.clear();
-    return 0;
-  }
+  if (length == 0 || length >= buffer.size()) return {};
   const std::string exe = Utf8FromWide(std::wstring_view(buffer.data(), length));
-  path = exe.substr(0, exe.find_last_of('\\') + 1);
-  return 1;
+  return exe.substr(0, exe.find_last_of('\\') + 1);
 }
 
-void CDirectoryEx::OverrideApplicationPath(std::string path) {
-  std::lock_guard lock(overrideMutex);
-  overridePath = path.empty() ? std::string() : WithTrailingSeparator(std::move(path));
-  SetGuardedRoot(NativePath(overridePath));
-}
-
-long CDirectoryEx::GetFilePath(std::string path, std::string& directory) {
-  const auto separator = path.find_last_of("\\/");
-  if (separator == std::string::npos) {
-    directory.clear();
-    return 0;
-  }
-  directory = path.substr(0, separator + 1);
-  return 1;
-}
-
-long CDirectoryEx::CreateMultipleDirectory(std::string directory) {
-  if (directory.empty()) return 0;
-  return CreateDirectoryTree(directory.c_str()) ? 1 : 0;
-}
-
-void CDirectoryEx::DeleteDirectory(std::string directory) { RemoveDirectoryTree(directory.c_str()); }
-
-void CDirectoryEx::SearchFile(std::string directory, bool recursive, std::string pattern,
-                              std::vector<std::string>& files) {
-  files.clear();
-  if (directory.empty()) return;
-  std::string native = NativePath(directory);
-  while (native.size() > 3 && native.back() == '\\') native.pop_back();
-  const DWORD attributes = ::GetFileAttributesW(WideFromUtf8(native).c_str());
+void SearchFolder(const std::string& native, const std::string& prefix, bool recursive, const std::string& pattern,
+                  std::vector<std::string>& files) {
+  std::string folder = native;
+  while (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
+  const DWORD attributes = ::GetFileAttributesW(WideFromUtf8(folder).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return;
-  std::string prefix = directory;
-  if (prefix.back() != '/' && prefix.back() != '\\') prefix += '/';
-  Search(WideFromUtf8(native), prefix, recursive, WideFromUtf8(pattern), files);
+  Search(WideFromUtf8(folder), prefix, recursive, WideFromUtf8(pattern), files);
 }
