@@ -838,17 +838,19 @@ TEST_F(SilentE2ETest, AReleaseWhoseClientDoesNotStartIsRolledBack) {
       // rollback) to the previous client's window.
       const std::string journal = app + "UPDATE.kept/1/journal";
       bool onTrial = false;
-      ASSERT_TRUE(WaitFor([&] {
-        const bool now = ReadTextFile(journal).find("state trial") != std::string::npos;
-        onTrial = onTrial || now;
-        return onTrial && !now;
-      }, 60000));
+      ASSERT_TRUE(WaitFor(
+          [&] {
+            const bool now = ReadTextFile(journal).find("state trial") != std::string::npos;
+            onTrial = onTrial || now;
+            return onTrial && !now;
+          },
+          60000));
       const auto failed = std::chrono::steady_clock::now();
       ASSERT_TRUE(WaitFor(windowShown, 30000)) << ReadTextFile(app + "client.log");
       std::printf("%s: from the failed trial to the previous client's window: %lld ms\n", row.what,
-                  static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                             std::chrono::steady_clock::now() - failed)
-                                             .count()));
+                  static_cast<long long>(
+                      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - failed)
+                          .count()));
     }
     EXPECT_EQ(Wait(run), row.status) << ReadTextFile(work / "run.err");
     const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
