@@ -58,7 +58,9 @@ TEST_F(SilentE2ETest, NewerVersionIsInstalledAndTheClientRestartedFiveSecondsLat
   for (const std::string& line : std::vector<std::string>{
            "started: silent program update", "installed version \"4.0.9\", region \"GD\"",
            "servers 127.0.0.1 = 127.0.0.1:" + std::to_string(server.port()), "downloaded 3 of 3 files, 12 bytes in ",
-           "installed version 4.1.0: 3 files:", "outcome: exit 0, up to date"})
+           "installed version 4.1.0: 3 files:", "outcome: exit 0, up to date",
+           // The client the run started is judged as started since the commit.
+           "version 4.1.0 confirmed: its client's window appeared after "})
     EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
   EXPECT_NE(server.AgentLog().find("/1/UpdateConfig.ini ZOLTUpdate/1."), std::string::npos) << server.AgentLog();
   EXPECT_NE(server.AgentLog().find(" (installed 4.0.9)\n"), std::string::npos) << server.AgentLog();
