@@ -47,6 +47,7 @@ int FinishProgramTrial(const std::string& appPath, bool resumed, std::string& co
   std::string version;
   switch (FinishPendingTrial(appPath, resumed, &version)) {
     case ETrialOutcome::kNothing:
+    case ETrialOutcome::kOpen:
       return -1;
     case ETrialOutcome::kConfirmed:
       confirmed = ConfirmedText(version);
@@ -68,6 +69,7 @@ int RunRollbackCommand(const std::string& appPath) {
     case ETrialOutcome::kFailed:
       return 1;
     case ETrialOutcome::kNothing:
+    case ETrialOutcome::kOpen:
       break;
   }
   diagnostics::ReportCause("--rollback: " + refusal);

@@ -67,6 +67,9 @@ std::string FormatJournal(const SInstallJournal& journal) {
   text += "release " + journal.release + "\n";
   text += "replaces " + journal.oldVersion + "\n";
   text += "replaces-region " + journal.oldRegion + "\n";
+  // Only a journal on trial has it, so a journal that an updater without it
+  // may read (one put back by a rollback, cut short) stays as it always was.
+  if (!journal.restarted.empty()) text += "restarted " + journal.restarted + "\n";
   for (const auto& name : journal.kept) text += "kept " + name + "\n";
   for (const auto& name : journal.added) text += "added " + name + "\n";
   text += "check " + CMD5::OfBytes(text.data(), text.size()) + "\n";
@@ -136,6 +139,13 @@ bool ParseJournal(std::string_view bytes, SInstallJournal& journal, std::string&
       }
       continue;
     }
+    // The restart's moment, after the fixed fields and before any name;
+    // a journal written before it was kept has none.
+    if (key == "restarted" && parsed.restarted.empty() && !value.empty() && parsed.kept.empty() &&
+        parsed.added.empty()) {
+      parsed.restarted = value;
+      continue;
+    }
     // Names are acted on (moved, removed): one that could leave the folder
     // makes the whole journal untrustworthy.
     if (!IsSafeRelativeName(value)) {
@@ -168,7 +178,7 @@ EJournalRead ReadJournal(const std::string& path, SInstallJournal& journal, std:
 
 bool WriteJournal(const std::string& path, const SInstallJournal& journal) {
   for (const std::string* value : {&journal.version, &journal.region, &journal.release, &journal.oldVersion,
-                                   &journal.oldRegion, &journal.folder})
+                                   &journal.oldRegion, &journal.folder, &journal.restarted})
     if (!OneLine(*value)) {
       errno = EINVAL;
       return false;
@@ -289,6 +299,7 @@ void DropJournalAndPrevious(const std::string& appPath, unsigned type) {
 
 bool KeepAsPrevious(const std::string& appPath, SInstallJournal journal) {
   journal.state = EJournalState::kKept;
+  journal.restarted.clear();
   // Written beside the copies first, then the live journal goes: a run
   // stopped in between finds a journal in trial (or install) state still.
   if (!WriteJournal(PreviousJournalPath(appPath, journal.type), journal)) return false;

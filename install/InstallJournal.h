@@ -11,7 +11,8 @@
 //
 // The journal changes state as the install goes on:
 //   install   files are being replaced; before the commit point
-//   trial     committed; the new client has yet to show its window
+//   trial     committed; the new client has yet to show its window (the
+//             journal then also holds the moment of the client's restart)
 //   rollback  the kept copies are being put back
 // and, once the release is confirmed, it moves into previous\ as
 // "previous\journal" (state "kept"), naming the previous release that
@@ -41,6 +42,11 @@ struct SInstallJournal {
   std::string release;   // "serial N" of a signed release, else "sha256 HEX" of its manifest
   std::string oldVersion;  // the version it replaces
   std::string oldRegion;
+  // In state trial: the moment the client was restarted on the release
+  // (ProcessClockNow, platform/win32/RemoteWindow.h), so that a run which
+  // resumes the trial judges only a client started since. Empty in a journal
+  // written before the moment was kept: any client window is judged.
+  std::string restarted;
   std::vector<std::string> kept;   // installed copies kept in previous\ (names below folder)
   std::vector<std::string> added;  // files the install created
 };

@@ -11,6 +11,7 @@
 #include "platform/diagnostics/Diagnostics.h"
 #include "platform/win32/FileAttributes.h"
 #include "platform/win32/Files.h"
+#include "platform/win32/RemoteWindow.h"
 #include "platform/win32/Shell.h"
 #include "platform/win32/Window.h"
 #include "update/UpdateRecord.h"
@@ -23,11 +24,20 @@ constexpr int kPollMs = 100;
 
 std::string ClientPath(const std::string& appPath) { return appPath + "ZOLTClient.exe"; }
 
-bool ClientWindowShown() {
+enum class EClientWindow { kNone, kOlder, kRestarted };
+
+// Only a window whose owner started since the client's restart on the release
+// says anything about the release: a client that was running before it (one
+// the run did not or could not close) would otherwise confirm a release whose
+// own client never started. An owner whose start cannot be learnt, or a
+// journal that kept no moment (written by an updater before it did), counts
+// as restarted, as every window did before.
+EClientWindow LookForClientWindow(const std::string& restarted) {
   HWND window = FindWindowA("ZOLTCLIENT", nullptr);
-  if (window == nullptr) return false;
+  if (window == nullptr) return EClientWindow::kNone;
+  const bool older = !restarted.empty() && WindowOwnerStart(window, restarted) == EWindowOwnerStart::kBefore;
   UnregisterWindow(window);
-  return true;
+  return older ? EClientWindow::kOlder : EClientWindow::kRestarted;
 }
 
 // Polls until done() or the time is up; true when done() held.
@@ -100,6 +110,7 @@ ETrialOutcome CompleteRollback(const std::string& appPath, const SInstallJournal
 
 ETrialOutcome RollBack(const std::string& appPath, SInstallJournal journal, const std::string& why) {
   journal.state = EJournalState::kRollback;
+  journal.restarted.clear();
   if (!WriteJournal(JournalPath(appPath, kProgram), journal)) {
     diagnostics::ReportCause("cannot write the install journal for the rollback of version " + journal.version +
                              ": " + diagnostics::ErrorText(errno));
@@ -138,6 +149,9 @@ void ConcludeCommittedInstall(const std::string& appPath, SInstallJournal journa
     return;
   }
   journal.state = EJournalState::kTrial;
+  // The files and the version are committed, and the client has not been
+  // started on them yet: a client that starts from now on runs the release.
+  journal.restarted = ProcessClockNow();
   if (!WriteJournal(JournalPath(appPath, kProgram), journal)) {
     // The journal still says "install" and the commit point is passed: the
     // next run finds it committed and puts it on trial then.
@@ -176,21 +190,53 @@ ETrialOutcome FinishPendingTrial(const std::string& appPath, bool startClient, s
                          : std::string("Config.dat [Update] TrialSeconds is 0")));
     return ETrialOutcome::kConfirmed;
   }
-  if (startClient && !ClientWindowShown()) {
+  const auto look = [&journal] { return LookForClientWindow(journal.restarted); };
+  const std::string olderStays =
+      "the client that was running before it was installed still holds its window, so its own client cannot "
+      "start; it stays on trial, and a run after that client has closed starts its client and judges it";
+  EClientWindow seen = look();
+  if (startClient && seen == EClientWindow::kOlder) {
+    diagnostics::LogFact("version " + journal.version + " is on trial: " + olderStays);
+    return ETrialOutcome::kOpen;
+  }
+  if (startClient && seen == EClientWindow::kNone) {
     diagnostics::LogFact("version " + journal.version + " was on trial when an earlier run ended; starting its client");
     StartClient(appPath, 0);
   }
-  const auto start = Clock::now();
+  auto start = Clock::now();
+  auto deadline = start + std::chrono::seconds(trialSeconds);
+  bool olderSeen = false, restartedHere = false;
+  for (;; seen = look()) {
+    if (seen == EClientWindow::kRestarted) break;
+    if (seen == EClientWindow::kOlder) {
+      olderSeen = true;
+    } else if (olderSeen && !restartedHere) {
+      // The older client has closed while the release waited: this is the
+      // restart the run could not make, and the trial time begins with it.
+      diagnostics::LogFact("the client that was running before version " + journal.version +
+                           " was installed has closed; starting its client");
+      StartClient(appPath, 0);
+      restartedHere = true;
+      start = Clock::now();
+      deadline = start + std::chrono::seconds(trialSeconds);
+    }
+    if (Clock::now() >= deadline) break;
+    Sleep(kPollMs);
+  }
   const int holdMs = TrialHoldMs();
   std::string why;
-  if (!PollFor(trialSeconds * 1000, ClientWindowShown)) {
+  if (seen == EClientWindow::kOlder) {
+    diagnostics::LogFact("version " + journal.version + " is on trial: " + olderStays);
+    return ETrialOutcome::kOpen;
+  }
+  if (seen == EClientWindow::kNone) {
     why = "its client's window did not appear within " + std::to_string(trialSeconds) + " s";
   } else {
     const double appeared = SecondsSince(start);
     const auto held = Clock::now();
     bool stayed = true;
     PollFor(holdMs, [&] {
-      stayed = ClientWindowShown();
+      stayed = look() == EClientWindow::kRestarted;
       return !stayed;
     });
     if (stayed) {

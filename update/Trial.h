@@ -2,10 +2,16 @@
 //
 // After the commit point of a program update (type 1) and the client's
 // restart, the release is on trial (its journal in state "trial", see
-// install/InstallJournal.h). It is confirmed when the client's main window
-// (class "ZOLTCLIENT", found with FindWindowA) appears within the trial time
-// (Config.dat [Update] TrialSeconds, default 60; 0 turns the trial off) and
-// is still there a hold later (10 s). Otherwise the kept previous release is
+// install/InstallJournal.h, with the moment of the commit, from which on a
+// client that starts runs the release). It is confirmed when the client's
+// main window (class "ZOLTCLIENT", found with FindWindowA) of a process that
+// started since that moment appears within the trial time (Config.dat
+// [Update] TrialSeconds, default 60; 0 turns the trial off) and is still
+// there a hold later (10 s). A client that was running before (not closed by
+// the run, or refusing to close) proves nothing: while it holds the window
+// the new client cannot open its own, so the release stays on trial; once
+// it closes within the trial time the updater starts the client and the trial
+// time begins again, and a later run judges a trial left so. Otherwise the kept previous release is
 // put back through the journal, the three stores return to its version (the
 // record says so with "RolledBack"), the release is held back on this
 // installation and the previous client is started.
@@ -39,11 +45,13 @@ enum class ETrialOutcome {
   kConfirmed,   // the release's client window was seen and stayed
   kRolledBack,  // the previous release is back and the release held
   kFailed,      // a rollback that could not be completed (cause reported; the next run goes on with it)
+  kOpen,        // still on trial: a client started before the release holds the window (the log says so)
 };
 
-// Finishes what a program journal says is pending: a trial (startClient:
-// start the client first when its window is not there, for a run that finds
-// a trial an earlier one left) or a rollback cut short. version receives the
+// Finishes what a program journal says is pending: a trial (startClient: for
+// a run that finds a trial an earlier one left: start the client first when
+// no window is there, and leave the trial open at once when a client older
+// than the release holds it) or a rollback cut short. version receives the
 // release concerned.
 ETrialOutcome FinishPendingTrial(const std::string& appPath, bool startClient, std::string* version = nullptr);
 

@@ -1,10 +1,12 @@
 #include "platform/win32/RemoteWindow.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,7 +51,9 @@ std::chrono::milliseconds Left(Clock::time_point deadline) {
 // A connect to an owner whose accept queue is full (an owner that hangs and
 // no longer accepts) waits for room; SO_SNDTIMEO bounds that wait on a local
 // socket, and every later send on it, so nothing here waits past deadline.
-int ConnectTo(const std::string& path, Clock::time_point deadline) {
+// owner receives the listener's process id (0 when it is in another pid
+// namespace).
+int ConnectTo(const std::string& path, Clock::time_point deadline, pid_t* owner = nullptr) {
   sockaddr_un address{};
   if (!FillAddress(path, address)) return -1;
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -71,6 +75,7 @@ int ConnectTo(const std::string& path, Clock::time_point deadline) {
     ::close(fd);
     return -1;
   }
+  if (owner != nullptr) *owner = peer.pid;
   return fd;
 }
 
@@ -120,7 +125,9 @@ std::string FormatMessageLine(UINT msg, WPARAM wParam, LPARAM lParam) {
 // A window of another process: every message is one short connection.
 class CRemoteWindowTarget final : public CWindowTarget {
  public:
-  explicit CRemoteWindowTarget(std::string path) : path_(std::move(path)) {}
+  CRemoteWindowTarget(std::string path, pid_t owner) : path_(std::move(path)), owner_(owner) {}
+
+  pid_t Owner() const { return owner_; }
 
   LRESULT Send(UINT msg, WPARAM wParam, LPARAM lParam) override {
     const auto deadline = Clock::now() + std::chrono::milliseconds(MessageTimeoutMs());
@@ -145,9 +152,83 @@ class CRemoteWindowTarget final : public CWindowTarget {
 
  private:
   std::string path_;
+  pid_t owner_;
 };
 
+// A whole small file of /proc; empty when it cannot be read.
+std::string ReadProcFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return {};
+  std::string text;
+  char buffer[1024];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || text.size() > 65536) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return text;
+}
+
+std::string BootId() {
+  std::string id = ReadProcFile("/proc/sys/kernel/random/boot_id");
+  while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
+  return id.find_first_of(" \n") == std::string::npos ? id : std::string();
+}
+
+// The process's start in clock ticks since boot (/proc/<pid>/stat, field 22),
+// on the same clock as CLOCK_BOOTTIME; false when the process is gone.
+bool StartTicks(pid_t pid, unsigned long long& ticks) {
+  const std::string stat = ReadProcFile("/proc/" + std::to_string(pid) + "/stat");
+  // The command name (field 2) is in parentheses and may hold anything,
+  // spaces and parentheses too: the fields go on after the last ")".
+  const std::size_t close = stat.rfind(')');
+  if (close == std::string::npos) return false;
+  const char* at = stat.c_str() + close + 1;
+  for (int field = 3; field < 22; ++field) {
+    at = std::strchr(at + 1, ' ');
+    if (at == nullptr) return false;
+  }
+  char* end = nullptr;
+  errno = 0;
+  ticks = std::strtoull(at + 1, &end, 10);
+  return errno == 0 && end != at + 1 && (*end == ' ' || *end == '\n' || *end == '\0');
+}
+
 }  // namespace
+
+std::string ProcessClockNow() {
+  timespec now{};
+  ::clock_gettime(CLOCK_BOOTTIME, &now);
+  const unsigned long long nanoseconds =
+      static_cast<unsigned long long>(now.tv_sec) * 1000000000ull + static_cast<unsigned long long>(now.tv_nsec);
+  return "boot " + BootId() + " " + std::to_string(nanoseconds);
+}
+
+EWindowOwnerStart WindowOwnerStart(HWND window, const std::string& moment) {
+  // "boot <id> <nanoseconds>", as ProcessClockNow writes it.
+  const std::size_t space = moment.rfind(' ');
+  if (!moment.starts_with("boot ") || space <= 5 || space + 1 == moment.size() ||
+      moment.find_first_not_of("0123456789", space + 1) != std::string::npos || space + 1 + 19 < moment.size())
+    return EWindowOwnerStart::kUnknown;
+  const std::string id = moment.substr(5, space - 5);
+  if (id.find(' ') != std::string::npos) return EWindowOwnerStart::kUnknown;
+  const unsigned long long nanoseconds = std::strtoull(moment.c_str() + space + 1, nullptr, 10);
+  const auto target = std::dynamic_pointer_cast<CRemoteWindowTarget>(LookupWindow(window));
+  if (!target || target->Owner() <= 0) return EWindowOwnerStart::kUnknown;
+  // A moment of an earlier boot: every process running now started since.
+  const std::string boot = BootId();
+  if (boot.empty()) return EWindowOwnerStart::kUnknown;
+  if (boot != id) return EWindowOwnerStart::kSince;
+  unsigned long long started = 0;
+  const long perSecond = ::sysconf(_SC_CLK_TCK);
+  if (perSecond <= 0 || !StartTicks(target->Owner(), started)) return EWindowOwnerStart::kUnknown;
+  // The start is known in whole ticks, rounded down: so is the moment, for
+  // a process started in the same tick as the moment counts as since.
+  const unsigned long long momentTicks = nanoseconds / (1000000000ull / static_cast<unsigned long long>(perSecond));
+  return started >= momentTicks ? EWindowOwnerStart::kSince : EWindowOwnerStart::kBefore;
+}
 
 void SetRemoteWindowTimeout(unsigned milliseconds) {
   g_timeoutMs = milliseconds == 0 ? kRemoteWindowDefaultTimeoutMs : milliseconds;
@@ -172,10 +253,11 @@ HWND FindWindowA(const char* className, const char* /*windowName*/) {
   if (path.empty()) return nullptr;
   // Only a listener makes the window exist; a socket file left by a dead owner
   // refuses the connection.
-  const int probe = ConnectTo(path, Clock::now() + std::chrono::milliseconds(ProbeTimeoutMs()));
+  pid_t owner = 0;
+  const int probe = ConnectTo(path, Clock::now() + std::chrono::milliseconds(ProbeTimeoutMs()), &owner);
   if (probe < 0) return nullptr;
   ::close(probe);
-  return RegisterWindow(std::make_shared<CRemoteWindowTarget>(std::move(path)));
+  return RegisterWindow(std::make_shared<CRemoteWindowTarget>(std::move(path), owner));
 }
 
 CRemoteWindowOwner::~CRemoteWindowOwner() { Close(); }

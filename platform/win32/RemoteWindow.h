@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/win32/Win32Types.h"
+#include "platform/win32/Window.h"
 
 // How long finding another process's window and one SendMessageA to it take
 // at most, together: FindWindowA's probe gets a tenth (at most 1 s), the
@@ -26,6 +27,27 @@ inline constexpr unsigned kRemoteWindowDefaultTimeoutMs = 10000;
 
 // Changes that limit (tests); 0 restores the default.
 void SetRemoteWindowTimeout(unsigned milliseconds);
+
+// Now, on the clock that process start times are kept by, as a line of text
+// that a later process can read back (the updater keeps the moment it
+// restarts the client in the install journal): on Linux the boot's id and the
+// nanoseconds since boot, on Windows the system time as a FILETIME.
+std::string ProcessClockNow();
+
+enum class EWindowOwnerStart {
+  kBefore,   // the owner was running before the moment
+  kSince,    // the owner started at or after the moment
+  kUnknown,  // the owner or its start cannot be learnt, or the moment is not one of this system's texts
+};
+
+// When the process that owns window (another process's window, as FindWindowA
+// gives it) started, against moment (a text of ProcessClockNow, maybe written
+// by an earlier process or before a reboot: every process of a later boot
+// started since). The owner is the process that opened the window (on Linux
+// the one that listens on its socket). A start is known to the system's
+// resolution (on Linux a clock tick, 10 ms): an owner started within it
+// before the moment counts as started since. Any thread.
+EWindowOwnerStart WindowOwnerStart(HWND window, const std::string& moment);
 
 #ifndef _WIN32
 // The socket a window of className listens on; empty when the folder cannot be

@@ -412,7 +412,8 @@ TEST(ShellExecute, ReportsWhatCannotBeStarted) {
 
 // The journal is read as untrusted bytes: the exact form it is written in, a
 // check line over it, and only names that stay inside the installation. Each
-// damaged form is refused whole.
+// damaged form is refused whole. A journal written before the restart's moment
+// was kept (no "restarted" line) is still read.
 TEST(InstallJournal, OnlyAnIntactJournalOfItsOwnFormIsRead) {
   SInstallJournal journal;
   journal.state = EJournalState::kTrial;
@@ -424,6 +425,7 @@ TEST(InstallJournal, OnlyAnIntactJournalOfItsOwnFormIsRead) {
   journal.oldRegion = "GD";
   journal.kept = {"a.bin", "data\\b bin"};
   journal.added = {"data\\new.ini"};
+  journal.restarted = "boot 0b4f7a2e-5d1c-4c6e-9a43-1f2e3d4c5b6a 81234567890";
   const std::string bytes = FormatJournal(journal);
   SInstallJournal read;
   std::string why;
@@ -431,12 +433,19 @@ TEST(InstallJournal, OnlyAnIntactJournalOfItsOwnFormIsRead) {
   EXPECT_EQ(FormatJournal(read), bytes);
   EXPECT_EQ(read.kept, journal.kept);
   EXPECT_EQ(read.state, EJournalState::kTrial);
+  EXPECT_EQ(read.restarted, journal.restarted);
 
   // The body changed, with a check line made to match where it says so.
   const auto rechecked = [](std::string body) {
     body.erase(body.rfind("check "));
     return body + "check " + CMD5::OfBytes(body.data(), body.size()) + "\n";
   };
+  const std::size_t restartedAt = bytes.find("restarted ");
+  const std::string restartedLine = bytes.substr(restartedAt, bytes.find('\n', restartedAt) + 1 - restartedAt);
+  const std::string older = rechecked(std::string(bytes).erase(restartedAt, restartedLine.size()));
+  ASSERT_TRUE(ParseJournal(older, read, why)) << why;
+  EXPECT_EQ(read.restarted, "");
+  EXPECT_EQ(read.added, journal.added);
   const std::pair<const char*, std::string> damaged[] = {
       {"cut short", bytes.substr(0, bytes.size() / 2)},
       {"one byte changed", std::string(bytes).replace(bytes.find("4.1.0"), 1, "5")},
@@ -447,6 +456,8 @@ TEST(InstallJournal, OnlyAnIntactJournalOfItsOwnFormIsRead) {
       {"a folder with a separator", rechecked(std::string(bytes).replace(bytes.find("folder Plugins"), 14, "folder a\\bcdef"))},
       {"an unknown line", rechecked(std::string(bytes).insert(bytes.rfind("check "), "removed x\n"))},
       {"a field missing", rechecked(std::string(bytes).erase(bytes.find("region GD\n"), 10))},
+      {"the restart twice", rechecked(std::string(bytes).insert(restartedAt, restartedLine))},
+      {"the restart among the names", rechecked(std::string(older).insert(older.rfind("check "), restartedLine))},
       {"empty", ""},
   };
   for (const auto& [what, text] : damaged) {

@@ -58,7 +58,9 @@ TEST_F(SilentE2ETest, NewerVersionIsInstalledAndTheClientRestartedFiveSecondsLat
   for (const std::string& line : std::vector<std::string>{
            "started: silent program update", "installed version \"4.0.9\", region \"GD\"",
            "servers 127.0.0.1 = 127.0.0.1:" + std::to_string(server.port()), "downloaded 3 of 3 files, 12 bytes in ",
-           "installed version 4.1.0: 3 files:", "outcome: exit 0, up to date"})
+           "installed version 4.1.0: 3 files:", "outcome: exit 0, up to date",
+           // The client the run started is judged as started since the commit.
+           "version 4.1.0 confirmed: its client's window appeared after "})
     EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
   EXPECT_NE(server.AgentLog().find("/1/UpdateConfig.ini ZOLTUpdate/1."), std::string::npos) << server.AgentLog();
   EXPECT_NE(server.AgentLog().find(" (installed 4.0.9)\n"), std::string::npos) << server.AgentLog();
@@ -763,7 +765,11 @@ TEST_F(SilentE2ETest, ChangedFilesTakeTheSmallestWayThatWorks) {
 // A program release is on trial until its client's window appears and stays;
 // one whose client does not start is rolled back by itself (exit 4), held back
 // on the installation, and a later release is taken again. Each row publishes
-// a release whose client behaves as "mode" says (demo/ZOLTClient.cpp).
+// a release whose client behaves as "mode" says (demo/ZOLTClient.cpp). In the
+// "older" rows the client of 4.0.9 runs through the run (a silent run without
+// a notification leaves it): its window proves nothing of 4.1.0, whose own
+// client cannot open its window meanwhile, so 4.1.0 stays on trial until a run
+// after that client has closed starts the new one and judges it.
 TEST_F(SilentE2ETest, AReleaseWhoseClientDoesNotStartIsRolledBack) {
   const std::string client = ReadTextFile(Env("ZOLT_CLIENT_BIN"));
   ASSERT_FALSE(client.empty());
@@ -774,10 +780,18 @@ TEST_F(SilentE2ETest, AReleaseWhoseClientDoesNotStartIsRolledBack) {
     const char* what;
     std::string mode;  // ZOLTClient.mode in the release: "" a good client
     int status;
+    bool older;  // the client of 4.0.9 runs through the first run
   } rows[] = {
-      {"a client that exits at once", "crash", 4},
-      {"a client that closes its window before the hold is over", "flash", 4},
-      {"a good client", "", 0},
+      {"a client that exits at once", "crash", 4, false},
+      {"a client that closes its window before the hold is over", "flash", 4, false},
+      {"a good client", "", 0, false},
+      {"a client that exits at once, the older client running", "crash", 4, true},
+      {"a good client, the older client running", "", 0, true},
+  };
+  const auto windowShown = [] {
+    HWND window = FindWindowA("ZOLTCLIENT", nullptr);
+    UnregisterWindow(window);
+    return window != nullptr;
   };
   NginxServer server(pub);
   for (const auto& row : rows) {
@@ -800,11 +814,45 @@ TEST_F(SilentE2ETest, AReleaseWhoseClientDoesNotStartIsRolledBack) {
     CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "TrialSeconds", row.status == 0 ? "15" : "2");
     Publish(pub, 1, release, {"4.1.0", "GD"});
 
+    if (row.older) {
+      CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "TrialSeconds", "2");
+      const pid_t older = StartClient();
+      ASSERT_TRUE(WaitFor(windowShown, 30000)) << ReadTextFile(app + "client.log");
+      EXPECT_EQ(Wait(Start()), 0) << ReadTextFile(work / "run.err");
+      const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
+      EXPECT_NE(log.find("version 4.1.0 is on trial: the client that was running before it was installed still "
+                         "holds its window"),
+                std::string::npos)
+          << log;
+      EXPECT_EQ(log.find("confirmed"), std::string::npos) << log;
+      EXPECT_NE(ReadTextFile(app + "UPDATE.kept/1/journal").find("state trial"), std::string::npos);
+      EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.1.0");
+      HWND window = FindWindowA("ZOLTCLIENT", nullptr);
+      SendMessageA(window, WM_CLOSE, 0, 0);
+      UnregisterWindow(window);
+      EXPECT_EQ(Wait(older), 0);
+      CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "TrialSeconds", row.status == 0 ? "15" : "2");
+    }
+
     const pid_t run = Start();
     if (row.status == 4) {
-      ASSERT_TRUE(WaitFor([&] { return ReadTextFile(app + "client.log").find("started version 4.0.9") != std::string::npos; },
-                          30000))
-          << ReadTextFile(app + "client.log");
+      // From the failed trial (the journal leaves state "trial" for the
+      // rollback) to the previous client's window.
+      const std::string journal = app + "UPDATE.kept/1/journal";
+      bool onTrial = false;
+      ASSERT_TRUE(WaitFor(
+          [&] {
+            const bool now = ReadTextFile(journal).find("state trial") != std::string::npos;
+            onTrial = onTrial || now;
+            return onTrial && !now;
+          },
+          60000));
+      const auto failed = std::chrono::steady_clock::now();
+      ASSERT_TRUE(WaitFor(windowShown, 30000)) << ReadTextFile(app + "client.log");
+      std::printf("%s: from the failed trial to the previous client's window: %lld ms\n", row.what,
+                  static_cast<long long>(
+                      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - failed)
+                          .count()));
     }
     EXPECT_EQ(Wait(run), row.status) << ReadTextFile(work / "run.err");
     const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
