@@ -160,6 +160,16 @@ HBRUSH CImageDialog::OnCtlColor(CDC*, CWnd*, UINT) { return nullptr; }
 
 void CImageDialog::OnLButtonDown(UINT, CPoint) {}
 
+// The system's timer on the dialog's window: WM_TIMER comes through the
+// dialog's own message loop, and the window's end ends its timers.
+UINT_PTR CImageDialog::SetTimer(UINT_PTR id, UINT elapseMs) {
+  return m_hWnd != nullptr ? ::SetTimer(m_hWnd, id, elapseMs, nullptr) : 0;
+}
+
+BOOL CImageDialog::KillTimer(UINT_PTR id) { return m_hWnd != nullptr && ::KillTimer(m_hWnd, id) ? TRUE : FALSE; }
+
+void CImageDialog::OnTimer(UINT_PTR) {}
+
 BOOL CImageDialog::Create() {
   ended_ = false;
   result_ = 0;
@@ -292,13 +302,16 @@ LRESULT CImageDialog::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_NCLBUTTONDOWN:
       // HTCAPTION: the system's own move loop, while the button is held.
       return m_hWnd != nullptr ? DefWindowProcW(m_hWnd, msg, wParam, lParam) : 0;
+    case WM_TIMER:
+      OnTimer(static_cast<UINT_PTR>(wParam));
+      return 0;
     default:
       return 0;
   }
 }
 
 bool CImageDialog::HandleWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-  if (messageMap_.count(msg) != 0 || msg == WM_COMMAND || msg == WM_LBUTTONDOWN) {
+  if (messageMap_.count(msg) != 0 || msg == WM_COMMAND || msg == WM_LBUTTONDOWN || msg == WM_TIMER) {
     result = WindowProc(msg, wParam, lParam);
     return true;
   }
