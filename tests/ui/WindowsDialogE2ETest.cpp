@@ -142,8 +142,9 @@ TEST_F(WindowsDialogE2ETest, AFailedDownloadShowsTheErrorText) {
   }
 }
 
-// Two of three files in, the third held back by the server: the bar shows
-// the count while the download goes on.
+// Two of three files in, the third held back by the server after its first
+// bytes: the bar, read from outside as the system's progress bar is, shows
+// the bytes that came while the download goes on.
 TEST_F(WindowsDialogE2ETest, TheDownloadShowsItsProgress) {
   Publish(pub, 1, {{"a.dat", "new a"}, {"b.dat", "new b"}, {"c.dat", std::string(100000, 'c')}}, {"4.1.0", "GD"});
   FaultServer server(pub);
@@ -160,6 +161,16 @@ TEST_F(WindowsDialogE2ETest, TheDownloadShowsItsProgress) {
     const auto paths = server.RequestedPaths();
     return std::find(paths.begin(), paths.end(), "/1/c.dat") != paths.end();
   }));
+  // In thousandths of the 100010 bytes: a.dat and b.dat alone (10 bytes)
+  // would leave it at 0, the first 1000 bytes of c.dat bring it to 10.
+  long position = -1, low = -1, high = -1;
+  EXPECT_TRUE(WaitFor([&] {
+    std::istringstream(Window({"progress", kUpdateTitle, "19509"}).out) >> position >> low >> high;
+    return position >= 10;
+  })) << position;
+  EXPECT_EQ(position, 10);
+  EXPECT_EQ(low, 0);
+  EXPECT_EQ(high, 1000);
   Picture(kUpdateTitle, "downloading");
   // Closing it now cancels the download; nothing is installed.
   ASSERT_EQ(Window({"press", kUpdateTitle, "19504"}).exitCode, 0);

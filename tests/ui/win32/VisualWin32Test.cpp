@@ -293,4 +293,25 @@ TEST(VisualWin32, TheNotificationWindowSitsAboveTheWorkAreasBottomEdge) {
   EXPECT_EQ(dialog.Result(), 6);
 }
 
+// Nobody answers: the system's timer on the window ends it as "下次升级 "
+// once its time is up, and not before; an answer given in time stands.
+TEST(VisualWin32, AnUnansweredNotificationEndsAsLaterWhenItsTimeIsUp) {
+  CDlgNotify dialog;
+  dialog.timeLimitMs = 400;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(dialog.DoModal(), 7);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(390)) << "the system's timer may round to its tick";
+  EXPECT_LT(waited, std::chrono::seconds(10));
+  EXPECT_TRUE(dialog.timedOut);
+
+  CDlgNotify answered;
+  answered.timeLimitMs = 400;
+  ASSERT_TRUE(answered.Create());
+  SendMessageW(::GetDlgItem(answered.GetSafeHwnd(), IDC_UPGRADE_NOW), BM_CLICK, 0, 0);
+  PumpWindowMessages([] { return false; }, 800);
+  EXPECT_EQ(answered.Result(), 6);
+  EXPECT_FALSE(answered.timedOut);
+}
+
 }  // namespace

@@ -4,12 +4,15 @@
 //   zolt-window press TITLE ID          BM_CLICK to control ID of that dialog
 //   zolt-window text TITLE ID           prints the control's text
 //   zolt-window visible TITLE ID        exit 0 when the control is shown
+//   zolt-window progress TITLE ID       prints "position low high" of a progress bar
 //   zolt-window rect TITLE              prints "left top right bottom" of the window,
 //                                       then of the work area (SPI_GETWORKAREA)
 //   zolt-window shot TITLE FILE.png     the window as the screen shows it
 // Exit 1 when the window or control is not there, 2 for a bad invocation.
 #include <wincodec.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <chrono>
 #include <cstdio>
@@ -76,7 +79,7 @@ bool SavePng(HBITMAP bitmap, int width, int height, const std::wstring& path) {
 int Usage() {
   std::fprintf(stderr,
                "usage: zolt-window wait TITLE MS | press TITLE ID | text TITLE ID | visible TITLE ID | rect TITLE |"
-               " shot TITLE FILE.png\n");
+               " progress TITLE ID | shot TITLE FILE.png\n");
   return 2;
 }
 
@@ -106,7 +109,7 @@ int wmain(int argc, wchar_t** wideArgv) {
     std::fprintf(stderr, "zolt-window: no dialog titled %s\n", argv[2]);
     return 1;
   }
-  if (command == "press" || command == "text" || command == "visible") {
+  if (command == "press" || command == "text" || command == "visible" || command == "progress") {
     if (argc != 4) return Usage();
     HWND control = GetDlgItem(dialog, std::atoi(argv[3]));
     if (control == nullptr) {
@@ -118,6 +121,12 @@ int wmain(int argc, wchar_t** wideArgv) {
       return 0;
     }
     if (command == "visible") return IsWindowVisible(control) ? 0 : 1;
+    if (command == "progress") {
+      std::printf("%ld %ld %ld\n", static_cast<long>(SendMessageW(control, PBM_GETPOS, 0, 0)),
+                  static_cast<long>(SendMessageW(control, PBM_GETRANGE, TRUE, 0)),
+                  static_cast<long>(SendMessageW(control, PBM_GETRANGE, FALSE, 0)));
+      return 0;
+    }
     wchar_t text[512] = {};
     GetWindowTextW(control, text, 512);
     std::printf("%s\n", Narrow(text).c_str());
