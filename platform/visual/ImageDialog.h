@@ -164,6 +164,8 @@ class CImageDialog : public CImageDialogBase {
   bool acceptingMessages_ = false;
   std::string title_;
   bool moving_ = false;
+  // Moved by its own code (SetWindowPos): not centred when it opens.
+  bool placed_ = false;
 #else
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;

@@ -37,6 +37,14 @@ INT_PTR CALLBACK ImageDialogProc(HWND window, UINT msg, WPARAM wParam, LPARAM lP
     self->hwnd_ = window;
     self->acceptingMessages_ = true;
     self->OnInitDialog();
+    // A dialog that did not place itself opens in the middle of the work
+    // area, as a parentless dialog does on the other systems (the template
+    // alone would put it in the screen's top left corner).
+    RECT work, frame;
+    if (!self->placed_ && SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0) && ::GetWindowRect(window, &frame))
+      ::SetWindowPos(window, nullptr, work.left + (work.right - work.left - (frame.right - frame.left)) / 2,
+                     work.top + (work.bottom - work.top - (frame.bottom - frame.top)) / 2, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     // No control takes the focus yet: the focus mark appears once the
     // keyboard moves to a button, as on the other systems.
     return FALSE;
@@ -260,6 +268,7 @@ void CImageDialog::GetWindowRect(CRect* rect) const {
 }
 
 BOOL CImageDialog::SetWindowPos(const CWnd*, int x, int y, int cx, int cy, UINT flags) {
+  if (!(flags & SWP_NOMOVE)) placed_ = true;
   return m_hWnd != nullptr && ::SetWindowPos(m_hWnd, nullptr, x, y, cx, cy, flags | SWP_NOACTIVATE) ? TRUE : FALSE;
 }
 

@@ -133,6 +133,11 @@ TEST(VisualWin32, BuildsTheTemplateAndBindsMembersByID) {
   const CRect frame = WindowRect(window);
   EXPECT_EQ(frame.Width(), 350);  // the background's size
   EXPECT_EQ(frame.Height(), 230);
+  // Not placed by its own code: in the middle of the work area.
+  RECT work;
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
+  EXPECT_EQ(frame.left, work.left + (work.right - work.left - 350) / 2);
+  EXPECT_EQ(frame.top, work.top + (work.bottom - work.top - 230) / 2);
   EXPECT_EQ(dialog.GetDlgItem(IDC_LATER), &dialog.later);
   EXPECT_EQ(::GetDlgItem(window, IDC_LATER), dialog.later.GetSafeHwnd());
   EXPECT_EQ(ChildRect(window, dialog.later.GetSafeHwnd()), DialogRectToPixels(153, 129, 53, 20));
