@@ -91,6 +91,9 @@ TEST_F(WindowsDialogE2ETest, UpgradeNowInstallsWritesTheStoresAndRestartsTheClie
   EXPECT_EQ(Text(kUpdateTitle, 19519), "4.1.0");
   EXPECT_EQ(Window({"visible", kUpdateTitle, "19508"}).exitCode, 0) << "the offer";
   Picture(kUpdateTitle, "update-available");
+  // Tab puts the keyboard's focus, and its mark, on the first button.
+  ASSERT_EQ(Window({"key", kUpdateTitle, "9" /* VK_TAB */}).exitCode, 0);
+  Picture(kUpdateTitle, "update-available-focus");
   ASSERT_EQ(Window({"press", kUpdateTitle, "19508"}).exitCode, 0);
   EXPECT_EQ(Wait(updater), 0) << ReadTextFile(work / "run.err") << ReadTextFile(app + "ZOLTUpdate.log");
   // The running client was asked to close (WM_CLOSE), the new one started.

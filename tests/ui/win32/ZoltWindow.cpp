@@ -5,6 +5,7 @@
 //   zolt-window text TITLE ID           prints the control's text
 //   zolt-window visible TITLE ID        exit 0 when the control is shown
 //   zolt-window progress TITLE ID       prints "position low high" of a progress bar
+//   zolt-window key TITLE VK            the key VK (a number) pressed in that dialog
 //   zolt-window rect TITLE              prints "left top right bottom" of the window,
 //                                       then of the work area (SPI_GETWORKAREA)
 //   zolt-window shot TITLE FILE.png     the window as the screen shows it
@@ -79,7 +80,7 @@ bool SavePng(HBITMAP bitmap, int width, int height, const std::wstring& path) {
 int Usage() {
   std::fprintf(stderr,
                "usage: zolt-window wait TITLE MS | press TITLE ID | text TITLE ID | visible TITLE ID | rect TITLE |"
-               " progress TITLE ID | shot TITLE FILE.png\n");
+               " progress TITLE ID | key TITLE VK | rect TITLE | shot TITLE FILE.png\n");
   return 2;
 }
 
@@ -131,6 +132,12 @@ int wmain(int argc, wchar_t** wideArgv) {
     GetWindowTextW(control, text, 512);
     std::printf("%s\n", Narrow(text).c_str());
     return 0;
+  }
+  if (command == "key" && argc == 4) {
+    // Into the dialog's queue, as the keyboard's messages arrive: its own
+    // loop gives them the dialog's rules (Tab, Enter, Escape).
+    const auto key = static_cast<WPARAM>(std::atoi(argv[3]));
+    return PostMessageW(dialog, WM_KEYDOWN, key, 1) && PostMessageW(dialog, WM_KEYUP, key, 0xC0000001) ? 0 : 1;
   }
   RECT frame{};
   GetWindowRect(dialog, &frame);
