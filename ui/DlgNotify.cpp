@@ -1,10 +1,5 @@
 #include "ui/DlgNotify.h"
 
-#ifndef _WIN32
-// The visual layer has no timer of its own yet; on Linux it is Qt's.
-#include <QTimer>
-#endif
-
 #include "platform/win32/Shell.h"
 #include "ui/DialogSkin.h"
 #include "ui/DialogTemplates.h"
@@ -13,6 +8,7 @@ namespace {
 
 constexpr COLORREF kTextColour = 0x663D0D;
 constexpr int kMargin = 5;
+constexpr UINT_PTR kTimeLimitTimer = 1;
 
 }  // namespace
 
@@ -62,15 +58,7 @@ BOOL CDlgNotify::OnInitDialog() {
     title->SetBold(true);
   }
   PlaceAboveTaskBar();
-#ifndef _WIN32
-  // Not yet on Windows: the notification there waits for its answer without a limit.
-  if (timeLimitMs > 0)
-    QTimer::singleShot(timeLimitMs, this, [this] {
-      if (IsEnded()) return;
-      timedOut = true;
-      OnLater();
-    });
-#endif
+  if (timeLimitMs > 0) SetTimer(kTimeLimitTimer, static_cast<UINT>(timeLimitMs));
   return TRUE;
 }
 
@@ -79,6 +67,15 @@ HBRUSH CDlgNotify::OnCtlColor(CDC* dc, CWnd* control, UINT ctlColor) {
 }
 
 void CDlgNotify::OnLButtonDown(UINT flags, CPoint point) { DragByTitleBand(*this, flags, point); }
+
+void CDlgNotify::OnTimer(UINT_PTR id) {
+  if (id != kTimeLimitTimer) return CImageDialog::OnTimer(id);
+  // Once only; an answer given meanwhile stands.
+  KillTimer(id);
+  if (IsEnded()) return;
+  timedOut = true;
+  OnLater();
+}
 
 void CDlgNotify::OnUpgradeNow() { EndDialog(6); }
 

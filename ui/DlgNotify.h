@@ -19,6 +19,7 @@ class CDlgNotify : public CImageDialog {
   void DoDataExchange(CDataExchange* pDX) override;
   HBRUSH OnCtlColor(CDC* dc, CWnd* control, UINT ctlColor) override;
   void OnLButtonDown(UINT flags, CPoint point) override;
+  void OnTimer(UINT_PTR id) override;
 
   void OnUpgradeNow();
   void OnLater();

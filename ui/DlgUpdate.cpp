@@ -246,11 +246,8 @@ void CDlgUpdate::ShowDownloaded(std::uint64_t bytes) {
   const unsigned long steps =
       total == 0 ? 0 : static_cast<unsigned long>(std::min<std::uint64_t>(done, total) * kProgressSteps / total);
   progressBar.SetProgress(steps);
-#ifndef _WIN32
-  // Not yet on Windows, where the task bar shows the window's title, by which
-  // the client and the tests find the dialog.
-  SetWindowIconLabel(*this, "在线更新 " + std::to_string(steps / 10) + "%");
-#endif
+  const int percent = static_cast<int>(steps / 10);
+  ShowTaskBarProgress(*this, "在线更新 " + std::to_string(percent) + "%", percent);
 }
 
 void CDlgUpdate::ApplyDownloadedUpdate() {

@@ -1,9 +1,13 @@
 #include "platform/visual/ImageDialog.h"
 
+#include <algorithm>
+#include <limits>
+
 #include <QAbstractButton>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 #include <QWindow>
 
 #include "platform/visual/DialogWindowTarget.h"
@@ -121,6 +125,30 @@ HBRUSH CImageDialog::OnCtlColor(CDC*, CWnd*, UINT) { return nullptr; }
 
 void CImageDialog::OnLButtonDown(UINT, CPoint) {}
 
+UINT_PTR CImageDialog::SetTimer(UINT_PTR id, UINT elapseMs) {
+  QTimer*& timer = timers_[id];
+  if (timer == nullptr) {
+    timer = new QTimer(this);
+    // Never early, as the system's timers: a coarse one may fire 5% before.
+    timer->setTimerType(Qt::PreciseTimer);
+    // As WM_TIMER through the window procedure, so a dialog that maps the
+    // message sees it as on Windows.
+    connect(timer, &QTimer::timeout, this, [this, id] { WindowProc(WM_TIMER, id, 0); });
+  }
+  timer->start(static_cast<int>(std::min<UINT>(elapseMs, std::numeric_limits<int>::max())));
+  return id;
+}
+
+BOOL CImageDialog::KillTimer(UINT_PTR id) {
+  auto it = timers_.find(id);
+  if (it == timers_.end() || !it->second->isActive()) return FALSE;
+  // Kept, not deleted: this may run inside the timer's own signal.
+  it->second->stop();
+  return TRUE;
+}
+
+void CImageDialog::OnTimer(UINT_PTR) {}
+
 BOOL CImageDialog::Create() {
   ended_ = false;
   result_ = 0;
@@ -211,6 +239,9 @@ LRESULT CImageDialog::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_NCLBUTTONDOWN:
       if (wParam == HTCAPTION) BeginCaptionDrag();
+      return 0;
+    case WM_TIMER:
+      OnTimer(static_cast<UINT_PTR>(wParam));
       return 0;
     default:
       return 0;

@@ -23,6 +23,8 @@
 #else
 #include <QDialog>
 #include <QPixmap>
+
+class QTimer;
 #endif
 
 class CImageDialog;
@@ -72,6 +74,15 @@ class CImageDialog : public CImageDialogBase {
   // The colours of a plain static control; derived dialogs override it.
   virtual HBRUSH OnCtlColor(CDC* dc, CWnd* control, UINT ctlColor);
   virtual void OnLButtonDown(UINT flags, CPoint point);
+
+  // Timer id: after every elapseMs (until KillTimer) OnTimer(id) runs on the
+  // dialog's thread, from its message loop. A second SetTimer with the same
+  // id starts it afresh. Returns id, or 0 when it cannot run (on Windows:
+  // before the window exists).
+  UINT_PTR SetTimer(UINT_PTR id, UINT elapseMs);
+  // FALSE when timer id was not running.
+  BOOL KillTimer(UINT_PTR id);
+  virtual void OnTimer(UINT_PTR id);
 
   // Type 2 is a PNG resource; the image becomes the whole window's background
   // and its size the window's size. 1 on success, 0 without the image.
@@ -153,6 +164,8 @@ class CImageDialog : public CImageDialogBase {
   bool acceptingMessages_ = false;
   std::string title_;
   bool moving_ = false;
+  // Moved by its own code (SetWindowPos): not centred when it opens.
+  bool placed_ = false;
 #else
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
@@ -173,6 +186,8 @@ class CImageDialog : public CImageDialogBase {
 
   QPixmap background_;
   std::shared_ptr<CDialogWindowTarget> target_;
+  // Children of the dialog; a stopped one is kept for the next SetTimer.
+  std::map<UINT_PTR, QTimer*> timers_;
   bool buttonDown_ = false;
   bool moving_ = false;
   QPoint dragOffset_;

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/visual/ImageDialog.h"
+
 namespace {
 
 std::string Variable(const char* name) {
@@ -115,7 +117,7 @@ xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
 
 }  // namespace
 
-void SetWindowIconLabel(QWidget& window, const std::string& text) {
+void ShowTaskBarProgress(CImageDialog& window, const std::string& text, int) {
   window.setWindowIconText(QString::fromStdString(text));
   auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
   if (x11 == nullptr || x11->connection() == nullptr || !window.testAttribute(Qt::WA_WState_Created)) return;

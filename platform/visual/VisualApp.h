@@ -5,13 +5,19 @@
 #include <string>
 
 class QApplication;
-class QWidget;
+class CImageDialog;
 
-// Sets the text that labels window where it is shown small (a task bar, a
-// window list), UTF-8. Qt keeps it to itself on X11, so it is also written as
-// the window's _NET_WM_ICON_NAME and WM_ICON_NAME there, as window managers
-// (and xprop) read them. Call on the GUI thread.
-void SetWindowIconLabel(QWidget& window, const std::string& text);
+// Shows how far window's work has come where the window is shown small (a
+// task bar, a window list): label (UTF-8) and percent (0 to 100). The window's
+// title stays as it is: other programs find the dialog by it. Call on the GUI
+// thread.
+// - Linux: label becomes the window's icon text; Qt keeps that to itself on
+//   X11, so it is also written as _NET_WM_ICON_NAME and WM_ICON_NAME, which
+//   window managers (and xprop) read.
+// - Windows: the task bar button shows percent as its progress fill, and
+//   label as the tooltip of its thumbnail (ITaskbarList3). A shell without
+//   them (Wine's) ignores both.
+void ShowTaskBarProgress(CImageDialog& window, const std::string& label, int percent);
 
 // True when a window can be shown. On Windows: a window can be created. On
 // Linux: QT_QPA_PLATFORM names a platform that needs

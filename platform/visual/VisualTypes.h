@@ -32,6 +32,7 @@ constexpr BYTE GetGValue(COLORREF c) { return static_cast<BYTE>((c >> 8) & 0xFF)
 constexpr BYTE GetBValue(COLORREF c) { return static_cast<BYTE>((c >> 16) & 0xFF); }
 
 using INT_PTR = std::intptr_t;
+using UINT_PTR = std::uintptr_t;
 
 struct HINSTANCE__;
 using HINSTANCE = HINSTANCE__*;
@@ -59,6 +60,7 @@ inline constexpr UINT CTLCOLOR_DLG = 4;
 inline constexpr UINT WM_LBUTTONDOWN = 0x0201;
 inline constexpr UINT WM_NCLBUTTONDOWN = 0x00A1;
 inline constexpr UINT WM_COMMAND = 0x0111;
+inline constexpr UINT WM_TIMER = 0x0113;
 inline constexpr WPARAM HTCAPTION = 2;
 inline constexpr UINT MK_LBUTTON = 1;
 inline constexpr int SW_HIDE = 0;

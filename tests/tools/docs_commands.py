@@ -20,6 +20,8 @@ An HTML comment on the line before a fence says more about the block:
     <!-- docs-test: skip: REASON -->           not run; the reason is required
     <!-- docs-test: exit N -->                 the block must end with status N
     <!-- docs-test: creates PATH... -->        the block must leave these files
+    <!-- docs-test: windows -->                runs only when ZOLT_WINDOWS_BUILD_DIR names a
+                                               Windows build (build-win-x86_64 links to it)
 """
 import os
 import re
@@ -76,6 +78,9 @@ def main():
                 continue
             os.symlink(os.path.join(source, entry), os.path.join(work, entry))
         os.symlink(build, os.path.join(work, "build"))
+        windows_build = os.environ.get("ZOLT_WINDOWS_BUILD_DIR", "")
+        if windows_build:
+            os.symlink(windows_build, os.path.join(work, "build-win-x86_64"))
         shutil.copytree(os.path.join(source, "ui"), os.path.join(work, "ui"))
         for folder in ("home", "run"):
             os.mkdir(os.path.join(work, folder), 0o700)
@@ -93,6 +98,9 @@ def main():
                 if not note[4:].lstrip(": ").strip():
                     sys.exit(f"{where}: a skipped block needs its reason")
                 print(f"skipped {where}: {note}")
+                continue
+            if note == "windows" and not windows_build:
+                print(f"skipped {where}: it needs a Windows build (ZOLT_WINDOWS_BUILD_DIR)")
                 continue
             body = os.path.join(work, f".block{block['line']}.sh")
             with open(body, "w", encoding="utf-8") as out:

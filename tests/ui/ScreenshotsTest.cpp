@@ -82,13 +82,19 @@ TEST(Screenshots, EveryStateOfTheUpdateDialog) {
     Save(dialog, "downloading", size);
     Click(dialog, IDC_CLOSE);
   }
+  // A file the server does not have; one whose content is not the listed
+  // digest (a wrong SIZE would not do: the download stops at it, which
+  // reads as a failed transfer).
   struct Failure {
     const char* name;
     PublishedFile file;
     bool missing;
+    const char* text;
   };
-  for (const Failure& f : {Failure{"connection-failed", {"a.dat", "new a"}, true},
-                           Failure{"update-failed", {"a.dat", "new a", "1"}, false}}) {
+  for (const Failure& f :
+       {Failure{"connection-failed", {"a.dat", "new a"}, true, "无法与服务器建立连接,请稍候重试！"},
+        Failure{"update-failed", {"a.dat", "new a", "", "00000000000000000000000000000000"}, false,
+                "更新过程出现错误,请稍候重试！"}}) {
     ServedInstallation installation("2.0", {f.file});
     if (f.missing) DeleteFileA((installation.publish / "1/a.dat").c_str());
     CDlgUpdate dialog;
@@ -96,6 +102,7 @@ TEST(Screenshots, EveryStateOfTheUpdateDialog) {
     Click(dialog, IDC_UPGRADE);
     ASSERT_TRUE(
         WaitPumpingEvents([&] { return dialog.statusText.GetWindowText().find("请稍候重试") != std::string::npos; }));
+    EXPECT_EQ(dialog.statusText.GetWindowText(), f.text) << f.name;
     Save(dialog, f.name, size);
   }
   {

@@ -10,6 +10,8 @@
 #include <regex>
 #include <sstream>
 
+#include <sys/wait.h>
+
 #include "platform/configfile/ConfigFile.h"
 #include "tests/silent/SilentE2E.h"
 #include "tests/support/Wait.h"
@@ -36,6 +38,11 @@ class WindowsDialogE2ETest : public SilentE2ETest {
   ChildResult Window(std::vector<std::string> args) {
     args.insert(args.begin(), Env("ZOLT_WINDOW_BIN"));
     return RunWine(args);
+  }
+  // Ends every sample client of the prefix (a restarted one is no child of
+  // the test), so the next case's client is not "another client".
+  void EndClients() {
+    EXPECT_TRUE(WaitFor([&] { return RunWine({"taskkill", "/F", "/IM", "ZOLTClient.exe"}).exitCode == 128; }, 20000));
   }
   bool Shown(const char* title) { return Window({"wait", title, "30000"}).exitCode == 0; }
   std::string Text(const char* title, int id) {
@@ -84,6 +91,9 @@ TEST_F(WindowsDialogE2ETest, UpgradeNowInstallsWritesTheStoresAndRestartsTheClie
   EXPECT_EQ(Text(kUpdateTitle, 19519), "4.1.0");
   EXPECT_EQ(Window({"visible", kUpdateTitle, "19508"}).exitCode, 0) << "the offer";
   Picture(kUpdateTitle, "update-available");
+  // Tab puts the keyboard's focus, and its mark, on the first button.
+  ASSERT_EQ(Window({"key", kUpdateTitle, "9" /* VK_TAB */}).exitCode, 0);
+  Picture(kUpdateTitle, "update-available-focus");
   ASSERT_EQ(Window({"press", kUpdateTitle, "19508"}).exitCode, 0);
   EXPECT_EQ(Wait(updater), 0) << ReadTextFile(work / "run.err") << ReadTextFile(app + "ZOLTUpdate.log");
   // The running client was asked to close (WM_CLOSE), the new one started.
@@ -135,8 +145,9 @@ TEST_F(WindowsDialogE2ETest, AFailedDownloadShowsTheErrorText) {
   }
 }
 
-// Two of three files in, the third held back by the server: the bar shows
-// the count while the download goes on.
+// Two of three files in, the third held back by the server after its first
+// bytes: the bar, read from outside as the system's progress bar is, shows
+// the bytes that came while the download goes on.
 TEST_F(WindowsDialogE2ETest, TheDownloadShowsItsProgress) {
   Publish(pub, 1, {{"a.dat", "new a"}, {"b.dat", "new b"}, {"c.dat", std::string(100000, 'c')}}, {"4.1.0", "GD"});
   FaultServer server(pub);
@@ -153,6 +164,16 @@ TEST_F(WindowsDialogE2ETest, TheDownloadShowsItsProgress) {
     const auto paths = server.RequestedPaths();
     return std::find(paths.begin(), paths.end(), "/1/c.dat") != paths.end();
   }));
+  // In thousandths of the 100010 bytes: a.dat and b.dat alone (10 bytes)
+  // would leave it at 0, the first 1000 bytes of c.dat bring it to 10.
+  long position = -1, low = -1, high = -1;
+  EXPECT_TRUE(WaitFor([&] {
+    std::istringstream(Window({"progress", kUpdateTitle, "19509"}).out) >> position >> low >> high;
+    return position >= 10;
+  })) << position;
+  EXPECT_EQ(position, 10);
+  EXPECT_EQ(low, 0);
+  EXPECT_EQ(high, 1000);
   Picture(kUpdateTitle, "downloading");
   // Closing it now cancels the download; nothing is installed.
   ASSERT_EQ(Window({"press", kUpdateTitle, "19504"}).exitCode, 0);
@@ -160,32 +181,72 @@ TEST_F(WindowsDialogE2ETest, TheDownloadShowsItsProgress) {
   EXPECT_EQ(ReadConfig(app + "Config.dat", "Update", "Version"), "4.0.9");
 }
 
-TEST_F(WindowsDialogE2ETest, TheNotificationSitsAboveTheTaskBarAndSixRestartsTheClient) {
+// The notification window above the task bar: answered 6 ("立即升级") it
+// closes and restarts the client; left unanswered it closes by itself after
+// [Update] NotifySeconds, which counts as "下次升级": the client keeps running,
+// untouched, and the log says why the window went.
+TEST_F(WindowsDialogE2ETest, TheNotificationSitsAboveTheTaskBarAndItsAnswerDecidesTheRestart) {
+  struct Case {
+    const char* what;
+    const char* notifySeconds;  // null: the default (minutes)
+    const char* press;          // null: nobody answers
+    bool restarted;
+  };
+  const Case cases[] = {
+      {"six restarts the client", nullptr, "19507", true},
+      {"unanswered within its time limit", "2", nullptr, false},
+  };
   const std::string client = ReadTextFile(Env("ZOLT_CLIENT_BIN"));
   const FileSet old = {{"ZOLTClient.exe", client}, {"version.txt", "4.0.9"}};
   const FileSet release = {{"ZOLTClient.exe", client}, {"version.txt", "4.1.0"}};
-  NginxServer server(pub);
-  Install(old, "4.0.9", server.port());
-  InstallDialogs();
-  ResetRegistryKey(true);
-  // A release whose manifest asks for the notification window.
-  Publish(pub, 1, release, {"4.1.0", "GD", 1});
-  const pid_t running = StartClient();
-  ASSERT_TRUE(WaitFor([&] { return ReadTextFile(app + "client.log").find("started version 4.0.9") != std::string::npos; }));
-  const pid_t updater = Start({"-silent"});
-  ASSERT_TRUE(Shown(kNotifyTitle)) << ReadTextFile(work / "run.err") << ReadTextFile(app + "ZOLTUpdate.log");
-  // "left top right bottom" of the window, then of the work area.
-  std::istringstream where(Window({"rect", kNotifyTitle}).out);
-  long window[4] = {}, area[4] = {};
-  for (long& edge : window) where >> edge;
-  for (long& edge : area) where >> edge;
-  EXPECT_EQ(window[2], area[2] - 5);
-  EXPECT_EQ(window[3], area[3] - 5);
-  Picture(kNotifyTitle, "notification");
-  ASSERT_EQ(Window({"press", kNotifyTitle, "19507"}).exitCode, 0);
-  EXPECT_EQ(Wait(updater), 0) << ReadTextFile(work / "run.err");
-  EXPECT_EQ(Wait(running), 0);
-  ASSERT_TRUE(WaitFor([&] { return ReadTextFile(app + "client.log").find("started version 4.1.0") != std::string::npos; }));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(pub);
+    NginxServer server(pub);
+    Install(old, "4.0.9", server.port());
+    InstallDialogs();
+    if (c.notifySeconds != nullptr)
+      CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "NotifySeconds", c.notifySeconds);
+    ResetRegistryKey(true);
+    // A release whose manifest asks for the notification window.
+    Publish(pub, 1, release, {"4.1.0", "GD", 1});
+    const pid_t running = StartClient();
+    ASSERT_TRUE(
+        WaitFor([&] { return ReadTextFile(app + "client.log").find("started version 4.0.9") != std::string::npos; }));
+    const pid_t updater = Start({"-silent"});
+    ASSERT_TRUE(Shown(kNotifyTitle)) << ReadTextFile(work / "run.err") << ReadTextFile(app + "ZOLTUpdate.log");
+    // "left top right bottom" of the window, then of the work area.
+    std::istringstream where(Window({"rect", kNotifyTitle}).out);
+    long window[4] = {}, area[4] = {};
+    for (long& edge : window) where >> edge;
+    for (long& edge : area) where >> edge;
+    EXPECT_EQ(window[2], area[2] - 5);
+    EXPECT_EQ(window[3], area[3] - 5);
+    if (c.press != nullptr) {
+      Picture(kNotifyTitle, "notification");
+      ASSERT_EQ(Window({"press", kNotifyTitle, c.press}).exitCode, 0);
+    }
+    EXPECT_EQ(Wait(updater), 0) << ReadTextFile(work / "run.err");
+    const std::string log = ReadTextFile(app + "ZOLTUpdate.log");
+    EXPECT_EQ(log.find("was not answered within") == std::string::npos, c.restarted) << log;
+    if (c.restarted) {
+      EXPECT_EQ(Wait(running), 0);
+      ASSERT_TRUE(WaitFor(
+          [&] { return ReadTextFile(app + "client.log").find("started version 4.1.0") != std::string::npos; }));
+      EndClients();
+      continue;
+    }
+    EXPECT_NE(log.find("the notification window was not answered within 2 s; taken as \"下次升级\""),
+              std::string::npos)
+        << log;
+    // Never asked to close: the client that ran before the update still runs.
+    EXPECT_EQ(::waitpid(running, nullptr, WNOHANG), 0);
+    const std::string clientLog = ReadTextFile(app + "client.log");
+    EXPECT_EQ(clientLog.find("closed"), std::string::npos) << clientLog;
+    EXPECT_EQ(clientLog.find("started version 4.1.0"), std::string::npos) << clientLog;
+    EndClients();
+    Wait(running);
+  }
 }
 
 }  // namespace

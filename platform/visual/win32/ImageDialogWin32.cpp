@@ -37,6 +37,14 @@ INT_PTR CALLBACK ImageDialogProc(HWND window, UINT msg, WPARAM wParam, LPARAM lP
     self->hwnd_ = window;
     self->acceptingMessages_ = true;
     self->OnInitDialog();
+    // A dialog that did not place itself opens in the middle of the work
+    // area, as a parentless dialog does on the other systems (the template
+    // alone would put it in the screen's top left corner).
+    RECT work, frame;
+    if (!self->placed_ && SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0) && ::GetWindowRect(window, &frame))
+      ::SetWindowPos(window, nullptr, work.left + (work.right - work.left - (frame.right - frame.left)) / 2,
+                     work.top + (work.bottom - work.top - (frame.bottom - frame.top)) / 2, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     // No control takes the focus yet: the focus mark appears once the
     // keyboard moves to a button, as on the other systems.
     return FALSE;
@@ -160,6 +168,16 @@ HBRUSH CImageDialog::OnCtlColor(CDC*, CWnd*, UINT) { return nullptr; }
 
 void CImageDialog::OnLButtonDown(UINT, CPoint) {}
 
+// The system's timer on the dialog's window: WM_TIMER comes through the
+// dialog's own message loop, and the window's end ends its timers.
+UINT_PTR CImageDialog::SetTimer(UINT_PTR id, UINT elapseMs) {
+  return m_hWnd != nullptr ? ::SetTimer(m_hWnd, id, elapseMs, nullptr) : 0;
+}
+
+BOOL CImageDialog::KillTimer(UINT_PTR id) { return m_hWnd != nullptr && ::KillTimer(m_hWnd, id) ? TRUE : FALSE; }
+
+void CImageDialog::OnTimer(UINT_PTR) {}
+
 BOOL CImageDialog::Create() {
   ended_ = false;
   result_ = 0;
@@ -250,6 +268,7 @@ void CImageDialog::GetWindowRect(CRect* rect) const {
 }
 
 BOOL CImageDialog::SetWindowPos(const CWnd*, int x, int y, int cx, int cy, UINT flags) {
+  if (!(flags & SWP_NOMOVE)) placed_ = true;
   return m_hWnd != nullptr && ::SetWindowPos(m_hWnd, nullptr, x, y, cx, cy, flags | SWP_NOACTIVATE) ? TRUE : FALSE;
 }
 
@@ -292,13 +311,16 @@ LRESULT CImageDialog::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_NCLBUTTONDOWN:
       // HTCAPTION: the system's own move loop, while the button is held.
       return m_hWnd != nullptr ? DefWindowProcW(m_hWnd, msg, wParam, lParam) : 0;
+    case WM_TIMER:
+      OnTimer(static_cast<UINT_PTR>(wParam));
+      return 0;
     default:
       return 0;
   }
 }
 
 bool CImageDialog::HandleWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-  if (messageMap_.count(msg) != 0 || msg == WM_COMMAND || msg == WM_LBUTTONDOWN) {
+  if (messageMap_.count(msg) != 0 || msg == WM_COMMAND || msg == WM_LBUTTONDOWN || msg == WM_TIMER) {
     result = WindowProc(msg, wParam, lParam);
     return true;
   }

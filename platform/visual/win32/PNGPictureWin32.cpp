@@ -5,6 +5,8 @@
 #include "platform/visual/PNGPicture.h"
 #include "platform/visual/ProgressBar.h"
 
+#include <commctrl.h>
+
 namespace {
 
 // The painting the three share: the dialog's background under the control,
@@ -104,6 +106,11 @@ void CPillar::Draw(HDC dc, int width, int height) {
 }
 
 LRESULT CPillar::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  // The system's progress bar's questions, so that other programs (a screen
+  // reader, a test) read the bar as they read the system's own. PBM_GETRANGE
+  // answers by its result only: lParam may come from another process.
+  if (msg == PBM_GETPOS) return static_cast<LRESULT>(position_);
+  if (msg == PBM_GETRANGE) return static_cast<LRESULT>(wParam ? low_ : high_);
   LRESULT result = 0;
   if (CPaintedStatic::Handle(*this, m_hWnd, msg, wParam, result, &CPillar::PaintComposed)) return result;
   return Default(msg, wParam, lParam);

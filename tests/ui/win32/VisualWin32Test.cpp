@@ -133,6 +133,11 @@ TEST(VisualWin32, BuildsTheTemplateAndBindsMembersByID) {
   const CRect frame = WindowRect(window);
   EXPECT_EQ(frame.Width(), 350);  // the background's size
   EXPECT_EQ(frame.Height(), 230);
+  // Not placed by its own code: in the middle of the work area.
+  RECT work;
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
+  EXPECT_EQ(frame.left, work.left + (work.right - work.left - 350) / 2);
+  EXPECT_EQ(frame.top, work.top + (work.bottom - work.top - 230) / 2);
   EXPECT_EQ(dialog.GetDlgItem(IDC_LATER), &dialog.later);
   EXPECT_EQ(::GetDlgItem(window, IDC_LATER), dialog.later.GetSafeHwnd());
   EXPECT_EQ(ChildRect(window, dialog.later.GetSafeHwnd()), DialogRectToPixels(153, 129, 53, 20));
@@ -291,6 +296,27 @@ TEST(VisualWin32, TheNotificationWindowSitsAboveTheWorkAreasBottomEdge) {
   SaveScreenPicture(dialog, "notification");
   SendMessageW(::GetDlgItem(dialog.GetSafeHwnd(), IDC_UPGRADE_NOW), BM_CLICK, 0, 0);
   EXPECT_EQ(dialog.Result(), 6);
+}
+
+// Nobody answers: the system's timer on the window ends it as "下次升级 "
+// once its time is up, and not before; an answer given in time stands.
+TEST(VisualWin32, AnUnansweredNotificationEndsAsLaterWhenItsTimeIsUp) {
+  CDlgNotify dialog;
+  dialog.timeLimitMs = 400;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(dialog.DoModal(), 7);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(390)) << "the system's timer may round to its tick";
+  EXPECT_LT(waited, std::chrono::seconds(10));
+  EXPECT_TRUE(dialog.timedOut);
+
+  CDlgNotify answered;
+  answered.timeLimitMs = 400;
+  ASSERT_TRUE(answered.Create());
+  SendMessageW(::GetDlgItem(answered.GetSafeHwnd(), IDC_UPGRADE_NOW), BM_CLICK, 0, 0);
+  PumpWindowMessages([] { return false; }, 800);
+  EXPECT_EQ(answered.Result(), 6);
+  EXPECT_FALSE(answered.timedOut);
 }
 
 }  // namespace

@@ -4,12 +4,16 @@
 //   zolt-window press TITLE ID          BM_CLICK to control ID of that dialog
 //   zolt-window text TITLE ID           prints the control's text
 //   zolt-window visible TITLE ID        exit 0 when the control is shown
+//   zolt-window progress TITLE ID       prints "position low high" of a progress bar
+//   zolt-window key TITLE VK            the key VK (a number) pressed in that dialog
 //   zolt-window rect TITLE              prints "left top right bottom" of the window,
 //                                       then of the work area (SPI_GETWORKAREA)
 //   zolt-window shot TITLE FILE.png     the window as the screen shows it
 // Exit 1 when the window or control is not there, 2 for a bad invocation.
 #include <wincodec.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <chrono>
 #include <cstdio>
@@ -76,7 +80,7 @@ bool SavePng(HBITMAP bitmap, int width, int height, const std::wstring& path) {
 int Usage() {
   std::fprintf(stderr,
                "usage: zolt-window wait TITLE MS | press TITLE ID | text TITLE ID | visible TITLE ID | rect TITLE |"
-               " shot TITLE FILE.png\n");
+               " progress TITLE ID | key TITLE VK | rect TITLE | shot TITLE FILE.png\n");
   return 2;
 }
 
@@ -106,7 +110,7 @@ int wmain(int argc, wchar_t** wideArgv) {
     std::fprintf(stderr, "zolt-window: no dialog titled %s\n", argv[2]);
     return 1;
   }
-  if (command == "press" || command == "text" || command == "visible") {
+  if (command == "press" || command == "text" || command == "visible" || command == "progress") {
     if (argc != 4) return Usage();
     HWND control = GetDlgItem(dialog, std::atoi(argv[3]));
     if (control == nullptr) {
@@ -118,10 +122,22 @@ int wmain(int argc, wchar_t** wideArgv) {
       return 0;
     }
     if (command == "visible") return IsWindowVisible(control) ? 0 : 1;
+    if (command == "progress") {
+      std::printf("%ld %ld %ld\n", static_cast<long>(SendMessageW(control, PBM_GETPOS, 0, 0)),
+                  static_cast<long>(SendMessageW(control, PBM_GETRANGE, TRUE, 0)),
+                  static_cast<long>(SendMessageW(control, PBM_GETRANGE, FALSE, 0)));
+      return 0;
+    }
     wchar_t text[512] = {};
     GetWindowTextW(control, text, 512);
     std::printf("%s\n", Narrow(text).c_str());
     return 0;
+  }
+  if (command == "key" && argc == 4) {
+    // Into the dialog's queue, as the keyboard's messages arrive: its own
+    // loop gives them the dialog's rules (Tab, Enter, Escape).
+    const auto key = static_cast<WPARAM>(std::atoi(argv[3]));
+    return PostMessageW(dialog, WM_KEYDOWN, key, 1) && PostMessageW(dialog, WM_KEYUP, key, 0xC0000001) ? 0 : 1;
   }
   RECT frame{};
   GetWindowRect(dialog, &frame);
