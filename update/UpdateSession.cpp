@@ -77,6 +77,12 @@ void CUpdateSession::Underway() {
 }
 
 bool CUpdateSession::Fail(const std::string& cause) {
+  // An empty cause was reported where it was met (the transfer names each
+  // server and why): the observer still learns of the failure.
+  if (cause.empty()) {
+    if (observer_ != nullptr) observer_->OnFailure(diagnostics::FirstCause());
+    return false;
+  }
   diagnostics::ReportCause(cause);
   if (observer_ != nullptr) observer_->OnFailure(cause);
   return false;

@@ -198,6 +198,9 @@ class CUpdateSession {
   void LeaveStaging(bool succeeded);
 
  private:
+  // Reports cause (stderr and the log) and hands it to the observer; an
+  // empty cause was reported where it was met and only reaches the observer.
+  // False.
   bool Fail(const std::string& cause);
   // Completes (past its commit point) or undoes (before it) an install that
   // an earlier run's journal names; a refused journal is removed unread.

@@ -109,6 +109,8 @@ class Scenario {
       WriteTextFile(pub_ + Native(w[1]), arg(2));
     } else if (verb == "unserve") {
       fs::remove(pub_ + Native(w[1]));
+    } else if (verb == "server" && arg(1) == "down") {  // nothing listens on its port any more
+      server_.reset();
     } else if (verb == "put") {  // any file below the application folder
       WriteTextFile(app_ + Native(w[1]), arg(2));
     } else if (verb == "folder") {
