@@ -632,7 +632,17 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
       {"the disk is full",
        [&] { fs::create_directories(app + "UPDATE"); },
        "mount -t tmpfs -o size=64k tmpfs \"$A/UPDATE\"",
-       {"cannot write " + app + "UPDATE/Program/data/a.bin.part: No space left on device (the disk is full)"}},
+       {"cannot write " + app + "UPDATE/Program/data/a.bin.part: No space left on device (the disk is full)",
+        "; the disk holding " + app + "UPDATE/Program/ is full: the files still to download need ",
+        " bytes more, and ", " bytes are free there; nothing was installed"}},
+      // Staging on one file system, the installed folder on a full other one:
+      // the staged copies are copied there, not moved, and need the room.
+      {"the disk is full while installing",
+       [] {},
+       "mount -t tmpfs -o size=64k tmpfs \"$A/data\"",
+       {"cannot replace " + app + "data/a.bin: No space left on device (the disk is full)",
+        "the disk holding " + app + "data/ is full: the files still to install need 204800 bytes, and ",
+        " bytes are free there", "not every file could be replaced"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
