@@ -383,6 +383,14 @@ TEST_F(SilentE2ETest, SecondInstanceEndsAtOnceAndChangesNothing) {
   const int second = Wait(Start({"-silent"}, "second"), 10000);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
   EXPECT_EQ(second, 3) << "another instance is running";
+  // The lock is the user's, shared by every installation: the holder is named.
+  const std::string said = ReadTextFile(work / "second.err");
+  EXPECT_EQ(said.rfind("ZOLTUpdate: another instance is running; this one ends (held by process ", 0), 0u) << said;
+  if (!WindowsTarget()) {
+    EXPECT_NE(said.find("(held by process " + std::to_string(first) + ", "), std::string::npos) << said;
+  }
+  EXPECT_NE(said.find(", the updater in " + AppAsTheUpdaterSeesIt() + ", silent program update)\n"), std::string::npos)
+      << said;
   ASSERT_EQ(::waitpid(first, nullptr, WNOHANG), 0) << "the first run is still going";
   EXPECT_EQ(Wait(first), 0);
   EXPECT_EQ(Requests(server, "/1/UpdateConfig.ini"), 1) << "the second instance fetched nothing";
