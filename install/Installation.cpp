@@ -88,7 +88,7 @@ bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::
   bool allInPlace = true;
   std::set<std::string> done;
   std::vector<std::string> written;
-  std::string fullFolder;       // where the first copy found the disk full
+  std::string fullFolder;      // where the first copy found the disk full
   std::uint64_t unplaced = 0;  // bytes of the staged copies a full disk kept out
   for (const auto& file : files) {
     // A name listed twice was moved into place the first time; its staged
@@ -109,10 +109,10 @@ bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::
   // file system is copied, and the cause says how much room those need.
   if (!fullFolder.empty()) {
     const long long free = FreeDiskBytes(fullFolder);
-    diagnostics::ReportCause("the disk holding " + NativePath(fullFolder) + " is full: the files still to install need " +
-                             std::to_string(unplaced) + " bytes, and " +
-                             (free >= 0 ? std::to_string(free) + " bytes are free there"
-                                        : "the free space cannot be told"));
+    diagnostics::ReportCause(
+        "the disk holding " + NativePath(fullFolder) + " is full: the files still to install need " +
+        std::to_string(unplaced) + " bytes, and " +
+        (free >= 0 ? std::to_string(free) + " bytes are free there" : "the free space cannot be told"));
   }
   // Callers record the new version once this returns true; the files must be
   // on disk before that record is, or a power cut could leave empty files under

@@ -499,7 +499,8 @@ struct CZOLTUpdateIntf::Impl {
     const CURLcode result = curl_easy_perform(curl);
     // A connection kept from an earlier request opens no socket: libcurl
     // names where it goes.
-    if (char* primary = nullptr; connectedTo.empty() && curl_easy_getinfo(curl, CURLINFO_PRIMARY_IP, &primary) == CURLE_OK &&
+    if (char* primary = nullptr; connectedTo.empty() &&
+                                 curl_easy_getinfo(curl, CURLINFO_PRIMARY_IP, &primary) == CURLE_OK &&
                                  primary != nullptr && *primary != '\0') {
       long port = 0;
       curl_easy_getinfo(curl, CURLINFO_PRIMARY_PORT, &port);

@@ -17,9 +17,9 @@
 #include <thread>
 
 #include "install/Installation.h"
-#include "platform/diagnostics/Diagnostics.h"
 #include "platform/configfile/ConfigFile.h"
 #include "platform/crypt/MD5.h"
+#include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
 #include "platform/win32/RemoteWindow.h"

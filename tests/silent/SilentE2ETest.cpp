@@ -494,9 +494,7 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
        false,
        1},
       {"the release was published without its signature",
-       [&] {
-         fs::copy_file(MakeEd25519Key(work.path(), "signer").publicKey, app + "ZOLTUpdate.pub");
-       },
+       [&] { fs::copy_file(MakeEd25519Key(work.path(), "signer").publicKey, app + "ZOLTUpdate.pub"); },
        "",
        {"no update server gave a verified UpdateConfig.ini (127.0.0.1:" + std::to_string(server.port()) +
         ": it has no signature)"},
@@ -641,8 +639,8 @@ TEST_F(SilentE2ETest, FailureNamesItsCauseAndExitsOne) {
        [&] { fs::create_directories(app + "UPDATE"); },
        "mount -t tmpfs -o size=64k tmpfs \"$A/UPDATE\"",
        {"cannot write " + app + "UPDATE/Program/data/a.bin.part: No space left on device (the disk is full)",
-        "; the disk holding " + app + "UPDATE/Program/ is full: the files still to download need ",
-        " bytes more, and ", " bytes are free there; nothing was installed"}},
+        "; the disk holding " + app + "UPDATE/Program/ is full: the files still to download need ", " bytes more, and ",
+        " bytes are free there; nothing was installed"}},
       // Staging on one file system, the installed folder on a full other one:
       // the staged copies are copied there, not moved, and need the room.
       {"the disk is full while installing",

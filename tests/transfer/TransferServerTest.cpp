@@ -386,10 +386,10 @@ TEST_F(TransferServers, UsesTheEnvironmentsProxyOnlyWhenAskedTo) {
   EXPECT_EQ(transfer.GetRemoteFile(1, "missing.bin", (staging / "m.bin").c_str(), nullptr, 0), -1);
   const std::string said = testing::internal::GetCapturedStderr();
   const std::string at = "127.0.0.1:" + std::to_string(proxy.port());
-  EXPECT_NE(said.find("127.0.0.1:" + std::to_string(nginx->port()) + " answered HTTP 404 for /1/missing.bin (through "
-                      "the proxy " + at + " (http_proxy=http://" + at + "))"),
-            std::string::npos)
-      << said;
+  const std::string cause = "127.0.0.1:" + std::to_string(nginx->port()) +
+                            " answered HTTP 404 for /1/missing.bin (through the proxy " + at + " (http_proxy=http://" +
+                            at + "))";
+  EXPECT_NE(said.find(cause), std::string::npos) << said;
 }
 
 }  // namespace
