@@ -7,6 +7,7 @@
 #include "app/RunState.h"
 #include "platform/Version.h"
 #include "platform/diagnostics/Diagnostics.h"
+#include "platform/diagnostics/LogFile.h"
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
 #include "platform/win32/Mutex.h"
@@ -179,18 +180,26 @@ BOOL CUpdateApp::InitInstance() {
 }
 
 int CUpdateApp::Run(const StartupOptions& options) {
+  std::string appPath;
+  CDirectoryEx::GetApplicationPath(appPath);
   instanceMutex = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     if (instanceMutex != nullptr) ReleaseMutex(instanceMutex);
     // The log belongs to the instance that holds the lock: two writers could
-    // rotate it at once and lose its older half.
-    std::fputs("ZOLTUpdate: another instance is running; this one ends\n", stderr);
+    // rotate it at once and lose its older half. The lock is the user's, not
+    // the installation's: the holder may be another installation's updater,
+    // so it is named.
+    const std::string holder = MutexHolderNote(kInstanceMutexName);
+    const std::string line = "ZOLTUpdate: another instance is running; this one ends" +
+                             (holder.empty() ? std::string() : " (held by " + holder + ")") + "\n";
+    std::fputs(line.c_str(), stderr);
     return kExitOtherInstance;
   }
   // Any other failure to create the mutex leaves the run unguarded, which is
   // better than no update at all.
-  std::string appPath;
-  CDirectoryEx::GetApplicationPath(appPath);
+  if (instanceMutex != nullptr)
+    NoteMutexHolder(kInstanceMutexName, "process " + std::to_string(diagnostics::ProcessId()) + ", the updater in " +
+                                            NativePath(appPath) + ", " + Describe(options));
   diagnostics::OpenRunLog(appPath);
   diagnostics::HoldFacts();
   diagnostics::LogFact("ZOLTUpdate " + std::string(ZOLT_VERSION) + " started: " + Describe(options));

@@ -52,8 +52,9 @@ void MoveAsideFilesInTheWay(const std::string& installDir, const std::string& di
   }
 }
 
-// One record: true when installDir + name holds the staged file afterwards.
-bool ReplaceOne(const std::string& installDir, const std::string& source, const std::string& target) {
+// One record: true when installDir + name holds the staged file afterwards;
+// otherwise error holds why.
+bool ReplaceOne(const std::string& installDir, const std::string& source, const std::string& target, int& error) {
   std::string directory;
   if (CDirectoryEx::GetFilePath(target, directory) && !PathIsDirectoryA(directory.c_str())) {
     MoveAsideFilesInTheWay(installDir, directory);
@@ -63,6 +64,7 @@ bool ReplaceOne(const std::string& installDir, const std::string& source, const 
   if (InstallStaged(source, target)) return true;
   const int reason = errno;
   const auto refused = [&] {
+    error = reason;
     diagnostics::ReportCause("cannot replace " + NativePath(target) + ": " + diagnostics::ErrorText(reason));
     return false;
   };
@@ -86,15 +88,31 @@ bool ReplaceInstalledFiles(const std::vector<UpdateFileInfo>& files, const std::
   bool allInPlace = true;
   std::set<std::string> done;
   std::vector<std::string> written;
+  std::string fullFolder;      // where the first copy found the disk full
+  std::uint64_t unplaced = 0;  // bytes of the staged copies a full disk kept out
   for (const auto& file : files) {
     // A name listed twice was moved into place the first time; its staged
     // copy is gone, and the installed one is already the new file.
     if (!done.insert(file.fileName).second) continue;
     const std::string target = installDir + file.fileName;
-    if (ReplaceOne(installDir, stagingDir + file.fileName, target))
+    int error = 0;
+    if (ReplaceOne(installDir, stagingDir + file.fileName, target, error)) {
       written.push_back(target);
-    else
-      allInPlace = false;
+      continue;
+    }
+    allInPlace = false;
+    if (error != ENOSPC) continue;
+    if (fullFolder.empty()) CDirectoryEx::GetFilePath(target, fullFolder);
+    if (FileStamp staged; StampRegularFile(stagingDir + file.fileName, staged)) unplaced += staged.size;
+  }
+  // A staged copy lands by rename, which needs no room; only one on another
+  // file system is copied, and the cause says how much room those need.
+  if (!fullFolder.empty()) {
+    const long long free = FreeDiskBytes(fullFolder);
+    diagnostics::ReportCause(
+        "the disk holding " + NativePath(fullFolder) + " is full: the files still to install need " +
+        std::to_string(unplaced) + " bytes, and " +
+        (free >= 0 ? std::to_string(free) + " bytes are free there" : "the free space cannot be told"));
   }
   // Callers record the new version once this returns true; the files must be
   // on disk before that record is, or a power cut could leave empty files under

@@ -66,6 +66,14 @@ void CDownFileThread::Run() {
       UpdateFileInfo plain;
       plain.fileName = files[i];
       if (!list.Fetch(changed != byName.end() ? *changed->second : plain, notifyWnd, notifyMsg)) {
+        // A full disk: how much room the files still to come need.
+        if (!list.DiskShortage().empty()) {
+          for (std::size_t rest = i + 1; rest < files.size(); ++rest) {
+            const auto listed = byName.find(files[rest]);
+            if (listed != byName.end()) list.Skip(*listed->second);
+          }
+          diagnostics::ReportCause(list.DiskShortage());
+        }
         // A fetch cancelled by a stop request is not a failure to report.
         if (!stopRequested_.load()) SendMessageA(notifyWnd, notifyMsg, 0, -1);
         break;

@@ -84,11 +84,15 @@ bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, 
   const SManifestExpectation expected{updateType, name == "config.ini", highestSerial.serial, std::time(nullptr),
                                       highestSerial.record};
   std::string causes;
+  bool unexplained = false;  // a server failed without a reported cause
   // A server that delivered nothing has had its cause said by the transfer;
   // only refused manifests are named here, so no server is named twice.
   const auto check = [&](const S_UpdateSerivceAddr& server, bool arrived) {
     std::string reason;
-    if (!arrived) return false;
+    if (!arrived) {
+      if (!transfer.LastFetchReported()) unexplained = true;
+      return false;
+    }
     if (trust.CheckManifest(localPath, signaturePath, expected, reason, &accepted, verified)) return true;
     causes += (causes.empty() ? "" : "; ") + (server.host.empty() ? server.ip : server.host) + ":" +
               std::to_string(server.port) + ": " + reason;
@@ -97,7 +101,8 @@ bool DownloadSignedManifest(const std::string& stagingDir, unsigned updateType, 
   const int result = transfer.GetSignedFile(updateType, name.c_str(), localPath.c_str(), check, kept, useKept);
   if (notModified != nullptr) *notModified = result == 1;
   if (result >= 0) return true;
-  cause = causes.empty() ? "cannot fetch " + name + " from the update servers"
-                         : "no update server gave a verified " + name + " (" + causes + ")";
+  cause = !causes.empty() ? "no update server gave a verified " + name + " (" + causes + ")"
+          : unexplained   ? "cannot fetch " + name + " from the update servers"
+                          : std::string();
   return false;
 }

@@ -57,7 +57,10 @@ bool DownloadFileList(Owner& owner, const std::vector<std::string>& names, std::
 // holds its release header. A server whose manifest is refused counts as
 // failed and the next one is tried. False when no server gave one; then
 // nothing of the manifest or its signature is left in stagingDir and cause
-// says what each server gave.
+// says what each server gave (empty when every server failed to deliver and
+// the transfer has reported why). A signature that does not arrive is the
+// cause "it has no signature" of its server: the transfer's own line about it
+// goes to the log only.
 //
 // With kept and useKept given, the manifest is asked for conditionally (see
 // CZOLTUpdateIntf::GetSignedFile) and a 304 puts the kept pair in staging to

@@ -44,20 +44,29 @@ class CFetchList {
   bool Reachable() const { return reachable_; }
   std::size_t Wanted() const { return wanted_; }
   std::size_t Failed() const { return failed_; }
-  // "cannot fetch 3 of the 300 changed files (a, b, c)": empty when none failed.
+  // "cannot fetch 3 of the 300 changed files (a, b, c)": empty when none
+  // failed. When a local write found the disk full, DiskShortage follows.
   std::string Shortfall() const;
+  // After a local write found the disk full: "the disk holding STAGING is
+  // full: the files still to download need N bytes more, and M are free
+  // there" (their manifest SIZE less what their ".part" files hold); empty
+  // otherwise.
+  std::string DiskShortage() const;
   const FileDigests& LastDigests() const { return delta_.LastDigests(); }
   // Seconds spent in fetches, for the log.
   double Seconds() const { return seconds_; }
 
  private:
-  void CountFailure(const std::string& name);
+  void CountFailure(const UpdateFileInfo& file);
 
   CZOLTUpdateIntf& transfer_;
+  std::string stagingDir_;
   CDeltaFetch delta_;
   CDownloadMeter* meter_;
   bool reachable_ = true;
   std::size_t wanted_ = 0, failed_ = 0;
   std::vector<std::string> missing_;  // the first names, for the cause
+  std::uint64_t missingBytes_ = 0;    // still to download of the files not fetched
+  bool diskFull_ = false;
   double seconds_ = 0;
 };

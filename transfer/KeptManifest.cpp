@@ -29,6 +29,12 @@ bool HasLineBreak(const CZOLTUpdateIntf::Validators& v) {
   return (v.server + v.etag + v.lastModified).find_first_of("\r\n") != std::string::npos;
 }
 
+// Why a manifest did not arrive: empty when the transfer has reported why
+// each server failed, which says it all.
+std::string FetchFailure(const CZOLTUpdateIntf& transfer, const std::string& manifestName) {
+  return transfer.LastFetchReported() ? std::string() : "cannot fetch " + manifestName + " from the update servers";
+}
+
 bool ReadManifest(const std::string& path, const std::string& name, std::string& cause, std::string& content) {
   if (ReadWholeFile(path, content)) return true;
   cause = "cannot read the fetched " + name + ": " + diagnostics::ErrorText(errno);
@@ -172,10 +178,11 @@ bool FetchManifest(const std::string& appPath, const std::string& stagingDir, un
                                     accepted, cause, nullptr, {}, nullptr, &content);
     }
     CZOLTUpdateIntf::Validators none;
-    cause = "cannot fetch " + manifestName + " from the update servers";
-    return transfer.GetRemoteManifest(updateType, manifestName.c_str(), (stagingDir + manifestName).c_str(), none) ==
-               0 &&
-           ReadManifest(stagingDir + manifestName, manifestName, cause, content);
+    if (transfer.GetRemoteManifest(updateType, manifestName.c_str(), (stagingDir + manifestName).c_str(), none) != 0) {
+      cause = FetchFailure(transfer, manifestName);
+      return false;
+    }
+    return ReadManifest(stagingDir + manifestName, manifestName, cause, content);
   }
   const std::string signatureName = manifestName + kSignatureSuffix;
   const std::string localPath = stagingDir + manifestName;
@@ -210,7 +217,6 @@ bool FetchManifest(const std::string& appPath, const std::string& stagingDir, un
     return true;
   }
 
-  cause = "cannot fetch " + manifestName + " from the update servers";
   int result = transfer.GetRemoteManifest(updateType, manifestName.c_str(), localPath.c_str(), validators);
   // Not modified: the run reads the kept copy as it was checked before the
   // request, in place; nothing is copied into staging.
@@ -225,7 +231,10 @@ bool FetchManifest(const std::string& appPath, const std::string& stagingDir, un
     validators = {};
     result = transfer.GetRemoteManifest(updateType, manifestName.c_str(), localPath.c_str(), validators);
   }
-  if (result != 0) return false;
+  if (result != 0) {
+    cause = FetchFailure(transfer, manifestName);
+    return false;
+  }
   kept.Keep(manifestName, localPath, validators);
   return ReadManifest(localPath, manifestName, cause, content);
 }

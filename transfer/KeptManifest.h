@@ -82,7 +82,8 @@ class CKeptFiles {
 // very bytes whose signature was checked, otherwise the staged file as read
 // once right after the fetch (what the run acts on from then on, whatever
 // happens to the staged file), or the kept copy. False (with cause) when no
-// server delivered one.
+// server delivered one; cause is empty when the transfer has reported why
+// each server failed already.
 // keep false: a look that changes nothing kept. The manifest is fetched in
 // full (no kept copy is read or written), and a signed one is still held to
 // the recorded serial, which is not raised.

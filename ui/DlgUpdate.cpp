@@ -130,11 +130,8 @@ void CDlgUpdate::CheckForUpdate() {
   // The causes are on stderr and in the log already; the dialog shows its
   // status line.
   if (!session_->Prepare()) return ShowCheckFailure();
-  if (!session_->FetchManifest()) {
-    // Unlike an unreachable server, a refused manifest is not "up to date".
-    if (session_->SignedReleases()) return ShowCheckFailure();
-    return ShowNoUpdate();
-  }
+  // A check that found no manifest cannot tell whether an update exists.
+  if (!session_->FetchManifest()) return ShowCheckFailure(!transfer->LastFetchAnswered());
   // A manifest the comparison rejects (an unsafe name, no files) is not
   // "up to date" either: nothing of it may be installed.
   if (session_->Compare() == CUpdateSession::Comparison::kRejected) return ShowCheckFailure();
@@ -156,11 +153,13 @@ void CDlgUpdate::ShowNoUpdate() {
   HideOfferControls();
 }
 
-void CDlgUpdate::ShowCheckFailure() {
+void CDlgUpdate::ShowCheckFailure(bool unreachable) {
   exitStatus = 1;
   iconPicture.SetPicture(kIconNoUpdate, nullptr);
-  bannerPicture.SetPicture(kBannerNoUpdate, nullptr);
-  statusText.SetWindowText("更新过程出现错误,请稍候重试！");
+  // The no-update caption ("没有可用更新！") would claim what the check could
+  // not find out.
+  bannerPicture.ShowWindow(SW_HIDE);
+  statusText.SetWindowText(unreachable ? "无法与服务器建立连接,请稍候重试！" : "更新过程出现错误,请稍候重试！");
   HideOfferControls();
 }
 

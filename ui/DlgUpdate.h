@@ -87,8 +87,9 @@ class CDlgUpdate : public CImageDialog, private IUpdateObserver {
   // The steps of the update, created by each check.
   std::unique_ptr<CUpdateSession> session_;
   void HideOfferControls();
-  // The check ends without an offer: the error text (the cause was reported)
-  // or the up-to-date text.
-  void ShowCheckFailure();
+  // The check ends without an offer: a failed check (its cause reported)
+  // shows the cannot-connect text when no server answered, else the error
+  // text, never "up to date" nor its caption; or the up-to-date text.
+  void ShowCheckFailure(bool unreachable = false);
   void ShowNoUpdate();
 };

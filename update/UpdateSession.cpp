@@ -77,6 +77,12 @@ void CUpdateSession::Underway() {
 }
 
 bool CUpdateSession::Fail(const std::string& cause) {
+  // An empty cause was reported where it was met (the transfer names each
+  // server and why): the observer still learns of the failure.
+  if (cause.empty()) {
+    if (observer_ != nullptr) observer_->OnFailure(diagnostics::FirstCause());
+    return false;
+  }
   diagnostics::ReportCause(cause);
   if (observer_ != nullptr) observer_->OnFailure(cause);
   return false;
@@ -103,6 +109,7 @@ bool CUpdateSession::Prepare() {
   trust_ = CReleaseTrust::Load(place_.appPath);
   if (trust_.Required() && !trust_.Usable())
     return Fail(trust_.Problem() + "; no update is made until it holds a usable key");
+  if (!trust_.Required()) NoteUnsignedReleasesTaken();
   if (place_.readOnly) return true;
   if (std::string cause; !InstallationWritable(place_.appPath, place_.stagingDir, cause)) return Fail(cause);
   // Backups of files that could not be overwritten, and temporary files of
@@ -117,6 +124,23 @@ bool CUpdateSession::Prepare() {
   if (!link.empty())
     return Fail(link + " is a symbolic link, or lies outside the application directory; not following it");
   return ResolveJournal();
+}
+
+void CUpdateSession::NoteUnsignedReleasesTaken() const {
+  // Without the key file the signature checks are off. An installation that
+  // never had one says so in its log; one that accepted signed releases
+  // before (its serial record says so) has lost its key, which a deleted or
+  // unshipped file does silently: that is said on stderr as well.
+  const SSerialFloor floor = CKeptFiles(place_.appPath, place_.updateType).HighestSerial(place_.manifestName);
+  if (!floor.serial) {
+    diagnostics::LogFact(std::string("no ") + kTrustedKeysFile + ": this installation takes unsigned releases");
+    return;
+  }
+  diagnostics::ReportWarning(NativePath(place_.appPath) + kTrustedKeysFile +
+                             " is missing, though this installation accepted signed releases up to serial " +
+                             std::to_string(*floor.serial) + " (kept in " + floor.record +
+                             "): it takes unsigned releases now; put the publisher's key back, or delete " +
+                             floor.record + " if its releases are no longer signed");
 }
 
 bool CUpdateSession::ResolveJournal() {
@@ -225,6 +249,14 @@ bool CUpdateSession::BeginComparison(Comparison& early) {
   manifest.ReadString("Version", "VERSION", "", release_.version);
   manifest.ReadString("Version", "REGION", "", release_.region);
   release_.notify = manifest.ReadInteger("Version", "NOTIFIY", 0);
+  // A release of another region replaces the installed files whatever its
+  // version: meant for moving an installation between regions, but a typo in
+  // Config.dat's Region does the same, so the log says why it happens.
+  if (release_.region != place_.region)
+    diagnostics::LogFact("the published release is for region \"" + release_.region +
+                         "\", this installation's (Config.dat [Update] Region) is \"" + place_.region +
+                         "\": a release of another region is installed whatever its version (published \"" +
+                         release_.version + "\", installed \"" + place_.localVersion + "\")");
   if (HeldAfterRollback()) {
     diagnostics::NoteUpToDate();
     early = compared_ = Comparison::kCurrent;

@@ -198,7 +198,12 @@ class CUpdateSession {
   void LeaveStaging(bool succeeded);
 
  private:
+  // Reports cause (stderr and the log) and hands it to the observer; an
+  // empty cause was reported where it was met and only reaches the observer.
+  // False.
   bool Fail(const std::string& cause);
+  // Says that signature checks are off for want of the key file.
+  void NoteUnsignedReleasesTaken() const;
   // Completes (past its commit point) or undoes (before it) an install that
   // an earlier run's journal names; a refused journal is removed unread.
   bool ResolveJournal();

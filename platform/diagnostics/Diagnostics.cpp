@@ -179,6 +179,12 @@ void ReportCause(const std::string& cause) {
 
 void LogFact(const std::string& fact) { AppendToLog(fact); }
 
+void ReportWarning(const std::string& warning) {
+  AppendToLog("warning: " + warning);
+  const std::string line = "ZOLTUpdate: warning: " + warning + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
 void ReportRepeated(const std::string& kind, const std::string& text, bool report) {
   std::size_t seen = 0;
   {

@@ -27,6 +27,11 @@ void CloseRunLog();
 // A failure's cause, one line: "ZOLTUpdate: <cause>" on stderr and in the log.
 void ReportCause(const std::string& cause);
 
+// A warning, one line: "ZOLTUpdate: warning: <text>" on stderr, and the text
+// in the log as a fact. For what an operator must hear of although the run
+// goes on (a guard that is off); it is no run's cause.
+void ReportWarning(const std::string& warning);
+
 // The first cause ReportCause reported on stderr since the run log was
 // opened (empty when none): the cause a run's outcome is summed up by.
 std::string FirstCause();

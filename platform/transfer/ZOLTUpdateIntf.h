@@ -137,6 +137,13 @@ class CZOLTUpdateIntf {
   // answered (with an error status, or a body cut short): the file is missing
   // or broken there, and asking for the next file may still succeed.
   bool LastFetchAnswered() const;
+  // True when the last fetch failed and its causes went to the diagnostics
+  // as causes (stderr and the log): the caller then says nothing more about
+  // that failure, or one cause would be printed twice.
+  bool LastFetchReported() const;
+  // The errno of the local write that ended the last fetch (ENOSPC: the disk
+  // is full); 0 when none did.
+  int LastWriteError() const;
 
   // The User-Agent of objects created afterwards becomes
   // "ZOLTUpdate/<updater version> (installed <version>)", so that server logs

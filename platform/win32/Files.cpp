@@ -7,6 +7,7 @@
 #include <pwd.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <climits>
@@ -609,6 +610,20 @@ std::int64_t FileClockNow() {
   struct timespec now {};
   ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
   return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+long long FreeDiskBytes(const std::string& path) {
+  std::string at = NativePath(path);
+  struct statvfs fs {};
+  while (::statvfs(at.empty() ? "/" : at.c_str(), &fs) != 0) {
+    if (errno != ENOENT && errno != ENOTDIR) return -1;
+    while (!at.empty() && at.back() == '/') at.pop_back();
+    const std::size_t slash = at.find_last_of('/');
+    if (at.empty() || slash == std::string::npos) return -1;
+    at.erase(slash + 1);
+  }
+  // f_bavail: what an unprivileged writer may use, not the blocks kept for root.
+  return static_cast<long long>(fs.f_bavail) * static_cast<long long>(fs.f_frsize);
 }
 
 bool StampRegularFile(const std::string& path, FileStamp& stamp) {

@@ -170,6 +170,10 @@ bool StampRegularFile(const std::string& path, FileStamp& stamp);
 // truncated to its file system's granularity.
 std::int64_t FileClockNow();
 
+// The bytes this user may still write on the file system that holds path
+// (or, when path does not exist yet, its nearest existing folder above); -1
+// when the system cannot tell. For saying how much room an update lacks.
+long long FreeDiskBytes(const std::string& path);
 // Starts writing the descriptor's unwritten data to disk and returns without
 // waiting, so that a later MakeDurable of the file has little left to do.
 void StartWriteBack(int fd);

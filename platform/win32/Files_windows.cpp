@@ -679,6 +679,22 @@ std::int64_t FileClockNow() {
   return NsFromFileTime(now);
 }
 
+long long FreeDiskBytes(const std::string& path) {
+  std::string at = NativePath(path);
+  for (;;) {
+    ULARGE_INTEGER available{}, total{}, free{};
+    // Quotas included: what this user may still write there.
+    if (::GetDiskFreeSpaceExW(WideFromUtf8(at).c_str(), &available, &total, &free))
+      return static_cast<long long>(available.QuadPart);
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_DIRECTORY) return -1;
+    while (!at.empty() && at.back() == '\\') at.pop_back();
+    const std::size_t slash = at.find_last_of('\\');
+    if (at.empty() || slash == std::string::npos) return -1;
+    at.erase(slash + 1);
+  }
+}
+
 bool StampRegularFile(const std::string& path, FileStamp& stamp) {
   Handle file(::CreateFileW(WideFromUtf8(NativePath(path)).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));

@@ -21,7 +21,10 @@ namespace {
 struct MutexObject {
   int fd = -1;  // -1 for an unnamed mutex
   bool owned = false;
+  std::string name;
 };
+
+constexpr std::size_t kNoteBytes = 1024;
 
 // Handles given out and not yet closed, so that a stray or double close is an
 // error instead of freed memory.
@@ -116,7 +119,7 @@ std::string MutexLockPath(const std::string& name) {
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, const char* name) {
   if (name == nullptr) {
     SetLastError(ERROR_SUCCESS);
-    return Register(new MutexObject{-1, initialOwner != FALSE});
+    return Register(new MutexObject{-1, initialOwner != FALSE, {}});
   }
   const std::string path = MutexLockPath(name);
   if (path.empty()) {
@@ -143,10 +146,36 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, const char* name) 
     // Held by another handle: hand out one that owns nothing, as Windows does
     // for an existing mutex.
     SetLastError(ERROR_ALREADY_EXISTS);
-    return Register(new MutexObject{-1, false});
+    return Register(new MutexObject{-1, false, {}});
   }
   SetLastError(ERROR_SUCCESS);
-  return Register(new MutexObject{fd, initialOwner != FALSE});
+  return Register(new MutexObject{fd, initialOwner != FALSE, name});
+}
+
+void NoteMutexHolder(const char* name, const std::string& note) {
+  std::lock_guard lock(tableMutex);
+  for (MutexObject* object : liveHandles) {
+    if (object->fd < 0 || object->name != name) continue;
+    const std::string text = note.substr(0, kNoteBytes);
+    // Only the holder writes here; one that finds the lock taken only reads.
+    if (::ftruncate(object->fd, 0) == 0) (void)!::pwrite(object->fd, text.data(), text.size(), 0);
+    return;
+  }
+}
+
+std::string MutexHolderNote(const char* name) {
+  const std::string path = MutexLockPath(name);
+  if (path.empty()) return {};
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return {};
+  std::string note;
+  if (IsOwnRegularFile(fd)) {
+    char buffer[kNoteBytes];
+    const ssize_t got = ::pread(fd, buffer, sizeof buffer, 0);
+    if (got > 0) note.assign(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return note;
 }
 
 BOOL ReleaseMutex(HANDLE mutex) {

@@ -46,3 +46,12 @@ BOOL CloseHandle(HANDLE handle);
 // private runtime folder.
 std::string MutexLockPath(const std::string& name);
 #endif
+
+// What the instance holding the named mutex says of itself (its process, its
+// installation), for an instance that finds the name taken, on both systems.
+// NoteMutexHolder is called by the holder once it owns the mutex; the note
+// lives while the holder does (on Linux in the lock file, on Windows in a
+// named file mapping beside the mutex). MutexHolderNote reads it: "" when the
+// holder has written none (yet). At most 1 KiB is kept.
+void NoteMutexHolder(const char* name, const std::string& note);
+std::string MutexHolderNote(const char* name);

@@ -19,6 +19,7 @@
 #include "install/Installation.h"
 #include "platform/configfile/ConfigFile.h"
 #include "platform/crypt/MD5.h"
+#include "platform/diagnostics/Diagnostics.h"
 #include "platform/directory/DirectoryEx.h"
 #include "platform/win32/Files.h"
 #include "platform/win32/RemoteWindow.h"
@@ -109,6 +110,8 @@ class Scenario {
       WriteTextFile(pub_ + Native(w[1]), arg(2));
     } else if (verb == "unserve") {
       fs::remove(pub_ + Native(w[1]));
+    } else if (verb == "server" && arg(1) == "down") {  // nothing listens on its port any more
+      server_.reset();
     } else if (verb == "put") {  // any file below the application folder
       WriteTextFile(app_ + Native(w[1]), arg(2));
     } else if (verb == "folder") {
@@ -197,6 +200,11 @@ class Scenario {
 
   // run program ok|failed [answer]   run component NAME ok|failed
   void Run(const std::vector<std::string>& w) {
+    // The run's log beside the application folder, for "expect log".
+    diagnostics::OpenRunLog(work_->path() + "/");
+    struct CloseLog {
+      ~CloseLog() { diagnostics::CloseRunLog(); }
+    } closeLog;
     ::testing::internal::CaptureStderr();
     bool succeeded = false;
     if (w[1] == "stopped") {
@@ -306,6 +314,9 @@ class Scenario {
       }
     } else if (what == "stderr") {
       EXPECT_NE(stderr_.find(w[2]), std::string::npos) << w[2] << "\n" << stderr_;
+    } else if (what == "log") {  // the runs' log holds TEXT
+      const std::string log = ReadTextFile(*work_ / "ZOLTUpdate.log");
+      EXPECT_NE(log.find(w[2]), std::string::npos) << w[2] << "\n" << log;
     } else {
       ADD_FAILURE() << "unknown expectation: " << what;
     }

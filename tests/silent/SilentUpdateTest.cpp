@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -190,12 +191,22 @@ TEST_F(SilentUpdateTest, SignedReleases) {
     std::string keptSerial = "";    // the highest serial accepted by earlier runs, as earlier versions kept it
     std::string version = "4.1.0";  // recorded after a program update
     std::function<void()> before = {};  // after the publication, before the run
+    std::string warning = "";           // on stderr although installed
   } cases[] = {
       {"no key file: nothing beyond the manifest is fetched", 1, "",
        [&](const std::string& root, int type) {
          Publish(root, type, kNew, {"4.1.0", "GD"});
        },
        nullptr, true, "", 0},
+      // A key file removed (deleted, or not shipped by a repackaged client)
+      // turns the checks off: not silently, once signed releases were taken.
+      {"no key file after signed releases were taken", 1, "",
+       [&](const std::string& root, int type) {
+         Publish(root, type, kNew, {"4.1.0", "GD"});
+       },
+       nullptr, true, "", 0, false, "1000\n", "4.1.0", {},
+       app + "ZOLTUpdate.pub is missing, though this installation accepted signed releases up to serial 1000 (kept in " +
+           app + "UPDATE.kept/1/release-serial): it takes unsigned releases now"},
       {"signed release", 1, trustedPem, signedRelease, nullptr, true, "", 1},
       {"signed release over HTTPS", 1, trustedPem, signedRelease, nullptr, true, "", 1, true},
       {"tampered manifest over HTTPS", 1, trustedPem, tampered, nullptr, false, "signature does not verify", 1, true},
@@ -342,7 +353,12 @@ TEST_F(SilentUpdateTest, SignedReleases) {
     const std::string target = c.type == 1 ? app : app + "Plugins/";
     if (c.installed) {
       EXPECT_TRUE(ran);
-      EXPECT_EQ(errors, "");
+      if (c.warning.empty()) {
+        EXPECT_EQ(errors, "");
+      } else {
+        EXPECT_EQ(errors.find("ZOLTUpdate: warning: " + c.warning), 0u) << errors;
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+      }
       EXPECT_EQ(ReadTextFile(target + "data/strings.ini"), "new strings\n");
       EXPECT_EQ(InstalledVersion(), c.type == 1 ? c.version : "4.0.9");
       SReleaseHeader served;

@@ -378,6 +378,18 @@ TEST_F(TransferServers, UsesTheEnvironmentsProxyOnlyWhenAskedTo) {
   const std::string origin = "http://127.0.0.1:" + std::to_string(nginx->port());
   EXPECT_EQ(CountOf(log, "GET " + origin + proxied), 1) << log;
   EXPECT_EQ(CountOf(log, origin + direct), 0) << log;
+
+  // What a request through the proxy meets may be the proxy's own answer:
+  // the cause says the request went through it.
+  CZOLTUpdateIntf transfer({Local(nginx->port())}, true);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(transfer.GetRemoteFile(1, "missing.bin", (staging / "m.bin").c_str(), nullptr, 0), -1);
+  const std::string said = testing::internal::GetCapturedStderr();
+  const std::string at = "127.0.0.1:" + std::to_string(proxy.port());
+  const std::string cause = "127.0.0.1:" + std::to_string(nginx->port()) +
+                            " answered HTTP 404 for /1/missing.bin (through the proxy " + at + " (http_proxy=http://" +
+                            at + "))";
+  EXPECT_NE(said.find(cause), std::string::npos) << said;
 }
 
 }  // namespace

@@ -37,12 +37,15 @@ TEST(DlgUpdateCheck, ShowsWhetherAnUpdateIsAvailable) {
     bool changed;
     bool available;
     const char* rollout = nullptr;  // "ROLLOUT" of the release
+    // A check that failed: its text instead of "up to date", and no caption,
+    // since "没有可用更新！" would claim what it could not find out.
+    const std::string* failed = nullptr;
   };
   const Case cases[] = {
       {"update available", Server::Serving, true, true},
       {"installed copies current", Server::Serving, false, false},
-      {"manifest missing on the server", Server::ManifestMissing, true, false},
-      {"server down", Server::Down, true, false},
+      {"manifest missing on the server", Server::ManifestMissing, true, false, nullptr, &kUpdateFailed},
+      {"server down", Server::Down, true, false, nullptr, &kConnectionFailed},
       {"staged rollout halted", Server::Serving, true, false, "0"},
       {"staged rollout complete", Server::Serving, true, true, "100"},
   };
@@ -68,8 +71,12 @@ TEST(DlgUpdateCheck, ShowsWhetherAnUpdateIsAvailable) {
     CDlgUpdate dialog;
     ASSERT_TRUE(dialog.Create());
     EXPECT_EQ(dialog.iconPicture.PictureId(), c.available ? 19531u : 19530u);
-    EXPECT_EQ(dialog.bannerPicture.PictureId(), c.available ? 19533u : 19534u);
-    EXPECT_EQ(dialog.statusText.GetWindowText(), c.available ? "Tovaro有新版本" : kUpToDate);
+    EXPECT_EQ(Shown(dialog, IDC_BANNER), c.failed == nullptr);
+    if (c.failed == nullptr) {
+      EXPECT_EQ(dialog.bannerPicture.PictureId(), c.available ? 19533u : 19534u);
+    }
+    EXPECT_EQ(dialog.statusText.GetWindowText(), c.failed ? *c.failed : c.available ? "Tovaro有新版本" : kUpToDate);
+    EXPECT_EQ(dialog.exitStatus, c.failed ? 1 : 0);
     for (int id : {IDC_VERSION, IDC_UPDATABLE, IDC_QUESTION, IDC_UPGRADE})
       EXPECT_EQ(Shown(dialog, id), c.available) << id;
     for (int id : {IDC_CLOSE, IDC_TITLE_CLOSE, IDC_TITLE, IDC_PROGRESS}) EXPECT_TRUE(Shown(dialog, id)) << id;

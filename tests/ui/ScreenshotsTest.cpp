@@ -60,11 +60,21 @@ TEST(Screenshots, EveryStateOfTheUpdateDialog) {
     }
   }
   {
+    ServedInstallation installation("2.0", {{"a.dat", "new a"}});
+    installation.Install("a.dat", "new a");
+    CDlgUpdate dialog;
+    dialog.Create();
+    Save(dialog, "no-update", size);
+  }
+  {
+    // No server answers: the check says so, under no "没有可用更新！" caption.
     Installation installation;
     installation.Configure(PickFreePort());
     CDlgUpdate dialog;
     dialog.Create();
-    Save(dialog, "no-update", size);
+    EXPECT_TRUE(Control(dialog, IDC_BANNER)->isHidden());
+    EXPECT_EQ(dialog.statusText.GetWindowText(), "无法与服务器建立连接,请稍候重试！");
+    Save(dialog, "check-failed", size);
   }
   {
     // Two of three files in, the third held back by the server.
