@@ -205,8 +205,13 @@ TEST_F(WindowsDialogE2ETest, TheNotificationSitsAboveTheTaskBarAndItsAnswerDecid
     NginxServer server(pub);
     Install(old, "4.0.9", server.port());
     InstallDialogs();
-    if (c.notifySeconds != nullptr)
-      CCryptConfigFile(app + "Config.dat", "").WriteString("Update", "NotifySeconds", c.notifySeconds);
+    if (c.notifySeconds != nullptr) {
+      // The old client, never closed, keeps its window: the release stays on
+      // trial, and the run waits out the trial's time before it ends.
+      CCryptConfigFile config(app + "Config.dat", "");
+      config.WriteString("Update", "NotifySeconds", c.notifySeconds);
+      config.WriteString("Update", "TrialSeconds", "2");
+    }
     ResetRegistryKey(true);
     // A release whose manifest asks for the notification window.
     Publish(pub, 1, release, {"4.1.0", "GD", 1});
