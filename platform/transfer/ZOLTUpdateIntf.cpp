@@ -212,9 +212,9 @@ struct CZOLTUpdateIntf::Impl {
     paceTime = until;
   }
 
-  // libcurl reads whatever a socket holds before it looks at the rate cap,
-  // and the system lets a fast line fill megabytes of receive buffer while
-  // it waits: with the buffer kept small, the cap holds for any file size.
+  // While the cap holds the socket unread, the system would let a fast line
+  // fill megabytes of receive buffer: kept small, it keeps the line itself
+  // near the cap.
   static int OnSocket(void* self, curl_socket_t socket, curlsocktype) {
     const int bytes = static_cast<Impl*>(self)->receiveBuffer;
     if (bytes > 0) ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);

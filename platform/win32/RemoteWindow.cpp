@@ -1,6 +1,5 @@
 #include "platform/win32/RemoteWindow.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -19,6 +18,7 @@
 #include <memory>
 
 #include "platform/core_guard.h"
+#include "platform/win32/Files.h"
 #include "platform/win32/RuntimeFolder.h"
 #include "platform/win32/Shell.h"
 #include "platform/win32/Window.h"
@@ -155,24 +155,9 @@ class CRemoteWindowTarget final : public CWindowTarget {
   pid_t owner_;
 };
 
-// A whole small file of /proc; empty when it cannot be read.
-std::string ReadProcFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return {};
-  std::string text;
-  char buffer[1024];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0 || text.size() > 65536) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return text;
-}
-
 std::string BootId() {
-  std::string id = ReadProcFile("/proc/sys/kernel/random/boot_id");
+  std::string id;
+  ReadWholeFile("/proc/sys/kernel/random/boot_id", id);
   while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
   return id.find_first_of(" \n") == std::string::npos ? id : std::string();
 }
@@ -180,7 +165,8 @@ std::string BootId() {
 // The process's start in clock ticks since boot (/proc/<pid>/stat, field 22),
 // on the same clock as CLOCK_BOOTTIME; false when the process is gone.
 bool StartTicks(pid_t pid, unsigned long long& ticks) {
-  const std::string stat = ReadProcFile("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  if (!ReadWholeFile("/proc/" + std::to_string(pid) + "/stat", stat)) return false;
   // The command name (field 2) is in parentheses and may hold anything,
   // spaces and parentheses too: the fields go on after the last ")".
   const std::size_t close = stat.rfind(')');
